@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that the build, the tests and the run script use.
+# Only what is missing is installed; safe to run again.
+set -euo pipefail
+
+PACKAGES=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config git python3 clang libclang-rt-14-dev
+  # libraries
+  libexpat1-dev libsqlite3-dev zlib1g-dev libssl-dev libcurl4-openssl-dev libwxgtk3.2-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev googletest libbenchmark-dev valgrind
+  # counterparts and data the tests and generators use
+  tzdata sqlite3 unicode-data libxml2-utils html2text lynx socat curl wget
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "install-deps: these packages are missing and installing them needs root" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
