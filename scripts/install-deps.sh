@@ -12,6 +12,8 @@ PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev valgrind
   # counterparts and data the tests and generators use
   tzdata sqlite3 unicode-data libxml2-utils html2text lynx socat curl wget
+  debian-reference-en
+  nginx
 )
 
 missing=()

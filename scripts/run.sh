@@ -1,12 +1,33 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the main job.
+# Installs what is missing, builds, and runs the main job: docmill on the sample document,
+# or docmill with the arguments given.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/scripts/install-deps.sh"
 "$top/scripts/build.sh"
 build=${TRAWLNEST_BUILD_DIR:-$top/build}
-if [ -x "$build/src/worker/docmill" ]; then
-  exec "$build/src/worker/docmill" "$@"
+docmill=$build/src/worker/docmill
+if [ ! -x "$docmill" ]; then
+  echo "run.sh: $docmill was not built" >&2
+  exit 1
 fi
-echo "Built programs:"
-find "$build" -maxdepth 4 -type f -perm -u+x -path '*/src/*' ! -name '*.so' | sed "s|^$build/||" | sort
+
+# docmill reads its configuration file through the environment store. Without one of the
+# user's own, use a sample configuration: warnings on standard error, no plug-ins.
+if [ -z "${LUMBRAKE_ENV_STORE:-}" ]; then
+  sample=$build/docmill-sample
+  mkdir -p "$sample/deploy/plugins"
+  cat > "$sample/docmill.conf" <<CONF
+# Written by scripts/run.sh
+LOGCFG=WORKER:WARNING
+DEPLOYDIR=$sample/deploy
+CONF
+  printf 'LUMBRAKE_CONFIG_FILE=%s\n' "$sample/docmill.conf" > "$sample/environment"
+  export LUMBRAKE_ENV_STORE=$sample/environment
+fi
+
+if [ $# -eq 0 ]; then
+  # A blank in the checkout's path must reach the URL escaped.
+  set -- 1000000 sample "file://${top// /%20}/samples/sample.html"
+fi
+exec "$docmill" "$@"

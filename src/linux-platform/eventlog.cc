@@ -15,12 +15,13 @@ void eventlog_write(eventlog_type type, const char* text) {
         sink(type, text);
         return;
     }
-    if (!g_opened.exchange(true))
-        ::openlog("lumbrake", LOG_PID, LOG_DAEMON);
+    if (!g_opened.exchange(true)) ::openlog("lumbrake", LOG_PID, LOG_DAEMON);
     int prio = type == EVENT_WARNING ? LOG_WARNING : type == EVENT_INFORMATION ? LOG_INFO : LOG_ERR;
     ::syslog(prio, "%s", text);
 }
 
-eventlog_sink set_eventlog_sink(eventlog_sink sink) { return g_sink.exchange(sink); }
+eventlog_sink set_eventlog_sink(eventlog_sink sink) {
+    return g_sink.exchange(sink);
+}
 
 } // namespace lumbrake::platform

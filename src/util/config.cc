@@ -1,11 +1,10 @@
 #include "util/config.h"
 
+#include "linux-platform/linereader.h"
 #include "util/syslayer.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <dirent.h>
-#include <fstream>
 #include <strings.h>
 #include <vector>
 
@@ -22,13 +21,16 @@ bool ends_with_nocase(const std::string& s, const std::string& suffix) {
            strcasecmp(s.c_str() + (s.size() - suffix.size()), suffix.c_str()) == 0;
 }
 
-// Files beside the main one whose names begin with its stem and end with its extension.
+// Files beside the main one whose names begin with its stem and end with its extension, and
+// are at least two characters longer than its name; sorted, so a later one overrides.
 std::vector<std::string> sibling_files(const std::string& name, const char* suffix) {
     std::string dir = ".", base = name;
     std::string::size_type slash = name.find_last_of("/\\");
     if (slash != std::string::npos) {
         dir = name.substr(0, slash);
         base = name.substr(slash + 1);
+        if (dir.empty()) // a file in the root directory
+            dir = name.substr(0, 1);
     }
     std::string stem = base, ext;
     std::string::size_type dot = base.rfind('.');
@@ -37,20 +39,14 @@ std::vector<std::string> sibling_files(const std::string& name, const char* suff
         ext = base.substr(dot);
     }
     std::vector<std::string> result;
-    if (suffix && *suffix && ends_with_nocase(stem, suffix))
-        return result;
-    DIR* d = ::opendir(dir.c_str());
-    if (!d)
-        return result;
-    while (struct dirent* e = ::readdir(d)) {
-        std::string entry = e->d_name;
-        if (entry.size() < base.size() + 2)
-            continue;
-        if (!starts_with_nocase(entry, stem) || !ends_with_nocase(entry, ext))
-            continue;
-        result.push_back(dir + "/" + entry);
+    if (suffix && ends_with_nocase(stem, suffix)) return result;
+    std::vector<dir_entry> entries;
+    if (!list_directory(dir, entries)) return result;
+    for (const dir_entry& e : entries) {
+        if (e.name.size() < base.size() + 2) continue;
+        if (!starts_with_nocase(e.name, stem) || !ends_with_nocase(e.name, ext)) continue;
+        result.push_back(dir == "/" ? "/" + e.name : dir + "/" + e.name);
     }
-    ::closedir(d);
     std::sort(result.begin(), result.end());
     return result;
 }
@@ -70,15 +66,13 @@ config::config(const char* file_name, const char* overlay_suffix) {
         name = *value;
     }
     loaded_ = load(name, overlay_suffix);
-    if (!loaded_)
-        return;
+    if (!loaded_) return;
     for (const std::string& sibling : sibling_files(name, overlay_suffix))
         loaded_ = load(sibling, overlay_suffix) || loaded_;
 }
 
 bool config::get(const std::string& key, std::string& value) const {
-    if (!loaded_)
-        return false;
+    if (!loaded_) return false;
     auto it = values_.find(key);
     if (it == values_.end()) {
         value.clear();
@@ -89,31 +83,24 @@ bool config::get(const std::string& key, std::string& value) const {
 }
 
 bool config::load(const std::string& file_name, const char* suffix) {
-    if (!read_config_file(file_name, REPLACE))
-        return false;
-    if (suffix)
-        read_config_file(file_name + suffix, OVERLAY);
+    if (!read_config_file(file_name, REPLACE)) return false;
+    if (suffix) read_config_file(file_name + suffix, OVERLAY);
     return true;
 }
 
 bool config::read_config_file(const std::string& name, read_mode mode) {
-    std::ifstream in(name, std::ios::binary);
-    if (!in) {
-        if (mode == REPLACE)
-            std::fprintf(stderr, "Cannot open configfile %s\n", name.c_str());
+    platform::line_reader in;
+    if (!in.open(name)) {
+        if (mode == REPLACE) std::fprintf(stderr, "Cannot open configfile %s\n", name.c_str());
         return mode == OVERLAY;
     }
     std::string line;
     unsigned long number = 0;
-    while (std::getline(in, line)) {
+    while (in.next(line)) { // CR LF reads as LF
         ++number;
-        if (!line.empty() && line.back() == '\r') // text mode: CR LF reads as LF
-            line.pop_back();
-        if (line.empty())
-            continue;
+        if (line.empty()) continue;
         std::string::size_type start = line.find_first_not_of(' ');
-        if (start == std::string::npos || line[start] == '#')
-            continue;
+        if (start == std::string::npos || line[start] == '#') continue;
         std::string::size_type eq = line.find('=', start);
         if (eq == std::string::npos) {
             std::fprintf(stderr, "%s(%lu): can't find '='\n", name.c_str(), number);

@@ -11,10 +11,17 @@ void syslog_va(int level, const char* format, va_list args) {
     std::vsnprintf(text, sizeof text, format, args);
     platform::eventlog_type type = platform::EVENT_ERROR;
     switch (level) {
-    case 0: type = platform::EVENT_ERROR; break;
-    case 1: type = platform::EVENT_WARNING; break;
-    case 2: type = platform::EVENT_INFORMATION; break;
-    default: std::fprintf(stderr, "Unknown syslog level %d, changed to error.\n", level);
+    case 0:
+        type = platform::EVENT_ERROR;
+        break;
+    case 1:
+        type = platform::EVENT_WARNING;
+        break;
+    case 2:
+        type = platform::EVENT_INFORMATION;
+        break;
+    default:
+        std::fprintf(stderr, "Unknown syslog level %d, changed to error.\n", level);
     }
     platform::eventlog_write(type, text);
 }

@@ -3,9 +3,7 @@
 #include "util/config.h"
 #include "util/syslayer.h"
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 
 namespace lumbrake {
@@ -14,18 +12,32 @@ log_state g_log = {{0}, nullptr};
 
 namespace {
 const char* const level_names[] = {"BORING", "DEBUG", "INFO", "WARNING", "ERROR", "CRITICAL"};
-const char* const facility_names[LF_COUNT] = {
-    "LOG",    "KEY",          "IPCSOCK", "IPCMARSHAL", "HTTPSERVER", "WORKERSCHEDULING",
-    "WORKERFETCHERS", "WORKERPARSERS", "WORKER", "PLUGINSYSTEM", "PLUGINS", "FFF",
-    "API",    "FETCHEDDOCS"};
+const char* const facility_names[LF_COUNT] = {"LOG",
+                                              "KEY",
+                                              "IPCSOCK",
+                                              "IPCMARSHAL",
+                                              "HTTPSERVER",
+                                              "WORKERSCHEDULING",
+                                              "WORKERFETCHERS",
+                                              "WORKERPARSERS",
+                                              "WORKER",
+                                              "PLUGINSYSTEM",
+                                              "PLUGINS",
+                                              "FFF",
+                                              "API",
+                                              "FETCHEDDOCS"};
 } // namespace
 
 const char* log_tag(int level) {
     switch (level) {
-    case LL_BORING: return "BORE ";
-    case LL_DEBUG: return "DEBUG";
-    case LL_INFO: return "INFO ";
-    default: return "ERROR";
+    case LL_BORING:
+        return "BORE ";
+    case LL_DEBUG:
+        return "DEBUG";
+    case LL_INFO:
+        return "INFO ";
+    default:
+        return "ERROR";
     }
 }
 
@@ -50,8 +62,7 @@ int log_facility_from_name(const std::string& name, std::string& error) {
 }
 
 void set_log_level(int facility, int level) {
-    if (facility >= 0 && facility < LF_COUNT)
-        g_log.thresholds[facility] = level;
+    if (facility >= 0 && facility < LF_COUNT) g_log.thresholds[facility] = level;
 }
 
 void split_string(const std::string& separators, const std::string& text,
@@ -59,13 +70,11 @@ void split_string(const std::string& separators, const std::string& text,
     std::string::size_type start = 0;
     for (;;) {
         std::string::size_type pos = text.find_first_of(separators, start);
-        if (pos == std::string::npos)
-            break;
+        if (pos == std::string::npos) break;
         pieces.push_back(text.substr(start, pos - start));
         start = pos + 1;
     }
-    if (!text.empty())
-        pieces.push_back(text.substr(start));
+    if (!text.empty()) pieces.push_back(text.substr(start));
 }
 
 bool apply_logcfg(std::string& error, const config& cfg, std::FILE* stream) {
@@ -89,11 +98,9 @@ bool apply_logcfg(std::string& error, const config& cfg, std::FILE* stream) {
         }
         std::string message;
         int facility = log_facility_from_name(parts[0], message);
-        if (!message.empty())
-            error += " " + message;
+        if (!message.empty()) error += " " + message;
         int level = log_level_from_name(parts[1], message);
-        if (!message.empty())
-            error += " " + message;
+        if (!message.empty()) error += " " + message;
         set_log_level(facility, level);
     }
     return true;
@@ -102,22 +109,20 @@ bool apply_logcfg(std::string& error, const config& cfg, std::FILE* stream) {
 bool open_log_file(std::string& error, const config& cfg, const std::string& file_name) {
     std::FILE* f = std::fopen(file_name.c_str(), "ae");
     if (!f) {
-        error = "Cannot open " + file_name + ": " + std::strerror(errno);
+        error = "Cannot open " + file_name + ": " + system_error_text();
         return false;
     }
     return apply_logcfg(error, cfg, f);
 }
 
 void log_close() {
-    if (g_log.stream && g_log.stream != stdout && g_log.stream != stderr)
-        std::fclose(g_log.stream);
+    if (g_log.stream && g_log.stream != stdout && g_log.stream != stderr) std::fclose(g_log.stream);
     g_log.stream = nullptr;
 }
 
 void write_log_line(const std::string& message) {
     std::FILE* stream = g_log.stream;
-    if (!stream)
-        return; // no stream set up yet: the message is dropped
+    if (!stream) return; // no stream set up yet: the message is dropped
     std::time_t now = std::time(nullptr);
     std::tm tm_utc;
     gmtime_r(&now, &tm_utc);

@@ -44,7 +44,9 @@ struct log_state {
 };
 extern log_state g_log;
 
-inline bool log_enabled(int facility, int level) { return g_log.thresholds[facility] <= level; }
+inline bool log_enabled(int facility, int level) {
+    return static_cast<unsigned>(facility) < LF_COUNT && g_log.thresholds[facility] <= level;
+}
 
 // The five-character tag of a level ("BORE ", "DEBUG", "INFO ", "ERROR").
 const char* log_tag(int level);

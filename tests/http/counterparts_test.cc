@@ -1,0 +1,340 @@
+// Heads written by independent programs: response heads of real servers on 127.0.0.1 fetched
+// with curl, request heads of curl and wget received by a small listener, dates checked
+// against Python's email.utils.
+#include "util/httphead.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+using namespace lumbrake;
+
+namespace {
+
+bool have(const char* program) {
+    std::string cmd = std::string("command -v ") + program + " >/dev/null 2>&1";
+    return std::system(cmd.c_str()) == 0;
+}
+
+std::string run(const std::string& cmd) {
+    std::string out;
+    FILE* pipe = popen(cmd.c_str(), "r");
+    if (!pipe) return out;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0)
+        out.append(buf, n);
+    pclose(pipe);
+    return out;
+}
+
+int listen_socket(int& port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        listen(fd, 4) != 0)
+        return -1;
+    socklen_t len = sizeof addr;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    port = ntohs(addr.sin_port);
+    return fd;
+}
+
+int free_port() {
+    int port = 0;
+    int fd = listen_socket(port);
+    if (fd >= 0) close(fd);
+    return port;
+}
+
+bool port_answers(int port) {
+    for (int i = 0; i < 100; ++i) {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addr.sin_port = htons(uint16_t(port));
+        bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+        close(fd);
+        if (ok) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+// A server process of this test, ended by its own pid.
+class server {
+public:
+    explicit server(const std::vector<std::string>& argv) {
+        std::vector<char*> args;
+        for (const std::string& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~server() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    bool started() const { return pid_ > 0; }
+
+private:
+    pid_t pid_ = -1;
+};
+
+struct plain_head {
+    std::string first_line;
+    std::map<std::string, std::string> fields; // lower-cased name -> values joined
+};
+
+// The head split the plain way: lines at CRLF, names before the first colon, leading blanks of
+// the value dropped. Stops at the empty line.
+plain_head split_head(const std::string& text) {
+    plain_head h;
+    std::size_t pos = 0;
+    bool first = true;
+    while (pos < text.size()) {
+        std::size_t eol = text.find("\r\n", pos);
+        if (eol == std::string::npos) eol = text.size();
+        std::string line = text.substr(pos, eol - pos);
+        pos = eol + 2;
+        if (line.empty()) break;
+        if (first) {
+            h.first_line = line;
+            first = false;
+            continue;
+        }
+        std::size_t colon = line.find(':');
+        std::string name = line.substr(0, colon);
+        for (char& c : name)
+            c = char(std::tolower(static_cast<unsigned char>(c)));
+        std::size_t v = line.find_first_not_of(" \t", colon + 1);
+        h.fields[name] += v == std::string::npos ? "" : line.substr(v);
+    }
+    return h;
+}
+
+// Seconds since 1970 of an HTTP date as Python's email.utils reads it.
+long long python_date(const std::string& date) {
+    std::string cmd = "python3 -c 'import sys,email.utils as u; "
+                      "print(int(u.parsedate_to_datetime(sys.argv[1]).timestamp()))' '" +
+                      date + "'";
+    return std::atoll(run(cmd).c_str());
+}
+
+// Every field of the head is scanned with its exact value, and the dates agree with Python.
+void expect_response_scanned(const std::string& head, int status) {
+    SCOPED_TRACE(head);
+    ASSERT_FALSE(head.empty());
+    http_request r(head);
+    plain_head plain = split_head(head);
+    EXPECT_TRUE(r.valid);
+    EXPECT_TRUE(r.complete);
+    EXPECT_EQ(r.status_code, status);
+    EXPECT_EQ(std::to_string(r.status_code), plain.first_line.substr(9, 3));
+    EXPECT_EQ(r.fields, plain.fields);
+    for (const char* name : {"date", "last-modified"}) {
+        std::string value;
+        if (!r.get_lower(name, value)) continue;
+        std::time_t t = parse_http_date(value);
+        EXPECT_GT(t, 0) << value;
+        std::string sent;
+        r.get(name, sent);
+        EXPECT_EQ(static_cast<long long>(t), python_date(sent)) << sent;
+    }
+}
+
+std::string curl_head(int port, const std::string& path) {
+    return run("curl -sI -m 10 http://127.0.0.1:" + std::to_string(port) + path);
+}
+
+// Accepts one connection, reads its head up to the empty line, answers 204 and closes.
+std::string receive_request(int listener) {
+    pollfd p{listener, POLLIN, 0};
+    if (poll(&p, 1, 10000) != 1) return {};
+    int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) return {};
+    std::string head;
+    char buf[4096];
+    while (head.find("\r\n\r\n") == std::string::npos) {
+        pollfd q{fd, POLLIN, 0};
+        if (poll(&q, 1, 10000) != 1) break;
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0) break;
+        head.append(buf, std::size_t(n));
+    }
+    const char answer[] =
+        "HTTP/1.1 204 No Content\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+    (void)!write(fd, answer, sizeof answer - 1);
+    close(fd);
+    std::size_t end = head.find("\r\n\r\n");
+    return end == std::string::npos ? head : head.substr(0, end + 4);
+}
+
+// Runs the client in the background, receives its request and scans it.
+void expect_request_scanned(const std::string& client, const std::string& method,
+                            const std::map<std::string, std::string>& must_have) {
+    int port = 0;
+    int listener = listen_socket(port);
+    ASSERT_GE(listener, 0);
+    std::string url = "http://127.0.0.1:" + std::to_string(port) + "/dir/page.html?q=a%20b&x=1";
+    std::thread runner([&] { run(client + " '" + url + "' >/dev/null 2>&1"); });
+    std::string head = receive_request(listener);
+    runner.join();
+    close(listener);
+    SCOPED_TRACE(head);
+    ASSERT_FALSE(head.empty());
+
+    http_request r(head);
+    plain_head plain = split_head(head);
+    EXPECT_TRUE(r.valid);
+    EXPECT_TRUE(r.complete);
+    EXPECT_EQ(r.method, method);
+    EXPECT_EQ(r.target, "/dir/page.html?q=a%20b&x=1");
+    EXPECT_EQ(r.version, "1.1");
+    EXPECT_EQ(r.fields, plain.fields);
+    for (const auto& [name, value] : must_have) {
+        std::string got;
+        EXPECT_TRUE(r.get(name, got)) << name;
+        EXPECT_EQ(got, value) << name;
+    }
+}
+
+} // namespace
+
+TEST(Counterparts, PythonHttpServerResponseHeads) {
+    if (!have("python3") || !have("curl")) GTEST_SKIP() << "python3 or curl missing";
+    std::string root = testing::TempDir() + "h5-pyserver";
+    std::filesystem::create_directories(root + "/sub");
+    std::ofstream(root + "/index.html") << "<html><body>hi</body></html>\n";
+    std::ofstream(root + "/notes.txt") << "notes\n";
+    int port = free_port();
+    server py({"python3", "-m", "http.server", "--bind", "127.0.0.1", "--directory", root,
+               std::to_string(port)});
+    ASSERT_TRUE(py.started());
+    ASSERT_TRUE(port_answers(port));
+
+    expect_response_scanned(curl_head(port, "/index.html"), 200);
+    expect_response_scanned(curl_head(port, "/notes.txt"), 200);
+    expect_response_scanned(curl_head(port, "/sub"), 301); // a directory without its slash
+    expect_response_scanned(curl_head(port, "/missing"), 404);
+
+    http_request r(curl_head(port, "/notes.txt"));
+    content_type ct(r.fields["content-type"]);
+    EXPECT_EQ(ct.media_type, "text/plain");
+}
+
+TEST(Counterparts, NginxResponseHeads) {
+    if (!have("nginx") || !have("curl")) GTEST_SKIP() << "nginx or curl missing";
+    std::string dir = testing::TempDir() + "h5-nginx";
+    std::filesystem::create_directories(dir + "/www");
+    std::filesystem::create_directories(dir + "/logs");
+    std::ofstream(dir + "/www/index.html") << "<html><body>hi</body></html>\n";
+    int port = free_port();
+    std::ofstream(dir + "/nginx.conf")
+        << "daemon off;\nmaster_process off;\npid " << dir << "/nginx.pid;\n"
+        << "error_log " << dir << "/logs/error.log;\n"
+        << "events {}\n"
+        << "http {\n  access_log off;\n  include /etc/nginx/mime.types;\n"
+        << "  server {\n    listen 127.0.0.1:" << port << ";\n    root " << dir << "/www;\n"
+        << "    location = /moved { return 302 /index.html; }\n"
+        << "    location = /cookies {\n      add_header Set-Cookie \"a=1; Path=/\";\n"
+        << "      add_header Set-Cookie \"b=2; HttpOnly\";\n"
+        << "      add_header Content-Type \"text/html; charset=\\\"UTF-8\\\"\";\n"
+        << "      return 200 \"x\";\n    }\n  }\n}\n";
+    server nginx({"nginx", "-p", dir, "-c", dir + "/nginx.conf", "-e", dir + "/logs/error.log"});
+    ASSERT_TRUE(nginx.started());
+    ASSERT_TRUE(port_answers(port));
+
+    expect_response_scanned(curl_head(port, "/index.html"), 200);
+    expect_response_scanned(curl_head(port, "/moved"), 302);
+    expect_response_scanned(curl_head(port, "/nothing"), 404);
+
+    std::string cookies = curl_head(port, "/cookies");
+    expect_response_scanned(cookies, 200);
+    http_request r(cookies);
+    EXPECT_EQ(r.fields["set-cookie"], "a=1; Path=/b=2; HttpOnly");
+}
+
+TEST(Counterparts, CurlAndWgetRequestHeads) {
+    if (have("curl")) {
+        expect_request_scanned(
+            "curl -s -m 10 -A 'tester/1.0' -b 'a=1; b=2' -H 'X-Trace:  spaced  '", "GET",
+            {{"user-agent", "tester/1.0"}, {"cookie", "a=1; b=2"}, {"x-trace", "spaced  "}});
+        expect_request_scanned(
+            "curl -s -m 10 -d 'k=v'", "POST",
+            {{"content-length", "3"}, {"content-type", "application/x-www-form-urlencoded"}});
+        expect_request_scanned("curl -s -m 10 -I", "HEAD", {});
+    }
+    if (have("wget")) {
+        expect_request_scanned("wget -q -O /dev/null -t 1 -T 10 --header='X-Test: 1'", "GET",
+                               {{"x-test", "1"}});
+    }
+    if (!have("curl") && !have("wget")) GTEST_SKIP() << "neither curl nor wget";
+}
+
+TEST(Counterparts, DatesAgreeWithPythonEmailUtils) {
+    if (!have("python3")) GTEST_SKIP() << "python3 missing";
+    // Python writes each instant in the three forms; both readers must agree on every one.
+    std::string out =
+        run("python3 -c '\n"
+            "import time, email.utils as u\n"
+            "for t in [0, 86400, 784111777, 951782400, 951868800, 1234567890, 2147483647,\n"
+            "          2147483648, 2835302400, 1700000000, 946684799, 978307200]:\n"
+            "    g = time.gmtime(t)\n"
+            "    for s in (u.formatdate(t, usegmt=True), time.strftime(\"%A, %d-%b-%y %H:%M:%S "
+            "GMT\", g),\n"
+            "              time.asctime(g)):\n"
+            "        p = u.parsedate_tz(s)\n"
+            "        print(t, u.mktime_tz(p) if p else \"none\", s, sep=\"|\")\n"
+            "'");
+    ASSERT_FALSE(out.empty());
+    std::size_t pos = 0, lines = 0;
+    while (pos < out.size()) {
+        std::size_t eol = out.find('\n', pos);
+        std::string line = out.substr(pos, eol - pos);
+        pos = eol + 1;
+        std::size_t a = line.find('|'), b = line.find('|', a + 1);
+        long long when = std::atoll(line.substr(0, a).c_str());
+        std::string python = line.substr(a + 1, b - a - 1);
+        std::string text = line.substr(b + 1);
+        for (char& c : text)
+            c = char(std::tolower(static_cast<unsigned char>(c)));
+        // RFC 850 years: two digits above 59 are 19yy, both here and in Python.
+        long long expected = python == "none" ? 0 : std::atoll(python.c_str());
+        EXPECT_EQ(expected, when) << "python: " << line;
+        EXPECT_EQ(static_cast<long long>(parse_http_date(text)), when) << text;
+        ++lines;
+    }
+    EXPECT_EQ(lines, 36u);
+}
