@@ -158,8 +158,9 @@ TEST(HTMLParser, TextExclusionRemovesRegionsBeforeScanning) {
     ASSERT_TRUE(ok) << error;
     parser p(test::empty_config());
     parse_result r;
-    p.parse_document(&m, 1000, "http://h/", "<p>kept<!-- skip --><a href=gone>menu</a><!-- /skip -->x",
-                     "text/html", "utf-8", "", r);
+    p.parse_document(&m, 1000, "http://h/",
+                     "<p>kept<!-- skip --><a href=gone>menu</a><!-- /skip -->x", "text/html",
+                     "utf-8", "", r);
     ASSERT_EQ(r.status, 0);
     EXPECT_EQ(test::dump(*r.document), "5:keptx\n");
     EXPECT_TRUE(r.outlinks.empty());

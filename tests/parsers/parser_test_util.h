@@ -81,7 +81,7 @@ inline std::string dump(const FFF::DocumentData& doc) {
 }
 
 inline const config& empty_config() {
-    static config cfg("/nonexistent/trawlnest-test.cfg");
+    static config cfg("/dev/null");
     return cfg;
 }
 

@@ -2,7 +2,7 @@
 
 namespace lumbrake {
 
-HTMLTagCleaner::HTMLTagCleaner(HTMLPlug* next) : HTMLPlug(next), stack_(new entry[max_depth]) {}
+HTMLTagCleaner::HTMLTagCleaner(HTMLPlug* next) : HTMLPlug(next) {}
 
 void HTMLTagCleaner::close_entry(int k) {
     html_tag closed;
@@ -51,6 +51,7 @@ void HTMLTagCleaner::tag(html_tag& record, bool open) {
             return;
         }
         if (tracked) {
+            if (depth_ == int(stack_.size())) stack_.emplace_back();
             stack_[depth_].record.copy_from(record);
             stack_[depth_].props = p;
             ++depth_;

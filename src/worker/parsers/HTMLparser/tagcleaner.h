@@ -2,7 +2,7 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
+#include <vector>
 
 #include "worker/parsers/HTMLparser/htmlplug.h"
 
@@ -31,7 +31,8 @@ private:
     // Pops and closes entries from the top while their class is at least cls.
     void pop_from(int cls);
 
-    std::unique_ptr<entry[]> stack_; // allocated whole
+    // Grows as deep as the page nests, up to max_depth entries (records are large).
+    std::vector<entry> stack_;
     int depth_ = 0;
     // Entries on the stack per tag id: a tag counts as open while it has one.
     std::uint16_t open_count_[TAG_LAST - TAG_FIRST + 1] = {};
