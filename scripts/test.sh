@@ -7,3 +7,6 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 build=${TRAWLNEST_BUILD_DIR:-$top/build}
 cd "$build"
 ctest --output-on-failure -j "$(nproc)"
+
+# The fuzz targets under AddressSanitizer, each for a bounded number of runs.
+"$top/scripts/fuzz.sh"
