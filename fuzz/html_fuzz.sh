@@ -4,7 +4,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 seconds="${1:-60}"
-build="${2:-$root/build-h6-fuzz}"
+build="${2:-$root/build-fuzz}"
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DTRAWLNEST_FUZZ=ON >/dev/null
 ninja -C "$build" html_fuzz
 corpus="$build/html_fuzz_corpus"

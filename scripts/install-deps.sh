@@ -8,12 +8,17 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config git python3 clang libclang-rt-14-dev
   # libraries
   libexpat1-dev libsqlite3-dev zlib1g-dev libssl-dev libcurl4-openssl-dev libwxgtk3.2-dev
+  libc-client2007e-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev googletest libbenchmark-dev valgrind
   # counterparts and data the tests and generators use
   tzdata sqlite3 unicode-data libxml2-utils html2text lynx socat curl wget
   debian-reference-en
   nginx
+  qpdf ghostscript poppler-utils groff fonts-urw-base35
+  gophernicus
+  python3-pyftpdlib
+  pandoc unrtf
 )
 
 missing=()

@@ -27,7 +27,10 @@ CONF
 fi
 
 if [ $# -eq 0 ]; then
-  # A blank in the checkout's path must reach the URL escaped.
-  set -- 1000000 sample "file://${top// /%20}/samples/sample.html"
+  # The checkout's path as a URL path: "%", blanks and "#" escaped ("%" first).
+  path=${top//%/%25}
+  path=${path// /%20}
+  path=${path//#/%23}
+  set -- 1000000 sample "file://$path/samples/sample.html"
 fi
 exec "$docmill" "$@"

@@ -53,8 +53,20 @@ enum lumbrake_element_type {
 
 /* One element of the stream. Strings are NUL-terminated and owned by the element; they come
  * from the table's strdup or alloc, since the host frees them with its free. Unused fields are 0.
- * On 32-bit targets the element is 32 bytes; on LP64 the same fields in the same order sit at
- * their natural alignment and the element is 48 bytes (checked below). */
+ *
+ * On 32-bit targets the element is 32 bytes of 32-bit words. On LP64 the same fields keep their
+ * order and types and sit at their natural alignment, so the element is 48 bytes (a docinfo
+ * element alone holds three pointers, a word and a double). Offsets on LP64 (checked below):
+ *
+ *   all         +0 type (4)        +4 reserved (4)
+ *   docinfo     +8 docid           +16 url           +24 mimetype      +32 0 (4)    +40 score
+ *   linkinfo    +8 url             +16 0 (4)         +24 score         +32 0, 0 (4 + 4)
+ *   dict_beg    +8 slice (4)       +16 url
+ *   wordbuf     +8 words           +16 length (4)
+ *   meta        +8 0 (4)           +12 slice (4)     +16 key           +24 value
+ *               +32 pos (4)        +36 end (4)
+ *
+ * Pointers and scores are 8 bytes; scores are IEEE doubles from 0.0 to 1.0. */
 typedef struct lumbrake_element {
     uint32_t type; /* a lumbrake_element_type */
     uint32_t reserved;
@@ -205,9 +217,11 @@ LUMBRAKE_STATIC_ASSERT(offsetof(struct lumbrake_plugin_regdata, fff_entry) == 6 
 #if defined(__LP64__) || defined(_LP64)
 LUMBRAKE_STATIC_ASSERT(sizeof(struct lumbrake_element) == 48, "LP64 element size");
 LUMBRAKE_STATIC_ASSERT(offsetof(struct lumbrake_element, u) == 8, "payload at +8");
+LUMBRAKE_STATIC_ASSERT(offsetof(struct lumbrake_element, u.docinfo.docid) == 8, "docinfo docid");
 LUMBRAKE_STATIC_ASSERT(offsetof(struct lumbrake_element, u.docinfo.url) == 16, "docinfo url");
 LUMBRAKE_STATIC_ASSERT(offsetof(struct lumbrake_element, u.docinfo.mimetype) == 24,
                        "docinfo mimetype");
+LUMBRAKE_STATIC_ASSERT(offsetof(struct lumbrake_element, u.docinfo.unused) == 32, "docinfo 0");
 LUMBRAKE_STATIC_ASSERT(offsetof(struct lumbrake_element, u.docinfo.score) == 40, "docinfo score");
 LUMBRAKE_STATIC_ASSERT(offsetof(struct lumbrake_element, u.linkinfo.score) == 24, "linkinfo score");
 LUMBRAKE_STATIC_ASSERT(offsetof(struct lumbrake_element, u.dict_beg.url) == 16, "dict_beg url");
@@ -221,6 +235,12 @@ LUMBRAKE_STATIC_ASSERT(offsetof(struct lumbrake_element, u.meta.end) == 36, "met
 LUMBRAKE_STATIC_ASSERT(sizeof(struct lumbrake_element) == 32, "32-bit element size");
 LUMBRAKE_STATIC_ASSERT(offsetof(struct lumbrake_element, u.docinfo.score) == 24, "docinfo score");
 LUMBRAKE_STATIC_ASSERT(offsetof(struct lumbrake_element, u.linkinfo.score) == 16, "linkinfo score");
+LUMBRAKE_STATIC_ASSERT(offsetof(struct lumbrake_element, u.docinfo.mimetype) == 16,
+                       "docinfo mimetype");
+LUMBRAKE_STATIC_ASSERT(offsetof(struct lumbrake_element, u.dict_beg.url) == 12, "dict_beg url");
+LUMBRAKE_STATIC_ASSERT(offsetof(struct lumbrake_element, u.wordbuf.length) == 12, "wordbuf length");
+LUMBRAKE_STATIC_ASSERT(offsetof(struct lumbrake_element, u.meta.key) == 16, "meta key");
+LUMBRAKE_STATIC_ASSERT(offsetof(struct lumbrake_element, u.meta.value) == 20, "meta value");
 LUMBRAKE_STATIC_ASSERT(offsetof(struct lumbrake_element, u.meta.pos) == 24, "meta pos");
 LUMBRAKE_STATIC_ASSERT(offsetof(struct lumbrake_element, u.meta.end) == 28, "meta end");
 #endif

@@ -607,6 +607,9 @@ fff_plugins_loader::fff_plugins_loader(bool flag, const config& cfg)
 
 fff_plugins_loader::~fff_plugins_loader() {
     clear_elements();
+    // The base destructor still calls into plug-ins (config_destroy, unregister): the stream
+    // entries must not reach this object's members from there.
+    if (api_) api_->host = nullptr;
 }
 
 void fff_plugins_loader::clear_elements() {

@@ -133,6 +133,8 @@ void plugins_loader_base::activate_plugins(std::vector<PluginDLLInfo>& out) {
         if (!accepts_type(reg.type)) {
             TN_LOG(LF_PLUGINSYSTEM, LL_ERROR,
                    "Invalid plugin type " << reg.type << " for plugin dll '" << lib.path);
+            // It did register: let it release what it took, as every registration is.
+            if (reg.unregister) guarded("unregister", [&] { reg.unregister(api_.get(), &reg); });
             continue;
         }
         TN_LOG(LF_PLUGINSYSTEM, LL_BORING,

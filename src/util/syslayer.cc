@@ -36,18 +36,21 @@ void sleep_seconds(unsigned int seconds) {
 }
 
 void usleep(unsigned long microseconds) {
-    struct timespec ts = {static_cast<time_t>(microseconds / 1000000),
-                          static_cast<long>(microseconds % 1000000) * 1000};
+    // Whole milliseconds, as the callers were written for: below 1000 there is no sleep.
+    unsigned long ms = microseconds / 1000;
+    if (ms == 0) return;
+    struct timespec ts = {static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000};
     while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
     }
 }
 
 int gettimeofday(struct timeval* tv) {
+    // Millisecond resolution: the microseconds are always a multiple of 1000.
     struct timespec ts;
     clock_gettime(CLOCK_REALTIME, &ts);
     if (tv) {
         tv->tv_sec = ts.tv_sec;
-        tv->tv_usec = ts.tv_nsec / 1000;
+        tv->tv_usec = (ts.tv_nsec / 1000000) * 1000;
     }
     return 0;
 }

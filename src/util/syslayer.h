@@ -24,9 +24,9 @@ class config;
 // ---- Time ----
 
 void sleep_seconds(unsigned int seconds);
-// Sleeps the given microseconds (the whole span, also below one millisecond).
+// Sleeps microseconds / 1000 whole milliseconds (below 1000 microseconds: no sleep).
 void usleep(unsigned long microseconds);
-// Seconds and microseconds since 1970; returns 0.
+// Seconds and microseconds since 1970, the microseconds as milliseconds * 1000; returns 0.
 int gettimeofday(struct timeval* tv);
 // Seconds since 1970-01-01 00:00:00 UTC of a calendar time (month from 0, full year). Fields
 // out of their ranges (hour 24, 31 April, month 12, ...) give 0; so does a weekday (0 = Sunday)

@@ -366,11 +366,13 @@ std::string encode(std::string_view text, bool keep_escapes) {
 }
 
 // Makes the escapes of a path, parameter or query text uniform in one pass: an escaped byte
-// is decoded unless it is a delimiter or "%" (decoding "%26" or "%2F" would name another
-// resource), then every byte that needs it is escaped again with upper-case digits, and a
-// "%" that starts no escape becomes %25. The result is stable under a second pass.
+// is decoded, then every byte that needs it is escaped again with upper-case digits, and a
+// "%" that starts no escape becomes %25. Escapes of the bytes that split a URL or a query
+// stay escaped: decoding "%2F", "%3F", "%3B", "%26", "%3D" or "%2B" would name another
+// resource or other query values, and decoding "%25" would turn "%2541" into a new escape.
+// The result is stable under a second pass.
 std::string canonical_escapes(std::string_view text) {
-    static constexpr std::string_view delimiters = ":/?#[]@!$&'()*+,;=%";
+    static constexpr std::string_view delimiters = "/?#;&=+%";
     std::string out;
     out.reserve(text.size() + text.size() / 4);
     auto put_escaped = [&out](unsigned char c) {

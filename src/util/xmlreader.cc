@@ -39,10 +39,15 @@ bool ExpatParser::parse(std::string_view xml, const char* encoding, char ns_sepa
     XML_SetCharacterDataHandler(parser_, &ExpatParser::on_chars);
     guard_xml_parser(parser_);
     XML_SetUnknownEncodingHandler(parser_, &ExpatParser::on_unknown_encoding, this);
-    bool ok = parse_whole(parser_, xml);
-    XML_ParserFree(parser_);
-    parser_ = nullptr;
-    return ok;
+    // Freed also when a handler throws, so that the object can parse again.
+    struct release {
+        XML_Parser& p;
+        ~release() {
+            XML_ParserFree(p);
+            p = nullptr;
+        }
+    } guard{parser_};
+    return parse_whole(parser_, xml);
 }
 
 void split_qname(char ns_separator, std::string_view qname, std::string& ns, std::string& local) {

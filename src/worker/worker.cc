@@ -152,7 +152,7 @@ void worker::process_content(std::int32_t base_score, const std::string& docid,
         document->score = static_cast<std::uint32_t>(base_score);
         FFF::DocumentData* raw = document.release();
         if (!loader_->apply_index_plugins(std::vector<int>(pipeline.begin(), pipeline.end()), docid,
-                                          url, parsed.mime.empty() ? mime : parsed.mime, raw))
+                                          url, mime, raw))
             TN_LOG(LF_WORKERSCHEDULING, LL_ERROR,
                    "Error applying index plugins to "
                        << " " << docid << " '" << url << "'");

@@ -285,11 +285,50 @@ TEST(FffBinaryHardening, ForgedCountsAllocateNoMoreThanTheInputHolds) {
     EXPECT_EQ(status, 1);
     EXPECT_EQ(dynamic_cast<const FFF::Low*>(descend(tree.get(), 4))->words.size(), 1u);
 
+    // Many runs in a row, each claiming 4294967295 words, holding one and then a string
+    // longer than the input: the claimed room must not stay allocated in every run.
+    const int runs = 200;
+    std::string many = bytes({0xE4, 0x86, 0x81, 0x85, 0x81, 0x82, 0x81, 0x83, 0x48, 0x81});
+    for (int i = 0; i < runs; ++i)
+        many += bytes(
+            {0x84, 0x85, 0x7F, 0x7F, 0x7F, 0x7F, 0x8F, 0x81, 0x41, 0x7F, 0x7F, 0x7F, 0x7F, 0x8F});
+    tree = decode(many, status);
+    ASSERT_NE(tree, nullptr);
+    auto* s = dynamic_cast<const FFF::S*>(descend(tree.get(), 3));
+    ASSERT_EQ(s->children.size(), static_cast<std::size_t>(runs));
+    std::size_t capacity = 0;
+    for (const auto* child : s->children)
+        capacity += dynamic_cast<const FFF::Low*>(child)->words.capacity();
+    EXPECT_LE(capacity, 2u * runs);
+
     // The second child is missing altogether, so the root fails.
     const std::string children = bytes({0xE4, 0x86, 0x7F, 0x7F, 0x7F, 0x7F, 0x8F, 0x82, 0x80});
     EXPECT_NO_THROW(tree = decode(children, status));
     EXPECT_EQ(tree, nullptr);
     EXPECT_EQ(status, 1);
+}
+
+TEST(FffBinary, DictidBeyondSixteenBitsStaysReadable) {
+    // Only the low 16 bits are stored; whether a link id follows must be decided by them.
+    auto link = make_low(65536 + 12, {"a"});
+    link->urlid = 3;
+    auto plain = make_low(65536 + 5, {"b"});
+    plain->urlid = 9;
+    auto doc = one_sentence_doc({link, plain, make_low(7 - 65536, {"c"})});
+    const std::string blob = encode(*doc);
+    int status = -1;
+    auto back = decode(blob, status);
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(status, 2);
+    auto* s = dynamic_cast<const FFF::S*>(descend(back.get(), 3));
+    ASSERT_EQ(s->children.size(), 3u);
+    auto* l0 = dynamic_cast<const FFF::Low*>(s->children[0]);
+    EXPECT_EQ(l0->dictid, 12);
+    EXPECT_EQ(l0->urlid, 3);
+    EXPECT_EQ(dynamic_cast<const FFF::Low*>(s->children[1])->dictid, 5);
+    EXPECT_EQ(dynamic_cast<const FFF::Low*>(s->children[1])->words, std::vector<std::string>{"b"});
+    EXPECT_EQ(dynamic_cast<const FFF::Low*>(s->children[2])->dictid, 7);
+    EXPECT_EQ(encode(*back), blob);
 }
 
 TEST(FffBinaryHardening, OverlongDictidEndsTheRun) {

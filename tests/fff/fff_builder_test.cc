@@ -88,6 +88,16 @@ TEST(FffBuilder, SplitterTable) {
         EXPECT_EQ(split(c.text), c.expected);
 }
 
+TEST(FffBuilder, CodePointsUtf8CannotCarryBecomeReplacementCharacters) {
+    FFFbuilder b(1000000);
+    for (std::uint32_t c : {0x61u, 0x110000u, 0xFFFFFFFFu, 0xFFFFu, 0xFFFEu, 0x10FFFFu, 0x62u})
+        b.add_char(c);
+    b.end_paragraph();
+    EXPECT_EQ(show(shape(*b.contents)), "[(«a\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"
+                                        "\xF4\x8F\xBF\xBF"
+                                        "b»)]");
+}
+
 TEST(FffBuilder, SentenceEndsStayInTheOpenParagraph) {
     FFFbuilder b(1000000);
     feed(b, U"Hello, world. Next");

@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -71,45 +72,85 @@ int free_port() {
 }
 
 bool port_answers(int port) {
-    for (int i = 0; i < 100; ++i) {
-        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        addr.sin_port = htons(uint16_t(port));
-        bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-        close(fd);
-        if (ok) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(uint16_t(port));
+    bool ok = fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    if (fd >= 0) close(fd);
+    return ok;
 }
 
-// A server process of this test, ended by its own pid.
+// A server process of this test, ended by its own pid. It runs under timeout(1), so that it
+// ends by itself even when the test process dies before its destructor runs.
 class server {
 public:
     explicit server(const std::vector<std::string>& argv) {
+        std::vector<std::string> full = {"timeout", "-k", "5", "120"};
+        full.insert(full.end(), argv.begin(), argv.end());
         std::vector<char*> args;
-        for (const std::string& a : argv)
+        for (const std::string& a : full)
             args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
         if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
     }
     ~server() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
+        if (pid_ <= 0 || reaped()) return;
+        kill(pid_, SIGTERM);
+        for (int i = 0; i < 100; ++i) { // up to 5 s, then it is killed
+            if (reaped()) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
     }
-    bool started() const { return pid_ > 0; }
+    server(const server&) = delete;
+    server& operator=(const server&) = delete;
+
+    // Waits (10 s at most) until the port accepts connections; false when the server ended
+    // first or never answered.
+    bool answers(int port) {
+        for (int i = 0; i < 200 && pid_ > 0; ++i) {
+            if (port_answers(port)) return true;
+            if (reaped()) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
 
 private:
+    bool reaped() {
+        if (!done_) done_ = waitpid(pid_, nullptr, WNOHANG) == pid_;
+        return done_;
+    }
+
     pid_t pid_ = -1;
+    bool done_ = false;
+};
+
+// A folder of this test process, removed at the end of its scope.
+class scratch_dir {
+public:
+    explicit scratch_dir(const std::string& name)
+        : path_(testing::TempDir() + name + "-" + std::to_string(getpid())) {
+        std::filesystem::remove_all(path_);
+        std::filesystem::create_directories(path_);
+    }
+    ~scratch_dir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
 };
 
 struct plain_head {
@@ -175,7 +216,7 @@ void expect_response_scanned(const std::string& head, int status) {
 }
 
 std::string curl_head(int port, const std::string& path) {
-    return run("curl -sI -m 10 http://127.0.0.1:" + std::to_string(port) + path);
+    return run("curl -sI -m 10 --noproxy '*' http://127.0.0.1:" + std::to_string(port) + path);
 }
 
 // Accepts one connection, reads its head up to the empty line, answers 204 and closes.
@@ -234,15 +275,15 @@ void expect_request_scanned(const std::string& client, const std::string& method
 
 TEST(Counterparts, PythonHttpServerResponseHeads) {
     if (!have("python3") || !have("curl")) GTEST_SKIP() << "python3 or curl missing";
-    std::string root = testing::TempDir() + "h5-pyserver";
+    scratch_dir scratch("http-pyserver");
+    const std::string& root = scratch.path();
     std::filesystem::create_directories(root + "/sub");
     std::ofstream(root + "/index.html") << "<html><body>hi</body></html>\n";
     std::ofstream(root + "/notes.txt") << "notes\n";
     int port = free_port();
     server py({"python3", "-m", "http.server", "--bind", "127.0.0.1", "--directory", root,
                std::to_string(port)});
-    ASSERT_TRUE(py.started());
-    ASSERT_TRUE(port_answers(port));
+    ASSERT_TRUE(py.answers(port)) << "python3 -m http.server did not start";
 
     expect_response_scanned(curl_head(port, "/index.html"), 200);
     expect_response_scanned(curl_head(port, "/notes.txt"), 200);
@@ -256,7 +297,8 @@ TEST(Counterparts, PythonHttpServerResponseHeads) {
 
 TEST(Counterparts, NginxResponseHeads) {
     if (!have("nginx") || !have("curl")) GTEST_SKIP() << "nginx or curl missing";
-    std::string dir = testing::TempDir() + "h5-nginx";
+    scratch_dir scratch("http-nginx");
+    const std::string& dir = scratch.path();
     std::filesystem::create_directories(dir + "/www");
     std::filesystem::create_directories(dir + "/logs");
     std::ofstream(dir + "/www/index.html") << "<html><body>hi</body></html>\n";
@@ -273,8 +315,12 @@ TEST(Counterparts, NginxResponseHeads) {
         << "      add_header Content-Type \"text/html; charset=\\\"UTF-8\\\"\";\n"
         << "      return 200 \"x\";\n    }\n  }\n}\n";
     server nginx({"nginx", "-p", dir, "-c", dir + "/nginx.conf", "-e", dir + "/logs/error.log"});
-    ASSERT_TRUE(nginx.started());
-    ASSERT_TRUE(port_answers(port));
+    if (!nginx.answers(port)) {
+        std::ifstream log(dir + "/logs/error.log");
+        std::stringstream text;
+        text << log.rdbuf();
+        FAIL() << "nginx did not start: " << text.str();
+    }
 
     expect_response_scanned(curl_head(port, "/index.html"), 200);
     expect_response_scanned(curl_head(port, "/moved"), 302);
@@ -289,16 +335,16 @@ TEST(Counterparts, NginxResponseHeads) {
 TEST(Counterparts, CurlAndWgetRequestHeads) {
     if (have("curl")) {
         expect_request_scanned(
-            "curl -s -m 10 -A 'tester/1.0' -b 'a=1; b=2' -H 'X-Trace:  spaced  '", "GET",
-            {{"user-agent", "tester/1.0"}, {"cookie", "a=1; b=2"}, {"x-trace", "spaced  "}});
+            "curl -s -m 10 --noproxy '*' -A 'tester/1.0' -b 'a=1; b=2' -H 'X-Trace:  spaced  '",
+            "GET", {{"user-agent", "tester/1.0"}, {"cookie", "a=1; b=2"}, {"x-trace", "spaced  "}});
         expect_request_scanned(
-            "curl -s -m 10 -d 'k=v'", "POST",
+            "curl -s -m 10 --noproxy '*' -d 'k=v'", "POST",
             {{"content-length", "3"}, {"content-type", "application/x-www-form-urlencoded"}});
-        expect_request_scanned("curl -s -m 10 -I", "HEAD", {});
+        expect_request_scanned("curl -s -m 10 --noproxy '*' -I", "HEAD", {});
     }
     if (have("wget")) {
-        expect_request_scanned("wget -q -O /dev/null -t 1 -T 10 --header='X-Test: 1'", "GET",
-                               {{"x-test", "1"}});
+        expect_request_scanned("wget -q -O /dev/null -t 1 -T 10 --no-proxy --header='X-Test: 1'",
+                               "GET", {{"x-test", "1"}});
     }
     if (!have("curl") && !have("wget")) GTEST_SKIP() << "neither curl nor wget";
 }

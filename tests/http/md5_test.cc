@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <unistd.h>
 
 using lumbrake::md5_hex;
 
@@ -12,7 +13,7 @@ namespace {
 
 // md5sum's digest of the file's bytes, or empty when md5sum cannot run.
 std::string md5sum_of(const std::string& bytes) {
-    std::string path = testing::TempDir() + "md5_input.bin";
+    std::string path = testing::TempDir() + "md5_input-" + std::to_string(getpid()) + ".bin";
     std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
     std::string cmd = "md5sum '" + path + "' 2>/dev/null";
     FILE* pipe = popen(cmd.c_str(), "r");
@@ -20,6 +21,7 @@ std::string md5sum_of(const std::string& bytes) {
     char line[256] = {};
     std::string out = fgets(line, sizeof line, pipe) ? line : "";
     pclose(pipe);
+    std::remove(path.c_str());
     return out.substr(0, out.find(' '));
 }
 

@@ -49,10 +49,19 @@ TEST(HTMLTagCleaner, RepairsNesting) {
         EXPECT_EQ(clean(c.page), c.events) << c.page;
 }
 
-// Two open b elements (the inner one behind a frameset) each get their closing tag.
+// The same tag open twice (the inner one behind a frameset): its first closing tag closes the
+// inner one and clears the tag's open bit, so a second one is dropped and the outer element
+// lasts until a block or the end closes it. A tag that may nest stays open while it has entries.
 TEST(HTMLTagCleaner, SameTagOpenTwice) {
     EXPECT_EQ(clean("<b>1<frameset><b>2</b>3</b>4"),
-              "<b>|1|<frameset>|<b>|2|</b>|3|</frameset>|</b>|<frameset>|4|</frameset>|END");
+              "<b>|1|<frameset>|<b>|2|</b>|34|</frameset>|</b>|END");
+    EXPECT_EQ(clean("<b>1<frameset><b>2</b>3<p>4</b>5"),
+              "<b>|1|<frameset>|<b>|2|</b>|3|<p>|45|</p>|</frameset>|</b>|END");
+    EXPECT_EQ(clean("<frameset><b><frameset>x</frameset>y</frameset>z"),
+              "<frameset>|<b>|<frameset>|x|</frameset>|y|</b>|</frameset>|z|END");
+    // A new opening after the bit was cleared closes the older entry of its kind.
+    EXPECT_EQ(clean("<a>1<frameset><a>2</a>3</frameset><a>4"),
+              "<a>|1|<frameset>|<a>|2|</a>|3|</frameset>|</a>|<a>|4|</a>|END");
 }
 
 TEST(HTMLTagCleaner, TagsBeyondTheStackAreEmptyElements) {

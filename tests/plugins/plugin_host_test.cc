@@ -66,7 +66,7 @@ TEST(PluginHost, ListsValidPluginsWithTheirApiTypes) {
     // The dynamic loader's own text for a file that is no shared object.
     EXPECT_TRUE(log.has("Error loading plugin: " + dir + "/i-text.so")) << log.text();
     // Every plug-in that registered without error is let go of again.
-    for (const char* name : {"archive", "global", "multiform", "nodestroy"})
+    for (const char* name : {"archive", "global", "multiform", "typeone", "garbage", "nodestroy"})
         EXPECT_TRUE(log.has(std::string("Plugin ") + name + ": unregister called")) << name;
     EXPECT_TRUE(log.has("Plugins destroyed"));
 }
@@ -222,4 +222,23 @@ TEST(PluginTypes, Tokens) {
     PluginDLLInfo info;
     EXPECT_EQ(info.Type, UNKNOWN_PLUGINTYPE);
     EXPECT_TRUE(info.Name.empty() && info.Description.empty());
+}
+
+TEST(PluginHost, NullStringsFromARegistrationAreReadAsEmpty) {
+    std::string cfg_file =
+        make_deployment("nullnames", {{"nullnames", "a-nullnames.so"}, {"archive", "b.so"}});
+    config cfg(cfg_file.c_str());
+    log_capture log;
+    fff_plugins_loader loader(true, cfg);
+    std::vector<PluginDLLInfo> listed = list_plugins(loader);
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed[0].Name, "");
+    EXPECT_EQ(listed[0].Description, "");
+    EXPECT_TRUE(log.has("Plugin (unnamed): unregister called"));
+
+    // The registry's scan passes over it to the plug-in sought.
+    std::string path;
+    ASSERT_TRUE(loader.find_plugin_dll("archive", path));
+    EXPECT_EQ(path, plugin_dir("nullnames") + "/b.so");
+    EXPECT_TRUE(loader.register_plugin(1, "archive", ""));
 }

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <unistd.h>
 #include <fstream>
 
 using namespace lumbrake;
@@ -19,14 +21,24 @@ const std::vector<std::string> staff{"staff"};
 class config_file {
 public:
     explicit config_file(const std::string& body) {
-        std::string dir = testing::TempDir();
-        std::string conf = dir + "records2-trawlnest.conf";
-        std::string env = dir + "records2-environment";
+        // Per process: the test programs of two build folders may run at the same time.
+        std::string dir = testing::TempDir() + "records2-" + std::to_string(getpid()) + "-";
+        conf_ = dir + "trawlnest.conf";
+        env_ = dir + "environment";
+        const std::string& conf = conf_;
+        const std::string& env = env_;
         std::ofstream(conf) << body;
         std::ofstream(env) << "LUMBRAKE_CONFIG_FILE=" << conf << "\n";
         setenv("LUMBRAKE_ENV_STORE", env.c_str(), 1);
     }
-    ~config_file() { unsetenv("LUMBRAKE_ENV_STORE"); }
+    ~config_file() {
+        unsetenv("LUMBRAKE_ENV_STORE");
+        std::remove(conf_.c_str());
+        std::remove(env_.c_str());
+    }
+
+private:
+    std::string conf_, env_;
 };
 
 LoginConfiguration read_login(const std::string& text) {

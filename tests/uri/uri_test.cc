@@ -145,6 +145,9 @@ TEST(UriCanonical, Table) {
         {"http://h/a%2fb?x=%2F", "http://h/a%2Fb?x=%2F"},
         {"http://h/p?q=tom%26jerry&r=1%2B1", "http://h/p?q=tom%26jerry&r=1%2B1"},
         {"http://h/%2541", "http://h/%2541"},
+        // Other escapes are decoded; those of the bytes that split a URL or a query stay.
+        {"http://h/%21%24%27%28%29%2a%2C%3A?q=%21%3a", "http://h/!$'()*,:?q=!:"},
+        {"http://h/a%3fb%3Bc%3d%26?q=a%3Db%3f", "http://h/a%3Fb%3Bc%3D%26?q=a%3Db%3F"},
         {"http://h/a/%2E%2E/b", "http://h/b"},
         {"http://h/\xC3\xA9", "http://h/%C3%A9"},
         {"http://h/a//b/./c/", "http://h/a/b/c/"},

@@ -80,6 +80,23 @@ TEST(Time, UtcMktime) {
             << c.sec << " wd " << c.weekday;
 }
 
+TEST(Time, GettimeofdayHasMillisecondResolution) {
+    for (int i = 0; i < 5; ++i) {
+        time_t before = time(nullptr);
+        struct timeval tv = {-1, -1};
+        EXPECT_EQ(lumbrake::gettimeofday(&tv), 0);
+        time_t after = time(nullptr);
+        // time() may read a coarser clock: allow it a second either way.
+        EXPECT_GE(tv.tv_sec, before - 1);
+        EXPECT_LE(tv.tv_sec, after + 1);
+        EXPECT_GE(tv.tv_usec, 0);
+        EXPECT_LT(tv.tv_usec, 1000000);
+        EXPECT_EQ(tv.tv_usec % 1000, 0) << tv.tv_usec;
+        lumbrake::usleep(1500); // one whole millisecond
+    }
+    lumbrake::usleep(999); // below a millisecond: returns at once
+}
+
 TEST(Strings, Basename) {
     const struct {
         const char* path;

@@ -92,8 +92,15 @@ public:
     void write_binary(writer& w) const override;
     bool read_binary(reader& r, int& status) override;
 
-    // Takes ownership of child.
-    void add_child(tXMLTree* child) { children.push_back(child); }
+    // Takes ownership of child, also when appending it fails.
+    void add_child(tXMLTree* child) {
+        try {
+            children.push_back(child);
+        } catch (...) {
+            delete child;
+            throw;
+        }
+    }
 
     std::vector<tXMLTree*> children;
 };

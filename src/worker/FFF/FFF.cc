@@ -62,8 +62,11 @@ void Low::set_link(std::int32_t id) {
 }
 
 void Low::write_binary(writer& w) const {
-    w.write_u16(static_cast<std::uint16_t>(dictid));
-    if (is_link_slice(dictid)) w.write_i32(urlid);
+    // The reader decides by the 16 bits it reads whether a link id follows, so the writer
+    // must decide by the same bits: an id such as 65548 is written as 12, with its link id.
+    const std::uint16_t dict = static_cast<std::uint16_t>(dictid);
+    w.write_u16(dict);
+    if (is_link_slice(dict)) w.write_i32(urlid);
     w.write_u32(static_cast<std::uint32_t>(words.size()));
     for (const std::string& word : words)
         w.write_string(word);
@@ -89,11 +92,16 @@ bool Low::read_binary(reader& r, int& status) {
         status = 1;
         return true;
     }
-    // Every word takes at least one byte, so a forged count cannot force a large allocation.
-    words.reserve(std::min<std::size_t>(count, r.remaining()));
+    // Every word takes at least one byte, so no more words than remaining bytes can follow; a
+    // large claim is not trusted up front either (a word slot is far larger than one byte),
+    // the vector grows as words actually arrive.
+    words.reserve(std::min<std::size_t>({count, r.remaining(), 4096}));
     for (std::uint32_t i = 0; i < count; ++i) {
         std::string word;
         if (!r.read_string(word)) {
+            // The count lied: give back the room it claimed, or a blob of many such runs
+            // would hold memory in proportion to its size squared.
+            words.shrink_to_fit();
             status = 1;
             return true;
         }

@@ -22,7 +22,7 @@ void FFFbuilder::add_codepoint(std::uint32_t c) {
         if (in_link) low->set_link(link_id);
         current_low = std::move(low);
     }
-    utf8_append(c, word);
+    utf8_append(storable_codepoint(c), word);
 }
 
 void FFFbuilder::end_word() {

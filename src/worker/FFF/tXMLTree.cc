@@ -1,6 +1,6 @@
 #include "worker/FFF/tXMLTree.h"
 
-#include <mutex>
+#include <memory>
 
 #include "util/log.h"
 #include "util/math-coding.h"
@@ -105,7 +105,7 @@ bool tXMLParentTree::read_binary(reader& r, int& status) {
             status = 1;
             return false;
         }
-        children.push_back(child);
+        add_child(child);
         if (child_status == 0) {
             status = 1;
             return true;
@@ -129,15 +129,12 @@ tXMLTree* read_node(tXMLTree::reader& r, int& status) {
     if (kind > 0x7FFFFFFFu || it == map.end()) return nullptr;
     // Real documents nest five deep; a corrupt blob must not exhaust the stack.
     if (r.depth >= max_read_depth) return nullptr;
-    tXMLTree* node = it->second();
+    std::unique_ptr<tXMLTree> node(it->second());
     ++r.depth;
     const bool ok = node->read_binary(r, status);
     --r.depth;
-    if (!ok) {
-        delete node;
-        return nullptr;
-    }
-    return node;
+    if (!ok) return nullptr;
+    return node.release();
 }
 
 tXMLTree* FromBinary(tXMLTree::reader& r, int& status) {

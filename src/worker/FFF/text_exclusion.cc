@@ -1,5 +1,6 @@
 #include "worker/FFF/text_exclusion.h"
 
+#include <limits>
 #include <vector>
 
 namespace lumbrake {
@@ -49,6 +50,11 @@ bool text_exclusion_matcher::apply(std::string_view text, int& excluded, std::st
         return true;
     }
     const std::size_t size = text.size();
+    if (size > static_cast<std::size_t>(std::numeric_limits<regoff_t>::max())) {
+        // Match offsets could not address the text; the caller keeps it whole.
+        error = "Text too long for exclusion matching";
+        return false;
+    }
     std::size_t pos = 0;
     // Where the current search for a begin marker started: a whole begin-to-end cycle that
     // ends there again consumed nothing, and must not be repeated at the same place.

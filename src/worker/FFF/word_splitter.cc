@@ -24,7 +24,7 @@ bool may_end_sentence(std::uint32_t c) {
 } // namespace
 
 void word_splitter::add_codepoint(std::uint32_t c) {
-    utf8_append(c, word);
+    utf8_append(storable_codepoint(c), word);
 }
 
 void word_splitter::end_word() {

@@ -6,6 +6,12 @@
 
 namespace lumbrake {
 
+// The code point as words store it: values beyond U+10FFFF and the non-characters U+FFFE and
+// U+FFFF (which UTF-8 text and XML cannot carry) become U+FFFD.
+inline std::uint32_t storable_codepoint(std::uint32_t c) {
+    return c > 0x10FFFF || c == 0xFFFE || c == 0xFFFF ? 0xFFFD : c;
+}
+
 class word_splitter {
 public:
     word_splitter() = default;

@@ -2,12 +2,18 @@
 
 #include "util/log.h"
 #include "util/uri.h"
+#include "worker/fetchers/curl-fetcher.h"
 #include "worker/fetchers/fs-fetcher.h"
+#include "worker/fetchers/gopher-fetcher.h"
+#include "worker/fetchers/uwclient-fetcher.h"
 
 namespace lumbrake {
 
 fetcher::fetcher(const config& cfg, std::uint32_t size_limit)
-    : fetcher_base(cfg, size_limit), fs_(std::make_unique<fs_fetcher>(cfg, size_limit)) {}
+    : fetcher_base(cfg, size_limit), curl_(std::make_unique<curl_fetcher>(cfg, size_limit)),
+      uwclient_(std::make_unique<uwclient_fetcher>(cfg, size_limit)),
+      fs_(std::make_unique<fs_fetcher>(cfg, size_limit)),
+      gopher_(std::make_unique<gopher_fetcher>(cfg, size_limit)) {}
 
 // Deleted in the reverse order of creation.
 fetcher::~fetcher() {

@@ -3,6 +3,9 @@
 #include "util/log.h"
 #include "util/uri.h"
 #include "worker/parsers/HTMLparser/htmlparser.h"
+#include "worker/parsers/PDFparser/pdf-parser.h"
+#include "worker/parsers/mailparser.h"
+#include "worker/parsers/rtfparser.h"
 #include "worker/parsers/textparser.h"
 
 namespace lumbrake {
@@ -15,10 +18,14 @@ template <class P> std::unique_ptr<parser_base> make(const config& cfg) {
 
 using factory = std::unique_ptr<parser_base> (*)(const config&);
 
-// Detection order; the first parser that recognises the document wins.
+// Detection order (HTML, PDF, DOC, TEXT, RTF, MAIL); the first parser that recognises the
+// document wins.
 constexpr factory detect_order[] = {
     &make<HTMLParser>,
+    &make<PDFParser>,
     &make<TEXTParser>,
+    &make<RTFParser>,
+    &make<MAILParser>,
 };
 
 struct mime_entry {
@@ -28,6 +35,11 @@ struct mime_entry {
 constexpr mime_entry by_mime[] = {
     {"text/html", &make<HTMLParser>},
     {"text/plain", &make<TEXTParser>},
+    {"application/pdf", &make<PDFParser>},
+    {"application/x-pdf", &make<PDFParser>},
+    {"text/rtf", &make<RTFParser>},
+    {"message/rfc822", &make<MAILParser>},
+    {"text/x-mail", &make<MAILParser>},
 };
 
 } // namespace

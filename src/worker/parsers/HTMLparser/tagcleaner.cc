@@ -7,7 +7,8 @@ HTMLTagCleaner::HTMLTagCleaner(HTMLPlug* next) : HTMLPlug(next) {}
 void HTMLTagCleaner::close_entry(int k) {
     html_tag closed;
     closed.copy_from(stack_[k].record);
-    --open_count_[closed.tag_id - TAG_FIRST];
+    open_set_[closed.tag_id - TAG_FIRST] = false;
+    --entries_[closed.tag_id - TAG_FIRST];
     for (int j = k + 1; j < depth_; ++j) {
         stack_[j - 1].record.copy_from(stack_[j].record);
         stack_[j - 1].props = stack_[j].props;
@@ -32,7 +33,7 @@ void HTMLTagCleaner::tag(html_tag& record, bool open) {
         if (class_is_inline(c)) {
             // An inline tag closes only an open tag of its own kind within its class range
             // (nothing to look for when none is open or the tag may nest).
-            if (!may_nest && is_open(record.tag_id)) {
+            if (!may_nest && has_entry(record.tag_id)) {
                 for (int k = depth_ - 1; k >= 0 && tag_class(stack_[k].props) >= c; --k) {
                     if (stack_[k].record.tag_id == record.tag_id) {
                         close_entry(k);
@@ -55,7 +56,8 @@ void HTMLTagCleaner::tag(html_tag& record, bool open) {
             stack_[depth_].record.copy_from(record);
             stack_[depth_].props = p;
             ++depth_;
-            ++open_count_[record.tag_id - TAG_FIRST];
+            open_set_[record.tag_id - TAG_FIRST] = true;
+            ++entries_[record.tag_id - TAG_FIRST];
         }
         next_->tag(record, true);
         return;
@@ -74,7 +76,9 @@ void HTMLTagCleaner::tag(html_tag& record, bool open) {
             inner.copy_from(stack_[j].record);
             next_->tag(inner, false);
         }
-        --open_count_[record.tag_id - TAG_FIRST];
+        --entries_[record.tag_id - TAG_FIRST];
+        // A tag that may nest stays open while another of its entries remains.
+        open_set_[record.tag_id - TAG_FIRST] = may_nest && has_entry(record.tag_id);
         next_->tag(record, false);
         for (int j = k + 1; j < depth_; ++j) {
             stack_[j - 1].record.copy_from(stack_[j].record);
@@ -90,7 +94,8 @@ void HTMLTagCleaner::tag(html_tag& record, bool open) {
         close_entry(depth_ - 1);
     if (depth_ == 0) return;
     --depth_;
-    --open_count_[record.tag_id - TAG_FIRST];
+    open_set_[record.tag_id - TAG_FIRST] = false;
+    --entries_[record.tag_id - TAG_FIRST];
     next_->tag(record, false);
 }
 

@@ -1,0 +1,110 @@
+// The daemon's side of its child programs: a loopback listener that starts a child with the
+// port as its only argument and accepts the one connection the child opens back, the binary
+// framing spoken over it, and small text helpers for plain sockets.
+//
+// Wire format: integers raw in little-endian order (1, 2 or 4 bytes), strings as a 32-bit
+// length and the bytes. Transfer failures throw a std::string; the connection is then unusable.
+#pragma once
+
+#include <atomic>
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+
+namespace lumbrake {
+class config;
+}
+namespace FFF {
+struct linkscore_t;
+}
+
+namespace socket_ipc {
+
+// Received strings longer than this are refused (the message is thrown and nothing is
+// allocated for them): the largest thing carried is a document of the worker's 16 MiB limit
+// with its FFF form, far below it.
+constexpr std::uint32_t max_string_length = 256u * 1024 * 1024;
+
+// Loops until n bytes are transferred. A signal (EINTR) is retried; the peer closing or any
+// other error throws "safe_recv error (errno sock ret/got/n): <system text>" (or safe_send).
+// Sending never raises SIGPIPE. Returns n.
+std::size_t safe_send(int sock, const void* buffer, std::size_t n);
+std::size_t safe_recv(int sock, void* buffer, std::size_t n);
+
+void send_u8(int sock, std::uint8_t value);
+void send_u16(int sock, std::uint16_t value);
+void send_u32(int sock, std::uint32_t value);
+void send_string(int sock, const std::string& value);
+std::uint16_t recv_u16(int sock);
+std::uint32_t recv_u32(int sock);
+// Clears the target first; a length of 0 or below (read as signed) gives the empty string.
+void recv_string(int sock, std::string& value);
+
+// Sends the bytes with one send call; the result is ignored.
+void sock_send_string(int sock, const std::string& text);
+// Formats into 4096 bytes (longer text is cut to 4095) and sends it once; the send result.
+ssize_t sock_printf(int sock, const char* format, ...) __attribute__((format(printf, 2, 3)));
+ssize_t sock_vprintf(int sock, const char* format, va_list args);
+// Reads one byte at a time up to and including a line feed, or until size - 1 bytes; stops
+// early when a read does not give one byte. NUL-terminates and returns the bytes read. A size
+// of 1 gives an empty text at once; a size of 0 writes nothing.
+int sock_read_line(int sock, char* buffer, std::size_t size);
+
+// One connected socket (-1 for none), closed on destruction.
+class server_helper {
+public:
+    server_helper() = default;
+    explicit server_helper(int connected) : sock_(connected) {}
+    virtual ~server_helper();
+    server_helper(const server_helper&) = delete;
+    server_helper& operator=(const server_helper&) = delete;
+
+    int socket() const { return sock_; }
+
+    server_helper& operator<<(std::uint8_t value);
+    server_helper& operator<<(std::uint16_t value);
+    server_helper& operator<<(std::uint32_t value);
+    server_helper& operator<<(const std::string& value);
+    server_helper& operator>>(std::uint16_t& value);
+    server_helper& operator>>(std::uint32_t& value);
+    server_helper& operator>>(std::string& value);
+
+protected:
+    void close_connection();
+
+    int sock_ = -1;
+};
+
+// A link record: the URL as a string, then the score as a 32-bit integer.
+server_helper& operator>>(server_helper& in, FFF::linkscore_t& link);
+
+// Starts DEPLOYDIR/bin/<program> and holds the connection it opens back.
+class server_proxy : public server_helper {
+public:
+    // Starts nothing.
+    server_proxy(const lumbrake::config& cfg, const std::string& program);
+    // Closes the sockets, then waits (without a time limit) for the child to end. The child
+    // sees its connection close first, so a child that waits for a request can end.
+    ~server_proxy() override;
+
+    // Listens on 127.0.0.1 at a port the system chooses, starts the child with the port as its
+    // only argument and accepts its connection. Accepting waits without a time limit while the
+    // child lives, and fails once it has ended without connecting. False with the reason.
+    bool start(std::string& error);
+    // Ends a hung child; its exit status becomes 9 * 256. Callable from another thread.
+    void kill_worker();
+
+    pid_t child() const { return child_.load(); }
+    int listen_socket() const { return listen_sock_; }
+    const std::string& program() const { return program_; }
+
+private:
+    const lumbrake::config& cfg_;
+    std::string program_;
+    int listen_sock_ = -1;
+    std::atomic<pid_t> child_{0};
+};
+
+} // namespace socket_ipc

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Writes the Word 97 fixtures under data/ with a real word processor: each document is
+# written here as flat OpenDocument text and converted by LibreOffice ("MS Word 97" filter).
+# Run once by hand (needs soffice); the .doc files are committed, so the tests never need it.
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+out="$here/data"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$out"
+
+# fodt NAME TITLE BODY [STYLES]: one flat ODF text document.
+fodt() {
+  local name=$1 title=$2 body=$3 master=${4:-}
+  cat > "$work/$name.fodt" <<DOC
+<?xml version="1.0" encoding="UTF-8"?>
+<office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0"
+ xmlns:style="urn:oasis:names:tc:opendocument:xmlns:style:1.0"
+ xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0"
+ xmlns:table="urn:oasis:names:tc:opendocument:xmlns:table:1.0"
+ xmlns:fo="urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0"
+ xmlns:dc="http://purl.org/dc/elements/1.1/"
+ xmlns:meta="urn:oasis:names:tc:opendocument:xmlns:meta:1.0"
+ xmlns:xlink="http://www.w3.org/1999/xlink"
+ office:version="1.2" office:mimetype="application/vnd.oasis.opendocument.text">
+ <office:meta>${title:+<dc:title>$title</dc:title>}</office:meta>
+ <office:automatic-styles>
+  <style:page-layout style:name="pm1"><style:page-layout-properties fo:page-width="21cm" fo:page-height="29.7cm"/></style:page-layout>
+ </office:automatic-styles>
+ <office:master-styles>
+  <style:master-page style:name="Standard" style:page-layout-name="pm1">$master</style:master-page>
+ </office:master-styles>
+ <office:body><office:text>$body</office:text></office:body>
+</office:document>
+DOC
+}
+
+fodt text "Quarterly Harvest Report" \
+'<text:h text:outline-level="1">Orchard summary</text:h>
+<text:p>The apple harvest grew by twelve percent this season.</text:p>
+<text:p>Caf&#xE9; owners in M&#xFC;nster paid 5&#x20AC; per crate, a na&#xEF;ve price.</text:p>
+<text:p/>
+<text:p>Pears stayed level.</text:p>'
+
+fodt tables "" \
+'<text:p>Before the table.</text:p>
+<table:table table:name="T1"><table:table-column table:number-columns-repeated="3"/>
+<table:table-row><table:table-cell><text:p>alpha</text:p></table:table-cell><table:table-cell><text:p>beta</text:p></table:table-cell><table:table-cell><text:p>gamma</text:p></table:table-cell></table:table-row>
+<table:table-row><table:table-cell><text:p>delta</text:p></table:table-cell><table:table-cell><text:p>epsilon</text:p></table:table-cell><table:table-cell><text:p>zeta</text:p></table:table-cell></table:table-row>
+</table:table>
+<text:p>After the table.</text:p>'
+
+fodt notes "" \
+'<text:p>Main text with a note<text:note text:id="n1" text:note-class="footnote"><text:note-citation>1</text:note-citation><text:note-body><text:p>Footnote remark here.</text:p></text:note-body></text:note> in the middle.</text:p>
+<text:p>See <text:a xlink:type="simple" xlink:href="http://example.org/harvest">the harvest site</text:a> now.</text:p>' \
+'<style:header><text:p>Running header words</text:p></style:header><style:footer><text:p>Footer line words page <text:page-number text:select-page="current">1</text:page-number></text:p></style:footer>'
+
+fodt cyrillic "&#x41E;&#x442;&#x447;&#x451;&#x442;" \
+'<text:p>&#x41F;&#x440;&#x438;&#x432;&#x435;&#x442; &#x43C;&#x438;&#x440; &#x438; &#x437;&#x434;&#x440;&#x430;&#x432;&#x441;&#x442;&#x432;&#x443;&#x439;&#x442;&#x435;</text:p>
+<text:p>&#x39A;&#x3B1;&#x3BB;&#x3B7;&#x3BC;&#x3AD;&#x3C1;&#x3B1; &#x3BA;&#x3CC;&#x3C3;&#x3BC;&#x3B5;</text:p>
+<text:p>&#x6771;&#x4EAC; music &#x1D11E; clef</text:p>'
+
+fodt emptyparas "" '<text:p/><text:p/><text:p/>'
+
+fodt empty "" ''
+
+cd "$work"
+soffice --headless -env:UserInstallation=file://"$work"/profile \
+  --convert-to 'doc:MS Word 97' --outdir "$out" ./*.fodt >/dev/null
+ls -l "$out"/*.doc

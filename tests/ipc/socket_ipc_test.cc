@@ -1,0 +1,290 @@
+#include "ipc/socket_ipc.h"
+#include "util/config.h"
+#include "worker/FFF/FFF.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace socket_ipc;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Both ends of a local stream socket, for the framing alone.
+struct socket_pair {
+    int a = -1, b = -1;
+    socket_pair() {
+        int sv[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM, 0, sv) == 0) {
+            a = sv[0];
+            b = sv[1];
+        }
+    }
+    ~socket_pair() {
+        if (a >= 0) ::close(a);
+        if (b >= 0) ::close(b);
+    }
+    void close_b() {
+        ::close(b);
+        b = -1;
+    }
+    void write_b(const std::string& bytes) const {
+        ASSERT_EQ(::write(b, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+    std::string read_b(std::size_t n) const {
+        std::string out(n, '\0');
+        EXPECT_EQ(safe_recv(b, out.data(), n), n);
+        return out;
+    }
+};
+
+std::string thrown_text(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const std::string& s) {
+        return s;
+    }
+    return "(nothing thrown)";
+}
+
+TEST(SocketFraming, IntegersAndStringsAreLittleEndianAndLengthPrefixed) {
+    socket_pair p;
+    send_u8(p.a, 0xfe);
+    send_u16(p.a, 0x0201);
+    send_u32(p.a, 0x04030201);
+    send_string(p.a, "");
+    send_string(p.a, std::string("a\0b", 3));
+    EXPECT_EQ(p.read_b(1 + 2 + 4 + 4 + 7), std::string("\xfe\x01\x02\x01\x02\x03\x04"
+                                                       "\0\0\0\0"
+                                                       "\x03\0\0\0a\0b",
+                                                       18));
+
+    p.write_b(std::string("\x01\x02\x01\x02\x03\x04\0\0\0\0\x03\0\0\0a\0b", 17));
+    EXPECT_EQ(recv_u16(p.a), 0x0201);
+    EXPECT_EQ(recv_u32(p.a), 0x04030201u);
+    std::string s = "stale";
+    recv_string(p.a, s);
+    EXPECT_EQ(s, "");
+    recv_string(p.a, s);
+    EXPECT_EQ(s, std::string("a\0b", 3));
+}
+
+TEST(SocketFraming, NegativeLengthIsEmptyAndAbsurdLengthIsRefused) {
+    socket_pair p;
+    p.write_b("\xff\xff\xff\xffZ");
+    std::string s = "stale";
+    recv_string(p.a, s);
+    EXPECT_EQ(s, "");
+    char z;
+    ASSERT_EQ(safe_recv(p.a, &z, 1), 1u); // the negative length took nothing after it
+    EXPECT_EQ(z, 'Z');
+
+    // 2147483647 announced: refused before anything is allocated or read.
+    p.write_b("\xff\xff\xff\x7f");
+    EXPECT_EQ(thrown_text([&] { recv_string(p.a, s); }).rfind("Refusing a string of 2147483647", 0),
+              0u);
+    // Just above the bound, too.
+    const std::uint32_t over = max_string_length + 1;
+    send_u32(p.b, over);
+    EXPECT_NE(thrown_text([&] { recv_string(p.a, s); }).find("Refusing"), std::string::npos);
+}
+
+TEST(SocketFraming, LongStringArrivingInPiecesIsReadWhole) {
+    socket_pair p;
+    std::string body(70000, '\0');
+    for (std::size_t i = 0; i < body.size(); ++i)
+        body[i] = static_cast<char>(i * 7);
+    std::thread writer([&] {
+        unsigned char len[4] = {0x70, 0x11, 0x01, 0x00}; // 70000
+        ::write(p.b, len, 3);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ::write(p.b, len + 3, 1);
+        for (std::size_t off = 0; off < body.size(); off += 9999) {
+            ::write(p.b, body.data() + off, std::min<std::size_t>(9999, body.size() - off));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    std::string got;
+    recv_string(p.a, got);
+    writer.join();
+    EXPECT_EQ(got, body);
+}
+
+TEST(SocketFraming, PeerClosingMidIntegerThrowsWithCounts) {
+    socket_pair p;
+    p.write_b("\x01\x02");
+    p.close_b();
+    std::string text = thrown_text([&] { recv_u32(p.a); });
+    // errno 0, the socket, last return 0, 2 of 4 bytes.
+    EXPECT_EQ(text.rfind("safe_recv error (0 " + std::to_string(p.a) + " 0/2/4): ", 0), 0u) << text;
+    EXPECT_EQ(safe_recv(p.a, nullptr, 0), 0u);
+}
+
+TEST(SocketFraming, SendingToAClosedPeerThrowsInsteadOfKilling) {
+    socket_pair p;
+    p.close_b();
+    std::string text = thrown_text([&] { send_string(p.a, std::string(100000, 'x')); });
+    EXPECT_EQ(text.rfind("safe_send error (" + std::to_string(EPIPE) + " ", 0), 0u) << text;
+}
+
+TEST(SocketText, ReadLineKeepsLineFeedAndStopsAtSize) {
+    socket_pair p;
+    p.write_b("ABCDEFGHIJKLMNOPQRST\nshort\n");
+    char buf[10];
+    EXPECT_EQ(sock_read_line(p.a, buf, sizeof buf), 9);
+    EXPECT_STREQ(buf, "ABCDEFGHI");
+    EXPECT_EQ(sock_read_line(p.a, buf, sizeof buf), 9);
+    EXPECT_STREQ(buf, "JKLMNOPQR");
+    EXPECT_EQ(sock_read_line(p.a, buf, sizeof buf), 3);
+    EXPECT_STREQ(buf, "ST\n");
+    EXPECT_EQ(sock_read_line(p.a, buf, 1), 0);
+    EXPECT_STREQ(buf, "");
+    EXPECT_EQ(sock_read_line(p.a, buf, sizeof buf), 6);
+    EXPECT_STREQ(buf, "short\n");
+    // The end of the connection stops the line early.
+    p.write_b("tail");
+    p.close_b();
+    EXPECT_EQ(sock_read_line(p.a, buf, sizeof buf), 4);
+    EXPECT_STREQ(buf, "tail");
+}
+
+TEST(SocketText, PrintfIsCutAtItsBuffer) {
+    socket_pair p;
+    EXPECT_EQ(sock_printf(p.a, "%s=%d\n", "n", 42), 5);
+    EXPECT_EQ(p.read_b(5), "n=42\n");
+    std::string big(10000, 'y');
+    EXPECT_EQ(sock_printf(p.a, "%s", big.c_str()), 4095);
+    EXPECT_EQ(p.read_b(4095), big.substr(0, 4095));
+    sock_send_string(p.a, "plain");
+    EXPECT_EQ(p.read_b(5), "plain");
+}
+
+// ---- The proxy with a real child program ----
+
+class ProxyTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        const char* tmp = std::getenv("TEST_TMPDIR");
+        root_ = fs::path(tmp ? tmp : testing::TempDir()) / ("ipc-" + std::to_string(getpid()));
+        fs::create_directories(root_ / "bin");
+        for (const char* name : {"echo", "die", "hang"})
+            fs::create_symlink(TN_IPC_CHILD, root_ / "bin" / name);
+        std::ofstream(root_ / "with.conf") << "DEPLOYDIR=" << root_.string() << "/\n";
+        std::ofstream(root_ / "without.conf") << "OTHER=1\n";
+        with_ = std::make_unique<lumbrake::config>((root_ / "with.conf").c_str());
+        without_ = std::make_unique<lumbrake::config>((root_ / "without.conf").c_str());
+    }
+    static void TearDownTestSuite() {
+        with_.reset();
+        without_.reset();
+        fs::remove_all(root_);
+    }
+    static fs::path root_;
+    static std::unique_ptr<lumbrake::config> with_, without_;
+};
+fs::path ProxyTest::root_;
+std::unique_ptr<lumbrake::config> ProxyTest::with_, ProxyTest::without_;
+
+TEST_F(ProxyTest, ChildConnectsBackAndEchoes) {
+    server_proxy proxy(*with_, "echo");
+    EXPECT_EQ(proxy.socket(), -1);
+    EXPECT_EQ(proxy.child(), 0);
+    std::string error;
+    ASSERT_TRUE(proxy.start(error)) << error;
+    EXPECT_EQ(error, "");
+    EXPECT_GT(proxy.child(), 0);
+    EXPECT_GE(proxy.socket(), 0);
+    EXPECT_GE(proxy.listen_socket(), 0);
+
+    std::string big(5000, 'q'), got;
+    std::uint32_t u = 0;
+    std::uint16_t h = 0;
+    proxy << std::uint8_t('S') << big >> got;
+    EXPECT_EQ(got, big);
+    proxy << std::uint8_t('S') << std::string() >> got;
+    EXPECT_EQ(got, "");
+    proxy << std::uint8_t('U') << std::uint32_t(0xdeadbeef) >> u;
+    EXPECT_EQ(u, 0xdeadbeefu);
+    proxy << std::uint8_t('H') << std::uint16_t(0xbeef) >> h;
+    EXPECT_EQ(h, 0xbeef);
+
+    FFF::linkscore_t link;
+    proxy << std::uint8_t('L');
+    proxy >> link;
+    EXPECT_EQ(link.url, "http://example.org/a");
+    EXPECT_EQ(link.score, 750000u);
+
+    // Sent by the child in pieces with pauses between them.
+    proxy << std::uint8_t('P') >> got;
+    ASSERT_EQ(got.size(), 5000u);
+    EXPECT_EQ(got.substr(0, 3), "abc");
+    EXPECT_EQ(got[4999], static_cast<char>('a' + 4999 % 26));
+
+    // The child closes after half an integer.
+    proxy << std::uint8_t('C');
+    EXPECT_NE(thrown_text([&] { proxy >> u; }).find(" 0/2/4): "), std::string::npos);
+}
+
+TEST_F(ProxyTest, DestroyingTheProxyLetsAWaitingChildEnd) {
+    // The child is blocked reading its next command; the destructor must not wait for ever.
+    auto proxy = std::make_unique<server_proxy>(*with_, "echo");
+    std::string error;
+    ASSERT_TRUE(proxy->start(error)) << error;
+    proxy.reset();
+    SUCCEED();
+}
+
+TEST_F(ProxyTest, KillWorkerEndsAConnectedChild) {
+    server_proxy proxy(*with_, "echo");
+    std::string error;
+    ASSERT_TRUE(proxy.start(error)) << error;
+    proxy.kill_worker();
+    std::uint32_t u;
+    EXPECT_NE(thrown_text([&] { proxy >> u; }).find("safe_recv error"), std::string::npos);
+}
+
+TEST_F(ProxyTest, SetUpFailuresSpawnNothingAndReturnFalse) {
+    struct {
+        bool with_deploydir;
+        const char* program;
+        const char* error_start;
+    } cases[] = {
+        {false, "echo", "Could not spawn echo: DEPLOYDIR not defined in config file"},
+        {true, "absent", "Could not spawn "},
+        // A child that ends before it connects must not leave start() waiting for ever.
+        {true, "die", "Could not accept connection: "},
+    };
+    for (const auto& c : cases) {
+        server_proxy proxy(c.with_deploydir ? *with_ : *without_, c.program);
+        std::string error;
+        EXPECT_FALSE(proxy.start(error)) << c.program;
+        EXPECT_EQ(error.rfind(c.error_start, 0), 0u) << error;
+        EXPECT_EQ(proxy.child(), 0) << c.program;
+        EXPECT_EQ(proxy.socket(), -1) << c.program;
+    }
+}
+
+TEST_F(ProxyTest, KillingAChildThatNeverConnectsEndsTheAccept) {
+    server_proxy proxy(*with_, "hang");
+    std::atomic<bool> done{false};
+    std::thread watchdog([&] {
+        while (!done && proxy.child() <= 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        proxy.kill_worker();
+    });
+    std::string error;
+    bool ok = proxy.start(error);
+    done = true;
+    watchdog.join();
+    EXPECT_FALSE(ok);
+    EXPECT_NE(error.find("ended without connecting"), std::string::npos) << error;
+}
+
+} // namespace

@@ -1,0 +1,96 @@
+// Helpers of the pdf_core tests: a document held by the byte source for one test, a writer of
+// small PDF files with correct cross-reference offsets, and running the real PDF tools.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "worker/parsers/PDFparser/pdf-lexer.h"
+#include "worker/parsers/PDFparser/pdf-xref.h"
+
+namespace pdf_core_test {
+
+// Holds the bytes for the byte source while it lives; frees the process-wide state after.
+class Doc {
+public:
+    explicit Doc(std::string bytes) : bytes_(std::move(bytes)) { PdfParser::ByteSource::open(bytes_); }
+    ~Doc() {
+        PdfParser::XrefTable::release();
+        PdfParser::ByteSource::close();
+    }
+    Doc(const Doc&) = delete;
+    Doc& operator=(const Doc&) = delete;
+    const std::string& bytes() const { return bytes_; }
+    PdfParser::Pos length() const { return bytes_.size(); }
+    // Offset of the first occurrence of text (npos when absent).
+    PdfParser::Pos at(const std::string& text, PdfParser::Pos from = 0) const {
+        return bytes_.find(text, from);
+    }
+
+private:
+    std::string bytes_;
+};
+
+// "%PDF-1.4", objects 1..n with the given bodies, one classic cross-reference section, and a
+// trailer holding /Size, /Root 1 0 R and the extra keys.
+inline std::string build_pdf(const std::vector<std::string>& bodies, const std::string& trailer_extra = "",
+                             const std::string& prefix = "") {
+    std::string out = prefix + "%PDF-1.4\n";
+    const std::size_t base = prefix.size();
+    std::vector<std::size_t> offsets;
+    for (std::size_t k = 0; k < bodies.size(); ++k) {
+        offsets.push_back(out.size() - base);
+        out += std::to_string(k + 1) + " 0 obj\n" + bodies[k] + "\nendobj\n";
+    }
+    const std::size_t xref = out.size() - base;
+    out += "xref\n0 " + std::to_string(bodies.size() + 1) + "\n0000000000 65535 f \n";
+    for (std::size_t off : offsets) {
+        char line[32];
+        std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
+        out += line;
+    }
+    out += "trailer\n<< /Size " + std::to_string(bodies.size() + 1) + " /Root 1 0 R " +
+           trailer_extra + " >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+    return out;
+}
+
+inline std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+inline void write_file(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+inline std::string tmp_dir() {
+    const char* t = std::getenv("TEST_TMPDIR");
+    return t ? t : "/tmp/";
+}
+
+// Runs a shell command; its standard output, and the exit status in status.
+inline std::string run(const std::string& command, int* status = nullptr) {
+    std::string out;
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) return out;
+    char buf[65536];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    const int rc = pclose(p);
+    if (status) *status = rc;
+    return out;
+}
+
+inline bool have_tool(const std::string& name) {
+    int status = 0;
+    run("command -v " + name + " >/dev/null 2>&1", &status);
+    return status == 0;
+}
+
+} // namespace pdf_core_test

@@ -1,0 +1,113 @@
+// Helpers of the PDF front-end tests: run PDFParser over bytes and show the FFF compactly.
+#pragma once
+
+#include <cstdio>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "util/config.h"
+#include "worker/FFF/FFF.h"
+#include "worker/FFF/FFFbuilder.h"
+#include "worker/parsers/PDFparser/pdf-parser.h"
+
+namespace pdf_test {
+
+struct parsed {
+    lumbrake::parse_result result;
+    std::string dump; // paragraphs one per line, runs "slice:words", sentences " / "
+};
+
+inline std::string dump(const FFF::DocumentData& doc) {
+    std::string out;
+    for (const FFF::tXMLTree* c : doc.children) {
+        const auto* contents = dynamic_cast<const FFF::Contents*>(c);
+        if (!contents) continue;
+        for (const FFF::tXMLTree* pn : contents->children) {
+            const auto* p = dynamic_cast<const FFF::P*>(pn);
+            if (!p) continue;
+            std::string line;
+            for (std::size_t si = 0; si < p->children.size(); ++si) {
+                const auto* s = dynamic_cast<const FFF::S*>(p->children[si]);
+                if (si) line += " / ";
+                for (std::size_t li = 0; li < s->children.size(); ++li) {
+                    const auto* low = dynamic_cast<const FFF::Low*>(s->children[li]);
+                    if (li) line += " | ";
+                    line += std::to_string(low->dictid) + ":";
+                    for (std::size_t w = 0; w < low->words.size(); ++w)
+                        line += (w ? " " : "") + low->words[w];
+                }
+            }
+            out += line + "\n";
+        }
+    }
+    return out;
+}
+
+// Every word of the document (lower-cased ASCII), for comparisons with other extractors.
+inline std::set<std::string> words(const FFF::DocumentData& doc) {
+    std::set<std::string> out;
+    for (const FFF::tXMLTree* c : doc.children) {
+        const auto* contents = dynamic_cast<const FFF::Contents*>(c);
+        if (!contents) continue;
+        for (const FFF::tXMLTree* pn : contents->children)
+            for (const FFF::tXMLTree* sn : dynamic_cast<const FFF::P*>(pn)->children)
+                for (const FFF::tXMLTree* ln : dynamic_cast<const FFF::S*>(sn)->children)
+                    for (std::string w : dynamic_cast<const FFF::Low*>(ln)->words) {
+                        for (char& ch : w)
+                            if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+                        out.insert(w);
+                    }
+    }
+    return out;
+}
+
+inline parsed parse_pdf(const std::string& bytes) {
+    static lumbrake::config cfg("/dev/null");
+    lumbrake::PDFParser p(cfg);
+    parsed out;
+    lumbrake::FFFbuilder builder(1000000);
+    p.parse(builder, nullptr, 1000000, "file:///x.pdf", bytes, "application/pdf", "", out.result);
+    if (builder.document) out.dump = dump(*builder.document);
+    out.result.document = std::move(builder.document);
+    return out;
+}
+
+inline std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// A PDF file around the given objects (numbered from 1), with a correct cross-reference
+// table; trailer_extra goes into the trailer dictionary (e.g. "/Info 5 0 R").
+inline std::string make_pdf(const std::vector<std::string>& objects,
+                            const std::string& trailer_extra, int root = 1) {
+    std::string out = "%PDF-1.4\n";
+    std::vector<std::size_t> offsets;
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        offsets.push_back(out.size());
+        out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const std::size_t xref = out.size();
+    out += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (std::size_t o : offsets) {
+        char line[32];
+        std::snprintf(line, sizeof line, "%010zu 00000 n \n", o);
+        out += line;
+    }
+    out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root " +
+           std::to_string(root) + " 0 R " + trailer_extra + " >>\nstartxref\n" +
+           std::to_string(xref) + "\n%%EOF\n";
+    return out;
+}
+
+// A stream object body with a correct /Length.
+inline std::string stream_object(const std::string& data, const std::string& extra = "") {
+    return "<< /Length " + std::to_string(data.size()) + " " + extra + " >>\nstream\n" + data +
+           "\nendstream";
+}
+
+} // namespace pdf_test
