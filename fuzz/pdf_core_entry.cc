@@ -35,7 +35,8 @@ void walk(pdf_core_fuzz_stats& stats) {
         if (info.number == 0) return;
         const Span body = object(fs.entry(info.number).position, end);
         Dictionary d(body.start, end, info.number, info.generation);
-        for (const char* key : {"/Title", "/Author", "/Subject", "/Keywords"}) d.get_string(key);
+        for (const char* key : {"/Title", "/Author", "/Subject", "/Keywords"})
+            d.get_string(key);
     });
     const std::size_t limit = std::min<std::size_t>(table.size(), 1u << 16);
     for (std::uint32_t n = 1; n < limit; ++n) {

@@ -14,8 +14,8 @@
 #include "worker/parsers/PDFparser/pdf-security.h"
 
 using namespace PdfStreamFilter;
-using PdfParser::ByteSink;
 using pdf_core_test::Doc;
+using PdfParser::ByteSink;
 
 namespace {
 
@@ -67,7 +67,8 @@ std::string pack_codes(const std::vector<std::pair<int, int>>& codes_and_widths)
 // codes stay 12 bits wide from there on.
 std::string lzw_encode_no_clear(const std::string& in) {
     std::map<std::string, int> table;
-    for (int k = 0; k < 256; ++k) table[std::string(1, static_cast<char>(k))] = k;
+    for (int k = 0; k < 256; ++k)
+        table[std::string(1, static_cast<char>(k))] = k;
     int next = 258, width = 9;
     std::vector<std::pair<int, int>> codes{{256, 9}};
     std::string w;
@@ -94,7 +95,8 @@ std::string lzw_encode_no_clear(const std::string& in) {
 
 TEST(PdfCoreFilters, FlateMatchesZlib) {
     std::string text;
-    for (int k = 0; k < 200000; ++k) text += "line " + std::to_string(k * 7919 % 100003) + "\n";
+    for (int k = 0; k < 200000; ++k)
+        text += "line " + std::to_string(k * 7919 % 100003) + "\n";
     InflateFilter f;
     EXPECT_EQ(decode_file(f, deflate_bytes(text)), text);
     EXPECT_EQ(decode_file(f, deflate_bytes("")), "");
@@ -154,7 +156,8 @@ TEST(PdfCoreFilters, LzwDecodes) {
     if (pdf_core_test::have_tool("gs")) {
         const std::string dir = pdf_core_test::tmp_dir();
         std::string input;
-        for (int k = 0; k < 50000; ++k) input += static_cast<char>("abcdefghijklmnopqrst"[(k * 7919 + k / 13) % 20]);
+        for (int k = 0; k < 50000; ++k)
+            input += static_cast<char>("abcdefghijklmnopqrst"[(k * 7919 + k / 13) % 20]);
         pdf_core_test::write_file(dir + "lzw.in", input);
         pdf_core_test::run("gs -q -dNOSAFER -dBATCH -dNODISPLAY -c \"/out (" + dir +
                            "lzw.out) (w) file /LZWEncode filter def /in (" + dir +
@@ -192,7 +195,8 @@ TEST(PdfCoreFilters, LzwBadCodes) {
     }
     // Garbage never over-reads or loops: it decodes to something or fails with a filter error.
     std::string junk;
-    for (int k = 0; k < 5000; ++k) junk += static_cast<char>((k * 131 + 7) & 0xFF);
+    for (int k = 0; k < 5000; ++k)
+        junk += static_cast<char>((k * 131 + 7) & 0xFF);
     try {
         decode_file(f, junk);
     } catch (const FilterError&) {
@@ -287,7 +291,8 @@ TEST(PdfCoreCrypto, Rc4AndMd5Vectors) {
         return hex(std::string(reinterpret_cast<const char*>(d.data()), d.size()));
     };
     EXPECT_EQ(md5hex(""), "d41d8cd98f00b204e9800998ecf8427e");
-    EXPECT_EQ(md5hex("The quick brown fox jumps over the lazy dog"), "9e107d9d372bb6826bd81d3542a419d6");
+    EXPECT_EQ(md5hex("The quick brown fox jumps over the lazy dog"),
+              "9e107d9d372bb6826bd81d3542a419d6");
 
     // The RC4 filter decrypts under the object key: MD5(key[:5] + 3 bytes number + 2 bytes
     // generation), its first 10 bytes for a 40-bit key.

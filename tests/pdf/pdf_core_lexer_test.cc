@@ -14,7 +14,8 @@ using pdf_core_test::Doc;
 TEST(PdfCoreLexer, ByteSourceWindowAndEnd) {
     // Three windows' worth of bytes whose value is their offset modulo 251.
     std::string bytes(3 * ByteSource::window_size + 17, '\0');
-    for (std::size_t k = 0; k < bytes.size(); ++k) bytes[k] = static_cast<char>(k % 251);
+    for (std::size_t k = 0; k < bytes.size(); ++k)
+        bytes[k] = static_cast<char>(k % 251);
     Doc doc(bytes);
     EXPECT_EQ(ByteSource::length(), bytes.size());
     // Forward, backward across a window edge, and far jumps all see the document's bytes.
@@ -34,13 +35,13 @@ TEST(PdfCoreLexer, LiteralStrings) {
         {"(\\101)X", "A", "X"},
         {"(\\0)X", std::string(1, '\0'), "X"}, // one octal digit keeps its closing bracket
         {"(\\12a)X", "\na", "X"},
-        {"(\\501)X", "A", "X"}, // 0501 modulo 256
-        {"(a\\\r\nb)X", "a\nb", "X"},  // backslash + CR dropped, LF kept
+        {"(\\501)X", "A", "X"},       // 0501 modulo 256
+        {"(a\\\r\nb)X", "a\nb", "X"}, // backslash + CR dropped, LF kept
         {"(\\n\\r\\t\\b\\f\\(\\\\)X", "\n\r\t\b\f(\\", "X"},
         {"(\\qz)X", "z", "X"},
         {"(C:\\\\)X", "C:\\", "X"},
-        {"(open", "open", ""},  // unterminated: ends at the document end
-        {"X(a)", "", "X(a)"},   // not a string: nothing read, position kept
+        {"(open", "open", ""}, // unterminated: ends at the document end
+        {"X(a)", "", "X(a)"},  // not a string: nothing read, position kept
     };
     for (const auto& c : cases) {
         Doc doc(c.in);
@@ -54,12 +55,8 @@ TEST(PdfCoreLexer, HexStrings) {
     const struct {
         std::string in, out, rest;
     } cases[] = {
-        {"<48656C6C6F>X", "Hello", "X"},
-        {"<414>X", "\x41\x40", "X"},
-        {"<>X", "", "X"},
-        {"<48 65\n6c>X", "Hel", "X"},
-        {"<4", "\x40", ""},
-        {"(41)", "", "(41)"},
+        {"<48656C6C6F>X", "Hello", "X"}, {"<414>X", "\x41\x40", "X"}, {"<>X", "", "X"},
+        {"<48 65\n6c>X", "Hel", "X"},    {"<4", "\x40", ""},          {"(41)", "", "(41)"},
     };
     for (const auto& c : cases) {
         Doc doc(c.in);
@@ -127,7 +124,8 @@ TEST(PdfCoreLexer, ArraysAndDictionaries) {
     {
         Doc doc("<< /A (>>) /B <3E3E> /C << /D 1 >> >> trailing >>");
         Dictionary d(0, doc.length());
-        EXPECT_EQ(doc.bytes().substr(d.start, d.end - d.start), " /A (>>) /B <3E3E> /C << /D 1 >> ");
+        EXPECT_EQ(doc.bytes().substr(d.start, d.end - d.start),
+                  " /A (>>) /B <3E3E> /C << /D 1 >> ");
     }
     for (std::string bad : {"1 2 3", "[1 2", "<< /A 1 >", "<< /A (>>"}) {
         Doc doc(bad);
@@ -150,9 +148,10 @@ TEST(PdfCoreLexer, DictionaryGetString) {
             "<FEFFD83DDE00D800> /Producer (\\376\\377\\000A) >>");
     Dictionary d(0, doc.length());
     EXPECT_EQ(d.get_string("/Title"), "Report");
-    EXPECT_EQ(d.get_string("/Author"), "\xC3\xA9" "A");
+    EXPECT_EQ(d.get_string("/Author"), "\xC3\xA9"
+                                       "A");
     EXPECT_EQ(d.get_string("/Subject"), "");
-    EXPECT_EQ(d.get_string("/Keywords"), "");  // not a string
+    EXPECT_EQ(d.get_string("/Keywords"), ""); // not a string
     EXPECT_EQ(d.get_string("/Missing"), "");
     EXPECT_EQ(d.get_string("/Creator"), "\xF0\x9F\x98\x80"); // pair joined, lone surrogate dropped
     EXPECT_EQ(d.get_string("/Producer"), "A");
@@ -162,7 +161,8 @@ TEST(PdfCoreLexer, DictionaryGetString) {
 
 TEST(PdfCoreByteSink, PushReserveAppendIterate) {
     ByteSink a(4);
-    for (int k = 0; k < 10; ++k) EXPECT_EQ(a.push_back(static_cast<std::uint8_t>('a' + k)), k + 1u);
+    for (int k = 0; k < 10; ++k)
+        EXPECT_EQ(a.push_back(static_cast<std::uint8_t>('a' + k)), k + 1u);
     EXPECT_EQ(a.str(), "abcdefghij");
     ByteSink b(4, 3);
     EXPECT_EQ(b.capacity(), 3u);
@@ -182,7 +182,8 @@ TEST(PdfCoreByteSink, PushReserveAppendIterate) {
     std::string fwd(a.begin(), a.end());
     EXPECT_EQ(fwd, a.str());
     std::string back;
-    for (auto it = a.end(); it != a.begin();) back.insert(back.begin(), *--it);
+    for (auto it = a.end(); it != a.begin();)
+        back.insert(back.begin(), *--it);
     EXPECT_EQ(back, a.str());
     auto it = a.begin();
     EXPECT_EQ(*it.seek(12), 'M');
@@ -201,7 +202,8 @@ TEST(PdfCoreByteSink, PushReserveAppendIterate) {
 
 TEST(PdfCoreByteSink, LongListsFreeWithoutRecursion) {
     ByteSink s(1);
-    for (int k = 0; k < 300000; ++k) s.push_back(static_cast<std::uint8_t>(k));
+    for (int k = 0; k < 300000; ++k)
+        s.push_back(static_cast<std::uint8_t>(k));
     EXPECT_EQ(s.size(), 300000u);
     ByteSink t(1);
     t.push_back(1);

@@ -29,7 +29,8 @@ pdf_core_fuzz_stats walk(const std::string& bytes) {
 
 TEST(PdfCoreNasty, EveryCorpusFileEndsCleanly) {
     int files = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(std::string(TN_TEST_DATA) + "/core_nasty")) {
+    for (const auto& entry :
+         std::filesystem::directory_iterator(std::string(TN_TEST_DATA) + "/core_nasty")) {
         SCOPED_TRACE(entry.path().filename().string());
         walk(pdf_core_test::read_file(entry.path().string()));
         ++files;

@@ -16,16 +16,16 @@ using pdf_core_test::run;
 
 namespace {
 
-const char* const source_ps =
-    "%!PS\n"
-    "[ /Title (Quarterly Report) /Author (J. Doe) /Subject () /Keywords (alpha beta) /DOCINFO pdfmark\n"
-    "/Helvetica findfont 12 scalefont setfont\n"
-    "72 700 moveto (Secret text on page one \\(with brackets\\)) show\n"
-    "showpage\n"
-    "/Times-Roman findfont 14 scalefont setfont\n"
-    "72 700 moveto (Second page) show\n"
-    "0 0 1 setrgbcolor 72 600 moveto 300 600 lineto stroke\n"
-    "showpage\n";
+const char* const source_ps = "%!PS\n"
+                              "[ /Title (Quarterly Report) /Author (J. Doe) /Subject () /Keywords "
+                              "(alpha beta) /DOCINFO pdfmark\n"
+                              "/Helvetica findfont 12 scalefont setfont\n"
+                              "72 700 moveto (Secret text on page one \\(with brackets\\)) show\n"
+                              "showpage\n"
+                              "/Times-Roman findfont 14 scalefont setfont\n"
+                              "72 700 moveto (Second page) show\n"
+                              "0 0 1 setrgbcolor 72 600 moveto 300 600 lineto stroke\n"
+                              "showpage\n";
 
 class PdfCoreTools : public ::testing::Test {
 protected:
@@ -66,7 +66,8 @@ protected:
             for (Pos p = body.start; p < body.end && p < body.start + 2000; ++p)
                 text += static_cast<char>(ByteSource::byte_at(p));
             // Only stream objects; predictors (/DecodeParms) are not applied by these filters.
-            if (text.find("stream") == std::string::npos || text.find("/DecodeParms") != std::string::npos)
+            if (text.find("stream") == std::string::npos ||
+                text.find("/DecodeParms") != std::string::npos)
                 continue;
             std::string ours;
             try {
@@ -113,7 +114,8 @@ protected:
 } // namespace
 
 TEST_F(PdfCoreTools, StreamsDecodeAsQpdfDecodesThem) {
-    for (const char* name : {"src.pdf", "qdf.pdf", "z.pdf", "lin.pdf", "r2.pdf", "p44.pdf", "r3.pdf"})
+    for (const char* name :
+         {"src.pdf", "qdf.pdf", "z.pdf", "lin.pdf", "r2.pdf", "p44.pdf", "r3.pdf"})
         EXPECT_GE(compare_streams(name), 2) << name; // two page contents at least
 }
 

@@ -17,7 +17,9 @@ namespace pdf_core_test {
 // Holds the bytes for the byte source while it lives; frees the process-wide state after.
 class Doc {
 public:
-    explicit Doc(std::string bytes) : bytes_(std::move(bytes)) { PdfParser::ByteSource::open(bytes_); }
+    explicit Doc(std::string bytes) : bytes_(std::move(bytes)) {
+        PdfParser::ByteSource::open(bytes_);
+    }
     ~Doc() {
         PdfParser::XrefTable::release();
         PdfParser::ByteSource::close();
@@ -37,7 +39,8 @@ private:
 
 // "%PDF-1.4", objects 1..n with the given bodies, one classic cross-reference section, and a
 // trailer holding /Size, /Root 1 0 R and the extra keys.
-inline std::string build_pdf(const std::vector<std::string>& bodies, const std::string& trailer_extra = "",
+inline std::string build_pdf(const std::vector<std::string>& bodies,
+                             const std::string& trailer_extra = "",
                              const std::string& prefix = "") {
     std::string out = prefix + "%PDF-1.4\n";
     const std::size_t base = prefix.size();
@@ -81,7 +84,8 @@ inline std::string run(const std::string& command, int* status = nullptr) {
     if (!p) return out;
     char buf[65536];
     std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+        out.append(buf, n);
     const int rc = pclose(p);
     if (status) *status = rc;
     return out;

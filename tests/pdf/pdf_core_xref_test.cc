@@ -66,14 +66,16 @@ std::string append_update(const std::string& bytes, const std::map<int, std::str
 
 std::string body_text(Span s) {
     std::string out;
-    for (Pos p = s.start; p < s.end; ++p) out += static_cast<char>(ByteSource::byte_at(p));
+    for (Pos p = s.start; p < s.end; ++p)
+        out += static_cast<char>(ByteSource::byte_at(p));
     return out;
 }
 
 std::string deflate_bytes(const std::string& in) {
     uLongf n = compressBound(in.size());
     std::string out(n, '\0');
-    compress(reinterpret_cast<Bytef*>(out.data()), &n, reinterpret_cast<const Bytef*>(in.data()), in.size());
+    compress(reinterpret_cast<Bytef*>(out.data()), &n, reinterpret_cast<const Bytef*>(in.data()),
+             in.size());
     out.resize(n);
     return out;
 }
@@ -136,14 +138,15 @@ TEST(PdfCoreXref, FrameErrors) {
         {"%PDF-1.4\n", "Trailer not found"},
         {"", "Header %PDF- not found"},
     };
-    for (const auto& c : cases) EXPECT_EQ(parse_error(c.bytes), c.message) << c.message;
+    for (const auto& c : cases)
+        EXPECT_EQ(parse_error(c.bytes), c.message) << c.message;
 }
 
 TEST(PdfCoreXref, IncrementalUpdates) {
     const std::string original = build_pdf(three, "/Info 3 0 R");
     // The newer section frees object 3 with generation 1 and redefines object 2.
-    const std::string updated =
-        append_update(original, {{2, "<< /Type /Pages /Count 0 /Updated true >>"}, {3, "free"}}, "", 4);
+    const std::string updated = append_update(
+        original, {{2, "<< /Type /Pages /Count 0 /Updated true >>"}, {3, "free"}}, "", 4);
     Doc doc(updated);
     FileStructure fs(0, doc.length());
     EXPECT_TRUE(fs.entry(3).free);
@@ -193,9 +196,8 @@ TEST(PdfCoreXref, LinearizedFiles) {
     }
     // An update that makes the file longer than 1.25 times /L: read from its startxref.
     std::string padded = lin + "%" + std::string(lin.size() / 3, 'x') + "\n";
-    const std::string updated =
-        append_update(padded, {{root, "<< /Type /Catalog /Pages 99 0 R /Replaced true >>"}}, "",
-                      200);
+    const std::string updated = append_update(
+        padded, {{root, "<< /Type /Catalog /Pages 99 0 R /Replaced true >>"}}, "", 200);
     Doc doc(updated);
     FileStructure fs(0, doc.length());
     EXPECT_FALSE(fs.linearized());
@@ -204,15 +206,16 @@ TEST(PdfCoreXref, LinearizedFiles) {
 
 TEST(PdfCoreXref, ObjectBodies) {
     const std::string binary = std::string("((((x)") + '\0' + "\xff(endobj";
-    Doc doc(build_pdf({"<< /T (a string with endobj and \\) inside) >>",
-                       "<< /Length " + std::to_string(binary.size()) + " >>\nstream\n" + binary +
-                           "\nendstream",
-                       "42", "<< /Not /An /Integer >>", "% comment endobj\n7"}));
+    Doc doc(build_pdf(
+        {"<< /T (a string with endobj and \\) inside) >>",
+         "<< /Length " + std::to_string(binary.size()) + " >>\nstream\n" + binary + "\nendstream",
+         "42", "<< /Not /An /Integer >>", "% comment endobj\n7"}));
     FileStructure fs(0, doc.length());
     EXPECT_EQ(body_text(resolve(1)), "\n<< /T (a string with endobj and \\) inside) >>\n");
     EXPECT_EQ(resolve(2).end, doc.at("endobj", doc.at("endstream")));
     EXPECT_EQ(integer_object(fs.entry(3).position, doc.length()), 42u);
-    EXPECT_EQ(error_of([&] { integer_object(fs.entry(4).position, doc.length()); }), "Wrong object type");
+    EXPECT_EQ(error_of([&] { integer_object(fs.entry(4).position, doc.length()); }),
+              "Wrong object type");
     EXPECT_EQ(integer_object(fs.entry(5).position, doc.length()), 7u);
     EXPECT_EQ(error_of([&] { object(doc.length() - 3, doc.length()); }),
               "Tag obj or endobj not found, probably Object corrupted");
@@ -238,7 +241,8 @@ TEST(PdfCoreXref, StreamObjects) {
     };
     std::string bytes = build_pdf(objects);
     // Object 13's entry points past the end of the data.
-    const std::size_t table = bytes.find("\n", bytes.find("\n", bytes.rfind("\nxref\n") + 1) + 1) + 1;
+    const std::size_t table =
+        bytes.find("\n", bytes.find("\n", bytes.rfind("\nxref\n") + 1) + 1) + 1;
     bytes.replace(table + 20 * 13, 10, "9999999999");
     Doc doc(bytes);
     FileStructure fs(0, doc.length());
@@ -248,7 +252,8 @@ TEST(PdfCoreXref, StreamObjects) {
         s.decode(out);
         return out.str();
     };
-    for (std::uint32_t n : {1u, 2u, 3u, 4u}) EXPECT_EQ(decoded(n), text) << n;
+    for (std::uint32_t n : {1u, 2u, 3u, 4u})
+        EXPECT_EQ(decoded(n), text) << n;
     EXPECT_EQ(error_of([&] { decoded(5); }), "Stream corrupted");
     try {
         decoded(7);
@@ -268,8 +273,9 @@ TEST(PdfCoreXref, CrossReferenceStreamsFailCleanly) {
     const std::string dir = pdf_core_test::tmp_dir();
     pdf_core_test::write_file(dir + "xs.ps", "%!PS\n/Helvetica findfont 12 scalefont setfont\n"
                                              "72 700 moveto (objstm) show showpage\n");
-    pdf_core_test::run("ps2pdf " + dir + "xs.ps " + dir + "xs0.pdf && qpdf --object-streams=generate " +
-                       dir + "xs0.pdf " + dir + "xs.pdf");
+    pdf_core_test::run("ps2pdf " + dir + "xs.ps " + dir +
+                       "xs0.pdf && qpdf --object-streams=generate " + dir + "xs0.pdf " + dir +
+                       "xs.pdf");
     const std::string bytes = pdf_core_test::read_file(dir + "xs.pdf");
     ASSERT_NE(bytes.find("/XRef"), std::string::npos);
     Doc doc(bytes);
@@ -277,6 +283,7 @@ TEST(PdfCoreXref, CrossReferenceStreamsFailCleanly) {
         FileStructure fs(0, doc.length());
         FAIL();
     } catch (const BadFormatException& e) {
-        EXPECT_TRUE(e.message() == "Trailer not found" || e.message() == "Xref not found") << e.message();
+        EXPECT_TRUE(e.message() == "Trailer not found" || e.message() == "Xref not found")
+            << e.message();
     }
 }

@@ -1,7 +1,6 @@
 #include "worker/parsers/rtfparser.h"
 
 #include <array>
-#include <cstring>
 #include <map>
 #include <string_view>
 #include <unordered_map>
@@ -132,10 +131,7 @@ struct control_word {
 class rtf_reader {
 public:
     rtf_reader(FFFbuilder& builder, std::string_view text)
-        : b_(builder), p_(text.data()), end_(text.data() + text.size()) {
-        // The text ends at its first NUL byte.
-        if (const void* nul = std::memchr(p_, 0, text.size())) end_ = static_cast<const char*>(nul);
-    }
+        : b_(builder), p_(text.data()), end_(text.data() + text.size()) {}
 
     // False when the groups nest deeper than the stack.
     bool run();
@@ -185,6 +181,11 @@ private:
     FFFbuilder& b_;
     const char* p_;
     const char* end_;
+
+    // The byte k places ahead, 0 past the end: the text ends at its first NUL byte, which
+    // only the raw data of \binN may hold.
+    char at(std::ptrdiff_t k = 0) const { return k < end_ - p_ ? p_[k] : 0; }
+    bool more() const { return at() != 0; }
     std::array<group, RTFParser::max_depth> stack_{};
     int depth_ = 0;
     std::map<std::int64_t, std::uint8_t> fonts_;
@@ -237,15 +238,15 @@ void rtf_reader::select_charset() {
 
 bool rtf_reader::run() {
     select_charset();
-    while (p_ < end_) {
-        char c = *p_;
+    while (more()) {
+        char c = at();
         if (is_blank(c)) {
-            while (p_ < end_ && is_blank(*p_))
+            while (is_blank(at()))
                 ++p_;
             emit(0x20);
         } else if (is_break(c)) {
             // Writers wrap lines anywhere, even between the escapes of one character.
-            while (p_ < end_ && is_break(*p_))
+            while (is_break(at()))
                 ++p_;
         } else if (c == '{') {
             ++p_;
@@ -279,19 +280,19 @@ bool rtf_reader::run() {
 control_word rtf_reader::read_word() {
     control_word w;
     const char* start = p_;
-    while (p_ < end_ && is_letter(*p_))
+    while (is_letter(at()))
         ++p_;
     w.name = std::string_view(start, static_cast<std::size_t>(p_ - start));
     bool negative = false;
-    if (p_ < end_ && *p_ == '-' && p_ + 1 < end_ && is_digit(p_[1])) {
+    if (at() == '-' && is_digit(at(1))) {
         negative = true;
         ++p_;
     }
-    if (p_ < end_ && is_digit(*p_)) {
+    if (is_digit(at())) {
         w.has_number = true;
         // Absurdly long numbers are read to their end but saturate.
-        while (p_ < end_ && is_digit(*p_)) {
-            if (w.number < 100000000000LL) w.number = w.number * 10 + (*p_ - '0');
+        while (is_digit(at())) {
+            if (w.number < 100000000000LL) w.number = w.number * 10 + (at() - '0');
             ++p_;
         }
         if (negative) w.number = -w.number;
@@ -300,18 +301,17 @@ control_word rtf_reader::read_word() {
 }
 
 void rtf_reader::control() {
-    const char* next = p_ + 1;
-    if (next >= end_) {
+    char n = at(1);
+    if (n == 0) {
         p_ = end_;
         return;
     }
-    char n = *next;
     if (is_letter(n)) {
-        p_ = next;
+        ++p_;
         control_word w = read_word();
         auto it = control_words().find(w.name);
         if (it != control_words().end()) {
-            if (p_ < end_ && *p_ == ' ') ++p_;
+            if (at() == ' ') ++p_;
             if (it->second.act == action::binary) {
                 skip_bytes(w.has_number ? w.number : 0);
                 skip_group();
@@ -321,12 +321,12 @@ void rtf_reader::control() {
             return;
         }
         // Unknown words are ignored with everything that looks like part of them.
-        while (p_ < end_ && (is_letter(*p_) || is_digit(*p_) || *p_ == '-' || *p_ == '_'))
+        while (is_letter(at()) || is_digit(at()) || at() == '-' || at() == '_')
             ++p_;
-        if (p_ < end_ && is_blank(*p_)) ++p_;
+        if (is_blank(at())) ++p_;
         return;
     }
-    p_ = next + 1;
+    p_ += 2;
     switch (n) {
     case '\n':
     case '\r':
@@ -334,8 +334,8 @@ void rtf_reader::control() {
         b_.end_paragraph();
         break;
     case '\'': {
-        int hi = p_ < end_ ? hex_value(*p_) : -1;
-        int lo = p_ + 1 < end_ ? hex_value(p_[1]) : -1;
+        int hi = hex_value(at());
+        int lo = hex_value(at(1));
         if (hi >= 0 && lo >= 0) {
             pending_.push_back(static_cast<char>(hi * 16 + lo));
             p_ += 2;
@@ -426,7 +426,7 @@ void rtf_reader::do_word(const control_word& w, const word_info& info) {
     case action::unicode: {
         // Writers give characters above U+7FFF as negative 16-bit numbers.
         std::int64_t n = w.number;
-        if (n < 0) n += 65536;
+        if (n < 0) n = n < -32768 ? -1 : n + 65536;
         emit(n < 0 || n > 0x10FFFF ? REPLACEMENT_CHARACTER : static_cast<code_point>(n));
         skip_fallback(g.unicode_skip);
         break;
@@ -452,8 +452,8 @@ void rtf_reader::skip_bytes(std::int64_t n) {
 // Skips to the brace that closes the current group (which is left for the main loop).
 void rtf_reader::skip_group() {
     std::int64_t level = 0;
-    while (p_ < end_) {
-        char c = *p_;
+    while (more()) {
+        char c = at();
         if (c == '{') {
             ++level;
             ++p_;
@@ -462,15 +462,15 @@ void rtf_reader::skip_group() {
             --level;
             ++p_;
         } else if (c == '\\') {
-            if (p_ + 1 < end_ && is_letter(p_[1])) {
+            if (is_letter(at(1))) {
                 ++p_;
                 control_word w = read_word();
                 if (w.name == "bin") {
-                    if (p_ < end_ && *p_ == ' ') ++p_;
+                    if (at() == ' ') ++p_;
                     skip_bytes(w.has_number ? w.number : 0);
                 }
             } else {
-                p_ += p_ + 1 < end_ ? 2 : 1;
+                p_ += at(1) ? 2 : 1;
             }
         } else {
             ++p_;
@@ -481,23 +481,23 @@ void rtf_reader::skip_group() {
 // Skips the stand-in characters after \uN; an escape or a control word counts as one, and a
 // group boundary ends the skip.
 void rtf_reader::skip_fallback(std::int64_t count) {
-    while (count > 0 && p_ < end_) {
-        char c = *p_;
+    while (count > 0 && more()) {
+        char c = at();
         if (c == '{' || c == '}') return;
         if (is_break(c)) {
             ++p_;
             continue;
         }
-        if (c == '\\' && p_ + 1 < end_) {
-            char n = p_[1];
+        if (c == '\\' && at(1)) {
+            char n = at(1);
             if (is_letter(n)) {
                 ++p_;
                 control_word w = read_word();
-                if (p_ < end_ && *p_ == ' ') ++p_;
+                if (at() == ' ') ++p_;
                 if (w.name == "bin") skip_bytes(w.has_number ? w.number : 0);
             } else if (n == '\'') {
                 p_ += 2;
-                for (int i = 0; i < 2 && p_ < end_ && hex_value(*p_) >= 0; ++i)
+                for (int i = 0; i < 2 && hex_value(at()) >= 0; ++i)
                     ++p_;
             } else {
                 p_ += 2;
@@ -514,8 +514,8 @@ void rtf_reader::skip_fallback(std::int64_t count) {
 void rtf_reader::read_font_table() {
     std::int64_t level = 0;
     std::int64_t font = -1;
-    while (p_ < end_) {
-        char c = *p_;
+    while (more()) {
+        char c = at();
         if (c == '{') {
             ++level;
             ++p_;
@@ -524,10 +524,10 @@ void rtf_reader::read_font_table() {
             --level;
             ++p_;
         } else if (c == '\\') {
-            if (p_ + 1 < end_ && is_letter(p_[1])) {
+            if (is_letter(at(1))) {
                 ++p_;
                 control_word w = read_word();
-                if (p_ < end_ && *p_ == ' ') ++p_;
+                if (at() == ' ') ++p_;
                 if (!w.has_number) continue;
                 if (w.name == "f") {
                     font = w.number;
@@ -540,7 +540,7 @@ void rtf_reader::read_font_table() {
                     skip_bytes(w.number);
                 }
             } else {
-                p_ += p_ + 1 < end_ ? 2 : 1;
+                p_ += at(1) ? 2 : 1;
             }
         } else {
             ++p_;

@@ -11,9 +11,13 @@ ByteSink::ByteSink(std::size_t chunk_size, std::size_t initial_size)
     if (initial_size > 0) current_ = add_chunk(initial_size);
 }
 
-ByteSink::~ByteSink() { free_chunks(); }
+ByteSink::~ByteSink() {
+    free_chunks();
+}
 
-ByteSink::ByteSink(ByteSink&& other) noexcept : chunk_size_(other.chunk_size_) { swap(other); }
+ByteSink::ByteSink(ByteSink&& other) noexcept : chunk_size_(other.chunk_size_) {
+    swap(other);
+}
 
 ByteSink& ByteSink::operator=(ByteSink&& other) noexcept {
     if (this != &other) {
@@ -36,15 +40,19 @@ void ByteSink::free_chunks() noexcept {
     capacity_ = 0;
 }
 
-void ByteSink::clear() { free_chunks(); }
+void ByteSink::clear() {
+    free_chunks();
+}
 
 ByteSink::Chunk* ByteSink::add_chunk(std::size_t capacity) {
     auto* c = new Chunk;
     c->start = std::make_unique<std::uint8_t[]>(capacity);
     c->capacity = capacity;
     c->prev = last_;
-    if (last_) last_->next = c;
-    else first_ = c;
+    if (last_)
+        last_->next = c;
+    else
+        first_ = c;
     last_ = c;
     capacity_ += capacity;
     return c;
@@ -144,7 +152,8 @@ std::string ByteSink::str() const {
 std::vector<std::uint8_t> ByteSink::to_vector() const {
     std::vector<std::uint8_t> out;
     out.reserve(count_);
-    for_each_segment([&](const std::uint8_t* p, std::size_t n) { out.insert(out.end(), p, p + n); });
+    for_each_segment(
+        [&](const std::uint8_t* p, std::size_t n) { out.insert(out.end(), p, p + n); });
     return out;
 }
 
@@ -169,7 +178,8 @@ ByteSink::const_iterator& ByteSink::const_iterator::operator--() {
         return *this;
     }
     const Chunk* c = chunk_ ? chunk_->prev : (sink_ ? sink_->last_ : nullptr);
-    while (c && c->used == 0) c = c->prev;
+    while (c && c->used == 0)
+        c = c->prev;
     if (!c) return *this; // already at the beginning
     chunk_ = c;
     index_ = c->used - 1;
@@ -194,9 +204,11 @@ ByteSink::const_iterator& ByteSink::const_iterator::seek(std::ptrdiff_t distance
     const auto t = static_cast<std::size_t>(target);
     // Within the chunk when possible, otherwise along the list by logical offsets.
     const Chunk* c = chunk_ ? chunk_ : sink_->last_;
-    while (c && (c->used == 0 || t < c->offset)) c = c->prev;
+    while (c && (c->used == 0 || t < c->offset))
+        c = c->prev;
     if (!c) c = sink_->first_;
-    while (c && (c->used == 0 || t >= c->offset + c->used)) c = c->next;
+    while (c && (c->used == 0 || t >= c->offset + c->used))
+        c = c->next;
     chunk_ = c;
     index_ = c ? t - c->offset : 0;
     return *this;

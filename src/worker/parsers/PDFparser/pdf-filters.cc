@@ -32,16 +32,26 @@ void MultipleFilterError::log() const {
 
 std::string InflateFilterError::message() const {
     switch (code_) {
-    case Z_OK: return "Z_OK";
-    case Z_STREAM_END: return "Z_STREAM_END";
-    case Z_NEED_DICT: return "Z_NEED_DICT";
-    case Z_ERRNO: return "Z_ERRNO";
-    case Z_STREAM_ERROR: return "Z_STREAM_ERROR";
-    case Z_DATA_ERROR: return "Z_DATA_ERROR";
-    case Z_MEM_ERROR: return "Z_MEM_ERROR";
-    case Z_BUF_ERROR: return "Z_BUF_ERROR";
-    case Z_VERSION_ERROR: return "Z_VERSION_ERROR";
-    default: return "Unknow error code";
+    case Z_OK:
+        return "Z_OK";
+    case Z_STREAM_END:
+        return "Z_STREAM_END";
+    case Z_NEED_DICT:
+        return "Z_NEED_DICT";
+    case Z_ERRNO:
+        return "Z_ERRNO";
+    case Z_STREAM_ERROR:
+        return "Z_STREAM_ERROR";
+    case Z_DATA_ERROR:
+        return "Z_DATA_ERROR";
+    case Z_MEM_ERROR:
+        return "Z_MEM_ERROR";
+    case Z_BUF_ERROR:
+        return "Z_BUF_ERROR";
+    case Z_VERSION_ERROR:
+        return "Z_VERSION_ERROR";
+    default:
+        return "Unknow error code";
     }
 }
 
@@ -118,7 +128,8 @@ void LZWDecodeFilter::decode_bytes(const std::uint8_t* data, std::size_t n, Byte
     out.reserve(4 * 1000);
     std::vector<std::uint16_t> prefix(table_size, 0);
     std::vector<std::uint8_t> suffix(table_size, 0);
-    for (int k = 0; k < 256; ++k) suffix[k] = static_cast<std::uint8_t>(k);
+    for (int k = 0; k < 256; ++k)
+        suffix[k] = static_cast<std::uint8_t>(k);
     std::array<std::uint8_t, table_size> stack{};
 
     int width = 9;
@@ -173,7 +184,8 @@ void LZWDecodeFilter::decode_bytes(const std::uint8_t* data, std::size_t n, Byte
                 if ((next_code + 1) % (1 << width) == 0 && width < 12) ++width;
             }
             previous = code;
-            while (depth > 0) out.push_back(stack[--depth]);
+            while (depth > 0)
+                out.push_back(stack[--depth]);
         }
         bits &= (1u << bit_count) - 1;
         if ((at & 0xFFF) == 0) check_output(out);
@@ -198,7 +210,8 @@ void ASCII85Filter::decode_bytes(const std::uint8_t* data, std::size_t n, bool l
                                  ByteSink& out) {
     std::size_t stop = n;
     if (last_tilde) {
-        while (stop > 0 && data[stop - 1] != '~') --stop;
+        while (stop > 0 && data[stop - 1] != '~')
+            --stop;
         if (stop == 0) throw ASCII85FilterError("ASCII85 Filter: No tag ~>");
         --stop;
     } else {
@@ -228,7 +241,8 @@ void ASCII85Filter::decode_bytes(const std::uint8_t* data, std::size_t n, bool l
             ++count;
         }
         if (count == 0) break;
-        for (int k = count; k < 5; ++k) value = value * 85 + ('u' - 33);
+        for (int k = count; k < 5; ++k)
+            value = value * 85 + ('u' - 33);
         const std::uint8_t bytes[4] = {
             static_cast<std::uint8_t>(value >> 24), static_cast<std::uint8_t>(value >> 16),
             static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
@@ -338,7 +352,8 @@ std::unique_ptr<MultipleFilter> make_filter_array(Pos begin, Pos end) {
     end = std::min(end, ByteSource::length());
     Pos p = begin;
     PdfParser::skip_blanks(p, end);
-    if (p >= end || ByteSource::byte_at(p) != '/') throw PdfParser::BadObjectException("Wrong Filter");
+    if (p >= end || ByteSource::byte_at(p) != '/')
+        throw PdfParser::BadObjectException("Wrong Filter");
     auto chain = std::make_unique<MultipleFilter>();
     while (p < end) {
         if (ByteSource::byte_at(p) != '/') {

@@ -41,7 +41,9 @@ void ByteSource::close() {
     state_.window_end = 0;
 }
 
-bool ByteSource::is_open() { return state_.window != nullptr; }
+bool ByteSource::is_open() {
+    return state_.window != nullptr;
+}
 
 std::uint8_t ByteSource::reload(Pos offset) {
     if (offset >= state_.length || !state_.window) return 0;
@@ -62,7 +64,9 @@ void ByteSource::charge(std::size_t work) {
     if (state_.work > state_.budget) over_budget();
 }
 
-std::uint64_t ByteSource::work_done() { return state_.work; }
+std::uint64_t ByteSource::work_done() {
+    return state_.work;
+}
 
 void ByteSource::over_budget() {
     // Stay over budget: every later read fails at once, so the parse ends quickly.
@@ -92,7 +96,8 @@ bool find_tag(Pos& pos, Pos end, std::string_view tag) {
         if (!escaped) {
             if (c == '(') ++depth;
             // A stray ')' outside any string must not hide the rest of the range.
-            else if (c == ')' && depth > 0) --depth;
+            else if (c == ')' && depth > 0)
+                --depth;
         }
         escaped = (c == '\\') && !escaped;
     }
@@ -102,7 +107,15 @@ bool find_tag(Pos& pos, Pos end, std::string_view tag) {
 
 bool is_delimiter(std::uint8_t c) {
     switch (c) {
-    case '(': case ')': case '<': case '>': case '[': case ']': case '{': case '}': case '/':
+    case '(':
+    case ')':
+    case '<':
+    case '>':
+    case '[':
+    case ']':
+    case '{':
+    case '}':
+    case '/':
     case '%':
         return true;
     default:
@@ -125,7 +138,8 @@ bool find_key(Pos& pos, Pos end, std::string_view key) {
 
 void skip_blanks(Pos& pos, Pos end) {
     const Pos limit = std::min(end, ByteSource::length());
-    while (pos < limit && is_blank(ByteSource::byte_at(pos))) ++pos;
+    while (pos < limit && is_blank(ByteSource::byte_at(pos)))
+        ++pos;
 }
 
 std::uint64_t read_unsigned(Pos& pos) {
@@ -154,14 +168,30 @@ std::string read_literal_string(Pos& pos) {
             if (p >= limit) break;
             const std::uint8_t e = ByteSource::byte_at(p++);
             switch (e) {
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
-            case 'b': out += '\b'; break;
-            case 'f': out += '\f'; break;
-            case '(': out += '('; break;
-            case ')': out += ')'; break;
-            case '\\': out += '\\'; break;
+            case 'n':
+                out += '\n';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            case 't':
+                out += '\t';
+                break;
+            case 'b':
+                out += '\b';
+                break;
+            case 'f':
+                out += '\f';
+                break;
+            case '(':
+                out += '(';
+                break;
+            case ')':
+                out += ')';
+                break;
+            case '\\':
+                out += '\\';
+                break;
             default:
                 if (e >= '0' && e <= '7') {
                     // One to three octal digits: "\0)" must not swallow the closing bracket.

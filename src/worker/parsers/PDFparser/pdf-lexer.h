@@ -65,13 +65,17 @@ inline std::uint8_t ByteSource::byte_at(Pos offset) {
     return reload(offset);
 }
 
-inline Pos ByteSource::length() { return state_.length; }
+inline Pos ByteSource::length() {
+    return state_.length;
+}
 
 // The C library's isspace on a byte.
 inline bool is_blank(std::uint8_t c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
-inline bool is_digit(std::uint8_t c) { return c >= '0' && c <= '9'; }
+inline bool is_digit(std::uint8_t c) {
+    return c >= '0' && c <= '9';
+}
 
 // Searches forward from pos (up to end) for the tag outside literal strings; on success pos
 // stands just behind the tag. A byte that breaks a partial match is not tried as the start of

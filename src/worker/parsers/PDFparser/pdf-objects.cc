@@ -12,9 +12,11 @@ namespace PdfParser {
 
 Array::Array(Pos start, Pos end) {
     Pos p = start;
-    if (!find_tag(p, end, "[")) throw BadObjectException("Tag [ or ] not found, probably Array corrupted");
+    if (!find_tag(p, end, "["))
+        throw BadObjectException("Tag [ or ] not found, probably Array corrupted");
     this->start = p;
-    if (!find_tag(p, end, "]")) throw BadObjectException("Tag [ or ] not found, probably Array corrupted");
+    if (!find_tag(p, end, "]"))
+        throw BadObjectException("Tag [ or ] not found, probably Array corrupted");
     this->end = p - 1;
 }
 

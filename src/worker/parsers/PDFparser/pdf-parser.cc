@@ -80,6 +80,8 @@ struct Item {
 class PageText {
 public:
     void add(TextSnapshot&& s) {
+        // Blank strings before the first text are not counted; later ones are.
+        if (paragraphs_.empty() && is_blank_text(s.text)) return;
         const FontRecord* font = intern(s.font, s.text.size());
         if (is_blank_text(s.text)) return;
         if (paragraphs_.empty()) {

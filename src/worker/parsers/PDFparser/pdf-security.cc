@@ -21,9 +21,13 @@ Md5::Md5() : ctx_(EVP_MD_CTX_new()) {
     init();
 }
 
-Md5::~Md5() { EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(ctx_)); }
+Md5::~Md5() {
+    EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(ctx_));
+}
 
-void Md5::init() { EVP_DigestInit_ex(static_cast<EVP_MD_CTX*>(ctx_), EVP_md5(), nullptr); }
+void Md5::init() {
+    EVP_DigestInit_ex(static_cast<EVP_MD_CTX*>(ctx_), EVP_md5(), nullptr);
+}
 
 void Md5::update(const void* data, std::size_t length) {
     if (length) EVP_DigestUpdate(static_cast<EVP_MD_CTX*>(ctx_), data, length);
@@ -46,7 +50,8 @@ std::array<std::uint8_t, 16> Md5::digest(std::string_view data) {
 
 void rc4_schedule(Rc4State& state, const std::uint8_t* key, std::size_t length) {
     length = std::min<std::size_t>(length, 256);
-    for (int k = 0; k < 256; ++k) state.s[k] = static_cast<std::uint8_t>(k);
+    for (int k = 0; k < 256; ++k)
+        state.s[k] = static_cast<std::uint8_t>(k);
     state.i = state.j = 0;
     if (length == 0) return;
     std::uint8_t j = 0;
@@ -138,7 +143,8 @@ void SecurityHandler::read(Pos position, Pos data_end,
         throw BadObjectException("Bad encrypt privileges");
     p_ = static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
     // Key lengths are multiples of 8 bits from 40 to 128.
-    if (length_ < 40 || length_ > 128 || length_ % 8 != 0) throw BadObjectException("Unsupported encrypt");
+    if (length_ < 40 || length_ > 128 || length_ % 8 != 0)
+        throw BadObjectException("Unsupported encrypt");
     if (r_ != 2 && r_ != 3) throw BadObjectException("Unsupported encrypt");
 
     id_ = first_id();
@@ -176,7 +182,8 @@ std::string SecurityHandler::file_key() const {
 
     bool readable = false;
     if (r_ == 2) {
-        const std::string u = rc4(std::string_view(key).substr(0, n), std::string_view(u_).substr(0, 32));
+        const std::string u =
+            rc4(std::string_view(key).substr(0, n), std::string_view(u_).substr(0, 32));
         readable = std::memcmp(u.data(), password_padding, 32) == 0;
     } else {
         // Revision 3: MD5 of the padding and the first /ID, encrypted twenty times with the
@@ -188,7 +195,8 @@ std::string SecurityHandler::file_key() const {
         std::string value(reinterpret_cast<const char*>(h.data()), h.size());
         for (int round = 0; round < 20; ++round) {
             std::string round_key = key.substr(0, n);
-            for (char& c : round_key) c = static_cast<char>(c ^ round);
+            for (char& c : round_key)
+                c = static_cast<char>(c ^ round);
             value = rc4(round_key, value);
         }
         readable = std::memcmp(value.data(), u_.data(), 16) == 0;

@@ -55,8 +55,9 @@ extern const std::uint8_t password_padding[32];
 class SecurityHandler {
 public:
     // Reads the encryption dictionary at position (bounded by data_end); first_id gives the
-    // trailer's first /ID string (it may throw its own errors). Throws BadObjectException / BadFormatException with the messages of
-    // the handler ("Bad Encrypt", "Unsupported encrypt", ...).
+    // trailer's first /ID string (it may throw its own errors). Throws BadObjectException /
+    // BadFormatException with the messages of the handler ("Bad Encrypt", "Unsupported encrypt",
+    // ...).
     void read(Pos position, Pos data_end, const std::function<std::string()>& first_id);
     // Computes the file key and checks it against /U; throws BadObjectException
     // "This pdf requires user password" when the empty password does not open the file.

@@ -46,8 +46,10 @@ void XrefTable::reset(std::size_t size, Pos data_start, std::size_t dense_limit)
 
 void XrefTable::set(std::uint64_t number, const XrefEntry& e) {
     if (number >= size_) return;
-    if (number < dense_.size()) dense_[number] = e;
-    else sparse_[number] = e;
+    if (number < dense_.size())
+        dense_[number] = e;
+    else
+        sparse_[number] = e;
 }
 
 // ---- Helpers ----
@@ -66,7 +68,8 @@ Pos saturating_add(Pos a, std::uint64_t b) {
 }
 
 std::int32_t to_generation(std::uint64_t g) {
-    return static_cast<std::int32_t>(std::min<std::uint64_t>(g, std::numeric_limits<std::int32_t>::max()));
+    return static_cast<std::int32_t>(
+        std::min<std::uint64_t>(g, std::numeric_limits<std::int32_t>::max()));
 }
 
 // The bytes of a trailer dictionary: up to its closing ">>" when it can be delimited, else
@@ -158,7 +161,8 @@ Span object(Pos offset, Pos data_end) {
         if (c == '(') {
             skip_literal(p, limit);
         } else if (c == '%') {
-            while (p < limit && ByteSource::byte_at(p) != '\n' && ByteSource::byte_at(p) != '\r') ++p;
+            while (p < limit && ByteSource::byte_at(p) != '\n' && ByteSource::byte_at(p) != '\r')
+                ++p;
         } else if (c == 'e' && bytes_at(p, "endobj")) {
             return {body, p};
         } else if (c == 's' && bytes_at(p, "stream") && is_delimiter(ByteSource::byte_at(p - 1))) {
@@ -219,8 +223,10 @@ FileStructure::FileStructure(Pos data_start, Pos data_end)
         if (find_tag(q, hint_end, "/L")) {
             skip_blanks(q, hint_end);
             const std::uint64_t l = read_unsigned(q);
-            if (static_cast<double>(size) > 1.25 * static_cast<double>(l)) linearized_ = false;
-            else trailer_search = q;
+            if (static_cast<double>(size) > 1.25 * static_cast<double>(l))
+                linearized_ = false;
+            else
+                trailer_search = q;
         }
     }
     if (!linearized_) {
@@ -238,7 +244,8 @@ FileStructure::FileStructure(Pos data_start, Pos data_end)
     if (!find_plain(p, data_end_, "trailer")) throw BadFormatException("Trailer not found");
     if (!linearized_) {
         // Several small updates may end within the searched tail: the newest trailer is last.
-        for (Pos q = p; find_plain(q, data_end_, "trailer");) p = q;
+        for (Pos q = p; find_plain(q, data_end_, "trailer");)
+            p = q;
     }
     skip_blanks(p, data_end_);
     const Span trailer = trailer_span(p, data_end_);
@@ -285,12 +292,14 @@ void FileStructure::read_sections(Pos xref) {
                 const std::int32_t generation = to_generation(read_unsigned(p));
                 skip_blanks(p, data_end_);
                 const std::uint8_t flag = p < data_end_ ? ByteSource::byte_at(p) : 0;
-                if (flag != 'f' && flag != 'n') throw BadFormatException("XRef table corrupted (flag ?)");
+                if (flag != 'f' && flag != 'n')
+                    throw BadFormatException("XRef table corrupted (flag ?)");
                 ++p;
                 const std::uint64_t number = first + k;
                 if (number < first || number >= t.size()) continue; // beyond /Size: ignored
                 if (t.entry(number).generation < generation)
-                    t.set(number, XrefEntry{saturating_add(data_start_, offset), generation, flag == 'f'});
+                    t.set(number,
+                          XrefEntry{saturating_add(data_start_, offset), generation, flag == 'f'});
             }
             skip_blanks(p, data_end_);
         }
@@ -307,13 +316,17 @@ void FileStructure::read_sections(Pos xref) {
                 skip_blanks(q, trailer.end);
                 Pos dict = data_end_;
                 ObjectRef ref;
-                if (bytes_at(q, "<<")) dict = q;
-                else if (read_reference(q, trailer.end, ref)) dict = t.position(ref.number);
+                if (bytes_at(q, "<<"))
+                    dict = q;
+                else if (read_reference(q, trailer.end, ref))
+                    dict = t.position(ref.number);
                 auto first_id = [&]() -> std::string {
                     Pos r = trailer.start;
-                    if (!find_key(r, trailer.end, "/ID")) throw BadObjectException("Trailer ID not found");
+                    if (!find_key(r, trailer.end, "/ID"))
+                        throw BadObjectException("Trailer ID not found");
                     skip_blanks(r, trailer.end);
-                    if (ByteSource::byte_at(r) != '[') throw BadObjectException("Trailer ID corrupted");
+                    if (ByteSource::byte_at(r) != '[')
+                        throw BadObjectException("Trailer ID corrupted");
                     ++r;
                     return read_string(r, trailer.end);
                 };
@@ -370,7 +383,8 @@ std::unique_ptr<PdfStreamFilter::GenericFilter> filter_at(Pos p, Pos end, bool f
 StreamObject::StreamObject(Pos object_position, std::uint32_t number, std::int32_t generation)
     : number_(number), generation_(generation) {
     const XrefTable& t = XrefTable::instance();
-    const Pos data_end = std::min(t.data_end ? t.data_end : ByteSource::length(), ByteSource::length());
+    const Pos data_end =
+        std::min(t.data_end ? t.data_end : ByteSource::length(), ByteSource::length());
     body_ = object(object_position, data_end);
 
     // The keyword "stream" ends the dictionary: keys are looked up before it.
@@ -378,8 +392,10 @@ StreamObject::StreamObject(Pos object_position, std::uint32_t number, std::int32
     if (!find_tag(p, body_.end, "stream"))
         throw BadFormatException("Tag Stream not found, probably stream corrupted");
     const Pos keys_end = p - 6;
-    if (ByteSource::byte_at(p) == '\n') ++p;
-    else if (ByteSource::byte_at(p) == '\r') p += ByteSource::byte_at(p + 1) == '\n' ? 2 : 1;
+    if (ByteSource::byte_at(p) == '\n')
+        ++p;
+    else if (ByteSource::byte_at(p) == '\r')
+        p += ByteSource::byte_at(p + 1) == '\n' ? 2 : 1;
     data_start_ = p;
 
     p = body_.start;
@@ -401,12 +417,14 @@ StreamObject::StreamObject(Pos object_position, std::uint32_t number, std::int32
     }
 
     p = body_.start;
-    if (find_key(p, keys_end, "/Filter")) filter_ = filter_at(p, keys_end, true);
-    else filter_ = PdfStreamFilter::make_filter("Dumb");
+    if (find_key(p, keys_end, "/Filter"))
+        filter_ = filter_at(p, keys_end, true);
+    else
+        filter_ = PdfStreamFilter::make_filter("Dumb");
     if (t.encrypted) {
         auto chain = std::make_unique<PdfStreamFilter::MultipleFilter>();
-        chain->append(std::make_unique<PdfStreamFilter::RC4Filter>(t.file_key, t.key_length,
-                                                                   number, generation));
+        chain->append(std::make_unique<PdfStreamFilter::RC4Filter>(t.file_key, t.key_length, number,
+                                                                   generation));
         chain->append(std::move(filter_));
         filter_ = std::move(chain);
     }

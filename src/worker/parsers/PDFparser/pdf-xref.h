@@ -26,7 +26,7 @@
 namespace PdfParser {
 
 struct XrefEntry {
-    Pos position = 0;         // absolute offset where the search for "obj" starts
+    Pos position = 0;             // absolute offset where the search for "obj" starts
     std::int32_t generation = -1; // -1 when no section gave one
     bool free = true;
 };
