@@ -7,8 +7,9 @@ PACKAGES=(
   # toolchain
   build-essential cmake ninja-build pkg-config git python3 clang libclang-rt-14-dev
   # libraries
-  libexpat1-dev libsqlite3-dev zlib1g-dev libssl-dev libcurl4-openssl-dev libwxgtk3.2-dev
+  libexpat1-dev libsqlite3-dev zlib1g-dev libssl-dev libcurl4-openssl-dev libwxgtk3.2-dev libxapian-dev
   libc-client2007e-dev
+  libwv-dev libgsf-1-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev googletest libbenchmark-dev valgrind
   # counterparts and data the tests and generators use
@@ -19,6 +20,7 @@ PACKAGES=(
   gophernicus
   python3-pyftpdlib
   pandoc unrtf
+  catdoc antiword
 )
 
 missing=()
