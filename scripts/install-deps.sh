@@ -20,7 +20,8 @@ PACKAGES=(
   gophernicus
   python3-pyftpdlib
   pandoc unrtf
-  catdoc antiword
+  xapian-tools
+  catdoc
 )
 
 missing=()

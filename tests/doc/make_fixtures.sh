@@ -58,7 +58,7 @@ fodt notes "" \
 fodt cyrillic "&#x41E;&#x442;&#x447;&#x451;&#x442;" \
 '<text:p>&#x41F;&#x440;&#x438;&#x432;&#x435;&#x442; &#x43C;&#x438;&#x440; &#x438; &#x437;&#x434;&#x440;&#x430;&#x432;&#x441;&#x442;&#x432;&#x443;&#x439;&#x442;&#x435;</text:p>
 <text:p>&#x39A;&#x3B1;&#x3BB;&#x3B7;&#x3BC;&#x3AD;&#x3C1;&#x3B1; &#x3BA;&#x3CC;&#x3C3;&#x3BC;&#x3B5;</text:p>
-<text:p>&#x6771;&#x4EAC; music &#x1D11E; clef</text:p>'
+<text:p>&#x6771;&#x4EAC; music &#x1D11E; clef &#x20000;&#x20001;</text:p>'
 
 fodt emptyparas "" '<text:p/><text:p/><text:p/>'
 

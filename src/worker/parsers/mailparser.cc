@@ -225,6 +225,13 @@ void MAILParser::parse(FFFbuilder& builder, const text_exclusion_matcher* matche
     result.status = PARSE_NOT_PARSED;
     result.document.reset();
 
+    // A mail in a mail part comes back through the dispatch; past the bound it is not read.
+    if (current_nesting > max_nesting) {
+        result.status = PARSE_OK;
+        result.mime = "message/rfc822";
+        return;
+    }
+
     // Multipart bodies and attached messages are pieces of the document itself, so the work
     // list holds views and nesting costs no copies.
     std::deque<mail_item> work;

@@ -4,6 +4,7 @@
 #include "util/uri.h"
 #include "worker/parsers/HTMLparser/htmlparser.h"
 #include "worker/parsers/PDFparser/pdf-parser.h"
+#include "worker/parsers/docparser.h"
 #include "worker/parsers/mailparser.h"
 #include "worker/parsers/rtfparser.h"
 #include "worker/parsers/textparser.h"
@@ -23,6 +24,7 @@ using factory = std::unique_ptr<parser_base> (*)(const config&);
 constexpr factory detect_order[] = {
     &make<HTMLParser>,
     &make<PDFParser>,
+    &make<DOCParser>,
     &make<TEXTParser>,
     &make<RTFParser>,
     &make<MAILParser>,
@@ -37,6 +39,7 @@ constexpr mime_entry by_mime[] = {
     {"text/plain", &make<TEXTParser>},
     {"application/pdf", &make<PDFParser>},
     {"application/x-pdf", &make<PDFParser>},
+    {"application/msword", &make<DOCParser>},
     {"text/rtf", &make<RTFParser>},
     {"message/rfc822", &make<MAILParser>},
     {"text/x-mail", &make<MAILParser>},
