@@ -1,0 +1,217 @@
+#include "fetchqueue/fetchqueue.h"
+
+#include "util/log.h"
+#include "util/sqlite_txn.h"
+#include "util/uri.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+#include <limits>
+
+namespace lumbrake {
+
+namespace {
+
+// A prepared statement, finalised on every path. Values are bound, never quoted into the
+// text, so a URL holding a NUL byte is stored and compared whole.
+struct statement {
+    sqlite3* db;
+    sqlite3_stmt* st = nullptr;
+    statement(sqlite3* d, const char* sql) : db(d) {
+        TN_SQLITE_CHECK(db, sqlite3_prepare_v2(db, sql, -1, &st, nullptr));
+    }
+    ~statement() { sqlite3_finalize(st); }
+    statement(const statement&) = delete;
+    statement& operator=(const statement&) = delete;
+
+    void bind(int i, const std::string& s) {
+        TN_SQLITE_CHECK(
+            db, sqlite3_bind_text(st, i, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT));
+    }
+    void bind(int i, std::uint32_t v) {
+        TN_SQLITE_CHECK(db, sqlite3_bind_int64(st, i, static_cast<sqlite3_int64>(v)));
+    }
+    // SQLITE_ROW or SQLITE_DONE; anything else is fatal.
+    int step() {
+        int rc = sqlite3_step(st);
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE) sqlite_fatal(db, __FILE__, __LINE__);
+        return rc;
+    }
+    std::string text(int col) const {
+        const unsigned char* p = sqlite3_column_text(st, col);
+        return p ? std::string(reinterpret_cast<const char*>(p),
+                               static_cast<std::size_t>(sqlite3_column_bytes(st, col)))
+                 : std::string();
+    }
+    // A stored number as 32 unsigned bits (the queue writes nothing else).
+    std::uint32_t u32(int col) const {
+        sqlite3_int64 v = sqlite3_column_int64(st, col);
+        if (v < 0) return 0;
+        if (v > std::numeric_limits<std::uint32_t>::max())
+            return std::numeric_limits<std::uint32_t>::max();
+        return static_cast<std::uint32_t>(v);
+    }
+};
+
+void exec(sqlite3* db, const char* sql) {
+    TN_SQLITE_CHECK(db, sqlite3_exec(db, sql, nullptr, nullptr, nullptr));
+}
+
+// The canonical text under which the queue stores a URL, and the host it is fetched from.
+void canonical_and_host(const std::string& url, std::string& canonical, std::string& host) {
+    URI uri(url, "http", true);
+    canonical = uri.canonical_string(true);
+    host = uri.host();
+}
+
+// Hosts on this machine are fetched without a pause.
+bool is_local(const std::string& host) {
+    return host.empty() || host == "localhost" || host == "127.0.0.1";
+}
+
+} // namespace
+
+std::int32_t fetchqueue::delay_from_setting(bool present, const std::string& value) {
+    if (!present || value.empty()) return default_delay;
+    if (value == "0") return 0;
+    errno = 0;
+    char* end = nullptr;
+    long long v = std::strtoll(value.c_str(), &end, 10);
+    if (end == value.c_str() || v <= 0) return default_delay;
+    if (errno == ERANGE || v > std::numeric_limits<std::int32_t>::max())
+        return std::numeric_limits<std::int32_t>::max();
+    return static_cast<std::int32_t>(v);
+}
+
+fetchqueue::fetchqueue(sqlite3* db, std::int32_t delay, clock_fn clock)
+    : archive_cursor_(archives_.end()), delay_(delay < 0 ? 0 : delay), clock_(std::move(clock)) {
+    if (sqlite3_exec(db, "select * from fetchqueue limit 1", nullptr, nullptr, nullptr) !=
+        SQLITE_OK) {
+        exec(db, "create table fetchqueue(arcid integer, url text, host text, priority integer)");
+        exec(db, "create unique index fetchqueue_idx1 on fetchqueue(arcid, url)");
+        exec(db, "create index fetchqueue_idx2 on fetchqueue(arcid, host, priority)");
+    }
+    statement q(db, "select distinct arcid, host from fetchqueue");
+    while (q.step() == SQLITE_ROW)
+        archive(q.u32(0)).hosts.try_emplace(q.text(1));
+    for (auto& [id, entry] : archives_)
+        entry.host_cursor = entry.hosts.begin();
+    archive_cursor_ = archives_.begin();
+}
+
+std::int64_t fetchqueue::now() const {
+    return clock_ ? clock_() : static_cast<std::int64_t>(std::time(nullptr));
+}
+
+fetchqueue::archive_entry& fetchqueue::archive(std::uint32_t arcid) {
+    auto [it, added] = archives_.try_emplace(arcid);
+    if (added) it->second.host_cursor = it->second.hosts.end();
+    return it->second;
+}
+
+void fetchqueue::add_host(archive_entry& entry, const std::string& host) {
+    auto [it, added] = entry.hosts.try_emplace(host);
+    if (added && entry.hosts.size() == 1) entry.host_cursor = it;
+}
+
+void fetchqueue::push(sqlite3* db, std::uint32_t arcid, const std::string& url,
+                      std::uint32_t priority) {
+    std::string canonical, host;
+    canonical_and_host(url, canonical, host);
+    {
+        statement ins(db, "insert into fetchqueue values(?, ?, ?, ?)");
+        ins.bind(1, arcid);
+        ins.bind(2, canonical);
+        ins.bind(3, host);
+        ins.bind(4, priority);
+        int rc = sqlite3_step(ins.st);
+        // Already queued for this archive: the first priority stays.
+        if (rc != SQLITE_DONE && (rc & 0xff) != SQLITE_CONSTRAINT)
+            sqlite_fatal(db, __FILE__, __LINE__);
+    }
+    add_host(archive(arcid), host);
+    if (archives_.size() == 1) archive_cursor_ = archives_.begin();
+}
+
+bool fetchqueue::may_fetch(host_entry& host, const std::string& name, std::int64_t t) const {
+    if (host.busy) return false;
+    if (is_local(name) || delay_ == 0) return true;
+    // A clock set back behind the last fetch restarts the pause from now instead of holding
+    // the host until the clock catches up.
+    if (t < host.last_fetch) host.last_fetch = static_cast<std::uint32_t>(t < 0 ? 0 : t);
+    return t >= static_cast<std::int64_t>(host.last_fetch) + delay_;
+}
+
+bool fetchqueue::next(sqlite3* db, std::uint32_t& arcid, std::string& url,
+                      std::uint32_t& priority) {
+    std::int64_t t = now();
+    for (std::size_t a = 0, archive_count = archives_.size(); a < archive_count; ++a) {
+        if (archive_cursor_ == archives_.end()) archive_cursor_ = archives_.begin();
+        auto current = archive_cursor_++;
+        arcid = current->first;
+        archive_entry& entry = current->second;
+
+        for (std::size_t h = 0, host_count = entry.hosts.size(); h < host_count; ++h) {
+            if (entry.hosts.empty()) break;
+            if (entry.host_cursor == entry.hosts.end()) entry.host_cursor = entry.hosts.begin();
+            auto host = entry.host_cursor++;
+            if (may_fetch(host->second, host->first, t)) {
+                statement q(db, "select url, priority from fetchqueue where arcid=? and host=? "
+                                "order by priority limit 1");
+                q.bind(1, arcid);
+                q.bind(2, host->first);
+                if (q.step() == SQLITE_ROW) {
+                    url = q.text(0);
+                    priority = q.u32(1);
+                    host->second.last_fetch = static_cast<std::uint32_t>(
+                        t < 0 ? 0 : std::min<std::int64_t>(t, 0xffffffffLL));
+                    host->second.busy = true;
+                    if (entry.host_cursor == entry.hosts.end())
+                        entry.host_cursor = entry.hosts.begin();
+                    if (archive_cursor_ == archives_.end()) archive_cursor_ = archives_.begin();
+                    return true;
+                }
+                // Nothing left for this host: the cursor already stands past it.
+                entry.hosts.erase(host);
+            }
+            if (entry.host_cursor == entry.hosts.end()) entry.host_cursor = entry.hosts.begin();
+        }
+        if (archive_cursor_ == archives_.end()) archive_cursor_ = archives_.begin();
+    }
+    return false;
+}
+
+void fetchqueue::remove(sqlite3* db, std::uint32_t arcid, const std::string& url) {
+    std::string canonical, host;
+    canonical_and_host(url, canonical, host);
+    statement del(db, "delete from fetchqueue where arcid=? and url=?");
+    del.bind(1, arcid);
+    del.bind(2, canonical);
+    del.step();
+    auto a = archives_.find(arcid);
+    if (a == archives_.end()) return;
+    auto h = a->second.hosts.find(host);
+    if (h != a->second.hosts.end()) h->second.busy = false;
+}
+
+bool fetchqueue::empty(sqlite3* db, std::uint32_t arcid) const {
+    statement q(db, "select * from fetchqueue where arcid=? limit 1");
+    q.bind(1, arcid);
+    return q.step() != SQLITE_ROW;
+}
+
+void fetchqueue::clear_archive(sqlite3* db, std::uint32_t arcid) {
+    statement del(db, "delete from fetchqueue where arcid=?");
+    del.bind(1, arcid);
+    del.step();
+}
+
+void fetchqueue::clear(sqlite3* db) {
+    exec(db, "delete from fetchqueue");
+    archives_.clear();
+    archive_cursor_ = archives_.end();
+}
+
+} // namespace lumbrake

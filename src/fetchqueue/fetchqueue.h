@@ -1,0 +1,75 @@
+// The crawl frontier: URLs waiting to be fetched, per archive, with a priority, kept in the
+// table fetchqueue; beside it, in memory, the politeness state that picks the next URL
+// (archives in turn, an archive's hosts in turn, one fetch per host at a time, a pause
+// between two fetches from one host).
+//
+// The queue has no lock of its own: every call runs inside the caller's storage transaction
+// (begin_exclusive_transaction), whose process-wide mutex also guards the in-memory state.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+
+namespace lumbrake {
+
+class fetchqueue {
+public:
+    // Seconds since 1970 UTC; tests pass their own clock.
+    using clock_fn = std::function<std::int64_t()>;
+
+    static constexpr std::int32_t default_delay = 20;
+
+    // Creates the table and its indexes when missing, then rebuilds the host map from the
+    // queued rows (nothing fetched, nothing busy). `delay` is the pause in seconds between
+    // two fetches from one host (0: none).
+    fetchqueue(sqlite3* db, std::int32_t delay, clock_fn clock = {});
+
+    // Queues the URL (stored in canonical form) for the archive; a URL already queued for the
+    // archive keeps its first priority.
+    void push(sqlite3* db, std::uint32_t arcid, const std::string& url, std::uint32_t priority);
+    // Hands out the next URL that may be fetched now, lowest priority value first within a
+    // host; false when none may. On false `arcid` is the last archive examined.
+    bool next(sqlite3* db, std::uint32_t& arcid, std::string& url, std::uint32_t& priority);
+    // Deletes a handled URL and frees its host for the next fetch.
+    void remove(sqlite3* db, std::uint32_t arcid, const std::string& url);
+    // True when the archive has no queued URL.
+    bool empty(sqlite3* db, std::uint32_t arcid) const;
+    // Deletes the archive's URLs; its hosts are forgotten one by one as next meets them.
+    void clear_archive(sqlite3* db, std::uint32_t arcid);
+    // Deletes every URL and forgets every host.
+    void clear(sqlite3* db);
+
+    std::int32_t delay() const { return delay_; }
+
+    // The delay of the setting Throttling: its value when it is not empty and either starts
+    // with a decimal number above 0 or is exactly "0"; 20 otherwise.
+    static std::int32_t delay_from_setting(bool present, const std::string& value);
+
+private:
+    struct host_entry {
+        std::uint32_t last_fetch = 0;
+        bool busy = false;
+    };
+    using host_map = std::map<std::string, host_entry>;
+    struct archive_entry {
+        host_map hosts;
+        host_map::iterator host_cursor;
+    };
+    using archive_map = std::map<std::uint32_t, archive_entry>;
+
+    archive_entry& archive(std::uint32_t arcid);
+    void add_host(archive_entry& entry, const std::string& host);
+    bool may_fetch(host_entry& host, const std::string& name, std::int64_t now) const;
+    std::int64_t now() const;
+
+    archive_map archives_;
+    archive_map::iterator archive_cursor_;
+    std::int32_t delay_;
+    clock_fn clock_;
+};
+
+} // namespace lumbrake

@@ -1,0 +1,75 @@
+// The log store: the document log (every handled document version with its processing status),
+// the query log (every search per archive) and the crawl statistics (one row per crawl of an
+// archive). It keeps no state of its own: every operation runs SQL on the calling thread's
+// connection, inside the caller's storage transaction. Any SQLite failure is fatal.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lumbrake {
+
+// One document-log entry.
+struct CrawlLogData {
+    std::int32_t Time = 0;  // the row's timestamp
+    std::string ID;         // the document's guid
+    std::string Url;        // canonical URL
+    std::int32_t Error = 0; // processing status, a CrawlError code
+    bool operator==(const CrawlLogData&) const = default;
+};
+
+// One query-log entry.
+struct QueryLogData {
+    std::int32_t Time = 0;
+    std::string Query;
+    bool operator==(const QueryLogData&) const = default;
+};
+
+// One crawl and a read position in its document log: Time is the crawl's start; Cookie the
+// decimal count of entries already read (empty means 0; "-1": a finished crawl read to its end).
+struct CrawlLog {
+    std::int32_t Time = 0;
+    std::string Cookie;
+    bool operator==(const CrawlLog&) const = default;
+};
+
+class logstorage {
+public:
+    // Creates the tables documentlog, querylog and crawlstats (with their indexes) when missing.
+    explicit logstorage(sqlite3* db);
+
+    // Opens a crawl of the archive at `time`, first closing its running crawl at the same time.
+    // With time 0 a running crawl cannot be closed and is kept; nothing is opened then.
+    void start_crawl(sqlite3* db, std::int32_t archive, std::int64_t time);
+    // Closes the archive's running crawl (end = time). Nothing runs: nothing changes. When a
+    // finished crawl with the same start and end exists, the running one is folded into it
+    // (counts added, row removed) rather than breaking the unique index.
+    void end_crawl(sqlite3* db, std::int32_t archive, std::int64_t time);
+    // One document-log row (the URL in its canonical form); counts the document or the error
+    // in the archive's running crawl by its status.
+    void log_document(sqlite3* db, std::string_view guid, std::int32_t archive,
+                      std::string_view url, std::int64_t timestamp, std::int32_t status);
+    // The archive's newest crawl; false (outputs untouched) when it has none.
+    bool last_crawl(sqlite3* db, std::int32_t archive, std::int64_t& start, std::int64_t& end,
+                    std::int64_t& docs, std::int64_t& errors);
+    // One cursor per crawl of the archive, oldest first, each with Cookie "0".
+    void crawl_starts(sqlite3* db, std::int32_t archive, std::vector<CrawlLog>& crawls);
+    void log_query(sqlite3* db, std::int32_t archive, std::string_view query, std::int64_t time);
+    // The next page of at most nmax entries of the crawl that the cursor names; the cursor's
+    // Cookie moves on (see CrawlLog). A negative cookie returns nothing and stays.
+    void document_log(sqlite3* db, std::int32_t archive, std::int32_t nmax, CrawlLog& cursor,
+                      std::vector<CrawlLogData>& entries);
+    // The archive's queries with begin <= time <= end, oldest first.
+    void query_log(sqlite3* db, std::int32_t archive, std::int32_t begin, std::int32_t end,
+                   std::vector<QueryLogData>& entries);
+    // Every row of the archive in the three tables.
+    void remove_archive(sqlite3* db, std::int32_t archive);
+    // Every row of the three tables.
+    void clear(sqlite3* db);
+};
+
+} // namespace lumbrake

@@ -1,0 +1,164 @@
+#include "robotschecker/robotschecker.h"
+
+#include "robotschecker/robotstxt.h"
+#include "util/log.h"
+#include "util/sqlite_txn.h"
+#include "util/uri.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <ctime>
+#include <limits>
+#include <memory>
+
+namespace lumbrake {
+
+namespace {
+
+// A prepared statement, finalised on every path.
+struct statement {
+    sqlite3* db;
+    sqlite3_stmt* st = nullptr;
+    statement(sqlite3* d, const char* sql) : db(d) {
+        TN_SQLITE_CHECK(db, sqlite3_prepare_v2(db, sql, -1, &st, nullptr));
+    }
+    ~statement() { sqlite3_finalize(st); }
+    statement(const statement&) = delete;
+    statement& operator=(const statement&) = delete;
+
+    void bind_text(int i, const std::string& s) {
+        TN_SQLITE_CHECK(
+            db, sqlite3_bind_text(st, i, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT));
+    }
+    // SQLITE_ROW or SQLITE_DONE; anything else is fatal.
+    int step() {
+        int rc = sqlite3_step(st);
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE) sqlite_fatal(db, __FILE__, __LINE__);
+        return rc;
+    }
+};
+
+[[noreturn]] void zlib_fatal(unsigned long line) {
+    assertion_failed("r == Z_OK", __FILE__, line);
+}
+
+// The first `want` bytes of a stored zlib stream whose whole text is `total` bytes long. A
+// stream that does not inflate to exactly that (a damaged row) is fatal like any other
+// zlib failure; reading at most `want` bytes keeps a damaged length from sizing the buffer.
+std::string inflate_prefix(const void* data, std::size_t size, std::uint64_t total,
+                           std::size_t want) {
+    std::string out(want, '\0');
+    unsigned char spare;
+    z_stream zs{};
+    if (inflateInit(&zs) != Z_OK) zlib_fatal(__LINE__);
+    zs.next_in = static_cast<Bytef*>(const_cast<void*>(data));
+    zs.avail_in = static_cast<uInt>(size);
+    zs.next_out = want ? reinterpret_cast<Bytef*>(out.data()) : &spare;
+    zs.avail_out = want ? static_cast<uInt>(want) : 1u;
+    int r = inflate(&zs, Z_FINISH);
+    std::uint64_t got = zs.total_out;
+    inflateEnd(&zs);
+    bool whole = want == total;
+    bool ok = whole ? (r == Z_STREAM_END && got == total)
+                    : (got == want && (r == Z_OK || r == Z_BUF_ERROR));
+    if (!ok) zlib_fatal(__LINE__);
+    return out;
+}
+
+} // namespace
+
+robotschecker::robotschecker(sqlite3* db, std::string robot_name, clock_fn clock)
+    : robot_name_(std::move(robot_name)), clock_(std::move(clock)) {
+    if (sqlite3_exec(db, "select * from robotscache limit 1", nullptr, nullptr, nullptr) !=
+        SQLITE_OK) {
+        TN_SQLITE_CHECK(db, sqlite3_exec(db,
+                                         "create table robotscache(url text, timestamp integer, "
+                                         "content blob, contentlen integer)",
+                                         nullptr, nullptr, nullptr));
+        TN_SQLITE_CHECK(db, sqlite3_exec(db,
+                                         "create unique index robotscache_idx1 on "
+                                         "robotscache(url)",
+                                         nullptr, nullptr, nullptr));
+    }
+}
+
+std::int64_t robotschecker::now() const {
+    return clock_ ? clock_() : static_cast<std::int64_t>(std::time(nullptr));
+}
+
+std::string robotschecker::robots_url_of(const URI& uri) {
+    std::string out;
+    uri.normalize_url(out, "/robots.txt", true, true);
+    return out;
+}
+
+bool robotschecker::needs_refresh(sqlite3* db, const std::string& url,
+                                  std::string& robots_url) const {
+    URI uri(url, "http", true);
+    if (!uri.record().robots) return false;
+    robots_url = robots_url_of(uri);
+
+    statement q(db, "select timestamp from robotscache where url=?");
+    q.bind_text(1, robots_url);
+    std::int64_t stored = q.step() == SQLITE_ROW ? sqlite3_column_int64(q.st, 0) : 0;
+    std::int64_t t = now();
+    // A stamp from the future (the clock was set back) is refreshed rather than trusted for
+    // however long the clock needs to catch up.
+    return t < stored || t - stored > refresh_age;
+}
+
+void robotschecker::store(sqlite3* db, const std::string& robots_url,
+                          const std::string& text) const {
+    TN_ASSERT(text.size() <= std::numeric_limits<std::uint32_t>::max());
+    uLongf packed_size = compressBound(static_cast<uLong>(text.size()));
+    std::unique_ptr<Bytef[]> packed(new Bytef[packed_size]);
+    int r = compress(packed.get(), &packed_size, reinterpret_cast<const Bytef*>(text.data()),
+                     static_cast<uLong>(text.size()));
+    if (r != Z_OK) zlib_fatal(__LINE__);
+
+    // The URL is bound rather than quoted into the text, so a NUL byte cannot cut it short.
+    statement ins(db, "insert or replace into robotscache values(?, ?, ?, ?)");
+    ins.bind_text(1, robots_url);
+    TN_SQLITE_CHECK(db, sqlite3_bind_int64(ins.st, 2, now()));
+    TN_SQLITE_CHECK(db,
+                    sqlite3_bind_blob64(ins.st, 3, packed.get(), packed_size, SQLITE_TRANSIENT));
+    TN_SQLITE_CHECK(db, sqlite3_bind_int64(ins.st, 4, static_cast<sqlite3_int64>(text.size())));
+    if (ins.step() != SQLITE_DONE) sqlite_fatal(db, __FILE__, __LINE__);
+}
+
+bool robotschecker::allowed(sqlite3* db, const std::string& url, bool& compiled) const {
+    URI uri(url, "http", true);
+    if (!uri.record().robots) {
+        compiled = true;
+        return true;
+    }
+
+    std::string text;
+    {
+        statement q(db, "select content, contentlen from robotscache where url=?");
+        q.bind_text(1, robots_url_of(uri));
+        if (q.step() == SQLITE_ROW) {
+            std::int64_t total = sqlite3_column_int64(q.st, 1);
+            if (total < 0 || total > std::numeric_limits<std::uint32_t>::max())
+                zlib_fatal(__LINE__);
+            const void* blob = sqlite3_column_blob(q.st, 0);
+            int blob_size = sqlite3_column_bytes(q.st, 0);
+            std::size_t want =
+                static_cast<std::size_t>(std::min<std::int64_t>(total, robotstxt::max_text));
+            text = inflate_prefix(blob, static_cast<std::size_t>(blob_size),
+                                  static_cast<std::uint64_t>(total), want);
+        }
+    }
+
+    robotstxt rules(text, robot_name_);
+    compiled = rules.compiled();
+    if (!compiled) return true;
+    return !rules.matches(uri.path());
+}
+
+void robotschecker::clear(sqlite3* db) const {
+    TN_SQLITE_CHECK(db, sqlite3_exec(db, "delete from robotscache", nullptr, nullptr, nullptr));
+}
+
+} // namespace lumbrake

@@ -1,0 +1,81 @@
+#include "trawlnestd/dbconn.h"
+
+#include "util/clock.h"
+#include "util/config.h"
+#include "util/log.h"
+#include "util/md5.h"
+#include "util/sqlite_txn.h"
+
+#include <cstdlib>
+#include <string>
+
+namespace lumbrake {
+
+namespace {
+
+// Fatal with the code alone: a connection that failed to open has no useful message.
+[[noreturn]] void open_failed(int rc, const char* file, unsigned long line) {
+    std::string text = "SQLite error: [" + std::to_string(rc) + "]";
+    assertion_failed(text.c_str(), file, line);
+}
+
+void exec_checked(sqlite3* db, const char* sql) {
+    sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+    if (sqlite3_errcode(db) != SQLITE_OK) sqlite_fatal(db, __FILE__, __LINE__);
+}
+
+} // namespace
+
+int sync_level(const config& cfg) {
+    std::string text;
+    if (!cfg.get("SyncLevel", text) || text.empty()) return 1;
+    // strtoll saturates where atoi would overflow; any value that large is out of range.
+    long long value = std::strtoll(text.c_str(), nullptr, 10);
+    if ((value >= 1 || text == "0") && value < 4) return static_cast<int>(value);
+    return 1;
+}
+
+sqlite3* open_db(const config& cfg) {
+    sqlite3* db = nullptr;
+    int rc = sqlite3_open("trawlnest.db", &db);
+    if (rc != SQLITE_OK) open_failed(rc, __FILE__, __LINE__);
+    std::string pragma = "pragma synchronous=" + std::to_string(sync_level(cfg));
+    sqlite3_exec(db, pragma.c_str(), nullptr, nullptr, nullptr);
+    return db;
+}
+
+void close_db(sqlite3* db) {
+    int rc = sqlite3_close(db);
+    if (rc != SQLITE_OK) open_failed(rc, __FILE__, __LINE__);
+}
+
+void init_dbconfig(sqlite3* db) {
+    if (sqlite3_exec(db, "select * from dbconfig limit 1", nullptr, nullptr, nullptr) == SQLITE_OK)
+        return;
+    exec_checked(db, "create table dbconfig(key text, value text)");
+    exec_checked(db, "create unique index dbconfig_idx1 on dbconfig(key)");
+    const std::string guid = md5_hex(std::to_string(now_ms()));
+    char* sql = sqlite3_mprintf("insert into dbconfig values('PlatformGUID', '%q')", guid.c_str());
+    TN_ASSERT(sql != nullptr);
+    sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+    sqlite3_free(sql);
+    if (sqlite3_errcode(db) != SQLITE_OK) sqlite_fatal(db, __FILE__, __LINE__);
+    exec_checked(db, "insert into dbconfig values('SchemaVersion', 1)");
+}
+
+void read_platform_guid(sqlite3* db, std::string& guid) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, "select value from dbconfig where key='PlatformGUID'", -1, &st,
+                           nullptr) != SQLITE_OK)
+        sqlite_fatal(db, __FILE__, __LINE__);
+    if (sqlite3_step(st) != SQLITE_ROW) {
+        // The error code and message are the step's; finalizing first would reset them.
+        sqlite_fatal(db, __FILE__, __LINE__);
+    }
+    const unsigned char* text = sqlite3_column_text(st, 0);
+    guid.assign(text ? reinterpret_cast<const char*>(text) : "",
+                static_cast<std::size_t>(sqlite3_column_bytes(st, 0)));
+    sqlite3_finalize(st);
+}
+
+} // namespace lumbrake
