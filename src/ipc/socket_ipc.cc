@@ -303,6 +303,7 @@ bool server_proxy::start(std::string& error) {
     std::snprintf(port_text, sizeof port_text, "%d", port);
     std::map<std::string, std::string> environment;
     lumbrake::get_environment(environment);
+    child_environment(environment);
     pid_t pid = lumbrake::spawn_process(why, path, {port_text}, environment);
     if (pid <= 0) {
         error = "Could not spawn " + path + ": " + why;

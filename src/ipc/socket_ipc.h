@@ -10,6 +10,7 @@
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <sys/types.h>
 
@@ -99,6 +100,12 @@ public:
     pid_t child() const { return child_.load(); }
     int listen_socket() const { return listen_sock_; }
     const std::string& program() const { return program_; }
+
+protected:
+    // The child's environment: the daemon's own, which a derived proxy may amend.
+    virtual void child_environment(std::map<std::string, std::string>& environment) const {
+        (void)environment;
+    }
 
 private:
     const lumbrake::config& cfg_;

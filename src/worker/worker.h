@@ -86,7 +86,8 @@ public:
 
     const std::string& user_agent() const { return user_agent_; }
 
-private:
+    // The common tail: parses bytes already at hand (also the daemon's reprocessing of stored
+    // content). Fills but does not reset the outputs; outlinks are appended.
     void process_content(std::int32_t base_score, const std::string& docid, const std::string& url,
                          const std::string& mime, const std::string& charset,
                          const std::string& content, const std::string& sidemeta,
@@ -95,6 +96,7 @@ private:
                          const std::string& text_exclusion_end, document_ptr& document,
                          outlink_list& outlinks, process_result& result);
 
+private:
     const config* cfg_;
     std::unique_ptr<fff_plugins_loader> loader_;
     std::unique_ptr<fetcher> fetcher_;

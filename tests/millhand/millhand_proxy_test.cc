@@ -1,0 +1,239 @@
+// The daemon's worker proxy against a stand-in worker written in Python from the message
+// tables: every request field arrives, every reply field comes back, and wrong, cut or
+// missing replies fail as the daemon expects.
+#include "worker/millhand/millhand.h"
+
+#include "linux-platform/eventlog.h"
+#include "millhand_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <sys/wait.h>
+#include <thread>
+
+namespace lumbrake {
+namespace {
+
+using namespace millhand_test;
+
+const std::string fake_worker = std::string(TN_TEST_DATA) + "/fake_millhand.py";
+
+std::string thrown_text(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const std::string& s) {
+        return s;
+    }
+    return "(nothing thrown)";
+}
+
+void to_stderr(platform::eventlog_type, const char* text) {
+    std::fputs(text, stderr);
+}
+
+// The inputs of one call, filled with a value in every field.
+struct process_inputs {
+    millhand::docfilter_id_list ids = {5, 6};
+    millhand::plugin_map plugins;
+    millhand::docfilter_map docfilters;
+    process_inputs() {
+        plugins[1].magic = 0xabcdef01;
+        plugins[1].record.Type = ARCHIVEFFF_PLUGINTYPE;
+        plugins[1].record.Name = "meta";
+        plugins[1].record.Description = "adds";
+        plugins[1].record.DLLName = "docmill-test-meta";
+        plugins[1].record.DLLParameters = "p=1";
+        docfilters[5].magic = 7;
+        docfilters[5].record.Type = ARCHIVEFFF_PLUGINTYPE;
+        docfilters[5].record.Name = "root";
+        docfilters[5].record.Description = "d";
+        docfilters[5].record.PluginID = 1;
+        docfilters[5].record.Config = "origin=root";
+    }
+};
+
+class FakeWorker : public ::testing::Test {
+protected:
+    void use_mode(const char* mode) { ::setenv("FAKE_MILLHAND_MODE", mode, 1); }
+    void TearDown() override { ::unsetenv("FAKE_MILLHAND_MODE"); }
+
+    void call_process(millhand& proxy, millhand::document_status& status, std::string& fff,
+                      std::uint32_t& score, millhand::link_list& links, std::string& headers,
+                      std::string& content) {
+        process_inputs in;
+        proxy.process(500000, "doc1", "http://h.example/p", "c=1", 1, "<source/>", "<auth/>", "", 1,
+                      in.ids, in.plugins, in.docfilters, "[[", "]]", status, fff, score, links,
+                      headers, content);
+    }
+};
+
+TEST_F(FakeWorker, ProcessAndReprocessCarryEveryField) {
+    deploy_dir deploy("proxy-echo", fake_worker);
+    use_mode("echo");
+    millhand proxy(deploy.cfg());
+    std::string error;
+    ASSERT_TRUE(proxy.start(error)) << error;
+    EXPECT_EQ(error, "");
+    EXPECT_GT(proxy.child(), 0);
+
+    millhand::document_status status;
+    std::string fff, headers, content;
+    std::uint32_t score = 0;
+    millhand::link_list links = {{"stale", 1}};
+    call_process(proxy, status, fff, score, links, headers, content);
+
+    // The worker saw each field in its place.
+    EXPECT_EQ(status.status, 13);
+    EXPECT_EQ(status.message, "doc1|http://h.example/p|c=1|1|<source/>|<auth/>||1|[[|]]");
+    EXPECT_EQ(status.mime, "5,6");
+    EXPECT_EQ(status.charset, std::string("1|") + std::to_string(0xabcdef01) +
+                                  "|1|meta|adds|docmill-test-meta|p=1");
+    EXPECT_EQ(status.redirect, "5|7|1|root|d|1|origin=root");
+    // And its answer reached every output.
+    EXPECT_EQ(status.datetime, 1234567890u);
+    EXPECT_EQ(status.sidemeta_text, "side=1");
+    EXPECT_EQ(status.fffcrc, 0xdeadbeefu);
+    EXPECT_EQ(status.corecrc, 0x01020304u);
+    EXPECT_EQ(fff, std::string("\0fff\xff", 5));
+    EXPECT_EQ(score, 500001u);
+    ASSERT_EQ(links.size(), 3u); // the caller's list is replaced
+    EXPECT_EQ(links[0].url, "http://a.example/1");
+    EXPECT_EQ(links[0].score, 5u);
+    EXPECT_EQ(links[1].url, "");
+    EXPECT_EQ(links[2].score, 0xffffffffu);
+    EXPECT_EQ(headers, "HTTP/1.1 200 OK\r\n\r\n");
+    ASSERT_EQ(content.size(), 256u);
+    EXPECT_EQ(static_cast<unsigned char>(content[255]), 255);
+
+    // A second request on the same connection; reprocess returns the reply's score.
+    process_inputs in;
+    std::uint32_t rscore = 0;
+    proxy.reprocess(1000000, "g1", "file:///srv/a.txt", "H", std::string("C\0C", 3), "text/plain",
+                    "s=2", {9}, {}, {}, "b", "e", status, fff, rscore);
+    EXPECT_EQ(status.status, 4);
+    EXPECT_EQ(status.message,
+              "g1|file:///srv/a.txt|H|" + std::string("C\0C", 3) + "|text/plain|s=2|b|e");
+    EXPECT_EQ(status.mime, "9");
+    EXPECT_EQ(status.charset, "");
+    EXPECT_EQ(fff, "");
+    EXPECT_EQ(rscore, 1000002u);
+}
+
+TEST_F(FakeWorker, StartFailures) {
+    {
+        deploy_dir deploy("proxy-nobin", ""); // no bin/millhand
+        millhand proxy(deploy.cfg());
+        std::string error;
+        EXPECT_FALSE(proxy.start(error));
+        EXPECT_EQ(error.rfind("Could not spawn ", 0), 0u) << error;
+    }
+    {
+        // A program that ends without connecting does not leave start waiting.
+        deploy_dir deploy("proxy-false", "/bin/false");
+        millhand proxy(deploy.cfg());
+        std::string error;
+        EXPECT_FALSE(proxy.start(error));
+        EXPECT_EQ(error.rfind("Could not accept connection: ", 0), 0u) << error;
+    }
+}
+
+TEST_F(FakeWorker, ReplyCutShortIsTheFramingError) {
+    deploy_dir deploy("proxy-cut", fake_worker);
+    use_mode("cut");
+    millhand proxy(deploy.cfg());
+    std::string error;
+    ASSERT_TRUE(proxy.start(error)) << error;
+    millhand::document_status status;
+    std::string fff, headers, content;
+    std::uint32_t score = 0;
+    millhand::link_list links;
+    const std::string text =
+        thrown_text([&] { call_process(proxy, status, fff, score, links, headers, content); });
+    EXPECT_EQ(text.rfind("safe_recv error (", 0), 0u) << text;
+}
+
+TEST_F(FakeWorker, HungWorkerIsKilledAndReplaced) {
+    deploy_dir deploy("proxy-hang", fake_worker);
+    use_mode("hang");
+    auto proxy = std::make_unique<millhand>(deploy.cfg());
+    std::string error;
+    ASSERT_TRUE(proxy->start(error)) << error;
+
+    // The watchdog's part, from another thread while the request waits.
+    std::thread watchdog([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        proxy->kill_worker();
+    });
+    millhand::document_status status;
+    std::string fff, headers, content;
+    std::uint32_t score = 0;
+    millhand::link_list links;
+    const std::string text =
+        thrown_text([&] { call_process(*proxy, status, fff, score, links, headers, content); });
+    watchdog.join();
+    EXPECT_EQ(text.rfind("safe_recv error (", 0), 0u) << text;
+
+    // The owner replaces the proxy; the new worker answers.
+    proxy.reset();
+    use_mode("echo");
+    proxy = std::make_unique<millhand>(deploy.cfg());
+    ASSERT_TRUE(proxy->start(error)) << error;
+    call_process(*proxy, status, fff, score, links, headers, content);
+    EXPECT_EQ(score, 500001u);
+}
+
+TEST_F(FakeWorker, QuitIsAnsweredWithQuitting) {
+    // The daemon never sends it, but the protocol pairs it with QUITTING.
+    deploy_dir deploy("proxy-quit", fake_worker);
+    use_mode("echo");
+    millhand proxy(deploy.cfg());
+    std::string error;
+    ASSERT_TRUE(proxy.start(error)) << error;
+    millhand_wire::request req;
+    req.id = millhand_wire::QUIT;
+    millhand_wire::send_request(proxy, req);
+    millhand_wire::reply rep;
+    rep.id = millhand_wire::PROCESSED;
+    millhand_wire::receive_reply(proxy, rep);
+    EXPECT_EQ(rep.id, millhand_wire::QUITTING);
+}
+
+using FakeWorkerDeathTest = FakeWorker;
+
+TEST_F(FakeWorkerDeathTest, ReplyOfTheWrongKindIsABrokenInvariant) {
+    deploy_dir deploy("proxy-wrong", fake_worker);
+    millhand::document_status status;
+    std::string fff, headers, content;
+    std::uint32_t score = 0;
+    millhand::link_list links;
+    for (const char* mode : {"wrong", "badid"}) {
+        use_mode(mode);
+        EXPECT_DEATH(
+            {
+                platform::set_eventlog_sink(&to_stderr);
+                millhand proxy(deploy.cfg());
+                std::string error;
+                if (!proxy.start(error)) std::exit(3);
+                call_process(proxy, status, fff, score, links, headers, content);
+            },
+            "src/worker/millhand/millhand.cc\\([0-9]+\\): assertion \\[rep.id == "
+            "reply_t::PROCESSED\\] failed")
+            << mode;
+    }
+    use_mode("wrong");
+    EXPECT_DEATH(
+        {
+            platform::set_eventlog_sink(&to_stderr);
+            millhand proxy(deploy.cfg());
+            std::string error;
+            if (!proxy.start(error)) std::exit(3);
+            proxy.reprocess(1, "g", "u", "", "", "", "", {}, {}, {}, "", "", status, fff, score);
+        },
+        "assertion \\[rep.id == reply_t::REPROCESSED\\] failed");
+}
+
+} // namespace
+} // namespace lumbrake
