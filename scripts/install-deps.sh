@@ -19,6 +19,7 @@ PACKAGES=(
   qpdf ghostscript poppler-utils groff fonts-urw-base35
   gophernicus
   python3-pyftpdlib
+  libsoap-lite-perl
   pandoc unrtf
   xapian-tools
   catdoc

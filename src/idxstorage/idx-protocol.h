@@ -1,0 +1,170 @@
+// The index-server protocol, shared by the daemon's client (idxstorage) and the index server
+// (siftvault): command codes, query items, the framing and the QUERY request layout.
+//
+// Framing, both directions: an integer is 4 bytes, two's complement, least significant byte
+// first; a string is an integer byte count and the bytes (no terminator). A request is its
+// command integer followed by the fields listed at the command; there are no lengths or ids
+// beyond that, so one unread or extra field desynchronises the stream for good.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace lumbrake {
+
+// Command codes (the first integer of every request). Replies:
+//   QUIT        -                                                   no reply
+//   FLUSH       -                                                   int
+//   BEGIN_DOC   -                                                   int
+//   TEXT_FIELD  string name, string value, int stored, indexed, tokenized   int
+//   TIME_FIELD  string name, int value, int stored, indexed, tokenized      int
+//   END_DOC     -                                                   int
+//   DELETE      int N, N items {int op, string value, string field}         int
+//   QUERY       index_query (see write_query)                       int (0 success)
+//   HIT_COUNT   -                                                   int
+//   SELECT_HIT  int index                                           int
+//   HIT_SCORE   -                                                   int
+//   HIT_TEXT    string field                                        int, string
+//   HIT_TIME    string field                                        int
+//   END_QUERY   -                                                   no reply
+//   OPTIMIZE    -                                                   int
+enum idx_command : std::int32_t {
+    IDX_QUIT = 0,
+    IDX_FLUSH = 1,
+    IDX_BEGIN_DOC = 2,
+    IDX_TEXT_FIELD = 3,
+    IDX_TIME_FIELD = 4,
+    IDX_END_DOC = 5,
+    IDX_DELETE = 6,
+    IDX_QUERY = 7,
+    IDX_HIT_COUNT = 8,
+    // 9 is never sent
+    IDX_SELECT_HIT = 10,
+    IDX_HIT_SCORE = 11,
+    IDX_HIT_TEXT = 12,
+    IDX_HIT_TIME = 13,
+    IDX_END_QUERY = 14,
+    IDX_OPTIMIZE = 15,
+};
+constexpr std::int32_t idx_command_count = 16;
+
+// Ops of a query item. AND, OR and NEAR combine the preceding `value` (decimal) items; NOT
+// applies to the one item before it and carries an empty value.
+enum idx_term_op : std::int32_t {
+    IDX_OP_TERM = 0,
+    IDX_OP_NEAR = 1,
+    IDX_OP_AND = 2,
+    IDX_OP_OR = 3,
+    IDX_OP_NOT = 4,
+};
+
+// One query item: on the wire op, value, field. An empty field names the word stream.
+struct index_term {
+    std::int32_t op = IDX_OP_TERM;
+    std::string value;
+    std::string field;
+    bool operator==(const index_term&) const = default;
+};
+
+struct index_boost {
+    std::int32_t slice = 0;
+    std::int32_t boost = 0;
+    bool operator==(const index_boost&) const = default;
+};
+
+// The fields of a QUERY request after its command code, in wire order.
+struct index_query {
+    std::vector<index_term> items; // postfix order
+    std::vector<index_boost> boosts;
+    std::string time_field; // empty: no time restriction
+    std::int32_t min_time = 0;
+    std::int32_t max_time = 0;
+    std::string sort_field; // empty: relevance order
+    std::int32_t reverse = 0;
+    std::string score_field;
+    std::string min_score; // empty: no score limit; else 8 lower-case hex digits
+    bool operator==(const index_query&) const = default;
+};
+
+// Field names and the word stream's token layout.
+namespace idx {
+inline constexpr char word_separator = '\x01';
+// The last byte of each word-stream token: slice_marker_base + slice id (low 8 bits).
+inline constexpr unsigned char slice_marker_base = 0x40;
+} // namespace idx
+
+// Exact transfers on a socket. A count of 0 gives 0 at once; partial transfers are continued,
+// EINTR is retried; a transfer that returns 0 or fails otherwise gives -1. Success: the count.
+// Sending never raises SIGPIPE.
+long send_all(int sock, const void* buffer, std::size_t count);
+long recv_all(int sock, void* buffer, std::size_t count);
+
+// A byte stream carrying the protocol: a socket on both sides, or memory (tests, fuzzing).
+// Every operation returns false once the stream has failed; later reads keep failing.
+class idx_channel {
+public:
+    virtual ~idx_channel() = default;
+
+    bool write_int(std::int32_t value);
+    // The count and, when not empty, the bytes.
+    bool write_string(const std::string& value);
+    bool read_int(std::int32_t& value);
+    // The target is left unchanged when the count cannot be read; otherwise it is emptied,
+    // a count below 1 gives the empty string, a count above max_length fails (nothing is
+    // allocated for it) and the bytes are read in pieces of at most 1024 bytes.
+    bool read_string(std::string& value, std::size_t max_length);
+
+    virtual bool write_bytes(const void* data, std::size_t count) = 0;
+    virtual bool read_bytes(void* data, std::size_t count) = 0;
+};
+
+// Over a connected socket it does not own.
+class idx_socket_channel : public idx_channel {
+public:
+    explicit idx_socket_channel(int sock) : sock_(sock) {}
+    bool write_bytes(const void* data, std::size_t count) override;
+    bool read_bytes(void* data, std::size_t count) override;
+    int socket() const { return sock_; }
+
+private:
+    int sock_;
+};
+
+// Reads from a byte range it does not own; collects what is written.
+class idx_memory_channel : public idx_channel {
+public:
+    idx_memory_channel(const void* data, std::size_t size)
+        : data_(static_cast<const unsigned char*>(data)), size_(size) {}
+    bool write_bytes(const void* data, std::size_t count) override;
+    bool read_bytes(void* data, std::size_t count) override;
+    std::string& output() { return output_; }
+    std::size_t remaining() const { return size_ - pos_; }
+
+private:
+    const unsigned char* data_;
+    std::size_t size_;
+    std::size_t pos_ = 0;
+    std::string output_;
+};
+
+// Bounds the server puts on one request: counts and strings above them are protocol errors.
+struct idx_limits {
+    std::size_t max_items = 100000;
+    std::size_t max_boosts = 4096;
+    std::size_t max_string = 256u * 1024 * 1024;
+    std::size_t max_name = 4096; // field names, sort and score fields, score text
+};
+
+// Item lists: the count, then op, value, field per item.
+bool write_items(idx_channel& out, const std::vector<index_term>& items);
+bool read_items(idx_channel& in, std::vector<index_term>& items, const idx_limits& limits);
+
+// The QUERY request after its command code: items; int M, M pairs {slice, boost}; time field;
+// minimum time; maximum time; sort field; reverse; score field; minimum score.
+bool write_query(idx_channel& out, const index_query& query);
+// False on a short stream or a count or string outside the limits (negative counts too).
+bool read_query(idx_channel& in, index_query& query, const idx_limits& limits);
+
+} // namespace lumbrake

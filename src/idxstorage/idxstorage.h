@@ -1,0 +1,164 @@
+// The daemon's client of the index server siftvault: starts it as a child over a loopback
+// connection, feeds it documents (identity fields, views, title and word stream) and removes
+// them, flushes, optimises, resets and searches.
+//
+// No lock of its own: every caller holds the process-wide storage lock of
+// begin_exclusive_transaction, so commands of different threads never interleave.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "idxstorage/idx-protocol.h"
+#include "idxstorage/idx-search-types.h"
+#include "ipc/socket_ipc.h"
+#include "util/config.h"
+#include "worker/FFF/tXMLTree.h"
+
+struct sqlite3;
+
+namespace lumbrake {
+
+class docstorage;
+
+namespace idx_detail {
+// Holds the configuration that the proxy base refers to, so that it outlives the proxy.
+struct config_holder {
+    config cfg;
+};
+} // namespace idx_detail
+
+// The connection to one running index server. Sends and replies never throw: after the first
+// failed transfer the connection is broken and every later command is skipped, its reply -1
+// (the stream could not be resynchronised anyway, and a half-sent request must not leave the
+// daemon waiting for a reply that cannot come).
+class index_connection : private idx_detail::config_holder, public socket_ipc::server_proxy {
+public:
+    // Reads the configuration file afresh (LUMBRAKE_CONFIG_FILE); starts nothing.
+    index_connection();
+    // Sends QUIT when connected, then closes the sockets and waits for the server to end.
+    ~index_connection() override;
+
+    // Listens, starts DEPLOYDIR/bin/siftvault <port> with the LUCENE_* settings of the
+    // configuration file in its environment, and accepts its connection. False with the text.
+    bool start_index_server(std::string& error);
+
+    bool broken() const { return broken_; }
+
+    // Raw fields; false (and broken from then on) when the transfer fails.
+    bool send_int(std::int32_t value);
+    bool send_string(const std::string& value);
+    bool send_items(const std::vector<index_term>& items);
+    bool send_query(const index_query& query);
+    // The reply integer, or -1 when it cannot be read.
+    std::int32_t recv_int();
+    // The reply text; false (target unchanged) when it cannot be read.
+    bool recv_string(std::string& value);
+
+    // A command without fields and its integer reply (-1 when it fails).
+    std::int32_t request(std::int32_t command);
+    // A command without fields and without reply (QUIT, END_QUERY).
+    void send_command(std::int32_t command);
+    std::int32_t text_field(const std::string& name, const std::string& value, bool stored,
+                            bool indexed, bool tokenized);
+    std::int32_t time_field(const std::string& name, std::int32_t value, bool stored, bool indexed,
+                            bool tokenized);
+    // DELETE with one TERM item.
+    std::int32_t delete_term(const std::string& value, const std::string& field);
+
+protected:
+    void child_environment(std::map<std::string, std::string>& environment) const override;
+
+private:
+    idx_socket_channel channel();
+
+    bool broken_ = false;
+};
+
+// The child's environment: the daemon's own with LUCENE_MERGEFACTOR, LUCENE_MINMERGEDOCS,
+// LUCENE_MAXMERGEDOCS and LUCENE_MAXFIELDLENGTH set from the configuration keys MERGEFACTOR,
+// MINMERGEDOCS, MAXMERGEDOCS and MAXFIELDLENGTH that the file holds (empty values too).
+void index_server_environment(const config& cfg, std::map<std::string, std::string>& environment);
+
+// Builds a document's title and word stream from its FFF tree and sends both as the last two
+// fields of the document when it leaves the root.
+class words_extractor : public FFF::tXMLTree::visitor {
+public:
+    explicit words_extractor(index_connection* connection) : connection_(connection) {}
+    ~words_extractor() override = default;
+    void visit(const FFF::tXMLTree* node, int depth, bool leaving) override;
+
+    const std::string& title() const { return title_; }
+    const std::string& words() const { return words_; }
+
+private:
+    void append_token(const std::string& word, std::int32_t slice);
+
+    index_connection* connection_;
+    std::string title_;
+    std::string words_;
+};
+
+// Words longer than this after case folding are left out of the word stream.
+inline constexpr std::size_t max_indexed_word = 64;
+// The add and delete counters flush the index when they reach this.
+inline constexpr std::int32_t flush_every = 20;
+
+class idxstorage {
+public:
+    // Starts the index server; a failure is logged and ends the process with exit status 1.
+    idxstorage();
+    // QUIT, then waits for the server to end (it is never killed).
+    ~idxstorage();
+    idxstorage(const idxstorage&) = delete;
+    idxstorage& operator=(const idxstorage&) = delete;
+
+    void flush();
+    void optimize();
+    // Stops the server, deletes the files of the directory "index" (relative to the working
+    // directory) and the directory itself, and starts the server again.
+    void reset();
+
+    void add_document(const std::string& guid, std::uint32_t arcid, const std::string& url,
+                      const std::string& mime, std::int32_t time, std::int32_t servertime,
+                      std::uint32_t score, const std::vector<std::int32_t>& views,
+                      const std::string& fff);
+    void remove_document(const std::string& guid);
+    void remove_archive(std::int32_t arcid);
+
+    // Runs one query and fills the hits of the window first..last (idx-search.cc). The total
+    // number of hits, or -1.
+    std::int32_t search(const std::vector<std::int32_t>& archives, std::int32_t first,
+                        std::int32_t last, std::int32_t min_time, std::int32_t max_time,
+                        std::uint32_t min_score, std::int32_t info, std::int32_t view,
+                        std::int32_t sort, const std::vector<QueryAtom>& query,
+                        const std::vector<QuerySliceWeight>& weights,
+                        std::vector<QueryResult>& results, sqlite3* db, docstorage& docs);
+
+    // The running connection (null only between a failed allocation and the next start).
+    index_connection* connection() { return connection_.get(); }
+    std::int32_t add_counter() const { return add_counter_; }
+    std::int32_t delete_counter() const { return delete_counter_; }
+
+private:
+    void start();
+    void stop();
+    void count_add();
+    void count_delete();
+
+    std::unique_ptr<index_connection> connection_;
+    std::int32_t add_counter_ = 0;
+    std::int32_t delete_counter_ = 0;
+};
+
+// Unlinks every entry of the directory (not descending; entries that cannot be unlinked stay),
+// then removes the directory when it is empty. Nothing happens when it is not a directory.
+void remove_directory_files(const std::string& path);
+
+// Whole hours: value - value % 3600, the remainder truncating toward zero.
+std::int32_t round_to_hour(std::int32_t seconds);
+
+} // namespace lumbrake

@@ -1,0 +1,186 @@
+#include "index-server/vault-session.h"
+
+#include <utility>
+
+namespace siftvault {
+
+using lumbrake::idx_channel;
+
+session::session(vault_db& db, query_engine& engine, const lumbrake::idx_limits& limits)
+    : db_(db), engine_(engine), limits_(limits) {}
+
+session::outcome session::fail(std::string why) {
+    last_error_ = std::move(why);
+    return outcome::protocol_error;
+}
+
+bool session::reply(idx_channel& channel, std::int32_t value) {
+    return channel.write_int(value);
+}
+
+session::outcome session::serve_one(idx_channel& channel) {
+    std::int32_t command = 0;
+    if (!channel.read_int(command)) return outcome::end;
+
+    // Every request is read whole before the store sees it, so a store failure never leaves
+    // the stream between fields.
+    switch (command) {
+    case lumbrake::IDX_QUIT:
+        return outcome::quit;
+
+    case lumbrake::IDX_FLUSH:
+    case lumbrake::IDX_OPTIMIZE: {
+        std::int32_t result = 0;
+        try {
+            if (command == lumbrake::IDX_FLUSH) {
+                db_.flush();
+            } else {
+                engine_.end_query(); // the store is reopened below
+                db_.optimize();
+            }
+        } catch (const Xapian::Error& e) {
+            last_error_ = e.get_description();
+            result = -1;
+        }
+        if (!reply(channel, result)) return outcome::end;
+        return outcome::next;
+    }
+
+    case lumbrake::IDX_BEGIN_DOC:
+        db_.begin_document();
+        return reply(channel, 0) ? outcome::next : outcome::end;
+
+    case lumbrake::IDX_TEXT_FIELD:
+    case lumbrake::IDX_TIME_FIELD: {
+        std::string name, text;
+        std::int32_t time = 0, stored = 0, indexed = 0, tokenized = 0;
+        if (!channel.read_string(name, limits_.max_name))
+            return fail("short or oversized field name");
+        const bool value_ok = command == lumbrake::IDX_TEXT_FIELD
+                                  ? channel.read_string(text, limits_.max_string)
+                                  : channel.read_int(time);
+        if (!value_ok) return fail("short or oversized field value");
+        if (!channel.read_int(stored) || !channel.read_int(indexed) || !channel.read_int(tokenized))
+            return fail("short field flags");
+        bool ok = false;
+        try {
+            ok = command == lumbrake::IDX_TEXT_FIELD
+                     ? db_.add_text_field(name, text, stored != 0, indexed != 0, tokenized != 0)
+                     : db_.add_time_field(name, time, stored != 0, indexed != 0, tokenized != 0);
+        } catch (const Xapian::Error& e) {
+            last_error_ = e.get_description();
+        }
+        return reply(channel, ok ? 0 : -1) ? outcome::next : outcome::end;
+    }
+
+    case lumbrake::IDX_END_DOC: {
+        bool ok = false;
+        try {
+            ok = db_.end_document();
+        } catch (const Xapian::Error& e) {
+            last_error_ = e.get_description();
+        }
+        return reply(channel, ok ? 0 : -1) ? outcome::next : outcome::end;
+    }
+
+    case lumbrake::IDX_DELETE: {
+        std::vector<lumbrake::index_term> items;
+        if (!lumbrake::read_items(channel, items, limits_)) return fail("bad DELETE items");
+        // Deletion takes one term; anything else is refused rather than guessed at.
+        std::int32_t result = -1;
+        if (items.size() == 1 && items[0].op == lumbrake::IDX_OP_TERM) {
+            try {
+                db_.delete_term(items[0].field, items[0].value);
+                result = 0;
+            } catch (const Xapian::Error& e) {
+                last_error_ = e.get_description();
+            }
+        }
+        return reply(channel, result) ? outcome::next : outcome::end;
+    }
+
+    case lumbrake::IDX_QUERY: {
+        lumbrake::index_query query;
+        if (!lumbrake::read_query(channel, query, limits_)) return fail("bad QUERY request");
+        std::int32_t result = -1;
+        try {
+            result = engine_.query(db_, query);
+        } catch (const Xapian::Error& e) {
+            last_error_ = e.get_description();
+            engine_.end_query();
+        }
+        return reply(channel, result) ? outcome::next : outcome::end;
+    }
+
+    case lumbrake::IDX_HIT_COUNT:
+    case lumbrake::IDX_HIT_SCORE:
+    case lumbrake::IDX_SELECT_HIT:
+    case lumbrake::IDX_HIT_TIME: {
+        std::int32_t index = 0;
+        std::string field;
+        if (command == lumbrake::IDX_SELECT_HIT && !channel.read_int(index))
+            return fail("short SELECT_HIT");
+        if (command == lumbrake::IDX_HIT_TIME && !channel.read_string(field, limits_.max_name))
+            return fail("short HIT_TIME");
+        std::int32_t result = -1;
+        try {
+            switch (command) {
+            case lumbrake::IDX_HIT_COUNT:
+                result = engine_.hit_count();
+                break;
+            case lumbrake::IDX_HIT_SCORE:
+                result = engine_.hit_score();
+                break;
+            case lumbrake::IDX_SELECT_HIT:
+                result = engine_.select_hit(index);
+                break;
+            default:
+                result = engine_.hit_time(field);
+                break;
+            }
+        } catch (const Xapian::Error& e) {
+            last_error_ = e.get_description();
+            result = -1;
+        }
+        return reply(channel, result) ? outcome::next : outcome::end;
+    }
+
+    case lumbrake::IDX_HIT_TEXT: {
+        std::string field, text;
+        if (!channel.read_string(field, limits_.max_name)) return fail("short HIT_TEXT");
+        std::int32_t result = -1;
+        try {
+            result = engine_.hit_text(field, text);
+        } catch (const Xapian::Error& e) {
+            last_error_ = e.get_description();
+            text.clear();
+        }
+        if (!reply(channel, result) || !channel.write_string(text)) return outcome::end;
+        return outcome::next;
+    }
+
+    case lumbrake::IDX_END_QUERY:
+        engine_.end_query();
+        return outcome::next;
+
+    default:
+        // An unknown code means the stream has lost its place: nothing after it can be trusted.
+        return fail("unknown command " + std::to_string(command));
+    }
+}
+
+session::outcome session::serve(idx_channel& channel) {
+    outcome o;
+    do {
+        o = serve_one(channel);
+    } while (o == outcome::next);
+    engine_.end_query();
+    try {
+        db_.flush();
+    } catch (const Xapian::Error& e) {
+        if (last_error_.empty()) last_error_ = e.get_description();
+    }
+    return o;
+}
+
+} // namespace siftvault

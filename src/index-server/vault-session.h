@@ -1,0 +1,67 @@
+// One index-server session: reads requests from the daemon's connection in order and answers
+// them. Document commands go to the store (vault-db.h); the search commands go to the query
+// engine, which the search side supplies through make_query_engine (server-search.cc).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "idxstorage/idx-protocol.h"
+#include "index-server/vault-db.h"
+
+namespace siftvault {
+
+// The search side of the server: QUERY, HIT_COUNT, SELECT_HIT, HIT_SCORE, HIT_TEXT, HIT_TIME and
+// END_QUERY. The session decodes every request (the engine never touches the stream) and sends
+// each reply. Calls come strictly in stream order; no call outlives the store, and the store
+// may be reopened (OPTIMIZE) between END_QUERY and the next QUERY, so an engine keeps no
+// Xapian object of the store across end_query.
+class query_engine {
+public:
+    virtual ~query_engine() = default;
+    // The QUERY reply: 0 on success. A new query replaces any unfinished one.
+    virtual std::int32_t query(vault_db& db, const lumbrake::index_query& query) = 0;
+    virtual std::int32_t hit_count() = 0;
+    virtual std::int32_t select_hit(std::int32_t index) = 0;
+    virtual std::int32_t hit_score() = 0;
+    // The stored text of the current hit's field (empty when absent or no current hit); the
+    // integer sent before it is the result (0, or -1 when there is no current hit).
+    virtual std::int32_t hit_text(const std::string& field, std::string& text) = 0;
+    virtual std::int32_t hit_time(const std::string& field) = 0;
+    virtual void end_query() = 0;
+};
+
+// Defined by the search side (server-search.cc).
+std::unique_ptr<query_engine> make_query_engine();
+
+class session {
+public:
+    enum class outcome {
+        next,           // served; read the next request
+        quit,           // QUIT: end the process
+        end,            // the stream ended between requests
+        protocol_error, // short request, unknown command, or a count or length out of bounds
+    };
+
+    session(vault_db& db, query_engine& engine, const lumbrake::idx_limits& limits = {});
+
+    // Reads and answers one request.
+    outcome serve_one(lumbrake::idx_channel& channel);
+    // Serves until QUIT, the end of the stream or a protocol error; commits before returning.
+    outcome serve(lumbrake::idx_channel& channel);
+
+    // Text of the last failure (protocol error or store error), for the server's log.
+    const std::string& last_error() const { return last_error_; }
+
+private:
+    outcome fail(std::string why);
+    bool reply(lumbrake::idx_channel& channel, std::int32_t value);
+
+    vault_db& db_;
+    query_engine& engine_;
+    lumbrake::idx_limits limits_;
+    std::string last_error_;
+};
+
+} // namespace siftvault
