@@ -1,0 +1,143 @@
+#include "trawlnestd/cfgstorage.h"
+
+#include "util/sqlite_txn.h"
+
+#include <zlib.h>
+
+#include <climits>
+#include <memory>
+
+namespace lumbrake {
+
+std::uint32_t cfg_magic(std::string_view text) {
+    uLong crc = crc32(0L, Z_NULL, 0);
+    // zlib takes lengths as uInt: feed very long texts in pieces.
+    const auto* p = reinterpret_cast<const Bytef*>(text.data());
+    std::size_t left = text.size();
+    while (left > 0) {
+        uInt n = left > 0x40000000u ? 0x40000000u : static_cast<uInt>(left);
+        crc = crc32(crc, p, n);
+        p += n;
+        left -= n;
+    }
+    return static_cast<std::uint32_t>(crc);
+}
+
+namespace cfgstore_detail {
+
+namespace {
+
+struct sql_text_deleter {
+    void operator()(char* p) const { sqlite3_free(p); }
+};
+using sql_text = std::unique_ptr<char, sql_text_deleter>;
+
+struct stmt_deleter {
+    void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+};
+using stmt_ptr = std::unique_ptr<sqlite3_stmt, stmt_deleter>;
+
+sql_text build(sqlite3* db, const char* format, auto... args) {
+    sql_text sql(sqlite3_mprintf(format, args...));
+    if (!sql) sqlite_fatal(db, __FILE__, __LINE__); // out of memory
+    return sql;
+}
+
+int exec(sqlite3* db, const char* sql) {
+    return sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+}
+
+void exec_or_die(sqlite3* db, const char* sql, const char* file, unsigned long line) {
+    if (exec(db, sql) != SQLITE_OK) sqlite_fatal(db, file, line);
+}
+
+stmt_ptr prepare(sqlite3* db, const char* sql) {
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &s, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(s);
+        sqlite_fatal(db, __FILE__, __LINE__);
+    }
+    return stmt_ptr(s);
+}
+
+// A table that answers a probe query exists; only a missing one is created.
+void ensure_table(sqlite3* db, const char* probe, const char* create, const char* index) {
+    if (exec(db, probe) == SQLITE_OK) return;
+    exec_or_die(db, create, __FILE__, __LINE__);
+    exec_or_die(db, index, __FILE__, __LINE__);
+}
+
+} // namespace
+
+void ensure(sqlite3* db, const char* key) {
+    ensure_table(db, "select * from cfgstorage limit 1",
+                 "create table cfgstorage(key text, id integer, cfg text)",
+                 "create unique index cfgstorage_idx1 on cfgstorage(key, id)");
+    ensure_table(db, "select * from cfgcounter limit 1",
+                 "create table cfgcounter(key text, lastid integer)",
+                 "create unique index cfgcounter_idx1 on cfgcounter(key)");
+    sql_text sql = build(db, "insert into cfgcounter values('%q', 0)", key);
+    int rc = exec(db, sql.get());
+    // A constraint violation: the row is already there and keeps its count.
+    if (rc != SQLITE_OK && (rc & 0xff) != SQLITE_CONSTRAINT) sqlite_fatal(db, __FILE__, __LINE__);
+}
+
+bool fetch(sqlite3* db, const char* key, int id, std::string& text) {
+    sql_text sql = build(db, "select cfg from cfgstorage where key='%q' and id=%d", key, id);
+    stmt_ptr s = prepare(db, sql.get());
+    int rc = sqlite3_step(s.get());
+    if (rc == SQLITE_DONE) return false;
+    if (rc != SQLITE_ROW) sqlite_fatal(db, __FILE__, __LINE__);
+    const auto* bytes = static_cast<const char*>(sqlite3_column_blob(s.get(), 0));
+    int length = sqlite3_column_bytes(s.get(), 0);
+    text.assign(bytes ? bytes : "", bytes ? static_cast<std::size_t>(length) : 0);
+    return true;
+}
+
+void list(sqlite3* db, const char* key, std::vector<int>& ids) {
+    ids.clear();
+    sql_text sql = build(db, "select id from cfgstorage where key='%q' order by id", key);
+    stmt_ptr s = prepare(db, sql.get());
+    int rc;
+    while ((rc = sqlite3_step(s.get())) == SQLITE_ROW)
+        ids.push_back(sqlite3_column_int(s.get(), 0));
+    if (rc != SQLITE_DONE) sqlite_fatal(db, __FILE__, __LINE__);
+}
+
+bool store(sqlite3* db, const char* key, int id, const std::string& text) {
+    sql_text sql = build(db, "insert or replace into cfgstorage values('%q', %d, '%q')", key, id,
+                         text.c_str());
+    exec_or_die(db, sql.get(), __FILE__, __LINE__);
+    return sqlite3_changes(db) == 1;
+}
+
+int insert_new(sqlite3* db, const char* key, const std::string& text) {
+    sqlite3_int64 lastid;
+    {
+        sql_text sql = build(db, "select lastid from cfgcounter where key='%q'", key);
+        stmt_ptr s = prepare(db, sql.get());
+        // A type without its counter row cannot add records.
+        if (sqlite3_step(s.get()) != SQLITE_ROW) sqlite_fatal(db, __FILE__, __LINE__);
+        lastid = sqlite3_column_int64(s.get(), 0);
+    }
+    // Ids are 32-bit: once the counter reaches the top (an imported record with the highest id)
+    // there is no new id, and wrapping round would hand out ids that exist.
+    if (lastid >= INT_MAX) return 0;
+    int id = static_cast<int>(lastid + 1);
+    sql_text update = build(db, "update cfgcounter set lastid=%d where key='%q'", id, key);
+    exec_or_die(db, update.get(), __FILE__, __LINE__);
+    sql_text insert =
+        build(db, "insert into cfgstorage values('%q', %d, '%q')", key, id, text.c_str());
+    exec_or_die(db, insert.get(), __FILE__, __LINE__);
+    return id;
+}
+
+bool erase(sqlite3* db, const char* key, int id) {
+    sql_text sql = build(db, "delete from cfgstorage where key='%q' and id=%d", key, id);
+    exec_or_die(db, sql.get(), __FILE__, __LINE__);
+    return sqlite3_changes(db) == 1;
+}
+
+} // namespace cfgstore_detail
+
+} // namespace lumbrake

@@ -1,0 +1,623 @@
+// The crawl loop of a process thread: one URL per pass from the fetch queue through the
+// worker into the document store, the index and the logs.
+#include "trawlnestd/crawl-step.h"
+
+#include "docstorage/docstorage.h"
+#include "fetchqueue/fetchqueue.h"
+#include "idxstorage/idxstorage.h"
+#include "logstorage/logstorage.h"
+#include "robotschecker/robotschecker.h"
+#include "trawlnestd/cfgstorage.h"
+#include "trawlnestd/cookie-cache.h"
+#include "trawlnestd/process-thread.h"
+#include "trawlnestd/urlfilter.h"
+#include "util/config.h"
+#include "util/log.h"
+#include "util/md5.h"
+#include "util/sqlite_txn.h"
+#include "util/syslayer.h"
+#include "util/uri.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <limits>
+#include <mutex>
+
+namespace lumbrake {
+
+using millhand_wire::STATUS_BLOCKED;
+using millhand_wire::STATUS_INDEX;
+using millhand_wire::STATUS_INTERNAL;
+using millhand_wire::STATUS_NONE;
+using millhand_wire::STATUS_REDIRECT;
+using millhand_wire::STATUS_UNCHANGED;
+using millhand_wire::STATUS_UNKNOWN;
+
+// ---- Shared rules ----
+
+std::int64_t crawl_services::now() const {
+    return clock ? clock() : static_cast<std::int64_t>(std::time(nullptr));
+}
+
+std::uint64_t crawl_services::free_bytes(const std::string& path) const {
+    return free_space ? free_space(path) : disk_free_space(path);
+}
+
+std::uint64_t min_free_disk_from(bool present, const std::string& value) {
+    if (!present) return default_min_free_disk;
+    errno = 0;
+    unsigned long long mb = std::strtoull(value.c_str(), nullptr, 10);
+    constexpr std::uint64_t unit = 1048576ULL;
+    if (errno == ERANGE || mb > std::numeric_limits<std::uint64_t>::max() / unit)
+        return std::numeric_limits<std::uint64_t>::max() / unit * unit;
+    return static_cast<std::uint64_t>(mb) * unit;
+}
+
+crawl_settings crawl_settings::read(const config& cfg) {
+    crawl_settings s;
+    std::string value;
+    cfg.get("DATADIR", s.datadir);
+    cfg.get("NOTIFYURL", s.notify_url);
+    bool present = cfg.get("MINFREEDISK", value);
+    s.min_free_disk = min_free_disk_from(present, value);
+    if (cfg.get("CRAWLSTART", value)) s.crawl_start = std::atoi(value.c_str());
+    if (cfg.get("CRAWLSTOP", value)) s.crawl_stop = std::atoi(value.c_str());
+    return s;
+}
+
+int utc_hour(std::int64_t seconds) {
+    std::int64_t h = (seconds / 3600) % 24;
+    return static_cast<int>(h < 0 ? h + 24 : h);
+}
+
+bool in_crawl_window(int hour, int start, int stop) {
+    if (start < stop) return start <= hour && hour <= stop;
+    return hour <= stop || hour >= start;
+}
+
+std::uint32_t base_score_of(std::uint32_t priority) {
+    return priority >= 1000000u ? 0u : 1000000u - priority;
+}
+
+std::string document_id(const std::string& platform_id, std::uint32_t arcid, const std::string& url,
+                        bool historicize, std::int64_t fetch_time) {
+    std::string text = platform_id + "|" + std::to_string(arcid) + "|" + url;
+    if (historicize) text += "|" + std::to_string(fetch_time);
+    return md5_hex(text);
+}
+
+std::string cookies_from_headers(const std::string& headers) {
+    std::string cookies;
+    std::size_t pos = 0;
+    while (pos < headers.size()) {
+        std::size_t end = headers.find('\n', pos);
+        if (end == std::string::npos) end = headers.size();
+        std::string line = headers.substr(pos, end - pos);
+        pos = end + 1;
+        line.erase(std::remove(line.begin(), line.end(), '\r'), line.end());
+        static const std::string upper = "Set-Cookie: ", lower = "set-cookie: ";
+        if (!line.starts_with(upper) && !line.starts_with(lower)) continue;
+        std::string value = line.substr(upper.size());
+        value = value.substr(0, value.find(';'));
+        if (!cookies.empty()) cookies += "; ";
+        cookies += value;
+    }
+    return cookies;
+}
+
+std::optional<std::string> format_notify_url(const std::string& format, std::uint32_t arcid) {
+    constexpr std::size_t max_length = 4096;
+    std::string out;
+    bool converted = false;
+    for (std::size_t i = 0; i < format.size();) {
+        char c = format[i++];
+        if (c != '%') {
+            out += c;
+            continue;
+        }
+        if (i < format.size() && format[i] == '%') {
+            out += '%';
+            ++i;
+            continue;
+        }
+        // One integer conversion: flags, width, precision, length, conversion character.
+        std::string conversion = "%";
+        while (i < format.size() &&
+               std::string_view("-+ #0").find(format[i]) != std::string_view::npos)
+            conversion += format[i++];
+        auto digits = [&](std::string& to) {
+            std::size_t n = 0;
+            while (i < format.size() && format[i] >= '0' && format[i] <= '9') {
+                to += format[i++];
+                ++n;
+            }
+            return n;
+        };
+        if (digits(conversion) > 2) return std::nullopt;
+        if (i < format.size() && format[i] == '.') {
+            conversion += format[i++];
+            if (digits(conversion) > 2) return std::nullopt;
+        }
+        while (i < format.size() &&
+               std::string_view("hlLqjzt").find(format[i]) != std::string_view::npos)
+            ++i;
+        if (i >= format.size() || converted) return std::nullopt;
+        char conv = format[i++];
+        if (std::string_view("diouxX").find(conv) == std::string_view::npos) return std::nullopt;
+        converted = true;
+        conversion += "ll";
+        conversion += conv;
+        char buffer[256];
+        int n = (conv == 'd' || conv == 'i')
+                    ? std::snprintf(buffer, sizeof buffer, conversion.c_str(),
+                                    static_cast<long long>(arcid))
+                    : std::snprintf(buffer, sizeof buffer, conversion.c_str(),
+                                    static_cast<unsigned long long>(arcid));
+        if (n < 0 || static_cast<std::size_t>(n) >= sizeof buffer) return std::nullopt;
+        out.append(buffer, static_cast<std::size_t>(n));
+        if (out.size() > max_length) return std::nullopt;
+    }
+    if (out.size() > max_length) return std::nullopt;
+    return out;
+}
+
+namespace {
+std::size_t discard_body(char*, std::size_t size, std::size_t count, void*) {
+    return size * count;
+}
+} // namespace
+
+void send_notification(const std::string& url) {
+    // Several process threads may end crawls at once; libcurl's global set-up runs once.
+    static std::once_flag curl_ready;
+    std::call_once(curl_ready, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    CURL* curl = curl_easy_init();
+    if (!curl) return;
+    curl_easy_setopt(curl, CURLOPT_VERBOSE, 0L);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 1L);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, discard_body);
+    curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_perform(curl);
+    curl_easy_cleanup(curl);
+}
+
+// ---- The loop ----
+
+struct process_thread::queued {
+    std::uint32_t arcid = 0;
+    std::string url;
+    std::uint32_t priority = 0;
+    ArchiveConfiguration archive;
+    SourceConfiguration source;
+    std::string source_xml, auth_xml;
+    millhand::docfilter_id_list pipeline;
+    millhand::plugin_map plugins;
+    millhand::docfilter_map docfilters;
+};
+
+struct process_thread::worker_reply {
+    millhand::document_status status;
+    std::string fff;
+    std::uint32_t score = 0;
+    millhand::link_list outlinks;
+    std::string headers;
+    std::string content;
+};
+
+namespace {
+
+std::string canonical_of(const std::string& url) {
+    return URI(url, "http", true).canonical_string(true);
+}
+
+// Hosts that belong to the web-search engine itself: its own pages are not crawled.
+bool engine_host(const std::string& scheme, const std::string& host) {
+    auto ends_with_domain = [&host](std::string_view domain) {
+        return host == domain || (host.size() > domain.size() && host.ends_with(domain) &&
+                                  host[host.size() - domain.size() - 1] == '.');
+    };
+    if (scheme == "google") {
+        bool numeric = !host.empty() && host.find_first_not_of("0123456789.") == std::string::npos;
+        return numeric || ends_with_domain("google.com");
+    }
+    for (std::string_view d : {"msn.com", "live.com", "bing.com", "microsoft.com"})
+        if (ends_with_domain(d)) return true;
+    return false;
+}
+
+} // namespace
+
+bool process_thread::call_worker(const std::function<void(millhand&)>& request,
+                                 std::string& error) {
+    set_job_start(static_cast<std::int32_t>(services_.now()));
+    bool ok = true;
+    try {
+        request(*worker_);
+    } catch (const std::string& text) {
+        error = text;
+        ok = false;
+    } catch (const std::exception& e) {
+        error = e.what();
+        ok = false;
+    }
+    set_job_start(0);
+    return ok;
+}
+
+void process_thread::restart_worker() {
+    check_timeout(true);
+    wproc_init();
+}
+
+bool process_thread::finish_archive_if_empty(std::uint32_t arcid) {
+    sqlite3* db = db_.get();
+    if (!services_.queue->empty(db, arcid)) return false;
+    // Only a crawl that is still running ends here (and is announced once).
+    std::int64_t start = 0, end = 0, docs = 0, errors = 0;
+    if (!services_.logs->last_crawl(db, static_cast<std::int32_t>(arcid), start, end, docs,
+                                    errors) ||
+        end != 0)
+        return false;
+    services_.logs->end_crawl(db, static_cast<std::int32_t>(arcid), services_.now());
+    services_.index->flush();
+    return true;
+}
+
+void process_thread::notify_crawl_end(std::uint32_t arcid) {
+    if (settings_.notify_url.empty()) return;
+    std::optional<std::string> url = format_notify_url(settings_.notify_url, arcid);
+    if (!url) {
+        TN_LOG(LF_WORKERSCHEDULING, LL_ERROR,
+               "NOTIFYURL is not a usable format: " << settings_.notify_url);
+        return;
+    }
+    send_notification(*url);
+}
+
+process_thread::pass_result process_thread::crawl_pass() {
+    if (stop_) return pass_result::stopped;
+    if (!in_crawl_window(utc_hour(services_.now()), settings_.crawl_start, settings_.crawl_stop) ||
+        services_.free_bytes(settings_.datadir) < settings_.min_free_disk)
+        return pass_result::idle;
+
+    sqlite3* db = db_.get();
+    queued q;
+    begin_exclusive_transaction(db);
+    if (!services_.queue->next(db, q.arcid, q.url, q.priority)) {
+        commit_transaction(db);
+        return pass_result::idle;
+    }
+    TN_LOG(LF_FETCHEDDOCS, LL_INFO, "Going to fetch " << q.url);
+
+    std::uint32_t magic = 0;
+    RendererPluginPipe pipe;
+    if (cfgstorage<RendererPluginPipe>::get(db, ROOT_RENDERER_PIPE_ID, pipe, magic))
+        for (std::int32_t id : pipe.DocFilterIDs)
+            q.pipeline.push_back(static_cast<std::uint32_t>(id));
+    bool have_archive =
+        cfgstorage<ArchiveConfiguration>::get(db, static_cast<int>(q.arcid), q.archive, magic);
+    bool have_source =
+        have_archive && cfgstorage<SourceConfiguration>::get(db, q.archive.Source, q.source, magic);
+    if (!have_archive || !have_source) {
+        TN_LOG(LF_WORKERSCHEDULING, LL_ERROR,
+               "Cannot read configuration for archive " << q.arcid << " or source "
+                                                        << (have_archive ? q.archive.Source : 0));
+        std::int32_t source_id = have_archive ? q.archive.Source : 0;
+        // A record that did not read whole is not used half-filled.
+        if (!have_archive) q.archive = ArchiveConfiguration{};
+        q.source = SourceConfiguration{};
+        q.archive.Source = source_id;
+    } else {
+        if (q.source.Type != AUTH_NONE) {
+            AuthConfiguration auth;
+            if (cfgstorage<AuthConfiguration>::get(db, q.archive.Auth, auth, magic)) {
+                if (!source_to_xml(q.source, q.source_xml) || !auth_to_xml(auth, q.auth_xml)) {
+                    q.source_xml.clear();
+                    q.auth_xml.clear();
+                }
+            }
+        }
+        for (std::int32_t id : q.source.RendererDocFilterIDs)
+            q.pipeline.push_back(static_cast<std::uint32_t>(id));
+    }
+    update_plugin_cache(q.archive.Source, q.pipeline, q.plugins, q.docfilters);
+    commit_transaction(db);
+
+    URI uri(q.url, "http", true);
+    const std::string& scheme = uri.scheme();
+    if (scheme == "guid") return reprocess_road(q);
+    if (scheme == "google" || scheme == "msn") return websearch_road(q, scheme);
+
+    url_filter filter(q.source);
+    const std::int64_t fetch_time = services_.now();
+    const std::string docid =
+        document_id(services_.platform_id, q.arcid, q.url, q.archive.Historicize, fetch_time);
+    const std::uint32_t base_score = base_score_of(q.priority);
+    std::int32_t status = STATUS_NONE;
+    if (!filter.matches(q.url)) status = STATUS_BLOCKED;
+
+    std::string error;
+    if (status == STATUS_NONE && q.source.CheckRobotsTxt) {
+        begin_exclusive_transaction(db);
+        std::string robots_url;
+        if (services_.robots->needs_refresh(db, q.url, robots_url)) {
+            commit_transaction(db);
+            worker_reply rr;
+            bool ok = call_worker(
+                [&](millhand& w) {
+                    w.process(1000000, docid, robots_url, "", 0, "", "", "", 0, {}, {}, {}, "", "",
+                              rr.status, rr.fff, rr.score, rr.outlinks, rr.headers, rr.content);
+                },
+                error);
+            if (!ok) {
+                if (stop_) return pass_result::stopped;
+                TN_LOG(LF_WORKERSCHEDULING, LL_ERROR,
+                       "While proccessing " << q.url
+                                            << " error executing wproc->process(): " << error);
+                restart_worker();
+                rr = worker_reply{};
+            } else {
+                TN_LOG(LF_WORKERSCHEDULING, LL_DEBUG, "Processed robots.txt " << robots_url);
+            }
+            // Only a robots.txt that was really fetched holds rules; an error page does not.
+            if (rr.status.status != STATUS_NONE) rr.content.clear();
+            begin_exclusive_transaction(db);
+            services_.robots->store(db, robots_url, rr.content);
+        }
+        bool compiled = true;
+        if (!services_.robots->allowed(db, q.url, compiled)) status = STATUS_BLOCKED;
+        if (!compiled) {
+            if (robots_url.empty()) robots_url = robotschecker::robots_url_of(uri);
+            TN_LOG(LF_WORKERPARSERS, LL_INFO, "Error parsing robots.txt " << robots_url);
+        }
+        commit_transaction(db);
+    }
+
+    std::string cookie_text;
+    if (q.source.Type == AUTH_COOKIE) {
+        if (!services_.cookies->get(static_cast<std::int32_t>(q.arcid),
+                                    q.source.CookieParams.Freshness, cookie_text)) {
+            worker_reply cr;
+            bool ok = call_worker(
+                [&](millhand& w) {
+                    w.process(base_score, "", q.source.CookieParams.Url, "", 1, q.source_xml,
+                              q.auth_xml, "", 0, {}, {}, {}, "", "", cr.status, cr.fff, cr.score,
+                              cr.outlinks, cr.headers, cr.content);
+                },
+                error);
+            if (!ok) {
+                if (stop_) return pass_result::stopped;
+                TN_LOG(LF_WORKERSCHEDULING, LL_ERROR,
+                       "Error executing wproc->process(): " << error);
+                restart_worker();
+                cr = worker_reply{};
+            }
+            cookie_text = cookies_from_headers(cr.headers);
+            services_.cookies->set(static_cast<std::int32_t>(q.arcid), cookie_text);
+        }
+    }
+
+    worker_reply r;
+    aux_values aux;
+    if (status == STATUS_NONE) {
+        bool ok = call_worker(
+            [&](millhand& w) {
+                w.process(base_score, docid, q.url, cookie_text, 0, q.source_xml, q.auth_xml, "",
+                          q.source.HasSideMetadata ? 1 : 0, q.pipeline, q.plugins, q.docfilters,
+                          q.source.TextExclusionBeginMarker, q.source.TextExclusionEndMarker,
+                          r.status, r.fff, r.score, r.outlinks, r.headers, r.content);
+            },
+            error);
+        if (!ok) {
+            if (stop_) return pass_result::stopped;
+            TN_LOG(LF_WORKERSCHEDULING, LL_ERROR,
+                   "While proccessing " << q.url << " error executing wproc->process(): " << error);
+            restart_worker();
+            // A reply cut off in the middle is not trusted in any part.
+            r = worker_reply{};
+        }
+        status = r.status.status;
+        if (!r.status.sidemeta_text.empty()) aux.emplace("SideMeta", r.status.sidemeta_text);
+        if (status == STATUS_REDIRECT) {
+            // A Location may be relative ("/dir/"): it is resolved against the page's URL.
+            std::string target;
+            if (!r.status.redirect.empty()) uri.normalize_url(target, r.status.redirect);
+            TN_LOG(LF_WORKERSCHEDULING, LL_BORING,
+                   q.url << " is a redirect to " << q.priority << "/" << base_score << " "
+                         << target);
+            for (FFF::linkscore_t& link : r.outlinks) {
+                if (link.url != target && canonical_of(link.url) != target) continue;
+                link.score = base_score;
+                TN_LOG(LF_WORKERSCHEDULING, LL_BORING,
+                       q.url << " is a redirect to " << q.priority << "/" << base_score << " "
+                             << target);
+            }
+            if (!target.empty()) r.outlinks.push_back(FFF::linkscore_t{target, base_score});
+        }
+        std::erase_if(r.outlinks,
+                      [&filter](const FFF::linkscore_t& l) { return !filter.matches(l.url); });
+    } else {
+        r.status.status = status;
+    }
+
+    // Storing transaction.
+    begin_exclusive_transaction(db);
+    std::int64_t crawl_start = 0, crawl_end = 0, crawl_docs = 0, crawl_errors = 0;
+    const std::int32_t arc = static_cast<std::int32_t>(q.arcid);
+    if (services_.logs->last_crawl(db, arc, crawl_start, crawl_end, crawl_docs, crawl_errors) &&
+        crawl_end == 0) {
+        std::string stored_guid;
+        std::uint32_t stored_time = 0, stored_fffcrc = 0, stored_corecrc = 0;
+        std::int32_t stored_status = 0;
+        bool stored = services_.docs->find_latest(db, q.arcid, q.url, stored_guid, stored_time,
+                                                  stored_status, stored_fffcrc, stored_corecrc);
+        if (stored && status == STATUS_NONE && stored_status == 0 &&
+            stored_fffcrc == r.status.fffcrc)
+            status = STATUS_UNCHANGED;
+
+        const std::string self = canonical_of(q.url);
+        const std::uint32_t link_priority = status == STATUS_REDIRECT ? q.priority : q.priority + 1;
+        if (q.source.DepthLimit == 0 ||
+            (q.source.DepthLimit > 0 &&
+             static_cast<std::uint32_t>(q.source.DepthLimit) > link_priority)) {
+            for (const FFF::linkscore_t& link : r.outlinks) {
+                if (canonical_of(link.url) == self) continue;
+                std::uint32_t seen = services_.docs->latest_timestamp(db, q.arcid, link.url);
+                if (seen != 0 && seen >= crawl_start) continue;
+                services_.queue->push(db, q.arcid, link.url, link_priority);
+            }
+        }
+
+        if (status == STATUS_UNCHANGED && !q.archive.Historicize) {
+            services_.docs->touch(db, docid, static_cast<std::uint32_t>(fetch_time));
+        } else {
+            // A document seen for the first time counts as changed.
+            const bool core_changed = !stored || r.status.corecrc != stored_corecrc;
+            TN_LOG(LF_WORKERSCHEDULING, LL_DEBUG, "Score for " << q.url << " is " << r.score);
+            services_.docs->store(db, docid, q.arcid, q.url, static_cast<std::uint32_t>(fetch_time),
+                                  status, r.headers, r.content, r.fff, r.status.fffcrc,
+                                  r.status.corecrc, core_changed, r.score, r.status.mime,
+                                  r.status.charset, r.status.datetime, aux,
+                                  static_cast<int>(q.archive.DocumentCache));
+            if (status == STATUS_NONE) {
+                std::vector<std::int32_t> views{0};
+                if (core_changed) views.push_back(1);
+                services_.index->add_document(
+                    docid, q.arcid, q.url, r.status.mime, static_cast<std::int32_t>(fetch_time),
+                    static_cast<std::int32_t>(r.status.datetime), r.score, views, r.fff);
+            } else {
+                services_.index->remove_document(docid);
+            }
+        }
+
+        services_.logs->log_document(db, docid, arc, q.url, services_.now(), status);
+        if (q.archive.PagesLimit > 0 &&
+            services_.logs->last_crawl(db, arc, crawl_start, crawl_end, crawl_docs, crawl_errors) &&
+            crawl_docs >= q.archive.PagesLimit)
+            services_.queue->clear_archive(db, q.arcid);
+    }
+    services_.queue->remove(db, q.arcid, q.url);
+    const bool ended = finish_archive_if_empty(q.arcid);
+    commit_transaction(db);
+    if (ended) notify_crawl_end(q.arcid);
+    return pass_result::handled;
+}
+
+process_thread::pass_result process_thread::reprocess_road(const queued& q) {
+    sqlite3* db = db_.get();
+    const std::string docid = URI(q.url, "http", true).raw_path();
+    std::uint32_t arcid = 0, timestamp = 0, fffcrc = 0, corecrc = 0, score = 0, servertime = 0;
+    std::int32_t stored_status = 0;
+    std::string url, headers, content, fff, mime, charset;
+    bool core_changed = false;
+    aux_values aux;
+    begin_exclusive_transaction(db);
+    bool found =
+        services_.docs->load(db, docid, arcid, url, timestamp, stored_status, headers, content, fff,
+                             fffcrc, corecrc, core_changed, score, mime, charset, servertime);
+    if (found) services_.docs->load_aux(db, docid, aux);
+    commit_transaction(db);
+
+    if (found) {
+        std::string sidemeta;
+        if (auto it = aux.find("SideMeta"); it != aux.end()) sidemeta = it->second;
+        millhand::document_status st;
+        std::string new_fff;
+        std::uint32_t new_score = 0;
+        std::string error;
+        bool ok = call_worker(
+            [&](millhand& w) {
+                w.reprocess(base_score_of(q.priority), docid, url, headers, content, mime, sidemeta,
+                            q.pipeline, q.plugins, q.docfilters, q.source.TextExclusionBeginMarker,
+                            q.source.TextExclusionEndMarker, st, new_fff, new_score);
+            },
+            error);
+        if (!ok) {
+            if (stop_) return pass_result::stopped;
+            TN_LOG(LF_WORKERSCHEDULING, LL_ERROR,
+                   "While reproccessing " << url
+                                          << " error executing wproc->reprocess(): " << error);
+            restart_worker();
+            st = millhand::document_status{};
+            st.status = STATUS_INTERNAL;
+        }
+        begin_exclusive_transaction(db);
+        if (st.status == STATUS_NONE) {
+            services_.docs->store(db, docid, arcid, url, timestamp, STATUS_NONE, headers, content,
+                                  new_fff, st.fffcrc, st.corecrc, core_changed, new_score, mime,
+                                  charset, servertime, aux,
+                                  static_cast<int>(q.archive.DocumentCache));
+            std::vector<std::int32_t> views{0};
+            if (core_changed) views.push_back(1);
+            services_.index->add_document(
+                docid, arcid, url, mime, static_cast<std::int32_t>(timestamp),
+                static_cast<std::int32_t>(servertime), new_score, views, new_fff);
+        }
+        services_.logs->log_document(db, docid, static_cast<std::int32_t>(arcid), url,
+                                     services_.now(), st.status);
+    } else {
+        begin_exclusive_transaction(db);
+    }
+    services_.queue->remove(db, q.arcid, q.url);
+    const bool ended = finish_archive_if_empty(q.arcid);
+    commit_transaction(db);
+    if (ended) notify_crawl_end(q.arcid);
+    return pass_result::handled;
+}
+
+process_thread::pass_result process_thread::websearch_road(const queued& q,
+                                                           const std::string& scheme) {
+    sqlite3* db = db_.get();
+    url_filter filter(q.source);
+    worker_reply r;
+    std::string error;
+    bool ok = call_worker(
+        [&](millhand& w) {
+            w.process(base_score_of(q.priority), "", q.url, "", 0, "", "", "", 0, {}, {}, {}, "",
+                      "", r.status, r.fff, r.score, r.outlinks, r.headers, r.content);
+        },
+        error);
+    if (!ok) {
+        if (stop_) return pass_result::stopped;
+        TN_LOG(LF_WORKERSCHEDULING, LL_ERROR,
+               "While proccessing " << q.url << " error executing wproc->process(): " << error);
+        restart_worker();
+        r = worker_reply{};
+    }
+    if (r.status.status == STATUS_NONE) {
+        std::erase_if(r.outlinks, [&](const FFF::linkscore_t& l) {
+            return engine_host(scheme, URI(l.url, "http", true).host()) || !filter.matches(l.url);
+        });
+    }
+
+    begin_exclusive_transaction(db);
+    const std::int32_t arc = static_cast<std::int32_t>(q.arcid);
+    std::int64_t start = 0, end = 0, docs = 0, errors = 0;
+    if (services_.logs->last_crawl(db, arc, start, end, docs, errors) && end == 0) {
+        if (r.status.status == STATUS_NONE) {
+            const std::string self = canonical_of(q.url);
+            for (const FFF::linkscore_t& link : r.outlinks) {
+                if (canonical_of(link.url) == self) continue;
+                std::uint32_t seen = services_.docs->latest_timestamp(db, q.arcid, link.url);
+                if (seen != 0 && seen >= start) continue;
+                services_.queue->push(db, q.arcid, link.url, link.score);
+            }
+        }
+        services_.logs->log_document(db, "", arc, q.url, services_.now(), STATUS_INDEX);
+    }
+    services_.queue->remove(db, q.arcid, q.url);
+    const bool ended = finish_archive_if_empty(q.arcid);
+    commit_transaction(db);
+    if (ended) notify_crawl_end(q.arcid);
+    return pass_result::handled;
+}
+
+} // namespace lumbrake

@@ -1,0 +1,154 @@
+#include "trawlnestd/import-job.h"
+
+#include "api/indexcfg.h"
+#include "trawlnestd/cfgstorage.h"
+#include "trawlnestd/dbconn.h"
+#include "util/fileio.h"
+#include "util/sqlite_txn.h"
+#include "util/syslayer.h"
+
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <string_view>
+
+namespace lumbrake::trawlnestd {
+
+namespace {
+
+void exec_or_die(sqlite3* db, const char* sql, unsigned long line) {
+    if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
+        sqlite_fatal(db, __FILE__, line);
+}
+
+void report(bool stored, const char* label, int id, const std::string& error) {
+    if (stored)
+        std::cout << "I " << label << " " << id << std::endl;
+    else
+        std::cout << "X " << label << " " << id << ": " << error << std::endl;
+}
+
+// One file of a current record type: read, parse, store under its id unless an earlier file
+// already took that id.
+template <class T>
+void import_record(sqlite3* db, const std::string& path, int id, const char* label) {
+    std::string error, text;
+    bool stored = false;
+    if (read_whole_file(path, error, text)) {
+        T record{};
+        std::uint32_t magic = 0;
+        stored = cfg_record_traits<T>::from_xml(text, record) &&
+                 cfgstorage<T>::set(db, id, record, magic);
+    }
+    report(stored, label, id, error);
+}
+
+// An index file of the older format becomes source `id` and archive `id`.
+void import_index(sqlite3* db, const std::string& path, int id) {
+    std::string error, text;
+    if (!read_whole_file(path, error, text)) return;
+    IndexConfiguration index;
+    // A damaged file would give a half-read source and archive: refuse both.
+    bool parsed = index_from_xml(text.data(), text.size(), index);
+
+    bool stored = false;
+    if (parsed) {
+        SourceConfiguration source;
+        source.Name = index.Name;
+        source.Seeds = index.Seeds;
+        source.IncludeFilters = index.IncludeFilters;
+        source.ExcludeFilters = index.ExcludeFilters;
+        source.DepthLimit = index.DepthLimit;
+        source.CheckRobotsTxt = true;
+        source.Type = AUTH_NONE;
+        source.CookieParams.Freshness = 0;
+        std::uint32_t magic = 0;
+        stored = cfgstorage<SourceConfiguration>::set(db, id, source, magic);
+    }
+    report(stored, "Source [from Index]", id, std::string());
+
+    stored = false;
+    if (parsed) {
+        ArchiveConfiguration archive;
+        archive.Name = index.Name;
+        archive.Historicize = index.Historicize;
+        archive.AdministrativeContact = index.AdministrativeContact;
+        archive.Source = id;
+        archive.Auth = 0;
+        archive.SchedulingFrequency = index.SchedulingFrequency;
+        archive.SchedulingAttribute = index.SchedulingAttribute;
+        archive.AccessTime = index.AccessTime;
+        archive.PagesLimit = index.PagesLimit;
+        archive.GarbageLimit = index.GarbageLimit;
+        archive.DocumentCache = FULLCACHE;
+        std::uint32_t magic = 0;
+        stored = cfgstorage<ArchiveConfiguration>::set(db, id, archive, magic);
+    }
+    report(stored, "Archive [from Index]", id, std::string());
+}
+
+// Dispatches one directory entry by the key before its first hyphen; other names are passed
+// over without a line.
+void import_entry(sqlite3* db, const std::string& directory, const std::string& name) {
+    std::size_t hyphen = name.find('-');
+    if (hyphen == std::string::npos) return;
+    const std::string path = directory + "/" + name;
+    const std::string_view key = std::string_view(name).substr(0, hyphen);
+    // Only the ten characters after the hyphen hold the id; what follows them is not looked at.
+    const int id = xml_atoi(std::string_view(name).substr(hyphen + 1, 10));
+
+    if (key == "SourceConfiguration")
+        import_record<SourceConfiguration>(db, path, id, "Source");
+    else if (key == "ArchiveConfiguration")
+        import_record<ArchiveConfiguration>(db, path, id, "Archive");
+    else if (key == "CollectionConfiguration")
+        import_record<CollectionConfiguration>(db, path, id, "Collection");
+    else if (key == "WatchConfiguration")
+        import_record<WatchConfiguration>(db, path, id, "Watch");
+    else if (key == "AuthConfiguration")
+        import_record<AuthConfiguration>(db, path, id, "Auth");
+    else if (key == "RootACL")
+        import_record<RootACL>(db, path, id, "RootACL");
+    else if (key == "LoginConfiguration")
+        import_record<LoginConfiguration>(db, path, id, "Login");
+    else if (key == "Plugin")
+        import_record<Plugin>(db, path, id, "Plugin");
+    else if (key == "DocFilter" || key == "PluginConfig") // the older name of a document filter
+        import_record<DocFilter>(db, path, id, "DocFilter");
+    else if (key == "RendererPluginPipe")
+        import_record<RendererPluginPipe>(db, path, id, "RendererPluginPipe");
+    else if (key == "IndexConfiguration")
+        import_index(db, path, id);
+}
+
+struct listing_closer {
+    void operator()(dir_handle* h) const { lumbrake::closedir(h); }
+};
+
+} // namespace
+
+bool import_config(const config& cfg, const std::string& directory, const reset_job& reset,
+                   std::string& error) {
+    error.clear();
+    if (!reset(error)) return false;
+
+    std::unique_ptr<dir_handle, listing_closer> listing(lumbrake::opendir(directory));
+    if (!listing) {
+        error = "Path not found: " + directory + "\n";
+        return false;
+    }
+
+    db_connection db(cfg);
+    begin_exclusive_transaction(db);
+    exec_or_die(db, "delete from cfgstorage", __LINE__);
+    exec_or_die(db, "delete from cfgcounter", __LINE__);
+    while (const dir_entry* entry = lumbrake::readdir(listing.get()))
+        import_entry(db, directory, entry->name);
+    exec_or_die(
+        db, "insert or replace into cfgcounter select key, max(id) from cfgstorage group by key",
+        __LINE__);
+    commit_transaction(db);
+    return true;
+}
+
+} // namespace lumbrake::trawlnestd

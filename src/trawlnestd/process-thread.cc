@@ -1,0 +1,115 @@
+#include "trawlnestd/process-thread.h"
+
+#include "trawlnestd/cfgstorage.h"
+#include "util/log.h"
+
+#include <chrono>
+#include <thread>
+
+namespace lumbrake {
+
+process_thread::process_thread(const crawl_services& services, std::int32_t timeout)
+    : wxThread(wxTHREAD_JOINABLE), timeout_(timeout), services_(services), db_(*services.cfg),
+      settings_(crawl_settings::read(*services.cfg)) {
+    wproc_init();
+}
+
+process_thread::~process_thread() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    worker_.reset();
+}
+
+void process_thread::wproc_init() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    worker_.reset();
+    worker_ = std::make_unique<millhand>(*services_.cfg);
+    job_start_ = 0;
+    plugin_stamps_.clear();
+    docfilter_stamps_.clear();
+    std::string error;
+    if (!worker_->start(error)) {
+        TN_LOG(LF_WORKERSCHEDULING, LL_ERROR, "wproc_init(): " << error);
+        TN_ASSERT(false);
+    }
+}
+
+void process_thread::set_job_start(std::int32_t time) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    job_start_ = time;
+}
+
+std::int32_t process_thread::job_start() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return job_start_;
+}
+
+void process_thread::check_timeout(bool force) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!worker_) return;
+    if (force) {
+        worker_->kill_worker();
+        return;
+    }
+    if (job_start_ < 1) return;
+    if (services_.now() - job_start_ >= timeout_) {
+        worker_->kill_worker();
+        TN_LOG(LF_WORKERSCHEDULING, LL_INFO, "Worker timed out");
+    }
+}
+
+void process_thread::update_plugin_cache(std::int32_t source_id,
+                                         const std::vector<std::uint32_t>& docfilter_ids,
+                                         millhand::plugin_map& plugins,
+                                         millhand::docfilter_map& docfilters) {
+    sqlite3* db = db_.get();
+    TN_LOG(LF_PLUGINSYSTEM, LL_DEBUG, "Updating plugin cache...");
+    for (std::uint32_t id : docfilter_ids) {
+        TN_LOG(LF_PLUGINSYSTEM, LL_BORING, "Considering docfilter " << id);
+        DocFilter filter;
+        std::uint32_t magic = 0;
+        if (!cfgstorage<DocFilter>::get(db, static_cast<int>(id), filter, magic)) {
+            TN_LOG(LF_PLUGINSYSTEM, LL_ERROR,
+                   "Cannot find docfilter " << id << " for source " << source_id);
+            continue;
+        }
+        auto stamp = docfilter_stamps_.find(id);
+        if (stamp == docfilter_stamps_.end() || stamp->second != magic) {
+            TN_LOG(LF_PLUGINSYSTEM, LL_BORING, "Docfilter " << id << " is dirty");
+            docfilter_stamps_[id] = magic;
+            docfilters[id] = millhand_wire::docfilter_message{magic, filter};
+        }
+        TN_LOG(LF_PLUGINSYSTEM, LL_BORING,
+               "Docfilter " << id << " uses plugin " << filter.PluginID);
+        Plugin plugin;
+        std::uint32_t plugin_magic = 0;
+        const std::uint32_t plugin_id = static_cast<std::uint32_t>(filter.PluginID);
+        if (!cfgstorage<Plugin>::get(db, filter.PluginID, plugin, plugin_magic)) {
+            TN_LOG(LF_PLUGINSYSTEM, LL_ERROR,
+                   "Cannot find plugin " << filter.PluginID << " for docfilter " << id
+                                         << " for source " << source_id);
+            continue;
+        }
+        auto pstamp = plugin_stamps_.find(plugin_id);
+        if (pstamp == plugin_stamps_.end() || pstamp->second != plugin_magic) {
+            TN_LOG(LF_PLUGINSYSTEM, LL_BORING, "Plugin " << plugin_id << " is dirty");
+            plugin_stamps_[plugin_id] = plugin_magic;
+            plugins[plugin_id] = millhand_wire::plugin_message{plugin_magic, plugin};
+        }
+    }
+}
+
+wxThread::ExitCode process_thread::Entry() {
+    while (!stop_) {
+        pass_result r = crawl_pass();
+        if (r == pass_result::stopped) break;
+        if (r == pass_result::idle) {
+            // Sleeps a second, in steps, so that a stop is seen soon.
+            for (int i = 0; i < 10 && !stop_; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
+    check_timeout(true);
+    return 0;
+}
+
+} // namespace lumbrake

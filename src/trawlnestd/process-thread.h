@@ -1,0 +1,88 @@
+// One crawling thread of the daemon: it owns a worker process (through a millhand proxy), its
+// own SQLite connection and the record of which plug-in and docfilter configurations that
+// worker already holds; its body is the crawl loop. The scheduler's watchdog reads the job
+// clock and kills a worker whose request has run for the timeout.
+#pragma once
+
+#include "trawlnestd/crawl-step.h"
+#include "trawlnestd/dbconn.h"
+#include "worker/millhand/millhand.h"
+
+#include <wx/thread.h>
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace lumbrake {
+
+class process_thread : public wxThread {
+public:
+    // Opens the thread's connection and starts its worker (a worker that cannot start is
+    // fatal). `timeout` is WORKER_TIMEOUT in seconds.
+    process_thread(const crawl_services& services, std::int32_t timeout);
+    ~process_thread() override;
+
+    // Replaces the worker by a freshly started one; the stamps are forgotten with the old one.
+    void wproc_init();
+    // The start time of the running request (0: idle), written under the mutex.
+    void set_job_start(std::int32_t time);
+    // The watchdog: with force kills the worker at once; without, only when a request has
+    // run for the timeout or longer.
+    void check_timeout(bool force);
+    // Asks the loop to end; the caller then kills the worker with check_timeout(true).
+    void stop() { stop_ = true; }
+    bool stopping() const { return stop_; }
+
+    // The records of the pipeline that this worker has not yet been sent in their current
+    // form (stamps updated as if sent). Runs in the caller's transaction.
+    void update_plugin_cache(std::int32_t source_id,
+                             const std::vector<std::uint32_t>& docfilter_ids,
+                             millhand::plugin_map& plugins, millhand::docfilter_map& docfilters);
+
+    enum class pass_result {
+        handled, // a URL was handled: the loop goes on at once
+        idle,    // nothing to do (outside the window, no room, empty queue): the loop sleeps
+        stopped  // a request failed while stopping: the loop ends
+    };
+    // One pass of the crawl loop (crawl-step.cc).
+    pass_result crawl_pass();
+
+    std::int32_t job_start() const;
+    std::int32_t timeout() const { return timeout_; }
+    sqlite3* db() const { return db_.get(); }
+    const crawl_settings& settings() const { return settings_; }
+
+protected:
+    ExitCode Entry() override;
+
+private:
+    struct queued;
+    struct worker_reply;
+    // A request to the worker, bracketed by the job clock; false when it threw (text in
+    // `error`).
+    bool call_worker(const std::function<void(millhand&)>& request, std::string& error);
+    // After a failed request: kill and restart the worker.
+    void restart_worker();
+    bool finish_archive_if_empty(std::uint32_t arcid);
+    void notify_crawl_end(std::uint32_t arcid);
+    void store_result(const queued& q, worker_reply& r);
+    pass_result reprocess_road(const queued& q);
+    pass_result websearch_road(const queued& q, const std::string& scheme);
+
+    mutable std::mutex mutex_;
+    std::unique_ptr<millhand> worker_;
+    std::int32_t job_start_ = 0;
+    std::int32_t timeout_;
+    std::atomic<bool> stop_{false};
+    crawl_services services_;
+    db_connection db_;
+    std::map<std::uint32_t, std::uint32_t> plugin_stamps_;
+    std::map<std::uint32_t, std::uint32_t> docfilter_stamps_;
+    crawl_settings settings_;
+};
+
+} // namespace lumbrake

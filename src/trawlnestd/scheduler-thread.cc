@@ -1,0 +1,120 @@
+#include "trawlnestd/scheduler-thread.h"
+
+#include "docstorage/docstorage.h"
+#include "fetchqueue/fetchqueue.h"
+#include "idxstorage/idxstorage.h"
+#include "logstorage/logstorage.h"
+#include "trawlnestd/cfgstorage.h"
+#include "util/config.h"
+#include "util/log.h"
+#include "util/sqlite_txn.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+namespace lumbrake {
+
+bool schedule_due(const ArchiveConfiguration& archive, const std::tm& utc) {
+    const int hour = utc.tm_hour;
+    const int attr = archive.SchedulingAttribute;
+    const int at = archive.AccessTime;
+    switch (archive.SchedulingFrequency) {
+    case HOURLY:
+        // Truncating remainder: hour 0 with AccessTime 1 and attr 3 gives -1, not due.
+        return attr > 0 && (static_cast<long long>(hour) - at) % attr == 0;
+    case DAILY:
+        return attr > 0 && hour == at && utc.tm_yday % attr == 0;
+    case WEEKLY:
+        return hour == at && utc.tm_wday == attr;
+    case MONTHLY:
+        return hour == at && utc.tm_mday == attr;
+    default:
+        return false;
+    }
+}
+
+scheduler_thread::scheduler_thread(const crawl_services& services)
+    : wxThread(wxTHREAD_JOINABLE), services_(services), db_(*services.cfg) {
+    std::string value;
+    const config& cfg = *services.cfg;
+    cfg.get("DATADIR", datadir_);
+    bool present = cfg.get("MINFREEDISK", value);
+    min_free_disk_ = min_free_disk_from(present, value);
+    if (cfg.get("OptimizeAt", value)) optimize_at_ = std::atoi(value.c_str());
+    if (cfg.get("FlushLatency", value)) flush_latency_ = std::atoi(value.c_str());
+    last_flush_ = services_.now();
+}
+
+scheduler_thread::~scheduler_thread() = default;
+
+void scheduler_thread::hourly_pass(std::int64_t now) {
+    std::time_t t = static_cast<std::time_t>(now);
+    std::tm utc{};
+    gmtime_r(&t, &utc);
+    last_year_ = utc.tm_year;
+    last_yday_ = utc.tm_yday;
+    last_hour_ = utc.tm_hour;
+
+    sqlite3* db = db_.get();
+    begin_exclusive_transaction(db);
+    std::vector<int> ids;
+    cfgstorage<ArchiveConfiguration>::list(db, ids);
+    for (int id : ids) {
+        ArchiveConfiguration archive;
+        std::uint32_t magic = 0;
+        if (!cfgstorage<ArchiveConfiguration>::get(db, id, archive, magic)) continue;
+        if (schedule_due(archive, utc)) {
+            std::int64_t start = 0, end = 0, docs = 0, errors = 0;
+            SourceConfiguration source;
+            if (services_.logs->last_crawl(db, id, start, end, docs, errors) && end > 0 &&
+                cfgstorage<SourceConfiguration>::get(db, archive.Source, source, magic)) {
+                services_.logs->start_crawl(db, id, now);
+                for (const std::string& seed : source.Seeds)
+                    services_.queue->push(db, static_cast<std::uint32_t>(id), seed, 0);
+            }
+        }
+        if (archive.GarbageLimit > 0) {
+            std::vector<std::string> guids;
+            services_.docs->oldest_documents(db, static_cast<std::uint32_t>(id),
+                                             now - archive.GarbageLimit, expiry_batch, guids);
+            for (const std::string& guid : guids) {
+                services_.index->remove_document(guid);
+                services_.docs->remove(db, guid);
+            }
+        }
+    }
+    last_flush_ = now;
+    services_.index->flush();
+    if (utc.tm_hour == optimize_at_) services_.index->optimize();
+    commit_transaction(db);
+}
+
+void scheduler_thread::tick() {
+    const std::int64_t now = services_.now();
+    if (services_.free_bytes(datadir_) >= min_free_disk_) {
+        std::time_t t = static_cast<std::time_t>(now);
+        std::tm utc{};
+        gmtime_r(&t, &utc);
+        if (utc.tm_year > last_year_ || utc.tm_yday > last_yday_ || utc.tm_hour > last_hour_) {
+            hourly_pass(now);
+        } else if (now - last_flush_ >= flush_latency_) {
+            sqlite3* db = db_.get();
+            begin_exclusive_transaction(db);
+            services_.index->flush();
+            commit_transaction(db);
+            last_flush_ = now;
+        }
+    }
+    if (services_.check_workers) services_.check_workers();
+}
+
+wxThread::ExitCode scheduler_thread::Entry() {
+    for (;;) {
+        tick();
+        if (stop_) return 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    }
+}
+
+} // namespace lumbrake

@@ -1,0 +1,126 @@
+// The daemon's one application object: it owns the configuration map, the storages, the
+// configuration stores and the threads for the life of the service, and runs the start job
+// (prepare, open the storages, start the threads) and the stop sequence.
+#pragma once
+
+#include "trawlnestd/crawl-step.h"
+#include "util/config.h"
+
+#include <sqlite3.h>
+#include <wx/app.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace lumbrake {
+
+class cookie_cache;
+class docstorage;
+class fetchqueue;
+class logstorage;
+class idxstorage;
+class robotschecker;
+struct config_stores;
+class process_thread;
+class scheduler_thread;
+
+// The settings of the start job, each with its default when absent or not accepted.
+struct daemon_settings {
+    int throttling = 20;                    // Throttling: > 0, or exactly "0"
+    std::string user_agent = "lumbrakebot"; // UserAgent: non-empty
+    int workers = 5;                        // WORKERS: > 0
+    int worker_timeout = 180;               // WORKER_TIMEOUT: > 0
+    std::string http_port = "*:2200";       // HTTP_PORT: non-empty
+    int http_threads = 5;                   // HTTP_THREADS: > 0
+
+    static daemon_settings read(const config& cfg);
+};
+
+class trawlnestd : public wxAppConsole {
+public:
+    trawlnestd();
+    ~trawlnestd() override;
+
+    // The command line: install, remove, or run the service (service-frontend.cc).
+    bool OnInit() override;
+    int OnRun() override { return 0; }
+    int OnExit() override { return 0; }
+
+    // The start job's steps; each clears the error text and leaves one line in it on failure.
+    bool prepare(std::string& error);
+    bool open_storages(std::string& error);
+    bool start_threads(std::string& error);
+    void stop_threads();
+    void close_storages();
+    // The watchdog pass over the process threads (run by the scheduler once per tick).
+    void check_workers();
+    // prepare, open_storages, start_threads; on failure writes event 1000 and ends the process
+    // with exit status 1.
+    void service_start();
+
+    // Each thread and job opens its own connection to the database.
+    sqlite3* open_db() const;
+    void close_db(sqlite3* db) const;
+
+    const config& cfg() const { return cfg_; }
+    const std::string& platform_guid() const { return platform_guid_; }
+    cookie_cache* cookies() const { return cookies_.get(); }
+    docstorage* docs() const { return docs_.get(); }
+    fetchqueue* queue() const { return queue_.get(); }
+    logstorage* logs() const { return logs_.get(); }
+    idxstorage* index() const { return index_.get(); }
+    robotschecker* robots() const { return robots_.get(); }
+    config_stores* stores() const { return stores_.get(); }
+    const std::vector<process_thread*>& process_threads() const { return process_threads_; }
+    // The parts that the process threads and the scheduler use; valid while storages are open.
+    const crawl_services& services() const { return services_; }
+
+    const std::string& service_name() const { return service_name_; }
+    const std::string& display_name() const { return display_name_; }
+    void set_names(std::string service, std::string display) {
+        service_name_ = std::move(service);
+        display_name_ = std::move(display);
+    }
+    const std::string& data_dir() const { return data_dir_; }
+    const std::string& job_argument() const { return job_argument_; }
+    void set_job_argument(std::string argument) { job_argument_ = std::move(argument); }
+    // The program path as started (argv[0]), for the post-mortem layer.
+    void set_program_path(std::string path) { program_path_ = std::move(path); }
+    const std::string& program_path() const { return program_path_; }
+    // The command-line arguments after the program name, as the system gave them (bytes).
+    void set_arguments(std::vector<std::string> args) { arguments_ = std::move(args); }
+    const std::vector<std::string>& arguments() const { return arguments_; }
+    // The descriptor that reports SIGTERM and SIGINT (stop_signal_fd, service-frontend.h).
+    void set_signal_fd(int fd) { signal_fd_ = fd; }
+    int signal_fd() const { return signal_fd_; }
+
+private:
+    // The HTTP front end is started last and stopped first; until it is built these only log.
+    void start_http_server(const std::string& port, int threads);
+    void stop_http_server();
+    void wait_http_server();
+
+    config cfg_;
+    std::string platform_guid_;
+    std::unique_ptr<cookie_cache> cookies_;
+    std::unique_ptr<docstorage> docs_;
+    std::unique_ptr<fetchqueue> queue_;
+    std::unique_ptr<logstorage> logs_;
+    std::unique_ptr<idxstorage> index_;
+    std::unique_ptr<robotschecker> robots_;
+    std::unique_ptr<config_stores> stores_;
+    std::string service_name_;
+    std::string display_name_;
+    bool http_running_ = false;
+    std::vector<process_thread*> process_threads_;
+    scheduler_thread* scheduler_ = nullptr;
+    std::string data_dir_;
+    std::string job_argument_;
+    std::string program_path_;
+    std::vector<std::string> arguments_;
+    int signal_fd_ = -1;
+    crawl_services services_;
+};
+
+} // namespace lumbrake
