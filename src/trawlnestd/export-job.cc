@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <iostream>
 
-namespace lumbrake::trawlnestd {
+namespace lumbrake::cfgjobs {
 
 std::string export_file_name(const char* key, int id) {
     char digits[16];
@@ -74,4 +74,4 @@ bool export_config(const config& cfg, const std::string& directory, std::string&
     return true;
 }
 
-} // namespace lumbrake::trawlnestd
+} // namespace lumbrake::cfgjobs

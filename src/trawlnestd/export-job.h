@@ -9,7 +9,7 @@ namespace lumbrake {
 class config;
 }
 
-namespace lumbrake::trawlnestd {
+namespace lumbrake::cfgjobs {
 
 // The file name of record `id` of the type with `key`: "<key>-%010d.xml".
 std::string export_file_name(const char* key, int id);
@@ -21,4 +21,4 @@ std::string export_file_name(const char* key, int id);
 // in the current directory.
 bool export_config(const config& cfg, const std::string& directory, std::string& error);
 
-} // namespace lumbrake::trawlnestd
+} // namespace lumbrake::cfgjobs

@@ -12,7 +12,7 @@
 #include <memory>
 #include <string_view>
 
-namespace lumbrake::trawlnestd {
+namespace lumbrake::cfgjobs {
 
 namespace {
 
@@ -151,4 +151,4 @@ bool import_config(const config& cfg, const std::string& directory, const reset_
     return true;
 }
 
-} // namespace lumbrake::trawlnestd
+} // namespace lumbrake::cfgjobs

@@ -10,7 +10,7 @@ namespace lumbrake {
 class config;
 }
 
-namespace lumbrake::trawlnestd {
+namespace lumbrake::cfgjobs {
 
 // The reset job of the maintenance jobs: true on success, else false with its error text.
 using reset_job = std::function<bool(std::string& error)>;
@@ -23,4 +23,4 @@ using reset_job = std::function<bool(std::string& error)>;
 bool import_config(const config& cfg, const std::string& directory, const reset_job& reset,
                    std::string& error);
 
-} // namespace lumbrake::trawlnestd
+} // namespace lumbrake::cfgjobs

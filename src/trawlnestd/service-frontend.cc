@@ -1,7 +1,8 @@
 #include "trawlnestd/service-frontend.h"
 
 #include "linux-platform/eventlog.h"
-#include "trawlnestd/service-frontend-jobs.h"
+#include "trawlnestd/export-job.h"
+#include "trawlnestd/import-job.h"
 #include "trawlnestd/trawlnestd-app.h"
 #include "util/config.h"
 #include "util/log.h"
@@ -392,9 +393,9 @@ bool run_job(trawlnestd& app, maintenance_job job, std::string& error) {
     case maintenance_job::restore:
         return restore(app.cfg(), app.job_argument(), storages, error);
     case maintenance_job::export_config:
-        return run_export_job(app.cfg(), app.job_argument(), error);
+        return cfgjobs::export_config(app.cfg(), app.job_argument(), error);
     case maintenance_job::import_config:
-        return run_import_job(
+        return cfgjobs::import_config(
             app.cfg(), app.job_argument(),
             [&app, storages](std::string& e) { return reset(app.cfg(), storages, e); }, error);
     case maintenance_job::none:

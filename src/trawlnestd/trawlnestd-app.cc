@@ -9,6 +9,7 @@
 #include "trawlnestd/cfgstorage.h"
 #include "trawlnestd/cookie-cache.h"
 #include "trawlnestd/dbconn.h"
+#include "trawlnestd/http/httpserver.h"
 #include "trawlnestd/process-thread.h"
 #include "trawlnestd/scheduler-thread.h"
 #include "trawlnestd/service-frontend.h"
@@ -203,20 +204,29 @@ bool trawlnestd::start_threads(std::string& error) {
 }
 
 void trawlnestd::start_http_server(const std::string& port, int threads) {
-    // The HTTP front end (SOAP, REST, portal) plugs in here: its server thread is started with
-    // the application, the pool size and the listen address.
-    TN_LOG(LF_HTTPSERVER, LL_WARNING,
-           "The HTTP front end is not built: nothing listens on " << port << " (" << threads
-                                                                  << " threads)");
-    http_running_ = false;
+    http_hooks hooks;
+    hooks.open_db = [this] { return open_db(); };
+    hooks.close_db = [this](sqlite3* db) { close_db(db); };
+    hooks.load_login = [](sqlite3* db, LoginConfiguration& login) {
+        std::uint32_t magic = 0;
+        return cfgstorage<LoginConfiguration>::get(db, LOGIN_CONFIGURATION_ID, login, magic);
+    };
+    // The SOAP, research-pane, REST and portal services plug in through the last argument;
+    // until they exist those paths answer with an error status.
+    http_server_ = std::make_unique<httpserver>(this, threads, port, std::move(hooks), nullptr);
+    http_server_->run();
+    http_running_ = true;
 }
 
 void trawlnestd::stop_http_server() {
-    // Closes the listening socket once the HTTP front end exists.
+    if (http_server_) http_server_->stop();
 }
 
 void trawlnestd::wait_http_server() {
-    // Waits for the HTTP server thread once the HTTP front end exists.
+    if (http_server_) {
+        http_server_->wait();
+        http_server_.reset();
+    }
 }
 
 void trawlnestd::check_workers() {

@@ -15,6 +15,8 @@
 
 namespace lumbrake {
 
+class httpserver;
+
 class cookie_cache;
 class docstorage;
 class fetchqueue;
@@ -112,6 +114,7 @@ private:
     std::unique_ptr<config_stores> stores_;
     std::string service_name_;
     std::string display_name_;
+    std::unique_ptr<httpserver> http_server_;
     bool http_running_ = false;
     std::vector<process_thread*> process_threads_;
     scheduler_thread* scheduler_ = nullptr;

@@ -35,7 +35,7 @@ TEST_F(DataDir, DocmillRunsThePipelinesOfAnExportedStore) {
     const fs::path out = dir_ / "export";
     std::string error;
     testing::internal::CaptureStdout();
-    ASSERT_TRUE(trawlnestd::export_config(*cfg_, out.string(), error)) << error;
+    ASSERT_TRUE(cfgjobs::export_config(*cfg_, out.string(), error)) << error;
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "E Source 1\nE Plugin 1\nE DocFilter 1\nE DocFilter 2\nE RendererPluginPipe 0\n");
 

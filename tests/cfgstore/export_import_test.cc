@@ -12,7 +12,7 @@
 #include <algorithm>
 
 using namespace lumbrake;
-using namespace lumbrake::trawlnestd;
+using namespace lumbrake::cfgjobs;
 using namespace cfgstore_test;
 
 namespace {
