@@ -192,6 +192,7 @@ protected:
 
     void start(const std::vector<std::string>& extra, int threads = 2, int timeout = 5) {
         dir_ = tmpdir() + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::filesystem::remove_all(dir_); // a folder left by an earlier run would hold its files
         std::filesystem::create_directories(dir_ + "/bin");
         config_file_ = dir_ + "/trawlnest.conf";
         write_config(extra);

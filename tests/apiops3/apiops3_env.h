@@ -1,0 +1,171 @@
+// A scratch daemon for the operation tests: a folder with the configuration file, a plug-in
+// folder, the environment store, the database with its storages, and an api_context per
+// caller. The index server is started only by tests that ask for it.
+#pragma once
+
+#include "api/ops/api-common.h"
+#include "docstorage/docstorage.h"
+#include "fetchqueue/fetchqueue.h"
+#include "idxstorage/idxstorage.h"
+#include "logstorage/logstorage.h"
+#include "trawlnestd/cfgstorage.h"
+#include "util/config.h"
+#include "util/log.h"
+#include "util/sqlite_txn.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace apiops3 {
+
+namespace fs = std::filesystem;
+
+// Captures every log line while it lives.
+class log_capture {
+public:
+    log_capture() {
+        saved_ = lumbrake::g_log;
+        stream_ = open_memstream(&buffer_, &size_);
+        lumbrake::g_log.stream = stream_;
+        for (int& t : lumbrake::g_log.thresholds)
+            t = lumbrake::LL_BORING;
+    }
+    ~log_capture() {
+        lumbrake::g_log = saved_;
+        std::fclose(stream_);
+        std::free(buffer_);
+    }
+    std::string text() {
+        std::fflush(stream_);
+        return std::string(buffer_, size_);
+    }
+    bool has(const std::string& piece) { return text().find(piece) != std::string::npos; }
+
+private:
+    lumbrake::log_state saved_{};
+    std::FILE* stream_ = nullptr;
+    char* buffer_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+class daemon_env {
+public:
+    // plugins: paths of the shared objects to install into DEPLOYDIR/plugins.
+    explicit daemon_env(const std::vector<std::string>& plugins = {}) {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        const char* tmp = std::getenv("TEST_TMPDIR");
+        root_ = fs::path(tmp ? tmp : "/tmp/") /
+                (std::string("apiops3.") + info->test_suite_name() + "." + info->name());
+        fs::remove_all(root_);
+        fs::create_directories(root_ / "deploy" / "plugins");
+        fs::create_directories(root_ / "deploy" / "bin");
+        fs::create_directories(root_ / "data");
+        for (const std::string& p : plugins)
+            fs::copy_file(p, root_ / "deploy" / "plugins" / fs::path(p).filename());
+        {
+            std::ofstream cfg(root_ / "trawlnest.cfg");
+            cfg << "DEPLOYDIR=" << (root_ / "deploy").string() << "\n";
+        }
+        {
+            std::ofstream env(root_ / "environment");
+            env << "LUMBRAKE_CONFIG_FILE=" << (root_ / "trawlnest.cfg").string() << "\n";
+        }
+        ::setenv("LUMBRAKE_ENV_STORE", (root_ / "environment").c_str(), 1);
+        cfg_ = std::make_unique<lumbrake::config>((root_ / "trawlnest.cfg").c_str());
+
+        EXPECT_EQ(sqlite3_open((root_ / "data" / "trawlnest.db").c_str(), &db_), SQLITE_OK);
+        // Scratch data: no need to wait for the disk.
+        sqlite3_exec(db_, "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr);
+        stores_ = std::make_unique<lumbrake::config_stores>(db_);
+        docs_ = std::make_unique<lumbrake::docstorage>(db_);
+        logs_ = std::make_unique<lumbrake::logstorage>(db_);
+        queue_ = std::make_unique<lumbrake::fetchqueue>(db_, 0, [this] { return now; });
+
+        services_.cfg = cfg_.get();
+        services_.platform_id = "0123456789abcdef0123456789abcdef";
+        services_.docs = docs_.get();
+        services_.logs = logs_.get();
+        services_.queue = queue_.get();
+        services_.clock = [this] { return now; };
+    }
+    ~daemon_env() {
+        index_.reset();
+        if (cwd_changed_) {
+            std::error_code ec;
+            fs::current_path(old_cwd_, ec);
+        }
+        queue_.reset();
+        sqlite3_close(db_);
+        ::unsetenv("LUMBRAKE_ENV_STORE");
+    }
+
+    // Starts the real index server (working inside the data folder, where it keeps "index").
+    void start_index() {
+        fs::create_symlink(TN_SIFTVAULT, root_ / "deploy" / "bin" / "siftvault");
+        old_cwd_ = fs::current_path();
+        fs::current_path(root_ / "data");
+        cwd_changed_ = true;
+        index_ = std::make_unique<lumbrake::idxstorage>();
+        services_.index = index_.get();
+    }
+
+    lumbrake::api_context context(const std::string& user = "admin", bool admin = true,
+                                  std::vector<std::string> groups = {}) const {
+        lumbrake::api_context ctx;
+        ctx.services = services_;
+        ctx.db = db_;
+        ctx.user = user;
+        ctx.groups = std::move(groups);
+        ctx.admin = admin;
+        return ctx;
+    }
+
+    // Runs a statement outside any call (a test's own look at the tables).
+    std::vector<std::string> column(const std::string& sql) const {
+        std::vector<std::string> out;
+        sqlite3_stmt* st = nullptr;
+        EXPECT_EQ(sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr), SQLITE_OK) << sql;
+        while (sqlite3_step(st) == SQLITE_ROW) {
+            const unsigned char* t = sqlite3_column_text(st, 0);
+            out.emplace_back(t ? reinterpret_cast<const char*>(t) : "");
+        }
+        sqlite3_finalize(st);
+        return out;
+    }
+
+    sqlite3* db() const { return db_; }
+    lumbrake::docstorage& docs() { return *docs_; }
+    lumbrake::logstorage& logs() { return *logs_; }
+    lumbrake::fetchqueue& queue() { return *queue_; }
+    lumbrake::idxstorage& index() { return *index_; }
+    fs::path root() const { return root_; }
+
+    std::int64_t now = 1773138300; // 2026-03-10 10:25 UTC
+
+private:
+    fs::path root_;
+    fs::path old_cwd_;
+    bool cwd_changed_ = false;
+    std::unique_ptr<lumbrake::config> cfg_;
+    sqlite3* db_ = nullptr;
+    std::unique_ptr<lumbrake::config_stores> stores_;
+    std::unique_ptr<lumbrake::docstorage> docs_;
+    std::unique_ptr<lumbrake::logstorage> logs_;
+    std::unique_ptr<lumbrake::fetchqueue> queue_;
+    std::unique_ptr<lumbrake::idxstorage> index_;
+    lumbrake::crawl_services services_;
+};
+
+inline lumbrake::AccessSpec allow(const std::string& name, lumbrake::AccessType access) {
+    return lumbrake::AccessSpec{name, access, false};
+}
+
+} // namespace apiops3
