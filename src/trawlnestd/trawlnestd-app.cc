@@ -211,9 +211,8 @@ void trawlnestd::start_http_server(const std::string& port, int threads) {
         std::uint32_t magic = 0;
         return cfgstorage<LoginConfiguration>::get(db, LOGIN_CONFIGURATION_ID, login, magic);
     };
-    // The SOAP, research-pane, REST and portal services plug in through the last argument;
-    // until they exist those paths answer with an error status.
-    http_server_ = std::make_unique<httpserver>(this, threads, port, std::move(hooks), nullptr);
+    http_server_ =
+        std::make_unique<httpserver>(this, threads, port, std::move(hooks), http_services_);
     http_server_->run();
     http_running_ = true;
 }

@@ -16,6 +16,7 @@
 namespace lumbrake {
 
 class httpserver;
+struct http_services;
 
 class cookie_cache;
 class docstorage;
@@ -95,6 +96,9 @@ public:
     const std::vector<std::string>& arguments() const { return arguments_; }
     // The descriptor that reports SIGTERM and SIGINT (stop_signal_fd, service-frontend.h).
     void set_signal_fd(int fd) { signal_fd_ = fd; }
+    // The SOAP, research-pane, REST and portal services of the HTTP server; they outlive the
+    // application (the program's main owns them). Null: those paths answer an error status.
+    void set_http_services(http_services* services) { http_services_ = services; }
     int signal_fd() const { return signal_fd_; }
 
 private:
@@ -115,6 +119,7 @@ private:
     std::string service_name_;
     std::string display_name_;
     std::unique_ptr<httpserver> http_server_;
+    http_services* http_services_ = nullptr;
     bool http_running_ = false;
     std::vector<process_thread*> process_threads_;
     scheduler_thread* scheduler_ = nullptr;
