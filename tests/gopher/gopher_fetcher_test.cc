@@ -1,7 +1,7 @@
 #include "util/config.h"
 #include "worker/fetchers/gopher-fetcher.h"
 
-#include "script_server.h"
+#include "../support/script_server.h"
 
 #include <gtest/gtest.h>
 

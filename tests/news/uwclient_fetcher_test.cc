@@ -2,7 +2,7 @@
 #include "worker/fetchers/fetcher.h"
 #include "worker/fetchers/uwclient-fetcher.h"
 
-#include "script_server.h"
+#include "../support/script_server.h"
 
 #include <gtest/gtest.h>
 
