@@ -1,4 +1,5 @@
 // Pushing, reading and removing single stored documents.
+#include "../support/fff_fixtures.h"
 #include "api-wire/wire-types.h"
 #include "apiops3_env.h"
 #include "util/md5.h"
@@ -17,22 +18,6 @@ template <class F> api_result call(const api_context& ctx, F f) {
     api_result res;
     f(a, res);
     return res;
-}
-
-std::string fff_with_word(const std::string& word) {
-    FFF::DocumentData root(true);
-    auto* contents = new FFF::Contents(true);
-    root.add_child(contents);
-    auto* p = new FFF::P;
-    auto* s = new FFF::S;
-    auto* low = new FFF::Low(FFF::centralNormDict);
-    low->words = {word, "common"};
-    s->add_child(low);
-    p->add_child(s);
-    contents->add_child(p);
-    std::string out;
-    FFF::ToBinary(root, out);
-    return out;
 }
 
 class DocumentOpsTest : public ::testing::Test {

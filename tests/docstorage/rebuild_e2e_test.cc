@@ -1,5 +1,6 @@
 // The index rebuild against a real index client and index server: what the index holds
 // afterwards is searched through the client.
+#include "../support/fff_fixtures.h"
 #include "docstorage/docstorage.h"
 #include "idxstorage/idx-search.h"
 #include "idxstorage/idxstorage.h"
@@ -48,22 +49,6 @@ public:
 private:
     fs::path root_, old_cwd_;
 };
-
-std::string fff_with_word(const std::string& word) {
-    FFF::DocumentData root(true);
-    auto* contents = new FFF::Contents(true);
-    root.add_child(contents);
-    auto* p = new FFF::P;
-    auto* s = new FFF::S;
-    auto* low = new FFF::Low(FFF::centralNormDict);
-    low->words = {word, "common"};
-    s->add_child(low);
-    p->add_child(s);
-    contents->add_child(p);
-    std::string out;
-    FFF::ToBinary(root, out);
-    return out;
-}
 
 } // namespace
 

@@ -1,4 +1,5 @@
 // The maintenance jobs against the real storages, a real index server and the sqlite3 shell.
+#include "../support/fff_fixtures.h"
 #include "trawlnestd/maintenance-jobs.h"
 
 #include <gtest/gtest.h>
@@ -113,22 +114,6 @@ struct open_storages {
     std::unique_ptr<robotschecker> robots;
     std::unique_ptr<config_stores> stores;
 };
-
-std::string fff_with_word(const std::string& word) {
-    FFF::DocumentData root(true);
-    auto* contents = new FFF::Contents(true);
-    root.add_child(contents);
-    auto* p = new FFF::P;
-    auto* s = new FFF::S;
-    auto* low = new FFF::Low(FFF::centralNormDict);
-    low->words = {word, "common"};
-    s->add_child(low);
-    p->add_child(s);
-    contents->add_child(p);
-    std::string out;
-    FFF::ToBinary(root, out);
-    return out;
-}
 
 // Documents (two indexable, one failed fetch), queued URLs, a crawl with its log, a robots.txt
 // and (unless told not to) two sources. The query log stays empty. Nothing is indexed.
