@@ -96,11 +96,16 @@ TEST(Base64Decoder, ErrorCounting) {
         int errors;
         bool ended;
     } cases[] = {
-        {"TWFu", "Man", 0, false},    {"TW E=", "Ma", 1, true},      {"TQ==TWFu", "MMan", 1, false},
-        {"TQ==", "M", 0, true},       {"TW\r\nFu", "Man", 0, false}, {"=QWE", "", 1, false},
-        {"Q=WE", "", 1, false},       {"TW=u", "M.", 1, false}, // third "=" not followed by "=":
-                                                                // byte two skipped
-        {"TWF", "", 0, false},                                  // partial group dropped by finish
+        {"TWFu", "Man", 0, false},
+        {"TW E=", "Ma", 1, true},
+        {"TQ==TWFu", "MMan", 1, false},
+        {"TQ==", "M", 0, true},
+        {"TW\r\nFu", "Man", 0, false},
+        {"=QWE", "", 1, false},
+        {"Q=WE", "", 1, false},
+        {"TW=u", "M.", 1, false}, // third "=" not followed by "=":
+                                  // byte two skipped
+        {"TWF", "", 0, false},    // partial group dropped by finish
         {"T*W!F?u", "Man", 3, false},
     };
     for (const auto& tc : cases) {

@@ -22,12 +22,8 @@ using factory = std::unique_ptr<parser_base> (*)(const config&);
 // Detection order (HTML, PDF, DOC, TEXT, RTF, MAIL); the first parser that recognises the
 // document wins.
 constexpr factory detect_order[] = {
-    &make<HTMLParser>,
-    &make<PDFParser>,
-    &make<DOCParser>,
-    &make<TEXTParser>,
-    &make<RTFParser>,
-    &make<MAILParser>,
+    &make<HTMLParser>, &make<PDFParser>, &make<DOCParser>,
+    &make<TEXTParser>, &make<RTFParser>, &make<MAILParser>,
 };
 
 struct mime_entry {
@@ -35,14 +31,10 @@ struct mime_entry {
     factory create;
 };
 constexpr mime_entry by_mime[] = {
-    {"text/html", &make<HTMLParser>},
-    {"text/plain", &make<TEXTParser>},
-    {"application/pdf", &make<PDFParser>},
-    {"application/x-pdf", &make<PDFParser>},
-    {"application/msword", &make<DOCParser>},
-    {"text/rtf", &make<RTFParser>},
-    {"message/rfc822", &make<MAILParser>},
-    {"text/x-mail", &make<MAILParser>},
+    {"text/html", &make<HTMLParser>},         {"text/plain", &make<TEXTParser>},
+    {"application/pdf", &make<PDFParser>},    {"application/x-pdf", &make<PDFParser>},
+    {"application/msword", &make<DOCParser>}, {"text/rtf", &make<RTFParser>},
+    {"message/rfc822", &make<MAILParser>},    {"text/x-mail", &make<MAILParser>},
 };
 
 } // namespace
