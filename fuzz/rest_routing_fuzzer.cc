@@ -33,9 +33,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (question != std::string::npos) {
         null_rest r;
         lumbrake::cgi_parse_query(r.params, target.substr(question + 1));
-        lumbrake::QuerySpec spec;
+        lumbrake::QuerySpec query_spec;
         std::string message;
-        (void)lumbrake::parse_query_parameters(r.params, spec, message);
+        (void)lumbrake::parse_query_parameters(r.params, query_spec, message);
     }
     return 0;
 }

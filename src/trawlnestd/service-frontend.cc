@@ -251,17 +251,17 @@ void firewall_step(const config& cfg, service_host& host, bool open,
                    const std::string& display_name) {
     const int port = firewall_port(cfg);
     if (port == 0) return;
-    const std::string spec = std::to_string(port) + "/tcp";
+    const std::string port_spec = std::to_string(port) + "/tcp";
     std::vector<std::vector<std::string>> commands;
     if (host.has_command("firewall-cmd")) {
-        const std::string op = (open ? "--add-port=" : "--remove-port=") + spec;
+        const std::string op = (open ? "--add-port=" : "--remove-port=") + port_spec;
         commands.push_back({"firewall-cmd", "--permanent", op});
         commands.push_back({"firewall-cmd", op});
     } else if (host.has_command("ufw")) {
         if (open)
-            commands.push_back({"ufw", "allow", spec, "comment", display_name});
+            commands.push_back({"ufw", "allow", port_spec, "comment", display_name});
         else
-            commands.push_back({"ufw", "delete", "allow", spec});
+            commands.push_back({"ufw", "delete", "allow", port_spec});
     } else {
         TN_LOG(LF_LOG, LL_WARNING, "No firewall tool found; port " << port << " left as it is");
         return;

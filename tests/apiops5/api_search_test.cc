@@ -113,18 +113,18 @@ protected:
         api_result res;
         std::int32_t total = 0;
         std::set<std::string> ids;
-        QuerySpec spec;
+        QuerySpec query_spec;
     };
-    outcome run(QuerySpec spec, bool lenient = false) {
+    outcome run(QuerySpec query_spec, bool lenient = false) {
         outcome o;
         std::vector<QueryResult> hits;
         {
             api call(ctx_);
-            call.query(o.res, spec, hits, o.total, lenient);
+            call.query(o.res, query_spec, hits, o.total, lenient);
         }
         for (const QueryResult& h : hits)
             o.ids.insert(h.ID);
-        o.spec = spec;
+        o.query_spec = query_spec;
         return o;
     }
     static QuerySpec spec_of(std::vector<std::int32_t> archives, QueryParser parser,
@@ -297,24 +297,24 @@ TEST_F(SearchOp, WatchAddsSavedQueryFreshnessViewAndSort) {
     outcome o = run(s);
     ASSERT_TRUE(o.res.ok);
     EXPECT_EQ(o.ids, (ids{"g-open", "g-secret"}));
-    EXPECT_EQ(o.spec.Query, (std::vector<QueryAtom>{W("alpha"), W("report"), {ATOM_AND, "", "2"}}));
-    EXPECT_EQ(o.spec.MinTime, now_ - 3600);
-    EXPECT_EQ(o.spec.View, VIEW_CORECHANGED);
-    EXPECT_EQ(o.spec.Sort, SORT_TIME_NEWER);
+    EXPECT_EQ(o.query_spec.Query, (std::vector<QueryAtom>{W("alpha"), W("report"), {ATOM_AND, "", "2"}}));
+    EXPECT_EQ(o.query_spec.MinTime, now_ - 3600);
+    EXPECT_EQ(o.query_spec.View, VIEW_CORECHANGED);
+    EXPECT_EQ(o.query_spec.Sort, SORT_TIME_NEWER);
     EXPECT_EQ(query_log().front(),
               (std::tuple<int, std::string>{1, "WORD:alpha WORD:report AND:2"}));
 
     // A MinTime already set is kept; it hides documents older than it.
     s.MinTime = static_cast<std::int32_t>(now_ - 60);
     o = run(s);
-    EXPECT_EQ(o.spec.MinTime, now_ - 60);
+    EXPECT_EQ(o.query_spec.MinTime, now_ - 60);
     EXPECT_TRUE(o.ids.empty());
 
     // Without a query of its own the saved query stands alone.
     s.MinTime = 0;
     s.Query.clear();
     o = run(s);
-    EXPECT_EQ(o.spec.Query, (std::vector<QueryAtom>{W("report")}));
+    EXPECT_EQ(o.query_spec.Query, (std::vector<QueryAtom>{W("report")}));
 
     // The watch's collection replaces the record's archives.
     int coll = add_collection({1}, {});

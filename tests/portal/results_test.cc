@@ -61,8 +61,8 @@ protected:
 
     static portal_search window(int first, int last, int total, int rows = 0) {
         portal_search s;
-        s.spec.FirstDoc = first;
-        s.spec.LastDoc = last;
+        s.query_spec.FirstDoc = first;
+        s.query_spec.LastDoc = last;
         s.total = total;
         s.results.resize(static_cast<std::size_t>(rows));
         return s;
@@ -127,12 +127,12 @@ TEST_F(Results, RowsAndEscaping) {
 TEST_F(Results, TimeSortedRowsFallBackToTheRowTemplate) {
     portal_search s = window(0, 9, 1, 1);
     s.results[0].Title = "T";
-    s.spec.Sort = SORT_TIME_NEWER;
+    s.query_spec.Sort = SORT_TIME_NEWER;
     EXPECT_NE(render(s).find("R[T|"), std::string::npos);
     std::ofstream(dir_ + "/trow.html") << "TR[{=title=}]";
     set_["result_trow"] = template_entry{"trow.html", dir_ + "/trow.html"};
     EXPECT_NE(render(s).find("TR[T]"), std::string::npos);
-    s.spec.Sort = SORT_STANDARD;
+    s.query_spec.Sort = SORT_STANDARD;
     EXPECT_NE(render(s).find("R[T|"), std::string::npos);
 }
 

@@ -136,15 +136,15 @@ TEST(RestQueryParameters, Table) {
         {{{"w", "1"}}, false, "Invalid slice weight", 0, 9},
     };
     for (const Case& c : cases) {
-        QuerySpec spec;
+        QuerySpec query_spec;
         std::string message;
-        EXPECT_EQ(parse_query_parameters(c.params, spec, message), c.ok) << c.message;
+        EXPECT_EQ(parse_query_parameters(c.params, query_spec, message), c.ok) << c.message;
         EXPECT_EQ(message, c.message);
-        EXPECT_EQ(spec.FirstDoc, c.first) << c.message;
-        EXPECT_EQ(spec.LastDoc, c.last) << c.message;
+        EXPECT_EQ(query_spec.FirstDoc, c.first) << c.message;
+        EXPECT_EQ(query_spec.LastDoc, c.last) << c.message;
     }
 
-    QuerySpec spec;
+    QuerySpec query_spec;
     std::string message;
     ASSERT_TRUE(parse_query_parameters({{"q", "web"},
                                         {"alg", "a & b"},
@@ -157,16 +157,16 @@ TEST(RestQueryParameters, Table) {
                                         {"view", "corechanged"},
                                         {"sort", "older"},
                                         {"other", "x"}},
-                                       spec, message));
-    EXPECT_EQ(spec.Parser, ALGPARSER); // alg comes after q
-    EXPECT_EQ(spec.QueryString, "a & b");
-    EXPECT_EQ(spec.Weights, (std::vector<QuerySliceWeight>{{3, 2}, {5, 1}}));
-    EXPECT_EQ(spec.MinTime, 100);
-    EXPECT_EQ(spec.MaxTime, 200);
-    EXPECT_EQ(spec.MinScore, 7);
-    EXPECT_EQ(spec.Info, INFO_NONE);
-    EXPECT_EQ(spec.View, VIEW_CORECHANGED);
-    EXPECT_EQ(spec.Sort, SORT_TIME_OLDER);
+                                       query_spec, message));
+    EXPECT_EQ(query_spec.Parser, ALGPARSER); // alg comes after q
+    EXPECT_EQ(query_spec.QueryString, "a & b");
+    EXPECT_EQ(query_spec.Weights, (std::vector<QuerySliceWeight>{{3, 2}, {5, 1}}));
+    EXPECT_EQ(query_spec.MinTime, 100);
+    EXPECT_EQ(query_spec.MaxTime, 200);
+    EXPECT_EQ(query_spec.MinScore, 7);
+    EXPECT_EQ(query_spec.Info, INFO_NONE);
+    EXPECT_EQ(query_spec.View, VIEW_CORECHANGED);
+    EXPECT_EQ(query_spec.Sort, SORT_TIME_OLDER);
     QuerySpec rpn;
     ASSERT_TRUE(parse_query_parameters({{"q", "a"}, {"rpn", "WORD:b"}}, rpn, message));
     EXPECT_EQ(rpn.Parser, RPNPARSER);

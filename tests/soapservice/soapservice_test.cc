@@ -393,11 +393,11 @@ TEST_F(SearchService, QueryAndQueryIndexAreStrict) {
     add_archive.AddParameter("cfg") << cfg;
     const int arcid = read<ArchiveInfo>(call(add_archive), "info").Archive;
     for (const char* name : {"Query", "QueryIndex"}) {
-        QuerySpec spec;
-        spec.Archives = {arcid};
-        spec.QueryString = "anything";
+        QuerySpec query_spec;
+        query_spec.Archives = {arcid};
+        query_spec.QueryString = "anything";
         SOAPMethod query = method(name);
-        query.AddParameter("query") << spec;
+        query.AddParameter("query") << query_spec;
         EXPECT_EQ(fault_of(query, "bob:bobpw"), "AccessViolation") << name;
         // This daemon has no index: nothing matches, the count is still answered.
         SOAPMethod answer = call(query);

@@ -292,9 +292,9 @@ public:
                        std::vector<QueryLogData>& rows);
 
     // --- Search (api-search.cc) ---------------------------------------------------------------
-    // Rewrites spec.MinTime, View, Sort and Query as it resolved them. total is -1 when
+    // Rewrites query_spec.MinTime, View, Sort and Query as it resolved them. total is -1 when
     // nothing was searched.
-    void query(api_result& res, QuerySpec& spec, std::vector<QueryResult>& results,
+    void query(api_result& res, QuerySpec& query_spec, std::vector<QueryResult>& results,
                std::int32_t& total, bool lenient);
 
 private:

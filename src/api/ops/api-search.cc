@@ -22,31 +22,31 @@ std::int32_t clamp_to_int32(std::int64_t value) {
 
 } // namespace
 
-void api::query(api_result& res, QuerySpec& spec, std::vector<QueryResult>& results,
+void api::query(api_result& res, QuerySpec& query_spec, std::vector<QueryResult>& results,
                 std::int32_t& total, bool lenient) {
     res.set_ok();
     total = -1;
     sqlite3* db = ctx_.db;
 
     // Watch and collection.
-    std::vector<std::int32_t> archives = spec.Archives;
+    std::vector<std::int32_t> archives = query_spec.Archives;
     std::string saved_query;
     std::int32_t saved_parser = NOPARSER;
-    std::int32_t collection_id = spec.Collection;
-    if (spec.Watch > 0) {
+    std::int32_t collection_id = query_spec.Collection;
+    if (query_spec.Watch > 0) {
         WatchConfiguration watch;
         std::uint32_t magic = 0;
-        if (!cfgstorage<WatchConfiguration>::get(db, spec.Watch, watch, magic)) {
+        if (!cfgstorage<WatchConfiguration>::get(db, query_spec.Watch, watch, magic)) {
             res.set_error(API_ACCESS_VIOLATION);
             return;
         }
         saved_query = watch.Query;
         saved_parser = watch.Parser;
         collection_id = watch.Collection;
-        if (spec.MinTime == 0 && watch.Freshness > 0)
-            spec.MinTime = clamp_to_int32(now() - watch.Freshness);
-        spec.View = VIEW_CORECHANGED;
-        spec.Sort = SORT_TIME_NEWER;
+        if (query_spec.MinTime == 0 && watch.Freshness > 0)
+            query_spec.MinTime = clamp_to_int32(now() - watch.Freshness);
+        query_spec.View = VIEW_CORECHANGED;
+        query_spec.Sort = SORT_TIME_NEWER;
     }
     if (collection_id > 0) {
         CollectionConfiguration collection;
@@ -93,9 +93,9 @@ void api::query(api_result& res, QuerySpec& spec, std::vector<QueryResult>& resu
 
     // The query: the caller's, then the watch's saved one joined by AND.
     bool parsed = true;
-    if (spec.Parser != NOPARSER)
-        parsed = spec.QueryString.size() <= max_query_text &&
-                 parse_query_text(spec.Parser, spec.QueryString, spec.Query);
+    if (query_spec.Parser != NOPARSER)
+        parsed = query_spec.QueryString.size() <= max_query_text &&
+                 parse_query_text(query_spec.Parser, query_spec.QueryString, query_spec.Query);
     if (parsed && !saved_query.empty()) {
         std::vector<QueryAtom> saved;
         bool saved_ok = true;
@@ -107,24 +107,24 @@ void api::query(api_result& res, QuerySpec& spec, std::vector<QueryResult>& resu
         if (!saved_ok) {
             parsed = false;
         } else if (!saved.empty()) {
-            bool caller_had_query = !spec.Query.empty();
-            spec.Query.insert(spec.Query.end(), saved.begin(), saved.end());
-            if (caller_had_query) spec.Query.push_back(QueryAtom{ATOM_AND, "", "2"});
+            bool caller_had_query = !query_spec.Query.empty();
+            query_spec.Query.insert(query_spec.Query.end(), saved.begin(), saved.end());
+            if (caller_had_query) query_spec.Query.push_back(QueryAtom{ATOM_AND, "", "2"});
         }
     }
     if (!parsed) {
         res.set_error(API_BAD_QUERY);
         return;
     }
-    std::string log_text = query_to_rpn_text(spec.Query);
+    std::string log_text = query_to_rpn_text(query_spec.Query);
 
     // Search and log.
     idxstorage* index = ctx_.services.index;
     docstorage* docs = ctx_.services.docs;
     if (index && docs) {
-        total = index->search(accepted, spec.FirstDoc, spec.LastDoc, spec.MinTime, spec.MaxTime,
-                              static_cast<std::uint32_t>(spec.MinScore), spec.Info, spec.View,
-                              spec.Sort, spec.Query, spec.Weights, results, db, *docs);
+        total = index->search(accepted, query_spec.FirstDoc, query_spec.LastDoc, query_spec.MinTime, query_spec.MaxTime,
+                              static_cast<std::uint32_t>(query_spec.MinScore), query_spec.Info, query_spec.View,
+                              query_spec.Sort, query_spec.Query, query_spec.Weights, results, db, *docs);
     } else {
         results.clear();
         TN_LOG(LF_API, LL_ERROR, "Search without an index");

@@ -77,8 +77,8 @@ std::string wrap_long_url(const std::string& url) {
 
 void render_search_results(int sock, const template_set& set, const template_vars& params,
                            const std::string& current_name, const portal_search& search) {
-    const QuerySpec& spec = search.spec;
-    const std::int64_t first = spec.FirstDoc, last = spec.LastDoc, total = search.total;
+    const QuerySpec& query_spec = search.query_spec;
+    const std::int64_t first = query_spec.FirstDoc, last = query_spec.LastDoc, total = search.total;
     if (total <= 0) {
         template_vars vars{{"user", html_escape(search.user)},
                            {"currname", html_escape(current_name)},
@@ -104,7 +104,7 @@ void render_search_results(int sock, const template_set& set, const template_var
     put_dates(head, "now_", search.now, true);
     render_template(set, sock, "result_head", params, head);
 
-    const bool by_time = spec.Sort == SORT_TIME_NEWER || spec.Sort == SORT_TIME_OLDER;
+    const bool by_time = query_spec.Sort == SORT_TIME_NEWER || query_spec.Sort == SORT_TIME_OLDER;
     const std::string row_template =
         by_time && set.count("result_trow") ? "result_trow" : "result_row";
     for (const QueryResult& r : search.results) {
@@ -179,9 +179,9 @@ void render_results_page(httpcontext& context, api_result& res, int sock, httpst
     const bool text = has("q") || has("rpn") || has("alg") || has("t");
     const bool where = has("a") || has("i") || has("c") || has("t");
     portal_search search;
-    QuerySpec& spec = search.spec;
+    QuerySpec& query_spec = search.query_spec;
     std::string message;
-    if (!text || !where || !parse_query_parameters(params, spec, message)) {
+    if (!text || !where || !parse_query_parameters(params, query_spec, message)) {
         render_template(set, sock, "internalerror", params, {});
         return;
     }
@@ -191,10 +191,10 @@ void render_results_page(httpcontext& context, api_result& res, int sock, httpst
         return i == params.end() ? 0 : std::atoi(i->second.c_str());
     };
     const int archive = id("a", "i");
-    spec.Archives.clear();
-    if (archive != 0) spec.Archives.push_back(archive);
-    spec.Collection = id("c");
-    spec.Watch = id("t");
+    query_spec.Archives.clear();
+    if (archive != 0) query_spec.Archives.push_back(archive);
+    query_spec.Collection = id("c");
+    query_spec.Watch = id("t");
 
     auto started = std::chrono::steady_clock::now();
     res.set_ok();
@@ -203,7 +203,7 @@ void render_results_page(httpcontext& context, api_result& res, int sock, httpst
         res.set_error(API_INTERNAL_ERROR);
     } else {
         api call(ctx);
-        call.query(res, spec, search.results, search.total, true);
+        call.query(res, query_spec, search.results, search.total, true);
         search.now = call.now();
     }
     auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(

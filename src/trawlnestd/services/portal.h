@@ -76,7 +76,7 @@ void render_results_page(httpcontext& context, api_result& res, int sock, httpst
 
 // What the results templates are filled from once a search has run.
 struct portal_search {
-    QuerySpec spec;
+    QuerySpec query_spec;
     std::vector<QueryResult> results;
     std::int32_t total = 0;
     double seconds = 0;

@@ -223,14 +223,14 @@ std::string LumbrakeResearchHandler::query_xml(const std::string& packet) {
     std::string out = XML_DECL;
     out += "<ResponsePacket revision=\"1\" xmlns=\"urn:Microsoft.Search.Response\">";
     for (const QuerySpec& query : parser.queries) {
-        QuerySpec spec = query;
+        QuerySpec query_spec = query;
         std::vector<QueryResult> results;
         std::int32_t total = -1;
         api_result res;
         {
             const api_context ctx = make_context();
             api call(ctx);
-            call.query(res, spec, results, total, true);
+            call.query(res, query_spec, results, total, true);
         }
         if (!res.ok) continue;
         const std::int64_t start = std::int64_t{query.FirstDoc} + 1;

@@ -144,10 +144,10 @@ void rest_get_document(rest& r) {
 }
 
 void rest_query(rest& r) {
-    QuerySpec spec;
-    spec.Archives.assign(r.captures[0].ids.begin(), r.captures[0].ids.end());
+    QuerySpec query_spec;
+    query_spec.Archives.assign(r.captures[0].ids.begin(), r.captures[0].ids.end());
     std::string message;
-    if (!parse_query_parameters(r.params, spec, message)) {
+    if (!parse_query_parameters(r.params, query_spec, message)) {
         rest_bad_request(r, message.empty() ? nullptr : message.c_str());
         return;
     }
@@ -156,7 +156,7 @@ void rest_query(rest& r) {
     api_result res;
     std::vector<QueryResult> results;
     std::int32_t total = -1;
-    session.query(res, spec, results, total, false);
+    session.query(res, query_spec, results, total, false);
     if (!res.ok) {
         rest_api_error(r, res);
         return;
@@ -357,7 +357,7 @@ bool match_rest_pattern(const char* pattern, const std::string& path, rest& r) {
     return p == path.size();
 }
 
-bool parse_query_parameters(const std::map<std::string, std::string>& params, QuerySpec& spec,
+bool parse_query_parameters(const std::map<std::string, std::string>& params, QuerySpec& query_spec,
                             std::string& message) {
     bool ok = true;
     auto bad = [&](const char* text) {
@@ -369,57 +369,57 @@ bool parse_query_parameters(const std::map<std::string, std::string>& params, Qu
         return it == params.end() ? nullptr : &it->second;
     };
     if (const std::string* v = find("q")) {
-        spec.Parser = NETPARSER;
-        spec.QueryString = *v;
+        query_spec.Parser = NETPARSER;
+        query_spec.QueryString = *v;
     }
     if (const std::string* v = find("rpn")) {
-        spec.Parser = RPNPARSER;
-        spec.QueryString = *v;
+        query_spec.Parser = RPNPARSER;
+        query_spec.QueryString = *v;
     }
     if (const std::string* v = find("alg")) {
-        spec.Parser = ALGPARSER;
-        spec.QueryString = *v;
+        query_spec.Parser = ALGPARSER;
+        query_spec.QueryString = *v;
     }
     if (const std::string* v = find("mintime"))
-        if (!parse_unsigned(*v, spec.MinTime)) bad("'mintime' parameter incorrectly specified");
+        if (!parse_unsigned(*v, query_spec.MinTime)) bad("'mintime' parameter incorrectly specified");
     if (const std::string* v = find("maxtime"))
-        if (!parse_unsigned(*v, spec.MaxTime)) bad("'maxtime' parameter incorrectly specified");
+        if (!parse_unsigned(*v, query_spec.MaxTime)) bad("'maxtime' parameter incorrectly specified");
     if (const std::string* v = find("minscore"))
-        if (!parse_unsigned(*v, spec.MinScore)) bad("'minscore' parameter incorrectly specified");
+        if (!parse_unsigned(*v, query_spec.MinScore)) bad("'minscore' parameter incorrectly specified");
     if (const std::string* v = find("start")) {
         std::int32_t start = 0;
         // The window's end must stay within the int range.
         if (!parse_unsigned(*v, start) || start > 2147483647 - 9) {
             bad("'start' parameter incorrectly specified");
         } else {
-            spec.FirstDoc = start;
-            spec.LastDoc = start + 9;
+            query_spec.FirstDoc = start;
+            query_spec.LastDoc = start + 9;
         }
     }
     if (const std::string* v = find("num")) {
         std::int32_t num = 0;
-        if (!parse_unsigned(*v, num) || num > 2147483647 - spec.FirstDoc)
+        if (!parse_unsigned(*v, num) || num > 2147483647 - query_spec.FirstDoc)
             bad("'num' parameter incorrectly specified");
         else
-            spec.LastDoc = spec.FirstDoc + num;
+            query_spec.LastDoc = query_spec.FirstDoc + num;
     }
     if (const std::string* v = find("info")) {
         if (*v == "none" || *v == "noinfo")
-            spec.Info = INFO_NONE;
+            query_spec.Info = INFO_NONE;
         else if (*v == "url")
-            spec.Info = INFO_URL;
+            query_spec.Info = INFO_URL;
         else if (*v == "title")
-            spec.Info = INFO_TITLE;
+            query_spec.Info = INFO_TITLE;
         else if (*v == "context")
-            spec.Info = INFO_CONTEXT;
+            query_spec.Info = INFO_CONTEXT;
         else
             bad("'info' parameter incorrectly specified");
     }
     if (const std::string* v = find("view")) {
         if (*v == "published")
-            spec.View = VIEW_PUBLISHED;
+            query_spec.View = VIEW_PUBLISHED;
         else if (*v == "corechanged")
-            spec.View = VIEW_CORECHANGED;
+            query_spec.View = VIEW_CORECHANGED;
         else
             bad("'published' parameter incorrectly specified");
     }
@@ -431,7 +431,7 @@ bool parse_query_parameters(const std::map<std::string, std::string>& params, Qu
         bool found = false;
         for (const auto& [name, sort] : sorts)
             if (*v == name) {
-                spec.Sort = sort;
+                query_spec.Sort = sort;
                 found = true;
             }
         if (!found) bad("'sort' parameter incorrectly specified");
@@ -446,7 +446,7 @@ bool parse_query_parameters(const std::map<std::string, std::string>& params, Qu
             bad("Invalid slice weight");
             continue;
         }
-        spec.Weights.push_back(w);
+        query_spec.Weights.push_back(w);
     }
     return ok;
 }

@@ -85,7 +85,7 @@ private:
 
 bool match_rest_pattern(const char* pattern, const std::string& path, rest& r);
 bool parse_id_list(const std::string& text, std::vector<int>& ids);
-bool parse_query_parameters(const std::map<std::string, std::string>& params, QuerySpec& spec,
+bool parse_query_parameters(const std::map<std::string, std::string>& params, QuerySpec& query_spec,
                             std::string& message);
 void write_results_xml(rest& r, const std::vector<QueryResult>& results, int max_results);
 // True when a route matched (the answer has been written).

@@ -338,10 +338,10 @@ void LumbrakeSearchHandler::EnumWatchConfigurations(Request&, Response& r) {
 // --- Search and documents ---------------------------------------------------------------------
 
 void LumbrakeSearchHandler::Query(Request& q, Response& r) {
-    auto spec = get<QuerySpec>(q, "query");
+    auto query_spec = get<QuerySpec>(q, "query");
     std::vector<QueryResult> results;
     std::int32_t total = 0;
-    call([&](api& a, api_result& res) { a.query(res, spec, results, total, false); });
+    call([&](api& a, api_result& res) { a.query(res, query_spec, results, total, false); });
     put_nonempty(r, "results", results);
     put(r, "maxresults", static_cast<int>(total));
 }
