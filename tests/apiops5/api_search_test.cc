@@ -63,7 +63,9 @@ protected:
         docs_ = std::make_unique<docstorage>(db_);
         logs_ = std::make_unique<logstorage>(db_);
         index_ = std::make_unique<idxstorage>();
-        now_ = std::time(nullptr);
+        // Half past the current hour: the index keeps times rounded down to the hour, so a
+        // clock near the top of the hour would move documents out of an hour-wide window.
+        now_ = std::time(nullptr) / 3600 * 3600 + 1800;
 
         // 1: everyone reads; 2: only alice; 3: bob may write but not read.
         std::uint32_t magic = 0;
