@@ -23,6 +23,7 @@ PACKAGES=(
   pandoc unrtf
   xapian-tools
   catdoc
+  openssl perl procps
 )
 
 missing=()
