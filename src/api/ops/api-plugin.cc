@@ -53,6 +53,30 @@ std::map<std::string, PluginDLLInfo> dll_table(const config& cfg,
     return table;
 }
 
+// The plug-in records the caller may read, in id order, with their stamps.
+struct readable_plugin {
+    int id;
+    Plugin record;
+    std::uint32_t magic;
+};
+
+template <class MayRead>
+std::vector<readable_plugin> readable_plugins(sqlite3* db, const MayRead& may_read) {
+    std::vector<readable_plugin> result;
+    std::vector<int> ids;
+    cfgstorage<Plugin>::list(db, ids);
+    for (int id : ids) {
+        readable_plugin entry{id, {}, 0};
+        if (!cfgstorage<Plugin>::get(db, id, entry.record, entry.magic) ||
+            !may_read(entry.record.ACL)) {
+            TN_LOG(LF_API, LL_BORING, "Skipping plugin " << entry.record.Name << " due to ACL");
+            continue;
+        }
+        result.push_back(std::move(entry));
+    }
+    return result;
+}
+
 } // namespace
 
 void api::enum_plugin_dlls(api_result& res, const std::vector<PluginType>& types,
@@ -67,16 +91,10 @@ void api::enum_plugins(api_result& res, const std::vector<PluginType>& types, bo
     res.set_ok();
     plugins.clear();
     const auto dlls = dll_table(*ctx_.services.cfg, types);
-    std::vector<int> ids;
-    cfgstorage<Plugin>::list(db(), ids);
-    for (int id : ids) {
-        Plugin record;
-        std::uint32_t magic = 0;
-        if (!cfgstorage<Plugin>::get(db(), id, record, magic) ||
-            !has_access(record.ACL, READACCESS)) {
-            TN_LOG(LF_API, LL_BORING, "Skipping plugin " << record.Name << " due to ACL");
-            continue;
-        }
+    auto may_read = [this](const std::vector<AccessSpec>& acl) {
+        return has_access(acl, READACCESS);
+    };
+    for (auto& [id, record, magic] : readable_plugins(db(), may_read)) {
         auto dll = dlls.find(record.DLLName);
         if (dll == dlls.end()) {
             TN_LOG(LF_API, LL_ERROR,
@@ -104,19 +122,13 @@ void api::enum_doc_filters(api_result& res, const std::vector<PluginType>& types
     const auto dlls = dll_table(*ctx_.services.cfg, types);
 
     std::map<int, Plugin> plugins;
-    std::vector<int> ids;
-    cfgstorage<Plugin>::list(db(), ids);
-    for (int id : ids) {
-        Plugin record;
-        std::uint32_t magic = 0;
-        if (!cfgstorage<Plugin>::get(db(), id, record, magic) ||
-            !has_access(record.ACL, READACCESS)) {
-            TN_LOG(LF_API, LL_BORING, "Skipping plugin " << record.Name << " due to ACL");
-            continue;
-        }
-        plugins.emplace(id, std::move(record));
-    }
+    auto may_read = [this](const std::vector<AccessSpec>& acl) {
+        return has_access(acl, READACCESS);
+    };
+    for (auto& entry : readable_plugins(db(), may_read))
+        plugins.emplace(entry.id, std::move(entry.record));
 
+    std::vector<int> ids;
     cfgstorage<DocFilter>::list(db(), ids);
     for (int id : ids) {
         DocFilter record;
