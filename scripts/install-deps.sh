@@ -24,6 +24,8 @@ PACKAGES=(
   xapian-tools
   catdoc
   openssl perl procps
+  # the control panel under a virtual display, driven and photographed
+  xvfb xauth xdotool imagemagick
 )
 
 missing=()
