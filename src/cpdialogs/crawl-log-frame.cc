@@ -18,6 +18,7 @@
 #include <wx/textctrl.h>
 #include <wx/utils.h>
 
+#include <algorithm>
 #include <ctime>
 
 namespace lumbrake {
@@ -63,6 +64,13 @@ int wxCALLBACK compare_query_items(wxIntPtr a, wxIntPtr b, wxIntPtr state) {
                                   *reinterpret_cast<const list_sort_state*>(state));
 }
 
+// A control that shows one time text: at least `width`, more where the toolkit's frame and
+// buttons around the text take more room (GTK).
+void fit_date_width(wxControl* control, int width, int date_width) {
+    const int needed = control->GetSizeFromTextSize(date_width).x;
+    if (needed > width) control->SetMinSize(wxSize(needed, -1));
+}
+
 wxListCtrl* make_list(wxWindow* parent, int id) {
     return new wxListCtrl(parent, id, wxDefaultPosition, wxDefaultSize,
                           wxLC_REPORT | wxLC_SINGLE_SEL | wxBORDER_SUNKEN);
@@ -104,6 +112,9 @@ WXLogsFrame::WXLogsFrame(wxWindow* parent, const ArchiveInfo& info)
         GetTextExtent(time_text(std::time(nullptr)), &dateWidth, &h, nullptr, nullptr, &font);
     }
 
+    // Wide enough for a whole time text where the toolkit's font needs more than 120 pixels.
+    const int time_column = std::max(120, dateWidth + 16);
+
     auto* frame_sizer = new wxFlexGridSizer(1, 0, 0);
     frame_sizer->AddGrowableCol(0);
     frame_sizer->AddGrowableRow(0);
@@ -125,6 +136,7 @@ WXLogsFrame::WXLogsFrame(wxWindow* parent, const ArchiveInfo& info)
                   wxALL | wxALIGN_CENTER_VERTICAL, 4);
         logChoice = new wxChoice(page, ID_LOG_CHOICE, wxDefaultPosition,
                                  wxSize(dateWidth + 30, -1));
+        fit_date_width(logChoice, dateWidth + 30, dateWidth);
         row1->Add(logChoice, 0, wxALL | wxALIGN_CENTER_VERTICAL, 4);
         row1->Add(new wxButton(page, ID_GET, _("Get")), 0, wxALL | wxALIGN_CENTER_VERTICAL, 4);
         block->Add(row1, 0, wxEXPAND);
@@ -138,7 +150,7 @@ WXLogsFrame::WXLogsFrame(wxWindow* parent, const ArchiveInfo& info)
         block->Add(row2, 0, wxEXPAND);
         sizer->Add(block, 0, wxALL | wxEXPAND, 4);
         gatheringList = make_list(page, ID_GATHERING_LIST);
-        gatheringList->InsertColumn(0, _("Time"), wxLIST_FORMAT_LEFT, 120);
+        gatheringList->InsertColumn(0, _("Time"), wxLIST_FORMAT_LEFT, time_column);
         gatheringList->InsertColumn(1, _("URL"), wxLIST_FORMAT_LEFT, 300);
         gatheringList->InsertColumn(2, _("Status"), wxLIST_FORMAT_LEFT, 120);
         sizer->Add(gatheringList, 1, wxALL | wxEXPAND, 4);
@@ -154,11 +166,13 @@ WXLogsFrame::WXLogsFrame(wxWindow* parent, const ArchiveInfo& info)
                  wxALL | wxALIGN_CENTER_VERTICAL, 4);
         fromText = new wxTextCtrl(page, wxID_ANY, wxEmptyString, wxDefaultPosition,
                                   wxSize(dateWidth + 10, -1), wxTE_READONLY);
+        fit_date_width(fromText, dateWidth + 10, dateWidth);
         row->Add(fromText, 0, wxALL | wxALIGN_CENTER_VERTICAL, 4);
         row->Add(new wxStaticText(page, wxID_ANY, _("To:")), 0, wxALL | wxALIGN_CENTER_VERTICAL,
                  4);
         toText = new wxTextCtrl(page, wxID_ANY, wxEmptyString, wxDefaultPosition,
                                 wxSize(dateWidth + 10, -1), wxTE_READONLY);
+        fit_date_width(toText, dateWidth + 10, dateWidth);
         row->Add(toText, 0, wxALL | wxALIGN_CENTER_VERTICAL, 4);
         for (auto [id, text] : {std::pair{int(ID_SET_DATE), _("Set date...")},
                                 std::pair{int(ID_GET_QUERY_LOG), _("Get")},
@@ -166,7 +180,7 @@ WXLogsFrame::WXLogsFrame(wxWindow* parent, const ArchiveInfo& info)
             row->Add(new wxButton(page, id, text), 0, wxALL | wxALIGN_CENTER_VERTICAL, 4);
         sizer->Add(row, 0, wxALL | wxEXPAND, 4);
         queryList = make_list(page, ID_QUERY_LIST);
-        queryList->InsertColumn(0, _("Time"), wxLIST_FORMAT_LEFT, 120);
+        queryList->InsertColumn(0, _("Time"), wxLIST_FORMAT_LEFT, time_column);
         queryList->InsertColumn(1, _("Query"), wxLIST_FORMAT_LEFT, 420);
         sizer->Add(queryList, 1, wxALL | wxEXPAND, 4);
         page->SetSizer(sizer);

@@ -27,6 +27,9 @@ WXWeightsDialog::WXWeightsDialog(wxWindow* parent)
         auto* spin = new wxSpinCtrl(box, wxID_ANY, wxEmptyString, wxDefaultPosition,
                                     wxSize(width, -1), wxSP_ARROW_KEYS, WEIGHT_DEFAULT,
                                     WEIGHT_MAX, WEIGHT_DEFAULT);
+        // Toolkits whose spin buttons sit beside the text (GTK) need more room for "100".
+        const int needed = spin->GetSizeFromTextSize(spin->GetTextExtent("100")).x;
+        if (needed > width) spin->SetMinSize(wxSize(needed, -1));
         grid->Add(spin, 0, wxALL | wxALIGN_CENTER_VERTICAL, 4);
         m_spins[static_cast<std::size_t>(c.slice - 1)] = spin;
     };
