@@ -29,13 +29,6 @@ fs::path scratch(const char* name) {
     return p;
 }
 
-std::string read_all(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 std::vector<std::string> split(const std::string& text, char sep) {
     std::vector<std::string> out;
     std::size_t start = 0;
@@ -238,7 +231,7 @@ TEST_F(crawl_log_window, DownloadsInBatchesSortsByEachColumnAndExports) {
     // The export keeps the display order: time, TAB, URL, TAB, status, LF.
     const fs::path out = scratch("GatheringLog.txt");
     ASSERT_TRUE(f->ExportGathering(out.string()));
-    const std::string text = read_all(out);
+    const std::string text = tn_test::live_daemon::read(out);
     EXPECT_EQ(text.find('\r'), std::string::npos);
     ASSERT_FALSE(text.empty());
     EXPECT_EQ(text.back(), '\n');
@@ -291,7 +284,7 @@ TEST_F(crawl_log_window, QueryLogIsFetchedSortedAndExportedApart) {
 
     const fs::path out = scratch("QueryLog.txt");
     ASSERT_TRUE(f->ExportQuery(out.string()));
-    const std::vector<std::string> lines = split(read_all(out), '\n');
+    const std::vector<std::string> lines = split(tn_test::live_daemon::read(out), '\n');
     ASSERT_EQ(lines.size(), 4u); // three lines and the empty rest after the last LF
     for (std::size_t i = 0; i < 3; ++i) {
         const auto& r = record_at<lumbrake::QueryLogData>(queries, static_cast<long>(i));
