@@ -2,7 +2,7 @@
 // daemon's default weight, 0..100: an override).
 #pragma once
 
-#include "idxstorage/idx-search-types.h"
+#include "api/query-types.h"
 
 #include <wx/dialog.h>
 

@@ -3,7 +3,7 @@
 // class runs it with its proxy, its stop test and a 100 ms sleep.
 #pragma once
 
-#include "logstorage/logstorage.h"
+#include "api/log-records.h"
 
 #include <functional>
 #include <mutex>

@@ -2,7 +2,7 @@
 // export of a list to a text file.
 #pragma once
 
-#include "logstorage/logstorage.h"
+#include "api/log-records.h"
 
 #include <cstdint>
 #include <string>

@@ -2,7 +2,7 @@
 // daemon's default), and the dialog's arrangement of the 31 slices.
 #pragma once
 
-#include "idxstorage/idx-search-types.h"
+#include "api/query-types.h"
 
 #include <array>
 #include <vector>
