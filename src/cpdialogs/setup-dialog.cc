@@ -27,7 +27,8 @@ WXSetupDialog::WXSetupDialog(wxWindow* parent)
     host_ = new wxTextCtrl(this, wxID_ANY, "", wxDefaultPosition, wxSize(200, -1));
     server->Add(host_, 1, wxALL | wxEXPAND, 4);
     server->Add(new wxStaticText(this, wxID_ANY, _("Port:")), 0, wxALL | wxALIGN_CENTER_VERTICAL, 4);
-    port_ = new wxTextCtrl(this, wxID_ANY, "", wxDefaultPosition, wxSize(50, -1));
+    // Wide enough for five digits in the GTK font.
+    port_ = new wxTextCtrl(this, wxID_ANY, "", wxDefaultPosition, wxSize(70, -1));
     server->Add(port_, 0, wxALL, 4);
     top->Add(server, 0, wxEXPAND);
 
