@@ -410,6 +410,9 @@ wxPanel* WXControlPanelFrame::BuildSourcePanel() {
         auto* filter_box = new wxStaticBoxSizer(wxVERTICAL, gathering, _("Filters"));
         filters = list(filter_box->GetStaticBox(), ID_FILTERS, {{_("Match"), 450}});
         filters->AssignImageList(images({"includefilter", "excludefilter"}), wxIMAGE_LIST_SMALL);
+        // Both lists share the page's height (the seeds' list would take it all).
+        seeds->SetMinSize(wxSize(-1, 60));
+        filters->SetMinSize(wxSize(-1, 60));
         filter_box->Add(filters, 1, wxEXPAND | wxALL, 4);
         filter_box->Add(button_row(filter_box->GetStaticBox(),
                                    {{ID_FILTER_ADD, _("Add...")}, {ID_FILTER_EDIT, _("Edit...")},
