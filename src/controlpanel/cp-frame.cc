@@ -172,6 +172,33 @@ wxFlexGridSizer* form(int columns) {
     return f;
 }
 
+// The form of an Info page: "ID:" as a value label, then one text field per entry.
+struct info_field {
+    wxString label;
+    int id;
+    wxTextCtrl** out;
+};
+wxFlexGridSizer* info_form(wxWindow* box, wxStaticText*& id, std::initializer_list<info_field> fields) {
+    auto* f = form(2);
+    add_label(f, box, _("ID:"));
+    id = value_label(box);
+    f->Add(id, 1, wxEXPAND | wxALL, 4);
+    for (const info_field& field : fields) {
+        add_label(f, box, field.label);
+        *field.out = new wxTextCtrl(box, field.id, "");
+        f->Add(*field.out, 1, wxEXPAND | wxALL, 4);
+    }
+    return f;
+}
+
+// The rest of an Info page: its two action groups side by side, then Apply and Revert.
+void finish_info_page(wxPanel* page, wxBoxSizer* v, wxSizer* actions) {
+    v->Add(actions, 0, wxEXPAND | wxALL, 4);
+    v->AddStretchSpacer();
+    v->Add(apply_row(page), 0, wxEXPAND | wxALL, 4);
+    page->SetSizer(v);
+}
+
 wxArrayString choices(std::initializer_list<wxString> items) {
     wxArrayString a;
     for (const wxString& s : items)
@@ -368,29 +395,16 @@ wxPanel* WXControlPanelFrame::BuildSourcePanel() {
         auto* v = new wxBoxSizer(wxVERTICAL);
         auto* box = new wxStaticBoxSizer(wxVERTICAL, info, _("Source info"));
         wxWindow* b = box->GetStaticBox();
-        auto* f = form(2);
-        add_label(f, b, _("ID:"));
-        sourceId = value_label(b);
-        f->Add(sourceId, 1, wxEXPAND | wxALL, 4);
-        add_label(f, b, _("Name:"));
-        sourceName = new wxTextCtrl(b, ID_SOURCE_NAME, "");
-        f->Add(sourceName, 1, wxEXPAND | wxALL, 4);
-        add_label(f, b, _("Description:"));
-        sourceDescription = new wxTextCtrl(b, ID_SOURCE_DESCRIPTION, "");
-        f->Add(sourceDescription, 1, wxEXPAND | wxALL, 4);
+        auto* f = info_form(b, sourceId, {{_("Name:"), ID_SOURCE_NAME, &sourceName}, {_("Description:"), ID_SOURCE_DESCRIPTION, &sourceDescription}});
         box->Add(f, 0, wxEXPAND);
         v->Add(box, 0, wxEXPAND | wxALL, 4);
-        v->Add(two_groups(
+        finish_info_page(info, v, two_groups(
                    action_group(info, _("Create archive"),
                                 _("You can create archives based upon this source. An archive contains the gathered documents, and has a full text index to locate specific documents."),
                                 ID_NEW_ARCHIVE, _("Create archive")),
                    action_group(info, _("Delete source"),
                                 _("You can delete this source if you don't need it anymore. The removal can fail if there are existing archives that are still using this source."),
-                                ID_DELETE_SOURCE, _("Delete source"))),
-               0, wxEXPAND | wxALL, 4);
-        v->AddStretchSpacer();
-        v->Add(apply_row(info), 0, wxEXPAND | wxALL, 4);
-        info->SetSizer(v);
+                                ID_DELETE_SOURCE, _("Delete source"))));
     }
 
     // Gathering.
@@ -640,16 +654,7 @@ wxPanel* WXControlPanelFrame::BuildArchivePanel() {
         auto* v = new wxBoxSizer(wxVERTICAL);
         auto* box = new wxStaticBoxSizer(wxVERTICAL, info, _("Archive info"));
         wxWindow* b = box->GetStaticBox();
-        auto* f = form(2);
-        add_label(f, b, _("ID:"));
-        archiveId = value_label(b);
-        f->Add(archiveId, 1, wxEXPAND | wxALL, 4);
-        add_label(f, b, _("Name:"));
-        archiveName = new wxTextCtrl(b, ID_ARCHIVE_NAME, "");
-        f->Add(archiveName, 1, wxEXPAND | wxALL, 4);
-        add_label(f, b, _("Contact:"));
-        archiveContact = new wxTextCtrl(b, ID_ARCHIVE_CONTACT, "");
-        f->Add(archiveContact, 1, wxEXPAND | wxALL, 4);
+        auto* f = info_form(b, archiveId, {{_("Name:"), ID_ARCHIVE_NAME, &archiveName}, {_("Contact:"), ID_ARCHIVE_CONTACT, &archiveContact}});
         add_label(f, b, _("Historicize:"));
         archiveHistoricize = value_label(b);
         f->Add(archiveHistoricize, 1, wxEXPAND | wxALL, 4);
@@ -680,17 +685,13 @@ wxPanel* WXControlPanelFrame::BuildArchivePanel() {
         v->Add(gbox, 0, wxEXPAND | wxALL, 4);
 
         addToCollection = new wxChoice(info, wxID_ANY, wxDefaultPosition, wxSize(130, -1));
-        v->Add(two_groups(
+        finish_info_page(info, v, two_groups(
                    action_group(info, _("Add to collection"),
                                 _("You can add this archive to one or more collections. When you aggregate archives, you are building a virtual index on a larger document set."),
                                 ID_ADD_TO_COLLECTION, _("Add to ->"), addToCollection),
                    action_group(info, _("Delete archive"),
                                 _("You can delete this archive if you don't need it anymore. The removal can fail if there are existing collections that are still using this archive."),
-                                ID_DELETE_ARCHIVE, _("Delete archive"))),
-               0, wxEXPAND | wxALL, 4);
-        v->AddStretchSpacer();
-        v->Add(apply_row(info), 0, wxEXPAND | wxALL, 4);
-        info->SetSizer(v);
+                                ID_DELETE_ARCHIVE, _("Delete archive"))));
     }
 
     auto* gathering = new wxPanel(archiveNotebook, wxID_ANY);
@@ -775,29 +776,16 @@ wxPanel* WXControlPanelFrame::BuildCollectionPanel() {
         auto* v = new wxBoxSizer(wxVERTICAL);
         auto* box = new wxStaticBoxSizer(wxVERTICAL, info, _("Collection info"));
         wxWindow* b = box->GetStaticBox();
-        auto* f = form(2);
-        add_label(f, b, _("ID:"));
-        collectionId = value_label(b);
-        f->Add(collectionId, 1, wxEXPAND | wxALL, 4);
-        add_label(f, b, _("Name:"));
-        collectionName = new wxTextCtrl(b, ID_COLLECTION_NAME, "");
-        f->Add(collectionName, 1, wxEXPAND | wxALL, 4);
-        add_label(f, b, _("Description:"));
-        collectionDescription = new wxTextCtrl(b, ID_COLLECTION_DESCRIPTION, "");
-        f->Add(collectionDescription, 1, wxEXPAND | wxALL, 4);
+        auto* f = info_form(b, collectionId, {{_("Name:"), ID_COLLECTION_NAME, &collectionName}, {_("Description:"), ID_COLLECTION_DESCRIPTION, &collectionDescription}});
         box->Add(f, 0, wxEXPAND);
         v->Add(box, 0, wxEXPAND | wxALL, 4);
-        v->Add(two_groups(
+        finish_info_page(info, v, two_groups(
                    action_group(info, _("Create watch"),
                                 _("You can create watches based upon this collection. A watch is a persistent query that is useful to discover a certain kind of documents."),
                                 ID_NEW_WATCH, _("Create watch")),
                    action_group(info, _("Delete collection"),
                                 _("You can delete this collection if you don't need it anymore. The removal can fail if there are existing watches that are still using this collection."),
-                                ID_DELETE_COLLECTION, _("Delete collection"))),
-               0, wxEXPAND | wxALL, 4);
-        v->AddStretchSpacer();
-        v->Add(apply_row(info), 0, wxEXPAND | wxALL, 4);
-        info->SetSizer(v);
+                                ID_DELETE_COLLECTION, _("Delete collection"))));
     }
 
     auto* arch = new wxPanel(collectionNotebook, wxID_ANY);
@@ -866,19 +854,7 @@ wxPanel* WXControlPanelFrame::BuildWatchPanel() {
         auto* v = new wxBoxSizer(wxVERTICAL);
         auto* box = new wxStaticBoxSizer(wxVERTICAL, info, _("Watch info"));
         wxWindow* b = box->GetStaticBox();
-        auto* f = form(2);
-        add_label(f, b, _("ID:"));
-        watchId = value_label(b);
-        f->Add(watchId, 1, wxEXPAND | wxALL, 4);
-        add_label(f, b, _("Name:"));
-        watchName = new wxTextCtrl(b, ID_WATCH_NAME, "");
-        f->Add(watchName, 1, wxEXPAND | wxALL, 4);
-        add_label(f, b, _("Description:"));
-        watchDescription = new wxTextCtrl(b, ID_WATCH_DESCRIPTION, "");
-        f->Add(watchDescription, 1, wxEXPAND | wxALL, 4);
-        add_label(f, b, _("Filter:"));
-        watchFilter = new wxTextCtrl(b, ID_WATCH_FILTER, "");
-        f->Add(watchFilter, 1, wxEXPAND | wxALL, 4);
+        auto* f = info_form(b, watchId, {{_("Name:"), ID_WATCH_NAME, &watchName}, {_("Description:"), ID_WATCH_DESCRIPTION, &watchDescription}, {_("Filter:"), ID_WATCH_FILTER, &watchFilter}});
         watchFreshnessCheck = new wxCheckBox(b, ID_WATCH_FRESHNESS_CHECK, _("Freshness:"));
         f->Add(watchFreshnessCheck, 0, wxALIGN_CENTER_VERTICAL | wxALL, 4);
         auto* fresh = new wxBoxSizer(wxHORIZONTAL);
@@ -890,17 +866,13 @@ wxPanel* WXControlPanelFrame::BuildWatchPanel() {
         f->Add(fresh, 0, wxALL, 4);
         box->Add(f, 0, wxEXPAND);
         v->Add(box, 0, wxEXPAND | wxALL, 4);
-        v->Add(two_groups(
+        finish_info_page(info, v, two_groups(
                    action_group(info, _("Integrate watch"),
                                 _("You can integrate this watch in your web pages as an RSS stream using this URL."),
                                 ID_COPY_WATCH_URL, _("Copy to clipboard")),
                    action_group(info, _("Delete watch"),
                                 _("You can delete this watch if you don't need it anymore."),
-                                ID_DELETE_WATCH, _("Delete watch"))),
-               0, wxEXPAND | wxALL, 4);
-        v->AddStretchSpacer();
-        v->Add(apply_row(info), 0, wxEXPAND | wxALL, 4);
-        info->SetSizer(v);
+                                ID_DELETE_WATCH, _("Delete watch"))));
     }
 
     watchNotebook->AddPage(results, _("Results"), false);

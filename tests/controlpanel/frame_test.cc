@@ -2,6 +2,7 @@
 // pages of each kind, Apply (a rename reaching the daemon, a stale record refused), the
 // server status dialog, and a stopped daemon reported once while the window stays usable.
 #include "../support/live_daemon.h"
+#include "scratch.h"
 
 #include "controlpanel/cp-frame.h"
 #include "cpdialogs/cp-services.h"
@@ -61,14 +62,6 @@ public:
 };
 
 test_services services;
-
-std::filesystem::path scratch(const char* name) {
-    const char* tmp = std::getenv("TEST_TMPDIR");
-    auto p = std::filesystem::path(std::string(tmp ? tmp : "/tmp/") + name);
-    std::filesystem::remove_all(p);
-    std::filesystem::create_directories(p);
-    return p;
-}
 
 // Runs the event loop until `done` holds or the time is up.
 bool pump_until(const std::function<bool()>& done, int seconds = 30) {
@@ -155,7 +148,7 @@ void click(wxWindow* page, int id) {
 }
 
 TEST(controlpanel_frame, MainRoadAgainstARealDaemon) {
-    const auto root = scratch("daemon");
+    const auto root = tn_test::scratch("daemon");
     setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
     tn_test::live_daemon d(root / "d");
     d.start();

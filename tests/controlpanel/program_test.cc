@@ -3,6 +3,7 @@
 // is refused with a message; OK writes the settings file with mode 0600 and opens the main
 // window, which connects to a real daemon.
 #include "../support/live_daemon.h"
+#include "scratch.h"
 
 #include <gtest/gtest.h>
 
@@ -14,14 +15,6 @@
 #include <thread>
 
 namespace {
-
-std::filesystem::path scratch(const char* name) {
-    const char* tmp = std::getenv("TEST_TMPDIR");
-    auto p = std::filesystem::path(std::string(tmp ? tmp : "/tmp/") + name);
-    std::filesystem::remove_all(p);
-    std::filesystem::create_directories(p);
-    return p;
-}
 
 std::string run(const std::string& cmd) {
     std::string out;
@@ -105,7 +98,7 @@ public:
 };
 
 TEST(controlpanel_program, CancelAtFirstStartEndsWithoutAWindow) {
-    const auto home = scratch("cancel");
+    const auto home = tn_test::scratch("cancel");
     program p(home);
     const std::string setup = find_window(p.pid, "Setup");
     ASSERT_FALSE(setup.empty()) << "no Setup window";
@@ -124,7 +117,7 @@ TEST(controlpanel_program, CancelAtFirstStartEndsWithoutAWindow) {
 }
 
 TEST(controlpanel_program, OkWritesPrivateSettingsAndOpensTheMainWindow) {
-    const auto root = scratch("ok");
+    const auto root = tn_test::scratch("ok");
     tn_test::live_daemon d(root / "daemon");
     d.start();
     const auto home = root / "home";
