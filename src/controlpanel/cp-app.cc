@@ -38,8 +38,10 @@ bool WXControlPanelApp::OnCmdLineParsed(wxCmdLineParser& parser) {
     wxString value;
     if (parser.Found("d", &value)) wxLocale::AddCatalogLookupPathPrefix(value);
     if (parser.Found("l", &value)) {
-        if (value == "en") language_ = wxLANGUAGE_ENGLISH;
-        else if (value == "it") language_ = wxLANGUAGE_ITALIAN;
+        if (value == "en")
+            language_ = wxLANGUAGE_ENGLISH;
+        else if (value == "it")
+            language_ = wxLANGUAGE_ITALIAN;
     }
     return true;
 }
@@ -66,7 +68,9 @@ bool WXControlPanelApp::OnInit() {
     return true;
 }
 
-int WXControlPanelApp::OnExit() { return 0; }
+int WXControlPanelApp::OnExit() {
+    return 0;
+}
 
 void WXControlPanelApp::LoadConnectionSettings() {
     const cp_connection_settings loaded = cp_settings_store::load_connection();
@@ -74,10 +78,13 @@ void WXControlPanelApp::LoadConnectionSettings() {
     settings_ = loaded;
 }
 
-bool WXControlPanelApp::NeedsSetup() { return cp_settings_store::needs_setup(); }
+bool WXControlPanelApp::NeedsSetup() {
+    return cp_settings_store::needs_setup();
+}
 
 std::unique_ptr<SoapClientProxy> WXControlPanelApp::CreateSoapProxy() {
-    return std::make_unique<SoapClientProxy>(make_soap_endpoint(utf8_values(GetConnectionSettings())));
+    return std::make_unique<SoapClientProxy>(
+        make_soap_endpoint(utf8_values(GetConnectionSettings())));
 }
 
 wxString WXControlPanelApp::FormatSoapError(const EasySoap::SOAPException& e) {
@@ -115,7 +122,9 @@ bool WXControlPanelApp::SaveConnectionSettings() {
     return false;
 }
 
-std::string WXControlPanelApp::GetHost() { return GetConnectionSettings().host.utf8_string(); }
+std::string WXControlPanelApp::GetHost() {
+    return GetConnectionSettings().host.utf8_string();
+}
 
 std::string WXControlPanelApp::GetUserName() {
     return display_user_name(utf8_values(GetConnectionSettings()));

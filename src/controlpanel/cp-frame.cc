@@ -113,15 +113,15 @@ wxStaticText* explanation(wxWindow* parent, const wxString& text) {
 // GTK spin buttons need more room than the fixed widths of other toolkits: the width is
 // the control's own.
 wxSpinCtrl* spin(wxWindow* parent, int id, int width, int min, int max) {
-    auto* s = new wxSpinCtrl(parent, id, "0", wxDefaultPosition, wxSize(width, -1),
-                             wxSP_ARROW_KEYS, 0, 100, 0);
+    auto* s = new wxSpinCtrl(parent, id, "0", wxDefaultPosition, wxSize(width, -1), wxSP_ARROW_KEYS,
+                             0, 100, 0);
     s->SetRange(min, max);
     return s;
 }
 
 wxListCtrl* list(wxWindow* parent, int id, std::initializer_list<std::pair<wxString, int>> cols) {
-    auto* l = new wxListCtrl(parent, id, wxDefaultPosition, wxDefaultSize,
-                             wxLC_REPORT | wxLC_SINGLE_SEL);
+    auto* l =
+        new wxListCtrl(parent, id, wxDefaultPosition, wxDefaultSize, wxLC_REPORT | wxLC_SINGLE_SEL);
     int i = 0;
     for (const auto& [title, width] : cols)
         l->InsertColumn(i++, title, wxLIST_FORMAT_LEFT, width);
@@ -178,7 +178,8 @@ struct info_field {
     int id;
     wxTextCtrl** out;
 };
-wxFlexGridSizer* info_form(wxWindow* box, wxStaticText*& id, std::initializer_list<info_field> fields) {
+wxFlexGridSizer* info_form(wxWindow* box, wxStaticText*& id,
+                           std::initializer_list<info_field> fields) {
     auto* f = form(2);
     add_label(f, box, _("ID:"));
     id = value_label(box);
@@ -325,12 +326,26 @@ wxPanel* WXControlPanelFrame::BuildTreePanel() {
         const char* image1;
         std::vector<std::pair<int, wxString>> buttons;
     } pages[] = {
-        {_("Sources"), ID_SOURCES_TREE, "source", "archive_alias",
+        {_("Sources"),
+         ID_SOURCES_TREE,
+         "source",
+         "archive_alias",
          {{ID_NEW_SOURCE, _("New")}, {ID_DELETE_SOURCE, _("Delete")}}},
-        {_("Archives"), ID_ARCHIVES_TREE, "archive", "source_alias", {{ID_DELETE_ARCHIVE, _("Delete")}}},
-        {_("Collections"), ID_COLLECTIONS_TREE, "collection", "watch_alias",
+        {_("Archives"),
+         ID_ARCHIVES_TREE,
+         "archive",
+         "source_alias",
+         {{ID_DELETE_ARCHIVE, _("Delete")}}},
+        {_("Collections"),
+         ID_COLLECTIONS_TREE,
+         "collection",
+         "watch_alias",
          {{ID_NEW_COLLECTION, _("New")}, {ID_DELETE_COLLECTION, _("Delete")}}},
-        {_("Watches"), ID_WATCHES_TREE, "watch", "collection_alias", {{ID_DELETE_WATCH, _("Delete")}}},
+        {_("Watches"),
+         ID_WATCHES_TREE,
+         "watch",
+         "collection_alias",
+         {{ID_DELETE_WATCH, _("Delete")}}},
     };
     int index = 0;
     for (const page& p : pages) {
@@ -395,16 +410,24 @@ wxPanel* WXControlPanelFrame::BuildSourcePanel() {
         auto* v = new wxBoxSizer(wxVERTICAL);
         auto* box = new wxStaticBoxSizer(wxVERTICAL, info, _("Source info"));
         wxWindow* b = box->GetStaticBox();
-        auto* f = info_form(b, sourceId, {{_("Name:"), ID_SOURCE_NAME, &sourceName}, {_("Description:"), ID_SOURCE_DESCRIPTION, &sourceDescription}});
+        auto* f = info_form(b, sourceId,
+                            {{_("Name:"), ID_SOURCE_NAME, &sourceName},
+                             {_("Description:"), ID_SOURCE_DESCRIPTION, &sourceDescription}});
         box->Add(f, 0, wxEXPAND);
         v->Add(box, 0, wxEXPAND | wxALL, 4);
-        finish_info_page(info, v, two_groups(
-                   action_group(info, _("Create archive"),
-                                _("You can create archives based upon this source. An archive contains the gathered documents, and has a full text index to locate specific documents."),
-                                ID_NEW_ARCHIVE, _("Create archive")),
-                   action_group(info, _("Delete source"),
-                                _("You can delete this source if you don't need it anymore. The removal can fail if there are existing archives that are still using this source."),
-                                ID_DELETE_SOURCE, _("Delete source"))));
+        finish_info_page(
+            info, v,
+            two_groups(
+                action_group(info, _("Create archive"),
+                             _("You can create archives based upon this source. An archive "
+                               "contains the gathered documents, and has a full text index to "
+                               "locate specific documents."),
+                             ID_NEW_ARCHIVE, _("Create archive")),
+                action_group(
+                    info, _("Delete source"),
+                    _("You can delete this source if you don't need it anymore. The removal can "
+                      "fail if there are existing archives that are still using this source."),
+                    ID_DELETE_SOURCE, _("Delete source"))));
     }
 
     // Gathering.
@@ -415,9 +438,10 @@ wxPanel* WXControlPanelFrame::BuildSourcePanel() {
         seeds = list(seed_box->GetStaticBox(), ID_SEEDS, {{_("URL"), 450}});
         seeds->AssignImageList(images({"source"}), wxIMAGE_LIST_SMALL);
         seed_box->Add(seeds, 1, wxEXPAND | wxALL, 4);
-        seed_box->Add(button_row(seed_box->GetStaticBox(),
-                                 {{ID_SEED_ADD, _("Add...")}, {ID_SEED_EDIT, _("Edit...")},
-                                  {ID_SEED_REMOVE, _("Remove")}, {ID_SEED_BROWSE, _("Browse")}}),
+        seed_box->Add(button_row(seed_box->GetStaticBox(), {{ID_SEED_ADD, _("Add...")},
+                                                            {ID_SEED_EDIT, _("Edit...")},
+                                                            {ID_SEED_REMOVE, _("Remove")},
+                                                            {ID_SEED_BROWSE, _("Browse")}}),
                       0, wxALIGN_RIGHT | wxALL, 4);
         v->Add(seed_box, 1, wxEXPAND | wxALL, 4);
 
@@ -428,9 +452,9 @@ wxPanel* WXControlPanelFrame::BuildSourcePanel() {
         seeds->SetMinSize(wxSize(-1, 60));
         filters->SetMinSize(wxSize(-1, 60));
         filter_box->Add(filters, 1, wxEXPAND | wxALL, 4);
-        filter_box->Add(button_row(filter_box->GetStaticBox(),
-                                   {{ID_FILTER_ADD, _("Add...")}, {ID_FILTER_EDIT, _("Edit...")},
-                                    {ID_FILTER_REMOVE, _("Remove")}}),
+        filter_box->Add(button_row(filter_box->GetStaticBox(), {{ID_FILTER_ADD, _("Add...")},
+                                                                {ID_FILTER_EDIT, _("Edit...")},
+                                                                {ID_FILTER_REMOVE, _("Remove")}}),
                         0, wxALIGN_RIGHT | wxALL, 4);
         v->Add(filter_box, 1, wxEXPAND | wxALL, 4);
 
@@ -477,8 +501,8 @@ wxPanel* WXControlPanelFrame::BuildSourcePanel() {
         auto* v = new wxBoxSizer(wxVERTICAL);
         auto* box = new wxStaticBoxSizer(wxHORIZONTAL, auth, _("Authenticated gathering"));
         add_label(box, box->GetStaticBox(), _("Authentication type:"));
-        authType = new wxChoice(box->GetStaticBox(), ID_AUTH_TYPE, wxDefaultPosition,
-                                wxDefaultSize, choices({_("None"), _("Basic"), _("Cookie")}));
+        authType = new wxChoice(box->GetStaticBox(), ID_AUTH_TYPE, wxDefaultPosition, wxDefaultSize,
+                                choices({_("None"), _("Basic"), _("Cookie")}));
         box->Add(authType, 0, wxALL, 4);
         v->Add(box, 0, wxEXPAND | wxALL, 4);
 
@@ -491,8 +515,8 @@ wxPanel* WXControlPanelFrame::BuildSourcePanel() {
             auto* f = form(2);
             add_label(f, b, _("URL:"));
             auto* url_row = new wxBoxSizer(wxHORIZONTAL);
-            cookieUrl = new wxTextCtrl(b, wxID_ANY, "", wxDefaultPosition, wxDefaultSize,
-                                       wxTE_READONLY);
+            cookieUrl =
+                new wxTextCtrl(b, wxID_ANY, "", wxDefaultPosition, wxDefaultSize, wxTE_READONLY);
             url_row->Add(cookieUrl, 1, wxEXPAND);
             url_row->Add(new wxButton(b, ID_COOKIE_URL_EDIT, "...", wxDefaultPosition,
                                       wxDefaultSize, wxBU_EXACTFIT),
@@ -573,7 +597,8 @@ wxPanel* WXControlPanelFrame::BuildSourcePanel() {
     sourceNotebook->AddPage(gathering, _("Gathering"), false);
     sourceNotebook->AddPage(auth, _("Authentication"), false);
     sourceNotebook->AddPage(plugins, _("Plugins"), false);
-    sourceNotebook->AddPage(BuildAclPage(sourceNotebook, ID_SOURCE_ACL, sourceAcl), _("ACL"), false);
+    sourceNotebook->AddPage(BuildAclPage(sourceNotebook, ID_SOURCE_ACL, sourceAcl), _("ACL"),
+                            false);
     return panel;
 }
 
@@ -581,12 +606,15 @@ wxPanel* WXControlPanelFrame::BuildQueryPage(wxWindow* parent, bool collection) 
     auto* page = new wxPanel(parent, wxID_ANY);
     auto* v = new wxBoxSizer(wxVERTICAL);
     auto* row = new wxBoxSizer(wxHORIZONTAL);
-    wxTextCtrl* query = new wxTextCtrl(page, collection ? ID_COLLECTION_QUERY : ID_ARCHIVE_QUERY, "");
+    wxTextCtrl* query =
+        new wxTextCtrl(page, collection ? ID_COLLECTION_QUERY : ID_ARCHIVE_QUERY, "");
     row->Add(query, 1, wxEXPAND | wxRIGHT, 4);
-    auto* search = new wxButton(page, collection ? ID_COLLECTION_SEARCH : ID_ARCHIVE_SEARCH, _("Search"));
+    auto* search =
+        new wxButton(page, collection ? ID_COLLECTION_SEARCH : ID_ARCHIVE_SEARCH, _("Search"));
     search->SetDefault();
     row->Add(search, 0, wxRIGHT, 4);
-    if (collection) row->Add(new wxButton(page, ID_SAVE_AS_WATCH, _("Save as watch")), 0, wxRIGHT, 4);
+    if (collection)
+        row->Add(new wxButton(page, ID_SAVE_AS_WATCH, _("Save as watch")), 0, wxRIGHT, 4);
     row->Add(new wxCheckBox(page, collection ? ID_COLLECTION_ADVANCED : ID_ARCHIVE_ADVANCED,
                             _("Advanced options")),
              0, wxALIGN_CENTER_VERTICAL);
@@ -594,8 +622,9 @@ wxPanel* WXControlPanelFrame::BuildQueryPage(wxWindow* parent, bool collection) 
 
     auto* advanced = new wxBoxSizer(wxHORIZONTAL);
     add_label(advanced, page, _("Sort:"));
-    auto* sort = new wxChoice(page, wxID_ANY, wxDefaultPosition, wxDefaultSize,
-                              choices({_("Standard"), _("Relevance"), _("Score"), _("Newer"), _("Older")}));
+    auto* sort =
+        new wxChoice(page, wxID_ANY, wxDefaultPosition, wxDefaultSize,
+                     choices({_("Standard"), _("Relevance"), _("Score"), _("Newer"), _("Older")}));
     sort->SetSelection(0);
     advanced->Add(sort, 0, wxALL, 4);
     const int from = collection ? collectionQueryFrom : archiveQueryFrom;
@@ -603,10 +632,11 @@ wxPanel* WXControlPanelFrame::BuildQueryPage(wxWindow* parent, bool collection) 
     const wxString to_text = wxDateTime(static_cast<time_t>(to)).Format("%x", wxDateTime::UTC);
     const int width = GetTextExtent(to_text).x + 20;
     add_label(advanced, page, _("From:"));
-    advanced->Add(new wxTextCtrl(page, wxID_ANY,
-                                 wxDateTime(static_cast<time_t>(from)).Format("%x", wxDateTime::UTC),
-                                 wxDefaultPosition, wxSize(width, -1), wxTE_READONLY),
-                  0, wxALL, 4);
+    advanced->Add(
+        new wxTextCtrl(page, wxID_ANY,
+                       wxDateTime(static_cast<time_t>(from)).Format("%x", wxDateTime::UTC),
+                       wxDefaultPosition, wxSize(width, -1), wxTE_READONLY),
+        0, wxALL, 4);
     add_label(advanced, page, _("To:"));
     advanced->Add(new wxTextCtrl(page, wxID_ANY, to_text, wxDefaultPosition, wxSize(width, -1),
                                  wxTE_READONLY),
@@ -654,7 +684,9 @@ wxPanel* WXControlPanelFrame::BuildArchivePanel() {
         auto* v = new wxBoxSizer(wxVERTICAL);
         auto* box = new wxStaticBoxSizer(wxVERTICAL, info, _("Archive info"));
         wxWindow* b = box->GetStaticBox();
-        auto* f = info_form(b, archiveId, {{_("Name:"), ID_ARCHIVE_NAME, &archiveName}, {_("Contact:"), ID_ARCHIVE_CONTACT, &archiveContact}});
+        auto* f = info_form(b, archiveId,
+                            {{_("Name:"), ID_ARCHIVE_NAME, &archiveName},
+                             {_("Contact:"), ID_ARCHIVE_CONTACT, &archiveContact}});
         add_label(f, b, _("Historicize:"));
         archiveHistoricize = value_label(b);
         f->Add(archiveHistoricize, 1, wxEXPAND | wxALL, 4);
@@ -685,13 +717,19 @@ wxPanel* WXControlPanelFrame::BuildArchivePanel() {
         v->Add(gbox, 0, wxEXPAND | wxALL, 4);
 
         addToCollection = new wxChoice(info, wxID_ANY, wxDefaultPosition, wxSize(130, -1));
-        finish_info_page(info, v, two_groups(
-                   action_group(info, _("Add to collection"),
-                                _("You can add this archive to one or more collections. When you aggregate archives, you are building a virtual index on a larger document set."),
-                                ID_ADD_TO_COLLECTION, _("Add to ->"), addToCollection),
-                   action_group(info, _("Delete archive"),
-                                _("You can delete this archive if you don't need it anymore. The removal can fail if there are existing collections that are still using this archive."),
-                                ID_DELETE_ARCHIVE, _("Delete archive"))));
+        finish_info_page(
+            info, v,
+            two_groups(
+                action_group(
+                    info, _("Add to collection"),
+                    _("You can add this archive to one or more collections. When you aggregate "
+                      "archives, you are building a virtual index on a larger document set."),
+                    ID_ADD_TO_COLLECTION, _("Add to ->"), addToCollection),
+                action_group(
+                    info, _("Delete archive"),
+                    _("You can delete this archive if you don't need it anymore. The removal can "
+                      "fail if there are existing collections that are still using this archive."),
+                    ID_DELETE_ARCHIVE, _("Delete archive"))));
     }
 
     auto* gathering = new wxPanel(archiveNotebook, wxID_ANY);
@@ -717,8 +755,9 @@ wxPanel* WXControlPanelFrame::BuildArchivePanel() {
         add_label(sg, sp, _("When:"));
         scheduleEvery = spin(sp, ID_SCHEDULE_EVERY, -1, 0, 2147483647);
         sg->Add(scheduleEvery, 0, wxALL, 4);
-        scheduleFrequency = new wxChoice(sp, ID_SCHEDULE_FREQUENCY, wxDefaultPosition, wxDefaultSize,
-                                         choices({_("hourly"), _("daily"), _("weekly"), _("monthly")}));
+        scheduleFrequency =
+            new wxChoice(sp, ID_SCHEDULE_FREQUENCY, wxDefaultPosition, wxDefaultSize,
+                         choices({_("hourly"), _("daily"), _("weekly"), _("monthly")}));
         sg->Add(scheduleFrequency, 0, wxALL, 4);
         sg->Add(value_label(sp), 1, wxEXPAND | wxALL, 4);
         add_label(sg, sp, _("Start at:"));
@@ -763,7 +802,8 @@ wxPanel* WXControlPanelFrame::BuildArchivePanel() {
     archiveNotebook->AddPage(query, _("Query"), false);
     archiveNotebook->AddPage(info, _("Info"), false);
     archiveNotebook->AddPage(gathering, _("Gathering"), false);
-    archiveNotebook->AddPage(BuildAclPage(archiveNotebook, ID_ARCHIVE_ACL, archiveAcl), _("ACL"), false);
+    archiveNotebook->AddPage(BuildAclPage(archiveNotebook, ID_ARCHIVE_ACL, archiveAcl), _("ACL"),
+                             false);
     return panel;
 }
 
@@ -776,16 +816,25 @@ wxPanel* WXControlPanelFrame::BuildCollectionPanel() {
         auto* v = new wxBoxSizer(wxVERTICAL);
         auto* box = new wxStaticBoxSizer(wxVERTICAL, info, _("Collection info"));
         wxWindow* b = box->GetStaticBox();
-        auto* f = info_form(b, collectionId, {{_("Name:"), ID_COLLECTION_NAME, &collectionName}, {_("Description:"), ID_COLLECTION_DESCRIPTION, &collectionDescription}});
+        auto* f =
+            info_form(b, collectionId,
+                      {{_("Name:"), ID_COLLECTION_NAME, &collectionName},
+                       {_("Description:"), ID_COLLECTION_DESCRIPTION, &collectionDescription}});
         box->Add(f, 0, wxEXPAND);
         v->Add(box, 0, wxEXPAND | wxALL, 4);
-        finish_info_page(info, v, two_groups(
-                   action_group(info, _("Create watch"),
-                                _("You can create watches based upon this collection. A watch is a persistent query that is useful to discover a certain kind of documents."),
-                                ID_NEW_WATCH, _("Create watch")),
-                   action_group(info, _("Delete collection"),
-                                _("You can delete this collection if you don't need it anymore. The removal can fail if there are existing watches that are still using this collection."),
-                                ID_DELETE_COLLECTION, _("Delete collection"))));
+        finish_info_page(
+            info, v,
+            two_groups(
+                action_group(
+                    info, _("Create watch"),
+                    _("You can create watches based upon this collection. A watch is a persistent "
+                      "query that is useful to discover a certain kind of documents."),
+                    ID_NEW_WATCH, _("Create watch")),
+                action_group(info, _("Delete collection"),
+                             _("You can delete this collection if you don't need it anymore. The "
+                               "removal can fail if there are existing watches that are still "
+                               "using this collection."),
+                             ID_DELETE_COLLECTION, _("Delete collection"))));
     }
 
     auto* arch = new wxPanel(collectionNotebook, wxID_ANY);
@@ -827,14 +876,15 @@ wxPanel* WXControlPanelFrame::BuildWatchPanel() {
         refine->SetDefault();
         row->Add(refine, 0, wxRIGHT, 4);
         add_label(row, sub, _("Freshness:"));
-        watchResultsFreshness = new wxChoice(
-            sub, ID_WATCH_RESULTS_FRESHNESS, wxDefaultPosition, wxDefaultSize,
-            choices({_("Watch default"), _("Last day"), _("Last week"), _("Last month"), _("All")}));
+        watchResultsFreshness =
+            new wxChoice(sub, ID_WATCH_RESULTS_FRESHNESS, wxDefaultPosition, wxDefaultSize,
+                         choices({_("Watch default"), _("Last day"), _("Last week"),
+                                  _("Last month"), _("All")}));
         row->Add(watchResultsFreshness, 0, wxALIGN_CENTER_VERTICAL);
         sub->SetSizer(row);
         v->Add(sub, 0, wxEXPAND | wxALL, 4);
-        watchResults = list(results, ID_WATCH_RESULTS,
-                            {{_("Time"), 200}, {_("Title"), 250}, {_("URL"), 400}});
+        watchResults =
+            list(results, ID_WATCH_RESULTS, {{_("Time"), 200}, {_("Title"), 250}, {_("URL"), 400}});
         v->Add(watchResults, 1, wxEXPAND | wxALL, 4);
         auto* context = new wxStaticBoxSizer(wxVERTICAL, results, _("Context"));
         context->Add(new wxTextCtrl(context->GetStaticBox(), wxID_ANY, "", wxDefaultPosition,
@@ -843,7 +893,8 @@ wxPanel* WXControlPanelFrame::BuildWatchPanel() {
         v->Add(context, 0, wxEXPAND | wxALL, 4);
         auto* open = new wxBoxSizer(wxHORIZONTAL);
         open->AddStretchSpacer();
-        open->Add(new wxButton(results, ID_WATCH_OPEN_CACHED, _("Open cached document...")), 0, wxRIGHT, 4);
+        open->Add(new wxButton(results, ID_WATCH_OPEN_CACHED, _("Open cached document...")), 0,
+                  wxRIGHT, 4);
         open->Add(new wxButton(results, ID_WATCH_OPEN_LIVE, _("Open live document...")));
         v->Add(open, 0, wxEXPAND | wxALL, 4);
         results->SetSizer(v);
@@ -854,7 +905,10 @@ wxPanel* WXControlPanelFrame::BuildWatchPanel() {
         auto* v = new wxBoxSizer(wxVERTICAL);
         auto* box = new wxStaticBoxSizer(wxVERTICAL, info, _("Watch info"));
         wxWindow* b = box->GetStaticBox();
-        auto* f = info_form(b, watchId, {{_("Name:"), ID_WATCH_NAME, &watchName}, {_("Description:"), ID_WATCH_DESCRIPTION, &watchDescription}, {_("Filter:"), ID_WATCH_FILTER, &watchFilter}});
+        auto* f = info_form(b, watchId,
+                            {{_("Name:"), ID_WATCH_NAME, &watchName},
+                             {_("Description:"), ID_WATCH_DESCRIPTION, &watchDescription},
+                             {_("Filter:"), ID_WATCH_FILTER, &watchFilter}});
         watchFreshnessCheck = new wxCheckBox(b, ID_WATCH_FRESHNESS_CHECK, _("Freshness:"));
         f->Add(watchFreshnessCheck, 0, wxALIGN_CENTER_VERTICAL | wxALL, 4);
         auto* fresh = new wxBoxSizer(wxHORIZONTAL);
@@ -866,13 +920,15 @@ wxPanel* WXControlPanelFrame::BuildWatchPanel() {
         f->Add(fresh, 0, wxALL, 4);
         box->Add(f, 0, wxEXPAND);
         v->Add(box, 0, wxEXPAND | wxALL, 4);
-        finish_info_page(info, v, two_groups(
-                   action_group(info, _("Integrate watch"),
-                                _("You can integrate this watch in your web pages as an RSS stream using this URL."),
-                                ID_COPY_WATCH_URL, _("Copy to clipboard")),
-                   action_group(info, _("Delete watch"),
-                                _("You can delete this watch if you don't need it anymore."),
-                                ID_DELETE_WATCH, _("Delete watch"))));
+        finish_info_page(
+            info, v,
+            two_groups(action_group(info, _("Integrate watch"),
+                                    _("You can integrate this watch in your web pages as an RSS "
+                                      "stream using this URL."),
+                                    ID_COPY_WATCH_URL, _("Copy to clipboard")),
+                       action_group(info, _("Delete watch"),
+                                    _("You can delete this watch if you don't need it anymore."),
+                                    ID_DELETE_WATCH, _("Delete watch"))));
     }
 
     watchNotebook->AddPage(results, _("Results"), false);
@@ -883,21 +939,31 @@ wxPanel* WXControlPanelFrame::BuildWatchPanel() {
 
 wxNotebook* WXControlPanelFrame::kind_notebook(cp_kind kind) const {
     switch (kind) {
-    case cp_kind::source: return sourceNotebook;
-    case cp_kind::archive: return archiveNotebook;
-    case cp_kind::collection: return collectionNotebook;
-    case cp_kind::watch: return watchNotebook;
-    default: return nullptr;
+    case cp_kind::source:
+        return sourceNotebook;
+    case cp_kind::archive:
+        return archiveNotebook;
+    case cp_kind::collection:
+        return collectionNotebook;
+    case cp_kind::watch:
+        return watchNotebook;
+    default:
+        return nullptr;
     }
 }
 
 wxTextCtrl* WXControlPanelFrame::name_field(cp_kind kind) const {
     switch (kind) {
-    case cp_kind::source: return sourceName;
-    case cp_kind::archive: return archiveName;
-    case cp_kind::collection: return collectionName;
-    case cp_kind::watch: return watchName;
-    default: return nullptr;
+    case cp_kind::source:
+        return sourceName;
+    case cp_kind::archive:
+        return archiveName;
+    case cp_kind::collection:
+        return collectionName;
+    case cp_kind::watch:
+        return watchName;
+    default:
+        return nullptr;
     }
 }
 

@@ -31,9 +31,9 @@ wxString cp_settings_store::system_file() {
 std::unique_ptr<wxFileConfig> cp_settings_store::open() {
     // A missing or unreadable file reads as empty: the defaults hold, nothing is reported.
     wxLogNull quiet;
-    auto config = std::make_unique<wxFileConfig>(
-        "trawlnest", "lumbrake", user_file(), system_file(),
-        wxCONFIG_USE_LOCAL_FILE | wxCONFIG_USE_GLOBAL_FILE);
+    auto config =
+        std::make_unique<wxFileConfig>("trawlnest", "lumbrake", user_file(), system_file(),
+                                       wxCONFIG_USE_LOCAL_FILE | wxCONFIG_USE_GLOBAL_FILE);
     // The password is kept in clear: only the user may read the file.
     config->SetUmask(0077);
     return config;
@@ -71,7 +71,9 @@ bool cp_settings_store::save_connection(const cp_connection_settings& s) {
     return flush(*config) && ok;
 }
 
-bool cp_settings_store::needs_setup() { return !open()->HasEntry("Host"); }
+bool cp_settings_store::needs_setup() {
+    return !open()->HasEntry("Host");
+}
 
 void cp_settings_store::load_window_geometry(wxTopLevelWindow* window, const wxString& group) {
     auto config = open();
@@ -82,8 +84,10 @@ void cp_settings_store::load_window_geometry(wxTopLevelWindow* window, const wxS
     const int w = config->ReadLong("W", size.x), h = config->ReadLong("H", size.y);
     window->SetSize(x, y, w, h);
     const long state = config->ReadLong("S", 0);
-    if (state == 1) window->Maximize();
-    else if (state == 2) window->Iconize();
+    if (state == 1)
+        window->Maximize();
+    else if (state == 2)
+        window->Iconize();
 }
 
 bool cp_settings_store::save_window_geometry(wxTopLevelWindow* window, const wxString& group) {

@@ -8,7 +8,9 @@ WXSeedDropTarget::WXSeedDropTarget(WXControlPanelFrame* owner) : owner_(owner) {
     SetDataObject(new wxURLDataObject);
 }
 
-wxDragResult WXSeedDropTarget::OnDragOver(wxCoord, wxCoord, wxDragResult) { return wxDragLink; }
+wxDragResult WXSeedDropTarget::OnDragOver(wxCoord, wxCoord, wxDragResult) {
+    return wxDragLink;
+}
 
 wxDragResult WXSeedDropTarget::OnData(wxCoord x, wxCoord y, wxDragResult result) {
     if (!GetData()) return wxDragNone;

@@ -62,8 +62,10 @@ bool WXControlPanelUpdaterThread::Poll() {
     // Translations are looked up in the thread: wxGetTranslation only reads the catalogs.
     auto tr = [](const char* text) { return wxGetTranslation(text).utf8_string(); };
     texts.all_archives_name = tr("<All archives>");
-    texts.all_archives_description = tr("Builtin collection that contains all the readable archives");
-    texts.upgrade = tr("You must upgrade this program to the latest version in order to connect to this server");
+    texts.all_archives_description =
+        tr("Builtin collection that contains all the readable archives");
+    texts.upgrade = tr(
+        "You must upgrade this program to the latest version in order to connect to this server");
     texts.crawl_stopped = tr("Gathering is stopped due to global gathering control") + "\n" +
                           tr("See CRAWLSTART and CRAWLSTOP settings in lumbrake.cfg");
     texts.low_disk = tr("Gathering is stopped due to low disk space") + "\n" +

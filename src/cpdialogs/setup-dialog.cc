@@ -15,18 +15,20 @@ namespace lumbrake {
 
 wxBEGIN_EVENT_TABLE(WXSetupDialog, wxDialog)
     EVT_UPDATE_UI(WXSetupDialog::ID_CREDENTIALS, WXSetupDialog::OnUpdateCredentials)
-wxEND_EVENT_TABLE()
+        wxEND_EVENT_TABLE()
 
-WXSetupDialog::WXSetupDialog(wxWindow* parent)
+            WXSetupDialog::WXSetupDialog(wxWindow* parent)
     : wxDialog(parent, wxID_ANY, _("Setup")) {
     auto* top = new wxBoxSizer(wxVERTICAL);
 
     auto* server = new wxFlexGridSizer(1, 4, 0, 0);
     server->AddGrowableCol(1);
-    server->Add(new wxStaticText(this, wxID_ANY, _("Host:")), 0, wxALL | wxALIGN_CENTER_VERTICAL, 4);
+    server->Add(new wxStaticText(this, wxID_ANY, _("Host:")), 0, wxALL | wxALIGN_CENTER_VERTICAL,
+                4);
     host_ = new wxTextCtrl(this, wxID_ANY, "", wxDefaultPosition, wxSize(200, -1));
     server->Add(host_, 1, wxALL | wxEXPAND, 4);
-    server->Add(new wxStaticText(this, wxID_ANY, _("Port:")), 0, wxALL | wxALIGN_CENTER_VERTICAL, 4);
+    server->Add(new wxStaticText(this, wxID_ANY, _("Port:")), 0, wxALL | wxALIGN_CENTER_VERTICAL,
+                4);
     // Wide enough for five digits in the GTK font.
     port_ = new wxTextCtrl(this, wxID_ANY, "", wxDefaultPosition, wxSize(70, -1));
     server->Add(port_, 0, wxALL, 4);
@@ -45,8 +47,8 @@ WXSetupDialog::WXSetupDialog(wxWindow* parent)
     grid->Add(user_, 1, wxALL | wxEXPAND, 4);
     grid->Add(new wxStaticText(credentials, wxID_ANY, _("Password:")), 0,
               wxALL | wxALIGN_CENTER_VERTICAL, 4);
-    password_ = new wxTextCtrl(credentials, wxID_ANY, "", wxDefaultPosition, wxDefaultSize,
-                               wxTE_PASSWORD);
+    password_ =
+        new wxTextCtrl(credentials, wxID_ANY, "", wxDefaultPosition, wxDefaultSize, wxTE_PASSWORD);
     grid->Add(password_, 1, wxALL | wxEXPAND, 4);
     credentials->SetSizer(grid);
     top->Add(credentials, 0, wxEXPAND | wxLEFT, 16);

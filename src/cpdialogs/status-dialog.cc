@@ -16,15 +16,18 @@ namespace lumbrake {
 
 const char* status_word(int status) {
     switch (status) {
-    case RUNNING: return "running";
-    case CRAWLSTOPPED: return "crawl stopped";
-    case LOWDISKSPACE: return "low disk space";
-    default: return "";
+    case RUNNING:
+        return "running";
+    case CRAWLSTOPPED:
+        return "crawl stopped";
+    case LOWDISKSPACE:
+        return "low disk space";
+    default:
+        return "";
     }
 }
 
-WXStatusDialog::WXStatusDialog(wxWindow* parent)
-    : wxDialog(parent, wxID_ANY, _("Server status")) {
+WXStatusDialog::WXStatusDialog(wxWindow* parent) : wxDialog(parent, wxID_ANY, _("Server status")) {
     auto* top = new wxBoxSizer(wxVERTICAL);
 
     auto* platform = new wxStaticBoxSizer(wxHORIZONTAL, this, _("Platform status"));
@@ -73,7 +76,8 @@ void WXStatusDialog::Fill() {
     const char* word = status_word(status);
     status_->SetLabel(*word != 0 ? wxGetTranslation(word) : wxString());
     for (const ExtendedStatus& row : rows) {
-        const long item = list_->InsertItem(list_->GetItemCount(), utf8_to_wx(utf8_lenient(row.Key)));
+        const long item =
+            list_->InsertItem(list_->GetItemCount(), utf8_to_wx(utf8_lenient(row.Key)));
         list_->SetItem(item, 1, utf8_to_wx(utf8_lenient(row.Value)));
     }
 }

@@ -70,7 +70,8 @@ source_page source_page_from(const SourceConfiguration& cfg,
     p.side_metadata = cfg.HasSideMetadata;
     p.exclusion_begin = cfg.TextExclusionBeginMarker;
     p.exclusion_end = cfg.TextExclusionEndMarker;
-    p.auth_type = cfg.Type >= AUTH_NONE && cfg.Type <= AUTH_COOKIE ? static_cast<int>(cfg.Type) : -1;
+    p.auth_type =
+        cfg.Type >= AUTH_NONE && cfg.Type <= AUTH_COOKIE ? static_cast<int>(cfg.Type) : -1;
     p.cookie_url = cfg.CookieParams.Url;
     p.cookie_action = cfg.CookieParams.Action == COOKIE_GET    ? 0
                       : cfg.CookieParams.Action == COOKIE_POST ? 1
@@ -95,7 +96,8 @@ source_page source_page_from(const SourceConfiguration& cfg,
     }
     for (const auto& f : doc_filters)
         if (std::find(shown.begin(), shown.end(), f.DocFilterID) == shown.end())
-            p.pipeline.push_back({f.DocFilterConfiguration.Name, -static_cast<long>(f.DocFilterID)});
+            p.pipeline.push_back(
+                {f.DocFilterConfiguration.Name, -static_cast<long>(f.DocFilterID)});
     p.acl = acl_rows_from(cfg.ACL);
     return p;
 }
@@ -120,8 +122,10 @@ SourceConfiguration source_from_page(const source_page& p, const SourceConfigura
     cfg.IncludeFilters.clear();
     cfg.ExcludeFilters.clear();
     for (const auto& f : p.filters) {
-        if (f.data == 0) cfg.IncludeFilters.push_back(f.text);
-        else if (f.data == 1) cfg.ExcludeFilters.push_back(f.text);
+        if (f.data == 0)
+            cfg.IncludeFilters.push_back(f.text);
+        else if (f.data == 1)
+            cfg.ExcludeFilters.push_back(f.text);
     }
     cfg.DepthLimit = p.depth_check ? p.depth : 0;
     cfg.CheckRobotsTxt = p.check_robots;
@@ -130,9 +134,12 @@ SourceConfiguration source_from_page(const source_page& p, const SourceConfigura
     cfg.TextExclusionEndMarker = p.exclusion_end;
     if (p.auth_type >= 0 && p.auth_type <= 2) cfg.Type = static_cast<AuthType>(p.auth_type);
     cfg.CookieParams.Url = p.cookie_url;
-    if (p.cookie_action == 0) cfg.CookieParams.Action = COOKIE_GET;
-    else if (p.cookie_action == 1) cfg.CookieParams.Action = COOKIE_POST;
-    cfg.CookieParams.Freshness = cookie_freshness(p.cookie_freshness, loaded.CookieParams.Freshness);
+    if (p.cookie_action == 0)
+        cfg.CookieParams.Action = COOKIE_GET;
+    else if (p.cookie_action == 1)
+        cfg.CookieParams.Action = COOKIE_POST;
+    cfg.CookieParams.Freshness =
+        cookie_freshness(p.cookie_freshness, loaded.CookieParams.Freshness);
     cfg.CookieParams.Params = p.cookie_params;
     cfg.CookieParams.PreUrls = p.preurls;
     cfg.RendererDocFilterIDs.clear();
@@ -172,7 +179,8 @@ ArchiveConfiguration archive_from_page(const archive_page& p, const ArchiveConfi
     cfg.Name = p.name;
     cfg.AdministrativeContact = p.contact;
     cfg.PagesLimit = p.pages_limit_check ? p.pages_limit : 0;
-    if (!p.scheduled) cfg.SchedulingFrequency = DISABLED;
+    if (!p.scheduled)
+        cfg.SchedulingFrequency = DISABLED;
     else if (p.frequency >= 0 && p.frequency <= 3)
         cfg.SchedulingFrequency = static_cast<Frequency>(p.frequency + 1);
     cfg.SchedulingAttribute = p.every;
@@ -254,8 +262,10 @@ std::string default_include_filter(const std::string& seed) {
 bool add_default_include_filters(source_page& page) {
     SourceConfiguration filters;
     for (const auto& f : page.filters) {
-        if (f.data == 0) filters.IncludeFilters.push_back(f.text);
-        else if (f.data == 1) filters.ExcludeFilters.push_back(f.text);
+        if (f.data == 0)
+            filters.IncludeFilters.push_back(f.text);
+        else if (f.data == 1)
+            filters.ExcludeFilters.push_back(f.text);
     }
     const url_filter test(filters);
     bool added = false;
@@ -282,10 +292,14 @@ std::string utf8_lenient(const std::string& s) {
         const unsigned char c = b[i];
         std::size_t len = 0;
         std::uint32_t cp = 0, min = 0;
-        if (c < 0x80) len = 1, cp = c;
-        else if ((c & 0xE0) == 0xC0) len = 2, cp = c & 0x1F, min = 0x80;
-        else if ((c & 0xF0) == 0xE0) len = 3, cp = c & 0x0F, min = 0x800;
-        else if ((c & 0xF8) == 0xF0) len = 4, cp = c & 0x07, min = 0x10000;
+        if (c < 0x80)
+            len = 1, cp = c;
+        else if ((c & 0xE0) == 0xC0)
+            len = 2, cp = c & 0x1F, min = 0x80;
+        else if ((c & 0xF0) == 0xE0)
+            len = 3, cp = c & 0x0F, min = 0x800;
+        else if ((c & 0xF8) == 0xF0)
+            len = 4, cp = c & 0x07, min = 0x10000;
         bool ok = len > 0 && i + len <= n;
         for (std::size_t k = 1; ok && k < len; ++k) {
             ok = (b[i + k] & 0xC0) == 0x80;

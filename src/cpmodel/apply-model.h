@@ -100,7 +100,8 @@ watch_page watch_page_from(const WatchConfiguration& cfg);
 
 // The record Apply sends: `loaded` with every member a control feeds replaced.
 SourceConfiguration source_from_page(const source_page& page, const SourceConfiguration& loaded);
-ArchiveConfiguration archive_from_page(const archive_page& page, const ArchiveConfiguration& loaded);
+ArchiveConfiguration archive_from_page(const archive_page& page,
+                                       const ArchiveConfiguration& loaded);
 CollectionConfiguration collection_from_page(const collection_page& page,
                                              const CollectionConfiguration& loaded);
 WatchConfiguration watch_from_page(const watch_page& page, const WatchConfiguration& loaded);

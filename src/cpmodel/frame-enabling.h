@@ -17,8 +17,7 @@ struct frame_enable_state {
     int archive_source_auth = -1;
     bool modified = false;
     // Selected-item counts of the page lists.
-    int seeds_selected = 0, filters_selected = 0, cookie_params_selected = 0,
-        preurls_selected = 0;
+    int seeds_selected = 0, filters_selected = 0, cookie_params_selected = 0, preurls_selected = 0;
     int acl_selected[4] = {0, 0, 0, 0}; // source, archive, collection, watch pages
     int pipeline_selected = 0, pipeline_first_selected = -1, pipeline_rows = 0;
     bool scheduled = false, remove_old = false, pages_limit = false, depth_limit = false,

@@ -17,8 +17,12 @@ struct connection_values {
 };
 
 // The stored Authentication value: on exactly for "True".
-inline bool authentication_from_text(const std::string& text) { return text == "True"; }
-inline const char* authentication_text(bool on) { return on ? "True" : "False"; }
+inline bool authentication_from_text(const std::string& text) {
+    return text == "True";
+}
+inline const char* authentication_text(bool on) {
+    return on ? "True" : "False";
+}
 
 // Percent-escapes every byte that RFC 3986 user information cannot carry as it stands
 // (":", "/", "@", "?" and "%" included): only letters, digits and "-._~" are copied.

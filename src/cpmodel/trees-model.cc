@@ -76,7 +76,9 @@ std::vector<tree_row> source_tree_rows(const std::vector<SourceInfo>& sources,
                                        const std::string& filter) {
     return rows(
         sources, archives, filter, [](const SourceInfo& s) { return s.Configuration.Description; },
-        [](const SourceInfo& s, const ArchiveInfo& a) { return a.Configuration.Source == s.Source; });
+        [](const SourceInfo& s, const ArchiveInfo& a) {
+            return a.Configuration.Source == s.Source;
+        });
 }
 
 std::vector<tree_row> archive_tree_rows(const std::vector<ArchiveInfo>& archives,
@@ -85,7 +87,9 @@ std::vector<tree_row> archive_tree_rows(const std::vector<ArchiveInfo>& archives
     return rows(
         archives, sources, filter,
         [](const ArchiveInfo& a) { return a.Configuration.AdministrativeContact; },
-        [](const ArchiveInfo& a, const SourceInfo& s) { return a.Configuration.Source == s.Source; });
+        [](const ArchiveInfo& a, const SourceInfo& s) {
+            return a.Configuration.Source == s.Source;
+        });
 }
 
 std::vector<tree_row> collection_tree_rows(const std::vector<CollectionInfo>& collections,
@@ -103,7 +107,8 @@ std::vector<tree_row> watch_tree_rows(const std::vector<WatchInfo>& watches,
                                       const std::vector<CollectionInfo>& collections,
                                       const std::string& filter) {
     return rows(
-        watches, collections, filter, [](const WatchInfo& w) { return w.Configuration.Description; },
+        watches, collections, filter,
+        [](const WatchInfo& w) { return w.Configuration.Description; },
         [](const WatchInfo& w, const CollectionInfo& c) {
             return w.Configuration.Collection == c.Collection;
         });

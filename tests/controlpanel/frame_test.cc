@@ -130,13 +130,13 @@ void show(WXControlPanelFrame* frame, cp_kind kind, const std::string& label, in
 }
 
 // A SOAP call of the test itself; a failure names the call.
-#define SOAP(call)                                                                          \
-    do {                                                                                    \
-        try {                                                                               \
-            call;                                                                           \
-        } catch (const std::exception& e) {                                                 \
-            FAIL() << #call << ": " << e.what();                                            \
-        }                                                                                   \
+#define SOAP(call)                                                                                 \
+    do {                                                                                           \
+        try {                                                                                      \
+            call;                                                                                  \
+        } catch (const std::exception& e) {                                                        \
+            FAIL() << #call << ": " << e.what();                                                   \
+        }                                                                                          \
     } while (0)
 
 void click(wxWindow* page, int id) {
@@ -204,14 +204,17 @@ TEST(controlpanel_frame, MainRoadAgainstARealDaemon) {
 
     // The four trees with the links between them.
     wxTreeCtrl* sources = frame->tree(0);
-    EXPECT_EQ(labels(sources, sources->GetRootItem()), (std::vector<std::string>{"Files", "Web news"}));
-    EXPECT_EQ(labels(sources, find_top(sources, "Web news")), std::vector<std::string>{"News archive"});
+    EXPECT_EQ(labels(sources, sources->GetRootItem()),
+              (std::vector<std::string>{"Files", "Web news"}));
+    EXPECT_EQ(labels(sources, find_top(sources, "Web news")),
+              std::vector<std::string>{"News archive"});
     EXPECT_EQ(labels(frame->tree(1), find_top(frame->tree(1), "News archive")),
               std::vector<std::string>{"Web news"});
     wxTreeCtrl* collections = frame->tree(2);
     EXPECT_EQ(labels(collections, collections->GetRootItem()),
               (std::vector<std::string>{"<All archives>", "All news"}));
-    EXPECT_EQ(labels(collections, find_top(collections, "All news")), std::vector<std::string>{"Breaking"});
+    EXPECT_EQ(labels(collections, find_top(collections, "All news")),
+              std::vector<std::string>{"Breaking"});
     EXPECT_EQ(labels(frame->tree(3), find_top(frame->tree(3), "Breaking")),
               std::vector<std::string>{"All news"});
 
@@ -239,7 +242,8 @@ TEST(controlpanel_frame, MainRoadAgainstARealDaemon) {
     screenshot(frame, "main-source-info");
 
     show(frame, cp_kind::archive, "News archive", 1);
-    EXPECT_EQ(control<wxTextCtrl>(frame, cp_kind::archive, ID_ARCHIVE_CONTACT)->GetValue(), "ops@example.org");
+    EXPECT_EQ(control<wxTextCtrl>(frame, cp_kind::archive, ID_ARCHIVE_CONTACT)->GetValue(),
+              "ops@example.org");
     screenshot(frame, "main-archive-info");
     frame->kind_notebook(cp_kind::archive)->SetSelection(2);
     EXPECT_TRUE(control<wxCheckBox>(frame, cp_kind::archive, ID_SCHEDULED)->GetValue());
@@ -249,8 +253,9 @@ TEST(controlpanel_frame, MainRoadAgainstARealDaemon) {
     EXPECT_EQ(frame->current_collection().Collection, col_info.Collection);
     screenshot(frame, "main-collection-archives");
     frame->kind_notebook(cp_kind::collection)->SetSelection(1);
-    EXPECT_EQ(control<wxTextCtrl>(frame, cp_kind::collection, ID_COLLECTION_DESCRIPTION)->GetValue(),
-              "every news archive");
+    EXPECT_EQ(
+        control<wxTextCtrl>(frame, cp_kind::collection, ID_COLLECTION_DESCRIPTION)->GetValue(),
+        "every news archive");
 
     show(frame, cp_kind::watch, "Breaking", 1);
     EXPECT_EQ(control<wxTextCtrl>(frame, cp_kind::watch, ID_WATCH_FILTER)->GetValue(), "urgent");
@@ -307,7 +312,9 @@ TEST(controlpanel_frame, MainRoadAgainstARealDaemon) {
     ASSERT_TRUE(pump_until([&] { return !services.errors.empty(); }, 60));
     pump(500);
     ASSERT_EQ(services.errors.size(), 1u);
-    EXPECT_EQ(services.errors[0].rfind("An error occurred while talking to server.\nThe error is: ", 0), 0u)
+    EXPECT_EQ(
+        services.errors[0].rfind("An error occurred while talking to server.\nThe error is: ", 0),
+        0u)
         << services.errors[0];
     EXPECT_TRUE(labels(sources, sources->GetRootItem()).empty());
     frame->GetEventHandler()->ProcessEvent(refresh);

@@ -33,8 +33,8 @@ std::string run(const std::string& cmd) {
 std::string find_window(pid_t pid, const std::string& title, int seconds = 20) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     while (std::chrono::steady_clock::now() < end) {
-        const std::string ids = run("xdotool search --all --onlyvisible --pid " + std::to_string(pid) +
-                                    " --name '^" + title + "$' 2>/dev/null");
+        const std::string ids = run("xdotool search --all --onlyvisible --pid " +
+                                    std::to_string(pid) + " --name '^" + title + "$' 2>/dev/null");
         if (!ids.empty()) return ids.substr(0, ids.find('\n'));
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
@@ -57,8 +57,8 @@ void shot(const std::string& window, const std::string& name) {
 class program {
 public:
     explicit program(const std::filesystem::path& home) {
-        std::vector<std::string> env{"HOME=" + home.string(), "PATH=/usr/bin:/bin",
-                                     "LANG=C.UTF-8", "NO_AT_BRIDGE=1"};
+        std::vector<std::string> env{"HOME=" + home.string(), "PATH=/usr/bin:/bin", "LANG=C.UTF-8",
+                                     "NO_AT_BRIDGE=1"};
         for (const char* name : {"DISPLAY", "XAUTHORITY"})
             if (const char* v = std::getenv(name)) env.push_back(std::string(name) + "=" + v);
         std::vector<char*> envp;
@@ -70,8 +70,10 @@ public:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         const std::string log = (home / "trawlnest.log").string();
-        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                         0644);
+        posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                         0644);
         posix_spawn(&pid, argv[0], &actions, nullptr, argv, envp.data());
         posix_spawn_file_actions_destroy(&actions);
     }
@@ -140,7 +142,7 @@ TEST(controlpanel_program, OkWritesPrivateSettingsAndOpensTheMainWindow) {
     ASSERT_FALSE(main.empty()) << "no main window";
     const auto conf = home / ".config/lumbrake/trawlnest.conf";
     ASSERT_TRUE(std::filesystem::exists(conf));
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(::stat(conf.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     const std::string text = tn_test::live_daemon::read(conf);
@@ -151,7 +153,9 @@ TEST(controlpanel_program, OkWritesPrivateSettingsAndOpensTheMainWindow) {
     EXPECT_NE(text.find("Password=" + d.password()), std::string::npos) << text;
     // The first refresh against the daemon answers without an error box.
     std::this_thread::sleep_for(std::chrono::seconds(2));
-    EXPECT_TRUE(find_window(p.pid, "Error", 1).empty()) << run("for w in $(xdotool search --onlyvisible --name '.*'); do xdotool getwindowpid $w; xdotool getwindowname $w; done");
+    EXPECT_TRUE(find_window(p.pid, "Error", 1).empty())
+        << run("for w in $(xdotool search --onlyvisible --name '.*'); do xdotool getwindowpid $w; "
+               "xdotool getwindowname $w; done");
     shot(main, "program-main-window");
 
     // A second start finds its settings and opens the main window at once.

@@ -46,9 +46,9 @@ TEST(setup_dialog, ShowsChecksAndHandsBackTheSettings) {
         const char* host;
         const char* port;
         bool ok;
-    } rows[] = {{"", "2200", false},      {"a/b", "2200", false}, {"a@b", "2200", false},
-                {"a b", "2200", false},   {"h", "0", false},      {"h", "65536", false},
-                {"h", "http", false},     {"127.0.0.1", "65535", true}};
+    } rows[] = {{"", "2200", false},    {"a/b", "2200", false},      {"a@b", "2200", false},
+                {"a b", "2200", false}, {"h", "0", false},           {"h", "65536", false},
+                {"h", "http", false},   {"127.0.0.1", "65535", true}};
     for (const auto& r : rows) {
         services().errors.clear();
         dialog.host_field()->ChangeValue(r.host);

@@ -106,8 +106,11 @@ TEST(apply_model, DurationRule) {
     struct row {
         int seconds;
         duration_controls shown;
-    } rows[] = {{90000, {true, 1, 1}}, {7200, {true, 2, 0}}, {600, {true, 1, 0}},
-                {0, {false, 1, 0}},    {86400, {true, 1, 1}}};
+    } rows[] = {{90000, {true, 1, 1}},
+                {7200, {true, 2, 0}},
+                {600, {true, 1, 0}},
+                {0, {false, 1, 0}},
+                {86400, {true, 1, 1}}};
     for (const auto& r : rows)
         EXPECT_EQ(duration_to_controls(r.seconds), r.shown) << r.seconds;
     EXPECT_EQ(duration_from_controls({true, 3, 0}, 90000), 3 * 3600);
@@ -160,7 +163,10 @@ TEST(apply_model, DefaultIncludeFilters) {
 
 TEST(apply_model, LenientUtf8) {
     EXPECT_EQ(utf8_lenient("ok \xC3\xA9"), "ok \xC3\xA9");
-    EXPECT_EQ(utf8_lenient("a\xE9" "b"), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(utf8_lenient("a\xE9"
+                           "b"),
+              "a\xEF\xBF\xBD"
+              "b");
     EXPECT_EQ(utf8_lenient("\xC0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD"); // overlong
     EXPECT_EQ(utf8_lenient(""), "");
 }

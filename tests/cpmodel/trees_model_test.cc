@@ -33,9 +33,12 @@ TEST(trees_model, FilterWordsMustAllOccurInAnyCase) {
         const char* filter;
         bool match;
     } rows[] = {
-        {"Web pages NEWS", "Web  NEWS", true}, {"web site", "web news", false},
-        {"anything", "", true},                {"anything", " \t\r\n", true},
-        {"Newsweb", "web\tnews", true},        {"abc", "x", false},
+        {"Web pages NEWS", "Web  NEWS", true},
+        {"web site", "web news", false},
+        {"anything", "", true},
+        {"anything", " \t\r\n", true},
+        {"Newsweb", "web\tnews", true},
+        {"abc", "x", false},
     };
     for (const auto& r : rows)
         EXPECT_EQ(matches_filter(r.text, r.filter), r.match) << r.text << "|" << r.filter;

@@ -27,7 +27,8 @@ struct fake_proxy {
     void EnumArchiveConfigurations(std::vector<ArchiveInfo>& v) { step(), v.resize(1); }
     void EnumCollectionConfigurations(std::vector<CollectionInfo>&) { step(); }
     void EnumWatchConfigurations(std::vector<WatchInfo>& v) { step(), v.resize(1); }
-    void EnumDocFilters(const std::vector<PluginType>& t, bool full, std::vector<DocFilterInfo>& v) {
+    void EnumDocFilters(const std::vector<PluginType>& t, bool full,
+                        std::vector<DocFilterInfo>& v) {
         step();
         EXPECT_EQ(t, std::vector<PluginType>{ARCHIVEFFF_PLUGINTYPE});
         EXPECT_FALSE(full);
