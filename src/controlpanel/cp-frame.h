@@ -3,7 +3,7 @@
 // updater thread and the 100 ms timer that takes its results.
 #pragma once
 
-#include "api-wire/wire-types.h"
+#include "api/info-records.h"
 #include "client/soap-client-proxy.h"
 #include "cpmodel/apply-model.h"
 #include "cpmodel/frame-enabling.h"

@@ -1,8 +1,9 @@
 #include "cpmodel/apply-model.h"
 
 #include "cpmodel/access-masks.h"
-#include "trawlnestd/urlfilter.h"
 #include "util/uri.h"
+
+#include <regex.h>
 
 #include <algorithm>
 #include <map>
@@ -259,21 +260,54 @@ std::string default_include_filter(const std::string& seed) {
     return "^" + escaped + ".*$";
 }
 
-bool add_default_include_filters(source_page& page) {
-    SourceConfiguration filters;
-    for (const auto& f : page.filters) {
-        if (f.data == 0)
-            filters.IncludeFilters.push_back(f.text);
-        else if (f.data == 1)
-            filters.ExcludeFilters.push_back(f.text);
+namespace {
+
+// Whether the crawler would let a URL through these filters: extended, case-insensitive,
+// unanchored expressions; an exclude match vetoes, one include must match; an expression
+// that does not compile is left out.
+class filter_test {
+public:
+    explicit filter_test(const std::vector<list_row>& filters) {
+        for (const list_row& f : filters) {
+            if (f.data != 0 && f.data != 1) continue;
+            regex_t re;
+            if (regcomp(&re, f.text.c_str(), REG_EXTENDED | REG_ICASE | REG_NOSUB) == 0)
+                (f.data == 0 ? include_ : exclude_).push_back(re);
+        }
     }
-    const url_filter test(filters);
+    ~filter_test() {
+        for (auto* list : {&include_, &exclude_})
+            for (regex_t& re : *list)
+                regfree(&re);
+    }
+    filter_test(const filter_test&) = delete;
+    filter_test& operator=(const filter_test&) = delete;
+
+    bool admits(const std::string& url) const { return any(include_, url) && !any(exclude_, url); }
+
+private:
+    static bool any(const std::vector<regex_t>& list, const std::string& url) {
+        for (const regex_t& re : list) {
+            regmatch_t range[1];
+            range[0].rm_so = 0;
+            range[0].rm_eo = static_cast<regoff_t>(url.size());
+            if (regexec(&re, url.c_str(), 1, range, REG_STARTEND) == 0) return true;
+        }
+        return false;
+    }
+    std::vector<regex_t> include_, exclude_;
+};
+
+} // namespace
+
+bool add_default_include_filters(source_page& page) {
+    const filter_test test(page.filters);
     bool added = false;
     for (const std::string& seed : page.seeds) {
         const URI uri(seed, "http", true);
         const std::string text =
             uri.scheme() == "google" || uri.scheme() == "msn" ? std::string("http://") : seed;
-        if (test.matches(text)) continue;
+        if (test.admits(text)) continue;
         const std::string filter = default_include_filter(seed);
         added = true;
         const bool present = std::any_of(page.filters.begin(), page.filters.end(),

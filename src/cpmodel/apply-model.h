@@ -2,7 +2,7 @@
 // them back into the record sent to the daemon. Fields no control shows travel unchanged.
 #pragma once
 
-#include "api-wire/wire-types.h"
+#include "api/info-records.h"
 
 #include <cstdint>
 #include <string>

@@ -3,7 +3,7 @@
 // object each tree selects after a refresh.
 #pragma once
 
-#include "api-wire/wire-types.h"
+#include "api/info-records.h"
 
 #include <string>
 #include <vector>

@@ -4,7 +4,7 @@
 // the frame takes.
 #pragma once
 
-#include "api-wire/wire-types.h"
+#include "api/info-records.h"
 #include "soap/soap.h"
 
 #include <algorithm>
