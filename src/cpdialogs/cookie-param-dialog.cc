@@ -28,12 +28,12 @@ WXParamDialog::WXParamDialog(wxWindow* parent)
               wxALIGN_CENTER_VERTICAL | wxALL, 4);
     name_field_ = new wxTextCtrl(this, wxID_ANY, wxEmptyString, wxDefaultPosition,
                                  wxSize(200, -1), 0, wxDefaultValidator, "name");
-    grid->Add(name_field_, 1, wxEXPAND | wxALIGN_CENTER_VERTICAL | wxALL, 4);
+    grid->Add(name_field_, 1, wxEXPAND | wxALL, 4);
     grid->Add(new wxStaticText(this, wxID_ANY, wxGetTranslation("Value:")), 0,
               wxALIGN_CENTER_VERTICAL | wxALL, 4);
     value_field_ = new wxTextCtrl(this, ID_VALUE, wxEmptyString, wxDefaultPosition,
                                   wxSize(200, -1), 0, wxDefaultValidator, "value");
-    grid->Add(value_field_, 1, wxEXPAND | wxALIGN_CENTER_VERTICAL | wxALL, 4);
+    grid->Add(value_field_, 1, wxEXPAND | wxALL, 4);
     grid->Add(new wxStaticText(this, wxID_ANY, wxGetTranslation("Type:")), 0,
               wxALIGN_CENTER_VERTICAL | wxALL, 4);
     type_choice_ = new wxChoice(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, 0, nullptr, 0,
@@ -42,7 +42,7 @@ WXParamDialog::WXParamDialog(wxWindow* parent)
         type_choice_->Append(wxGetTranslation(cookie_param_type_label(t)));
     grid->Add(type_choice_, 0, wxALIGN_CENTER_VERTICAL | wxALL, 4);
     top->Add(grid, 0, wxEXPAND);
-    top->Add(ok_cancel_row(this, wxGetTranslation("OK")), 0, wxALIGN_RIGHT | wxALIGN_BOTTOM);
+    top->Add(ok_cancel_row(this, wxGetTranslation("OK")), 0, wxALIGN_RIGHT);
     SetSizerAndFit(top);
     CentreOnParent(wxBOTH);
 }

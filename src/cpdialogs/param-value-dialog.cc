@@ -19,14 +19,14 @@ WXParamValueDialog::WXParamValueDialog(wxWindow* parent)
     name_field_ = new wxTextCtrl(this, wxID_ANY, wxEmptyString, wxDefaultPosition,
                                  wxSize(200, -1), 0, wxDefaultValidator, "name");
     name_field_->Disable();
-    grid->Add(name_field_, 1, wxEXPAND | wxALIGN_CENTER_VERTICAL | wxALL, 4);
+    grid->Add(name_field_, 1, wxEXPAND | wxALL, 4);
     grid->Add(new wxStaticText(this, wxID_ANY, wxGetTranslation("Value:")), 0,
               wxALIGN_CENTER_VERTICAL | wxALL, 4);
     value_field_ = new wxTextCtrl(this, wxID_ANY, wxEmptyString, wxDefaultPosition,
                                   wxSize(200, -1), 0, wxDefaultValidator, "value");
-    grid->Add(value_field_, 1, wxEXPAND | wxALIGN_CENTER_VERTICAL | wxALL, 4);
+    grid->Add(value_field_, 1, wxEXPAND | wxALL, 4);
     top->Add(grid, 0, wxEXPAND);
-    top->Add(ok_cancel_row(this, wxGetTranslation("OK")), 0, wxALIGN_RIGHT | wxALIGN_BOTTOM);
+    top->Add(ok_cancel_row(this, wxGetTranslation("OK")), 0, wxALIGN_RIGHT);
     SetSizerAndFit(top);
     CentreOnParent(wxBOTH);
 }

@@ -70,7 +70,7 @@ WXPluginDialog::WXPluginDialog(wxWindow* parent)
     book->AddPage(page, wxGetTranslation("Root pipeline"));
 
     top->Add(book, 1, wxEXPAND | wxALL, 4);
-    top->Add(ok_cancel_row(this, wxGetTranslation("OK")), 0, wxALIGN_RIGHT | wxALIGN_BOTTOM);
+    top->Add(ok_cancel_row(this, wxGetTranslation("OK")), 0, wxALIGN_RIGHT);
     SetSizerAndFit(top);
     SetSize(wxSize(550, 400));
     CentreOnParent(wxBOTH);

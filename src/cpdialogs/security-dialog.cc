@@ -60,7 +60,7 @@ wxListCtrl* add_page(wxNotebook* book, const wxString& title, int list_id,
     auto* row = new wxBoxSizer(wxHORIZONTAL);
     for (const auto& [label, id] : buttons)
         row->Add(new wxButton(panel, id, wxGetTranslation(label)), 0, wxALL, 4);
-    sizer->Add(row, 0, wxALIGN_RIGHT | wxALIGN_BOTTOM);
+    sizer->Add(row, 0, wxALIGN_RIGHT);
     panel->SetSizer(sizer);
     book->AddPage(panel, title);
     return list;
@@ -117,7 +117,7 @@ WXUserGroupDialog::WXUserGroupDialog(wxWindow* parent)
     gathering_.kind = ROOTACL_CRAWLING;
     top->Add(book, 1, wxEXPAND | wxALL, 4);
     top->Add(ok_cancel_row(this, wxGetTranslation("Close"), false), 0,
-             wxALIGN_RIGHT | wxALIGN_BOTTOM);
+             wxALIGN_RIGHT);
     SetSizer(top);
     SetMinSize(top->GetMinSize());
     SetSize(wxSize(400, 360));

@@ -43,13 +43,13 @@ WXSourceAuthDialog::WXSourceAuthDialog(wxWindow* parent, const SourceConfigurati
               wxALIGN_CENTER);
     user_field_ = new wxTextCtrl(box->GetStaticBox(), wxID_ANY, wxEmptyString, wxDefaultPosition,
                                  wxDefaultSize, 0, wxDefaultValidator, "username");
-    grid->Add(user_field_, 1, wxEXPAND | wxALIGN_CENTER_VERTICAL | wxALL, 4);
+    grid->Add(user_field_, 1, wxEXPAND | wxALL, 4);
     grid->Add(new wxStaticText(box->GetStaticBox(), wxID_ANY, wxGetTranslation("Password:")), 0,
               wxALIGN_CENTER);
     password_field_ = new wxTextCtrl(box->GetStaticBox(), wxID_ANY, wxEmptyString,
                                      wxDefaultPosition, wxDefaultSize, wxTE_PASSWORD,
                                      wxDefaultValidator, "password");
-    grid->Add(password_field_, 1, wxEXPAND | wxALIGN_CENTER_VERTICAL | wxALL, 4);
+    grid->Add(password_field_, 1, wxEXPAND | wxALL, 4);
     box->Add(grid, 1, wxEXPAND);
     panel->SetSizer(box);
     top->Add(panel, 0, wxEXPAND | wxALL, 4);
@@ -69,7 +69,7 @@ WXSourceAuthDialog::WXSourceAuthDialog(wxWindow* parent, const SourceConfigurati
         cookie_panel->SetSizer(cbox);
         top->Add(cookie_panel, 1, wxEXPAND | wxALL, 4);
     }
-    top->Add(ok_cancel_row(this, wxGetTranslation("OK")), 0, wxALIGN_RIGHT | wxALIGN_BOTTOM);
+    top->Add(ok_cancel_row(this, wxGetTranslation("OK")), 0, wxALIGN_RIGHT);
     SetSizerAndFit(top);
     CentreOnParent(wxBOTH);
 }

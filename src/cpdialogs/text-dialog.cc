@@ -19,7 +19,7 @@ WXTextDialog::WXTextDialog(wxWindow* parent, const wxString& label, const wxStri
     row->Add(field_, 1, wxEXPAND | wxALL, 4);
     top->Add(row, 0, wxEXPAND);
     top->Add(lumbrake::ok_cancel_row(this, wxGetTranslation("OK")), 0,
-             wxALIGN_RIGHT | wxALIGN_BOTTOM);
+             wxALIGN_RIGHT);
     SetSizerAndFit(top);
     CentreOnParent(wxBOTH);
 }

@@ -50,7 +50,7 @@ WXUserDialog::WXUserDialog(wxWindow* parent, const std::vector<wxString>& groups
                                 "groups");
     box->Add(group_list_, 1, wxEXPAND | wxALL, 4);
     top->Add(box, 0, wxEXPAND | wxALL, 4);
-    top->Add(ok_cancel_row(this, wxGetTranslation("OK")), 0, wxALIGN_RIGHT | wxALIGN_BOTTOM);
+    top->Add(ok_cancel_row(this, wxGetTranslation("OK")), 0, wxALIGN_RIGHT);
     SetSizerAndFit(top);
     CentreOnParent(wxBOTH);
 
