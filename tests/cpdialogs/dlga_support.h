@@ -124,13 +124,15 @@ inline void click_box(wxWindow& parent, int id) {
 }
 
 inline void select_row(wxListCtrl& list, long row) {
+    if (row < 0) ADD_FAILURE() << "no such row";
     list.SetItemState(row, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED,
                       wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED);
     pump_events(20);
 }
 
-// A double click or Enter on a row.
+// A double click on a row: it selects the row, then activates it.
 inline void activate_row(wxListCtrl& list, long row) {
+    select_row(list, row);
     wxListEvent e(wxEVT_LIST_ITEM_ACTIVATED, list.GetId());
     e.SetEventObject(&list);
     e.m_itemIndex = row;
