@@ -1,5 +1,8 @@
 #include "cpdialogs/dlga-common.h"
 
+#include "client/string-conv.h"
+#include "cpmodel/access-masks.h"
+
 #include <wx/button.h>
 #include <wx/dcmemory.h>
 #include <wx/sizer.h>
@@ -14,6 +17,11 @@ wxSizer* ok_cancel_row(wxWindow* parent, const wxString& ok_label, bool with_can
     if (with_cancel) grid->Add(new wxButton(parent, wxID_CANCEL, wxGetTranslation("Cancel")), 0,
                                wxALL, 4);
     return grid;
+}
+
+wxString access_mask_display(std::uint32_t mask) {
+    return utf8_to_wx(access_mask_text(
+        mask, [](const char* text) { return wx_to_utf8(wxGetTranslation(text)); }));
 }
 
 wxBitmap cp_bitmap(const wxString& name) {

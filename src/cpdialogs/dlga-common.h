@@ -5,6 +5,8 @@
 #include "cpdialogs/cp-services.h"
 #include "soap/soap.h"
 
+#include <cstdint>
+
 #include <wx/bitmap.h>
 #include <wx/utils.h>
 #include <wx/string.h>
@@ -22,6 +24,9 @@ wxSizer* ok_cancel_row(wxWindow* parent, const wxString& ok_label, bool with_can
 // "archive", "source_alias". Drawn here, since Linux programs carry no bitmap resources; an
 // unknown name gives an empty (fully masked) picture.
 wxBitmap cp_bitmap(const wxString& name);
+
+// The translated text of an access mask, for the rows of ACL lists.
+wxString access_mask_display(std::uint32_t mask);
 
 // One SOAP exchange of a dialog: runs `call` under the busy cursor; a SOAP failure is reported
 // over `parent` after the cursor is back. False when the call failed or there is no proxy to

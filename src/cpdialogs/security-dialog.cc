@@ -153,7 +153,7 @@ void WXUserGroupDialog::Load() {
                    wxGetTranslation(r.builtin ? "Builtin" : "User defined"), r.builtin ? 1 : 0);
     for (auto* page : {&browsing_, &gathering_})
         for (const auto& r : acl_rows(page->acl))
-            append_row(page->list, utf8_to_wx(r.name), wxGetTranslation(access_mask_text(r.mask)),
+            append_row(page->list, utf8_to_wx(r.name), access_mask_display(r.mask),
                        static_cast<long>(r.mask));
 }
 
@@ -281,7 +281,7 @@ void WXUserGroupDialog::OnAddAcl(wxCommandEvent& event) {
     WXACLDialog dlg(this, utf8_vector_to_wx(acl_principal_names(builtin_users_, users_,
                                                                 builtin_groups_, groups_)));
     if (dlg.ShowModal() != wxID_OK) return;
-    append_row(page.list, dlg.name, wxGetTranslation(access_mask_text(dlg.mask)),
+    append_row(page.list, dlg.name, access_mask_display(dlg.mask),
                static_cast<long>(dlg.mask));
     Commit(page);
 }
@@ -298,7 +298,7 @@ void WXUserGroupDialog::EditAcl(root_acl_page& page) {
     dlg.mask = static_cast<std::uint32_t>(page.list->GetItemData(row));
     if (dlg.ShowModal() != wxID_OK) return;
     page.list->SetItemText(row, dlg.name);
-    page.list->SetItem(row, 1, wxGetTranslation(access_mask_text(dlg.mask)));
+    page.list->SetItem(row, 1, access_mask_display(dlg.mask));
     page.list->SetItemData(row, static_cast<long>(dlg.mask));
     Commit(page);
 }

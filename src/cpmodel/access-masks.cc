@@ -3,15 +3,22 @@
 namespace lumbrake {
 
 std::string access_mask_text(std::uint32_t mask) {
-    auto part = [](bool read, bool write, const char* word) -> std::string {
-        if (read && write) return std::string(word) + " Read/Write";
-        if (read) return std::string(word) + " Read";
-        if (write) return std::string(word) + " Write";
-        return {};
+    return access_mask_text(mask, [](const char* text) { return std::string(text); });
+}
+
+std::string access_mask_text(std::uint32_t mask,
+                             const std::function<std::string(const char*)>& translate) {
+    auto part = [&](bool read, bool write, const char* both, const char* r, const char* w) {
+        if (read && write) return translate(both);
+        if (read) return translate(r);
+        if (write) return translate(w);
+        return std::string();
     };
-    std::string allow = part(mask & ACCESS_ALLOW_READ, mask & ACCESS_ALLOW_WRITE, "Allow");
-    std::string deny = part(mask & ACCESS_DENY_READ, mask & ACCESS_DENY_WRITE, "Deny");
-    if (!allow.empty() && !deny.empty()) return allow + " - " + deny;
+    std::string allow = part(mask & ACCESS_ALLOW_READ, mask & ACCESS_ALLOW_WRITE,
+                             "Allow Read/Write", "Allow Read", "Allow Write");
+    std::string deny = part(mask & ACCESS_DENY_READ, mask & ACCESS_DENY_WRITE, "Deny Read/Write",
+                            "Deny Read", "Deny Write");
+    if (!allow.empty() && !deny.empty()) return allow + translate(" - ") + deny;
     return allow + deny;
 }
 

@@ -5,6 +5,7 @@
 #include "api/api-types.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -17,8 +18,11 @@ constexpr std::uint32_t ACCESS_DENY_READ = 0x10000;
 constexpr std::uint32_t ACCESS_DENY_WRITE = 0x20000;
 
 // "Allow Read", "Allow Write" or "Allow Read/Write", then " - " and the deny part likewise;
-// untranslated (the caller translates each part).
+// untranslated.
 std::string access_mask_text(std::uint32_t mask);
+// The same with each of the seven literals passed through `translate` (UTF-8 in and out).
+std::string access_mask_text(std::uint32_t mask,
+                             const std::function<std::string(const char*)>& translate);
 
 // Names in sorted order; per name one entry per set bit: allow read, deny read, allow write,
 // deny write.

@@ -112,3 +112,20 @@ TEST(access_masks, BoxCoupling) {
 
 } // namespace
 } // namespace lumbrake
+
+namespace lumbrake {
+namespace {
+
+TEST(access_masks, EachLiteralTranslatedOnItsOwn) {
+    std::vector<std::string> asked;
+    auto translate = [&](const char* text) {
+        asked.push_back(text);
+        return "<" + std::string(text) + ">";
+    };
+    EXPECT_EQ(access_mask_text(0x20003, translate), "<Allow Read/Write>< - ><Deny Write>");
+    EXPECT_EQ(asked, (std::vector<std::string>{"Allow Read/Write", "Deny Write", " - "}));
+    EXPECT_EQ(access_mask_text(0x10000, translate), "<Deny Read>");
+}
+
+} // namespace
+} // namespace lumbrake
