@@ -70,9 +70,7 @@ WXACLDialog::WXACLDialog(wxWindow* parent, const std::vector<wxString>& names)
     grid->Add(boxes_[3], 0, wxALIGN_CENTER | wxALL, 4);
     box->Add(grid, 0, wxALL, 4);
     top->Add(box, 0, wxEXPAND | wxALL, 4);
-    top->Add(ok_cancel_row(this, wxGetTranslation("OK")), 0, wxALIGN_RIGHT);
-    SetSizerAndFit(top);
-    CentreOnParent(wxBOTH);
+    finish_dialog(this, top);
 
     for (const auto& n : names)
         choice_->Append(n);

@@ -48,9 +48,7 @@ WXArchiveDialog::WXArchiveDialog(wxWindow* parent, const std::vector<SourceInfo>
                  wxALL, 4);
     box->Add(buttons, 0, wxALIGN_RIGHT);
     top->Add(box, 1, wxEXPAND | wxALL, 4);
-    top->Add(ok_cancel_row(this, wxGetTranslation("OK")), 0, wxALIGN_RIGHT);
-    SetSizerAndFit(top);
-    CentreOnParent(wxBOTH);
+    finish_dialog(this, top);
 
     auto* images = new wxImageList(16, 16, true);
     images->Add(cp_bitmap("archive"));

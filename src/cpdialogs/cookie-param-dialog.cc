@@ -22,18 +22,9 @@ wxEND_EVENT_TABLE()
 WXParamDialog::WXParamDialog(wxWindow* parent)
     : wxDialog(parent, wxID_ANY, wxGetTranslation("Parameter")) {
     auto* top = new wxBoxSizer(wxVERTICAL);
-    auto* grid = new wxFlexGridSizer(2, 0, 0);
-    grid->AddGrowableCol(1);
-    grid->Add(new wxStaticText(this, wxID_ANY, wxGetTranslation("Name:")), 0,
-              wxALIGN_CENTER_VERTICAL | wxALL, 4);
-    name_field_ = new wxTextCtrl(this, wxID_ANY, wxEmptyString, wxDefaultPosition,
-                                 wxSize(200, -1), 0, wxDefaultValidator, "name");
-    grid->Add(name_field_, 1, wxEXPAND | wxALL, 4);
-    grid->Add(new wxStaticText(this, wxID_ANY, wxGetTranslation("Value:")), 0,
-              wxALIGN_CENTER_VERTICAL | wxALL, 4);
-    value_field_ = new wxTextCtrl(this, ID_VALUE, wxEmptyString, wxDefaultPosition,
-                                  wxSize(200, -1), 0, wxDefaultValidator, "value");
-    grid->Add(value_field_, 1, wxEXPAND | wxALL, 4);
+    auto* grid = field_grid();
+    name_field_ = add_text_row(this, grid, wxGetTranslation("Name:"), "name", wxID_ANY, 0, 200);
+    value_field_ = add_text_row(this, grid, wxGetTranslation("Value:"), "value", ID_VALUE, 0, 200);
     grid->Add(new wxStaticText(this, wxID_ANY, wxGetTranslation("Type:")), 0,
               wxALIGN_CENTER_VERTICAL | wxALL, 4);
     type_choice_ = new wxChoice(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, 0, nullptr, 0,
@@ -42,9 +33,7 @@ WXParamDialog::WXParamDialog(wxWindow* parent)
         type_choice_->Append(wxGetTranslation(cookie_param_type_label(t)));
     grid->Add(type_choice_, 0, wxALIGN_CENTER_VERTICAL | wxALL, 4);
     top->Add(grid, 0, wxEXPAND);
-    top->Add(ok_cancel_row(this, wxGetTranslation("OK")), 0, wxALIGN_RIGHT);
-    SetSizerAndFit(top);
-    CentreOnParent(wxBOTH);
+    finish_dialog(this, top);
 }
 
 // An empty name is accepted.

@@ -5,7 +5,10 @@
 
 #include <wx/button.h>
 #include <wx/dcmemory.h>
+#include <wx/dialog.h>
 #include <wx/sizer.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
 
 namespace lumbrake {
 
@@ -17,6 +20,27 @@ wxSizer* ok_cancel_row(wxWindow* parent, const wxString& ok_label, bool with_can
     if (with_cancel) grid->Add(new wxButton(parent, wxID_CANCEL, wxGetTranslation("Cancel")), 0,
                                wxALL, 4);
     return grid;
+}
+
+wxFlexGridSizer* field_grid() {
+    auto* grid = new wxFlexGridSizer(2, 0, 0);
+    grid->AddGrowableCol(1);
+    return grid;
+}
+
+wxTextCtrl* add_text_row(wxWindow* parent, wxFlexGridSizer* grid, const wxString& label,
+                         const char* name, int id, long style, int width) {
+    grid->Add(new wxStaticText(parent, wxID_ANY, label), 0, wxALIGN_CENTER_VERTICAL | wxALL, 4);
+    auto* field = new wxTextCtrl(parent, id, wxEmptyString, wxDefaultPosition, wxSize(width, -1),
+                                 style, wxDefaultValidator, name);
+    grid->Add(field, 1, wxEXPAND | wxALL, 4);
+    return field;
+}
+
+void finish_dialog(wxDialog* dialog, wxSizer* top) {
+    top->Add(ok_cancel_row(dialog, wxGetTranslation("OK")), 0, wxALIGN_RIGHT);
+    dialog->SetSizerAndFit(top);
+    dialog->CentreOnParent(wxBOTH);
 }
 
 wxString access_mask_display(std::uint32_t mask) {

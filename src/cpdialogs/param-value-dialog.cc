@@ -12,23 +12,12 @@ using namespace lumbrake;
 WXParamValueDialog::WXParamValueDialog(wxWindow* parent)
     : wxDialog(parent, wxID_ANY, wxGetTranslation("Parameter value")) {
     auto* top = new wxBoxSizer(wxVERTICAL);
-    auto* grid = new wxFlexGridSizer(2, 0, 0);
-    grid->AddGrowableCol(1);
-    grid->Add(new wxStaticText(this, wxID_ANY, wxGetTranslation("Name:")), 0,
-              wxALIGN_CENTER_VERTICAL | wxALL, 4);
-    name_field_ = new wxTextCtrl(this, wxID_ANY, wxEmptyString, wxDefaultPosition,
-                                 wxSize(200, -1), 0, wxDefaultValidator, "name");
+    auto* grid = field_grid();
+    name_field_ = add_text_row(this, grid, wxGetTranslation("Name:"), "name", wxID_ANY, 0, 200);
     name_field_->Disable();
-    grid->Add(name_field_, 1, wxEXPAND | wxALL, 4);
-    grid->Add(new wxStaticText(this, wxID_ANY, wxGetTranslation("Value:")), 0,
-              wxALIGN_CENTER_VERTICAL | wxALL, 4);
-    value_field_ = new wxTextCtrl(this, wxID_ANY, wxEmptyString, wxDefaultPosition,
-                                  wxSize(200, -1), 0, wxDefaultValidator, "value");
-    grid->Add(value_field_, 1, wxEXPAND | wxALL, 4);
+    value_field_ = add_text_row(this, grid, wxGetTranslation("Value:"), "value", wxID_ANY, 0, 200);
     top->Add(grid, 0, wxEXPAND);
-    top->Add(ok_cancel_row(this, wxGetTranslation("OK")), 0, wxALIGN_RIGHT);
-    SetSizerAndFit(top);
-    CentreOnParent(wxBOTH);
+    finish_dialog(this, top);
 }
 
 // Any value, the empty one too.

@@ -249,12 +249,23 @@ void WXUserGroupDialog::EditUser() {
 }
 
 void WXUserGroupDialog::OnRemoveUser(wxCommandEvent&) {
-    const long row = selected_row(users_list_);
-    if (row < 0 || users_list_->GetItemData(row) != 0) return;
-    if (!Confirm(wxGetTranslation("Are you sure you want to remove this user?"))) return;
-    const std::string username = wx_to_utf8(users_list_->GetItemText(row));
-    soap_guarded(this, proxy_.get(),
-                 [&](SoapClientProxy& proxy) { proxy.RemoveUser(username); });
+    RemovePrincipal(users_list_, wxGetTranslation("Are you sure you want to remove this user?"),
+                    &SoapClientProxy::RemoveUser);
+}
+
+void WXUserGroupDialog::OnRemoveGroup(wxCommandEvent&) {
+    RemovePrincipal(groups_list_, wxGetTranslation("Are you sure you want to remove this group?"),
+                    &SoapClientProxy::RemoveGroup);
+}
+
+// Built-in rows are never removed; the buttons are disabled for them, this checks again.
+void WXUserGroupDialog::RemovePrincipal(wxListCtrl* list, const wxString& question,
+                                        void (SoapClientProxy::*remove)(const std::string&)) {
+    const long row = selected_row(list);
+    if (row < 0 || list->GetItemData(row) != 0) return;
+    if (!Confirm(question)) return;
+    const std::string name = wx_to_utf8(list->GetItemText(row));
+    soap_guarded(this, proxy_.get(), [&](SoapClientProxy& proxy) { (proxy.*remove)(name); });
     Load();
 }
 
@@ -263,16 +274,6 @@ void WXUserGroupDialog::OnAddGroup(wxCommandEvent&) {
     if (dlg.ShowModal() != wxID_OK) return;
     soap_guarded(this, proxy_.get(),
                  [&](SoapClientProxy& proxy) { proxy.AddGroup(wx_to_utf8(dlg.text)); });
-    Load();
-}
-
-void WXUserGroupDialog::OnRemoveGroup(wxCommandEvent&) {
-    const long row = selected_row(groups_list_);
-    if (row < 0 || groups_list_->GetItemData(row) != 0) return;
-    if (!Confirm(wxGetTranslation("Are you sure you want to remove this group?"))) return;
-    const std::string groupname = wx_to_utf8(groups_list_->GetItemText(row));
-    soap_guarded(this, proxy_.get(),
-                 [&](SoapClientProxy& proxy) { proxy.RemoveGroup(groupname); });
     Load();
 }
 

@@ -54,6 +54,8 @@ private:
     root_acl_page& PageOf(int id);
     void Commit(root_acl_page& page);
     bool Confirm(const wxString& question);
+    void RemovePrincipal(wxListCtrl* list, const wxString& question,
+                         void (lumbrake::SoapClientProxy::*remove)(const std::string&));
     void CloseSoon();
     void CloseIfPending();
     void OnShow(wxShowEvent& event);

@@ -69,9 +69,7 @@ WXSourceAuthDialog::WXSourceAuthDialog(wxWindow* parent, const SourceConfigurati
         cookie_panel->SetSizer(cbox);
         top->Add(cookie_panel, 1, wxEXPAND | wxALL, 4);
     }
-    top->Add(ok_cancel_row(this, wxGetTranslation("OK")), 0, wxALIGN_RIGHT);
-    SetSizerAndFit(top);
-    CentreOnParent(wxBOTH);
+    finish_dialog(this, top);
 }
 
 WXSourceAuthDialog::~WXSourceAuthDialog() { FreeRows(); }

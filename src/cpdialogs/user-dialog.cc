@@ -25,19 +25,11 @@ WXUserDialog::WXUserDialog(wxWindow* parent, const std::vector<wxString>& groups
                            bool new_user)
     : wxDialog(parent, wxID_ANY, wxGetTranslation("User")) {
     auto* top = new wxBoxSizer(wxVERTICAL);
-    auto* grid = new wxFlexGridSizer(2, 0, 0);
-    grid->AddGrowableCol(1);
-    grid->Add(new wxStaticText(this, wxID_ANY, wxGetTranslation("Name:")), 0,
-              wxALIGN_CENTER_VERTICAL | wxALL, 4);
-    name_field_ = new wxTextCtrl(this, wxID_ANY, wxEmptyString, wxDefaultPosition,
-                                 wxDefaultSize, 0, wxDefaultValidator, "name");
-    grid->Add(name_field_, 1, wxEXPAND | wxALL, 4);
-    grid->Add(new wxStaticText(this, wxID_ANY, wxGetTranslation("Password:")), 0,
-              wxALIGN_CENTER_VERTICAL | wxALL, 4);
-    password_field_ = new wxTextCtrl(this, ID_PASSWORD, wxEmptyString, wxDefaultPosition,
-                                     wxDefaultSize, wxTE_PASSWORD, wxDefaultValidator,
-                                     "password");
-    grid->Add(password_field_, 1, wxEXPAND | wxALL, 4);
+    auto* grid = field_grid();
+    name_field_ = add_text_row(this, grid, wxGetTranslation("Name:"), "name");
+    password_field_ =
+        add_text_row(this, grid, wxGetTranslation("Password:"), "password", ID_PASSWORD,
+                     wxTE_PASSWORD);
     grid->AddSpacer(0);
     admin_box_ = new wxCheckBox(this, wxID_ANY, wxGetTranslation("Administrator privileges"),
                                 wxDefaultPosition, wxDefaultSize, 0, wxDefaultValidator, "admin");
@@ -50,9 +42,7 @@ WXUserDialog::WXUserDialog(wxWindow* parent, const std::vector<wxString>& groups
                                 "groups");
     box->Add(group_list_, 1, wxEXPAND | wxALL, 4);
     top->Add(box, 0, wxEXPAND | wxALL, 4);
-    top->Add(ok_cancel_row(this, wxGetTranslation("OK")), 0, wxALIGN_RIGHT);
-    SetSizerAndFit(top);
-    CentreOnParent(wxBOTH);
+    finish_dialog(this, top);
 
     list_ = sorted_group_list(wx_vector_to_utf8(groups_offered));
     for (const auto& g : list_)

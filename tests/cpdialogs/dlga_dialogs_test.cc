@@ -26,7 +26,7 @@ TEST(text_dialog, RefusesOnlyAnEmptyField) {
     d.text = "preset";
     open(d);
     screenshot(&d, "text-dialog"); // showing runs the transfer to the window again
-    auto* field = dynamic_cast<wxTextCtrl*>(d.GetChildren()[1]);
+    auto* field = control<wxTextCtrl>(d, "text");
     ASSERT_NE(field, nullptr);
     EXPECT_EQ(field->GetValue(), "preset");
 
