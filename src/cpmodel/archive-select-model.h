@@ -3,8 +3,8 @@
 // archive given (one the caller could not list, say) are kept, after the shown ones.
 #pragma once
 
-#include "api/ops/api-archive.h"
-#include "api/ops/api-source.h"
+#include "api/archive-info.h"
+#include "api/source-info.h"
 
 #include <cstdint>
 #include <string>

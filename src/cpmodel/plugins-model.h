@@ -4,7 +4,7 @@
 // is missing) cannot be shown, and are kept where they stood rather than dropped.
 #pragma once
 
-#include "api-wire/wire-types.h"
+#include "api/info-records.h"
 
 #include <cstddef>
 #include <cstdint>
