@@ -278,7 +278,8 @@ bool PDFParser::detect(int mode, const std::string& data, const std::string& nam
     if (mode == DETECT_NAME)
         yes = has_suffix(name, {".pdf", ".PDF"});
     else if (mode == DETECT_CONTENT)
-        yes = data.find("%PDF-") != std::string::npos;
+        // Only a header near the start: a text that merely mentions "%PDF-" is no PDF file.
+        yes = std::string_view(data).substr(0, 1024).find("%PDF-") != std::string_view::npos;
     if (!yes) return false;
     mime = "application/pdf";
     charset.clear();
