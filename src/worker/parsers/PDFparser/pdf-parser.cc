@@ -72,6 +72,7 @@ struct Item {
     double x = 0;
     double y = 0;
     double width = 0;
+    double trail = 0; // spacing behind the last glyph
     double Tz = 100;
     const FontRecord* font = nullptr;
     std::string text;
@@ -91,7 +92,10 @@ public:
         Item& last = paragraphs_.back().back();
         const bool same_font = last.font == font;
         if (last.y <= s.y) {
-            const double gap = s.x - (last.x + last.width);
+            // Measured from where the glyphs end: character and word spacing behind the last
+            // glyph is no gap (a producer that letter-spaces a line positions each piece
+            // where the glyphs before it end).
+            const double gap = s.x - (last.x + last.width - last.trail);
             const double t = s.Tz * 0.01 * s.font.size * 0.1;
             if (-2 * t < gap && gap < t && same_font)
                 merge(last, std::move(s), font);
@@ -143,7 +147,7 @@ private:
     }
 
     static Item make_item(TextSnapshot&& s, const FontRecord* font) {
-        return Item{s.x, s.y, s.width, s.Tz, font, std::move(s.text)};
+        return Item{s.x, s.y, s.width, s.trail, s.Tz, font, std::move(s.text)};
     }
 
     void open_paragraph(TextSnapshot&& s, const FontRecord* font) {
