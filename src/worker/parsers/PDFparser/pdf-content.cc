@@ -118,6 +118,17 @@ constexpr op_spelling operators[] = {
     {"W", K::TokOtherOperator},
 };
 
+// The Latin ligatures of the presentation forms (U+FB00 to U+FB06) as their letters, so that
+// "ﬁnal" is found as "final".
+void expand_ligatures(std::string& piece) {
+    static constexpr std::string_view letters[] = {"ff", "fi", "fl", "ffi", "ffl", "st", "st"};
+    if (piece.size() != 3 || static_cast<unsigned char>(piece[0]) != 0xEF ||
+        static_cast<unsigned char>(piece[1]) != 0xAC)
+        return;
+    const unsigned c = static_cast<unsigned char>(piece[2]);
+    if (c >= 0x80 && c <= 0x86) piece = letters[c - 0x80];
+}
+
 } // namespace
 
 ContentInterpreter::ContentInterpreter(std::string_view stream, const FontTable& fonts)
@@ -365,6 +376,7 @@ void ContentInterpreter::show(const std::string& bytes, bool space_before, std::
         } else if (const std::uint16_t cp = font_.encoding.code_point(code)) {
             lumbrake::utf8_append(cp, piece); // codes without a glyph show nothing
         }
+        expand_ligatures(piece);
         ++codes_shown_;
         const bool blank = piece == " ";
         if (piece.empty() || static_cast<std::uint8_t>(piece[0]) < 0x20) ++codes_unreadable_;
