@@ -55,7 +55,7 @@ TEST(PdfDetect, ByNameAndByContent) {
     lumbrake::PDFParser p(cfg);
     struct row {
         int mode;
-        const char* data;
+        std::string data;
         const char* name;
         bool expected;
     };
@@ -65,6 +65,9 @@ TEST(PdfDetect, ByNameAndByContent) {
         {lumbrake::DETECT_NAME, "", "report.Pdf", false},
         {lumbrake::DETECT_NAME, "", "pdf", false},
         {lumbrake::DETECT_CONTENT, "junk junk %PDF-1.3", "", true},
+        // A text that mentions the header further on is no PDF file.
+        {lumbrake::DETECT_CONTENT, std::string(1019, 'x') + "%PDF-1.3", "", true},
+        {lumbrake::DETECT_CONTENT, std::string(1020, 'x') + "%PDF-1.3", "", false},
         {lumbrake::DETECT_CONTENT, "%PDF", "", false},
         {2, "%PDF-1.3", "a.pdf", false},
     };
