@@ -121,6 +121,16 @@ TEST(PdfDocument, StringsJoinIntoWordsLinesAndParagraphs) {
          "10:no stop next line\n"},
         // Only blanks: nothing.
         {"BT /F1 10 Tf 72 700 Td ( ) Tj (   ) Tj () Tj ET", ""},
+        // Character spacing as wide as a word gap inside a string separates words there;
+        // the next piece starts where the glyphs end, not after the spacing behind them.
+        {"BT /F1 10 Tf 72 700 Td (ne) Tj 3 Tc 12 0 Td (wm) Tj 0 Tc 15 0 Td (ail) Tj ET",
+         "10:new mail\n"},
+        // In TJ arrays: an adjustment of 150 or more, or wide spacing with a smaller one.
+        {"BT /F1 10 Tf 72 700 Td [(new) -100 (mail)] TJ ET", "10:newmail\n"},
+        {"BT /F1 10 Tf 72 700 Td [(new) -200 (mail)] TJ ET", "10:new mail\n"},
+        {"BT /F1 10 Tf 72 700 Td 0.6 Tc [(new) -100 (mail)] TJ ET", "10:new mail\n"},
+        // Word spacing widens the space only.
+        {"BT /F1 10 Tf 72 700 Td 5 Tw (a b) Tj 0 Tw 23 0 Td (c) Tj ET", "10:a bc\n"},
     };
     for (const row& r : rows) {
         auto p = parse_pdf(pages_doc({r.content}));

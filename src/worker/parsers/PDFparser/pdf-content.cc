@@ -582,7 +582,7 @@ void ContentInterpreter::execute(const Token& t) {
             if (o.kind == TokString) {
                 // Wide character spacing separates words here as inside a string; together
                 // with an adjustment it counts like the legacy adjustment of 150.
-                const bool wide = glyph_before && !spaced &&
+                const bool wide = glyph_before && !spaced && size != 0 &&
                                   (spacing >= std::fabs(size) * 0.1 ||
                                    spacing + kern >= std::fabs(size) * 0.15);
                 double advance = 0, trail = 0;
