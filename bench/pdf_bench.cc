@@ -40,8 +40,8 @@ std::string read_file(const std::string& path) {
 }
 
 int page_count(const std::string& path) {
-    std::unique_ptr<FILE, int (*)(FILE*)> p(popen(("pdfinfo '" + path + "' 2>/dev/null").c_str(), "r"),
-                                             pclose);
+    std::unique_ptr<FILE, int (*)(FILE*)> p(
+        popen(("pdfinfo '" + path + "' 2>/dev/null").c_str(), "r"), pclose);
     if (!p) return 0;
     char line[512];
     while (std::fgets(line, sizeof line, p.get()))
@@ -53,8 +53,8 @@ const std::vector<sample>& samples() {
     static const std::vector<sample> all = [] {
         std::vector<sample> out;
         const char* dir = std::getenv("TMPDIR");
-        const std::string tmp = std::string(dir ? dir : "/tmp") + "/pdf_bench_" +
-                                std::to_string(getpid()) + "_";
+        const std::string tmp =
+            std::string(dir ? dir : "/tmp") + "/pdf_bench_" + std::to_string(getpid()) + "_";
         const std::pair<const char*, const char*> manuals[] = {
             {"debian-reference", "/usr/share/debian-reference/debian-reference.en.pdf"},
             {"libtasn1", "/usr/share/doc/libtasn1-doc/libtasn1.pdf"},
@@ -68,8 +68,8 @@ const std::vector<sample>& samples() {
                                 .c_str()) == 0)
                 out.push_back({std::string(name) + " (classic)", classic, read_file(classic),
                                page_count(classic)});
-            out.push_back({std::string(name) + " (as made)", path, read_file(path),
-                           page_count(path)});
+            out.push_back(
+                {std::string(name) + " (as made)", path, read_file(path), page_count(path)});
         }
         return out;
     }();
@@ -83,15 +83,14 @@ void BM_Parse(benchmark::State& state) {
     for (auto _ : state) {
         lumbrake::parse_result r;
         lumbrake::FFFbuilder builder(1000000);
-        parser.parse(builder, nullptr, 1000000, "file:///bench.pdf", s.bytes, "application/pdf",
-                     "", r);
+        parser.parse(builder, nullptr, 1000000, "file:///bench.pdf", s.bytes, "application/pdf", "",
+                     r);
         if (r.status != 0) state.SkipWithError(r.error.c_str());
         benchmark::DoNotOptimize(builder.document);
     }
     state.SetLabel(s.name);
-    state.counters["pages/s"] =
-        benchmark::Counter(static_cast<double>(s.pages) * state.iterations(),
-                           benchmark::Counter::kIsRate);
+    state.counters["pages/s"] = benchmark::Counter(
+        static_cast<double>(s.pages) * state.iterations(), benchmark::Counter::kIsRate);
 }
 
 void BM_Pdftotext(benchmark::State& state) {
@@ -99,8 +98,8 @@ void BM_Pdftotext(benchmark::State& state) {
     for (auto _ : state) {
         const char* argv[] = {"pdftotext", "-q", s.path.c_str(), "/dev/null", nullptr};
         pid_t pid = 0;
-        if (posix_spawnp(&pid, "pdftotext", nullptr, nullptr, const_cast<char**>(argv),
-                         environ) != 0) {
+        if (posix_spawnp(&pid, "pdftotext", nullptr, nullptr, const_cast<char**>(argv), environ) !=
+            0) {
             state.SkipWithError("pdftotext not found");
             break;
         }
@@ -108,9 +107,8 @@ void BM_Pdftotext(benchmark::State& state) {
         waitpid(pid, &status, 0);
     }
     state.SetLabel(s.name);
-    state.counters["pages/s"] =
-        benchmark::Counter(static_cast<double>(s.pages) * state.iterations(),
-                           benchmark::Counter::kIsRate);
+    state.counters["pages/s"] = benchmark::Counter(
+        static_cast<double>(s.pages) * state.iterations(), benchmark::Counter::kIsRate);
 }
 
 void files(benchmark::internal::Benchmark* b) {

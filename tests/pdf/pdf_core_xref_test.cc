@@ -398,9 +398,9 @@ TEST(PdfCoreXref, StreamSectionUpdatesATable) {
     const std::string rows = xref_row(1, obj, 0) + xref_row(1, xref_at, 0);
     const auto section = [&](std::uint64_t prev) {
         return "5 0 obj\n<< /Type /XRef /Size 6 /Index [3 1 5 1] /W [1 4 2] /Root 1 0 R /Info 3 0 R"
-               " /Prev " + std::to_string(prev) + " /Length " + std::to_string(rows.size()) +
-               " >>\nstream\n" + rows + "\nendstream\nendobj\nstartxref\n" +
-               std::to_string(xref_at) + "\n%%EOF\n";
+               " /Prev " +
+               std::to_string(prev) + " /Length " + std::to_string(rows.size()) + " >>\nstream\n" +
+               rows + "\nendstream\nendobj\nstartxref\n" + std::to_string(xref_at) + "\n%%EOF\n";
     };
     {
         Doc doc(updated + section(last_startxref(original)));

@@ -239,13 +239,15 @@ endcmap CMapName currentdict /CMap defineresource pop end end)";
          "<< /Type /Page /Parent 2 0 R /Resources << /Font << /F1 4 0 R /F2 8 0 R /F3 10 0 R >> "
          ">> /Contents 5 0 R >>",
          "<< /Type /Font /Subtype /Type0 /BaseFont /ABCDEF+Sans /Encoding /Identity-H "
-         "/DescendantFonts [6 0 R]" + maps + " >>",
+         "/DescendantFonts [6 0 R]" +
+             maps + " >>",
          stream_object(content),
          "<< /Type /Font /Subtype /CIDFontType2 /BaseFont /ABCDEF+Sans /DW 1000 "
          "/W [1 [500 600] 10 12 250] >>",
          stream_object(cid_map),
          "<< /Type /Font /Subtype /TrueType /BaseFont /XYZ+Serif /FirstChar 65 /LastChar 66 "
-         "/Widths [500 500] /Encoding /WinAnsiEncoding" + (with_maps ? std::string(" /ToUnicode 9 0 R") : "") + " >>",
+         "/Widths [500 500] /Encoding /WinAnsiEncoding" +
+             (with_maps ? std::string(" /ToUnicode 9 0 R") : "") + " >>",
          stream_object(byte_map),
          "<< /Type /Font /Subtype /Type0 /BaseFont /Song /Encoding /UniGB-UCS2-H "
          "/DescendantFonts [11 0 R] >>",
@@ -272,7 +274,8 @@ TEST(PdfDocument, FontsReadThroughTheirUnicodeMaps) {
     EXPECT_EQ(p.result.error, "PDF parser error: No readable text: the fonts map their character "
                               "codes to no characters");
     p = parse_pdf(mapped_fonts_doc("BT /F3 10 Tf 72 700 Td <0052006500610064> Tj "
-                                   "/F1 10 Tf 0 -20 Td <0001> Tj ET", false));
+                                   "/F1 10 Tf 0 -20 Td <0001> Tj ET",
+                                   false));
     EXPECT_EQ(p.result.status, 0) << p.result.error;
     EXPECT_EQ(p.dump, "10:Read\n");
 }

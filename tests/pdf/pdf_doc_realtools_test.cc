@@ -261,7 +261,8 @@ TEST(PdfRealTools, WordRecallAgainstPdftotext) {
          dir + "objstm-lin.pdf"},
         {"qpdf object streams, RC4 128",
          "qpdf --object-streams=generate --allow-weak-crypto --encrypt '' owner 128 "
-         "--use-aes=n -- '" + dir + "gs14.pdf' '" + dir + "objstm-rc4.pdf'",
+         "--use-aes=n -- '" +
+             dir + "gs14.pdf' '" + dir + "objstm-rc4.pdf'",
          dir + "objstm-rc4.pdf"},
         {"cairo CID fonts", "pdftocairo -pdf '" + dir + "groff.pdf' '" + dir + "cairo.pdf'",
          dir + "cairo.pdf"},
@@ -288,8 +289,8 @@ TEST(PdfRealTools, LetterSpacedLinesKeepTheirWords) {
     if (!have("groff") || !have("ps2pdf")) GTEST_SKIP() << "groff or ghostscript missing";
     const std::string dir = tmpdir();
     write(dir + "ls.ms", justified_ms);
-    ASSERT_TRUE(run("groff -ms -Tps '" + dir + "ls.ms' 2>/dev/null | ps2pdf - '" + dir +
-                    "ls.pdf'"));
+    ASSERT_TRUE(
+        run("groff -ms -Tps '" + dir + "ls.ms' 2>/dev/null | ps2pdf - '" + dir + "ls.pdf'"));
     const std::string pdf = pdf_test::read_file(dir + "ls.pdf");
     auto p = pdf_test::parse_pdf(pdf);
     ASSERT_EQ(p.result.status, 0) << p.result.error;

@@ -574,17 +574,17 @@ void ContentInterpreter::execute(const Token& t) {
                 unexpected_param(stack_[k].bytes);
         const double scale = Tz_ == 0 ? 1.0 : Tz_ * 0.01;
         bool glyph_before = false;
-        bool spaced = false;   // a blank stands since the last glyph
-        double spacing = 0;    // Tc/Tw behind the last glyph, unscaled
-        double kern = 0;       // adjustments since the last glyph
+        bool spaced = false; // a blank stands since the last glyph
+        double spacing = 0;  // Tc/Tw behind the last glyph, unscaled
+        double kern = 0;     // adjustments since the last glyph
         last_trail_ = 0;
         for (const Operand& o : stack_) {
             if (o.kind == TokString) {
                 // Wide character spacing separates words here as inside a string; together
                 // with an adjustment it counts like the legacy adjustment of 150.
-                const bool wide = glyph_before && !spaced && size != 0 &&
-                                  (spacing >= std::fabs(size) * 0.1 ||
-                                   spacing + kern >= std::fabs(size) * 0.15);
+                const bool wide =
+                    glyph_before && !spaced && size != 0 &&
+                    (spacing >= std::fabs(size) * 0.1 || spacing + kern >= std::fabs(size) * 0.15);
                 double advance = 0, trail = 0;
                 const std::size_t before = text_.size();
                 show(o.bytes, wide, text_, advance, trail);

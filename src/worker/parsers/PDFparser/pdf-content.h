@@ -21,7 +21,7 @@ struct TextSnapshot {
     // The part of the advance behind the last glyph that is only character and word
     // spacing (Tc, Tw): where the glyphs end is width - trail.
     double trail = 0;
-    double size = 0;  // effective size (also font.size)
+    double size = 0; // effective size (also font.size)
     double TL = 0;
     double Tc = 0;
     double Tw = 0;

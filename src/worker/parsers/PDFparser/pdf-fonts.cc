@@ -390,9 +390,12 @@ struct cmap_tokens {
             while (i < in.size() && in[i] != '>') {
                 const char h = in[i++];
                 int v = -1;
-                if (h >= '0' && h <= '9') v = h - '0';
-                else if (h >= 'a' && h <= 'f') v = h - 'a' + 10;
-                else if (h >= 'A' && h <= 'F') v = h - 'A' + 10;
+                if (h >= '0' && h <= '9')
+                    v = h - '0';
+                else if (h >= 'a' && h <= 'f')
+                    v = h - 'a' + 10;
+                else if (h >= 'A' && h <= 'F')
+                    v = h - 'A' + 10;
                 if (v < 0) continue;
                 if (high < 0) {
                     high = v;
@@ -436,8 +439,10 @@ int codespace_bytes(std::string_view cmap) {
     int longest = 0;
     bool inside = false;
     for (cmap_tokens::kind k; (k = t.next(tok)) != cmap_tokens::End;) {
-        if (k == cmap_tokens::Word && tok == "begincodespacerange") inside = true;
-        else if (k == cmap_tokens::Word && tok == "endcodespacerange") inside = false;
+        if (k == cmap_tokens::Word && tok == "begincodespacerange")
+            inside = true;
+        else if (k == cmap_tokens::Word && tok == "endcodespacerange")
+            inside = false;
         else if (inside && k == cmap_tokens::Hex)
             longest = std::max(longest, static_cast<int>(std::min<std::size_t>(tok.size(), 4)));
     }
@@ -452,23 +457,18 @@ void ToUnicodeMap::read(std::string_view cmap) {
     auto add = [&](std::uint32_t code, std::string value) {
         if (text.size() < max_entries) text[code] = std::move(value);
     };
-    auto note_length = [&](const std::string& src) {
-        code_bytes = std::max(code_bytes, static_cast<int>(std::min<std::size_t>(src.size(), 4)));
-    };
     for (cmap_tokens::kind k; (k = t.next(tok)) != cmap_tokens::End;) {
         if (k != cmap_tokens::Word) continue;
         if (tok == "beginbfchar") {
             for (;;) {
                 if (t.next(lo) != cmap_tokens::Hex) break; // endbfchar (or junk) ends it
                 if (t.next(dst) != cmap_tokens::Hex) break;
-                note_length(lo);
                 add(code_value(lo), utf16be_to_utf8(dst));
             }
         } else if (tok == "beginbfrange") {
             for (;;) {
                 if (t.next(lo) != cmap_tokens::Hex) break;
                 if (t.next(hi) != cmap_tokens::Hex) break;
-                note_length(lo);
                 const std::uint32_t first = code_value(lo), last = code_value(hi);
                 const cmap_tokens::kind d = t.next(dst);
                 if (d == cmap_tokens::Open) {
@@ -527,8 +527,8 @@ void Font::read_composite(Pos s, Pos e) {
             ++p;
             const std::string name = read_token(p, e, "/>[<(");
             // The Unicode CMaps of the CJK collections show UTF-16 codes.
-            record_.utf16_codes = name.find("UCS2") != std::string::npos ||
-                                  name.find("UTF16") != std::string::npos;
+            record_.utf16_codes =
+                name.find("UCS2") != std::string::npos || name.find("UTF16") != std::string::npos;
         } else if (const std::string cmap = referenced_stream(p, e); !cmap.empty()) {
             if (codespace_bytes(cmap) == 1) record_.code_bytes = 1;
         }

@@ -43,7 +43,6 @@ enum FontSubtype : int {
 // sections of its CMap.
 struct ToUnicodeMap {
     std::unordered_map<std::uint32_t, std::string> text;
-    int code_bytes = 0; // the longest source code seen (0: none)
 
     // Reads the CMap text; at most max_entries codes are kept (hostile ranges).
     static constexpr std::size_t max_entries = 1u << 18;

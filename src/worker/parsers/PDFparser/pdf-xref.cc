@@ -252,7 +252,7 @@ FileStructure::FileStructure(Pos data_start, Pos data_end)
         if (!find_last_plain(data_start_, data_end_, "startxref", at)) {
             Pos q = data_start_;
             throw BadFormatException(find_plain(q, data_end_, "trailer") ? "Startxref not found"
-                                                                          : "Trailer not found");
+                                                                         : "Trailer not found");
         }
         Pos q = at + 9;
         skip_blanks(q, data_end_);
@@ -299,7 +299,8 @@ void FileStructure::read_table(Pos p, Pos limit) {
             const std::int32_t generation = to_generation(read_unsigned(p));
             skip_blanks(p, limit);
             const std::uint8_t flag = p < limit ? ByteSource::byte_at(p) : 0;
-            if (flag != 'f' && flag != 'n') throw BadFormatException("XRef table corrupted (flag ?)");
+            if (flag != 'f' && flag != 'n')
+                throw BadFormatException("XRef table corrupted (flag ?)");
             ++p;
             const std::uint64_t number = first + k;
             if (number < first) continue;
@@ -563,12 +564,12 @@ void FileStructure::load_object_streams() {
                 lose(number);
                 continue;
             }
-            const std::uint64_t from = std::min<std::uint64_t>(first + header[index].second,
-                                                               bytes.size());
+            const std::uint64_t from =
+                std::min<std::uint64_t>(first + header[index].second, bytes.size());
             const auto next = std::upper_bound(starts.begin(), starts.end(), header[index].second);
-            const std::uint64_t to =
-                next == starts.end() ? bytes.size()
-                                     : std::min<std::uint64_t>(first + *next, bytes.size());
+            const std::uint64_t to = next == starts.end()
+                                         ? bytes.size()
+                                         : std::min<std::uint64_t>(first + *next, bytes.size());
             extra += '\n';
             XrefEntry e = t.entry(number);
             e.position = base + extra.size();
