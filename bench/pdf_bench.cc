@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "util/config.h"
-#include "worker/FFF/FFFbuilder.h"
-#include "worker/parsers/PDFparser/pdf-parser.h"
+#include "fff/FFFbuilder.h"
+#include "pdfparser/pdf-parser.h"
 
 extern char** environ;
 
