@@ -386,26 +386,11 @@ struct cmap_tokens {
         const char c = in[i];
         if (c == '<' && i + 1 < in.size() && in[i + 1] != '<') {
             ++i;
-            int high = -1;
-            while (i < in.size() && in[i] != '>') {
-                const char h = in[i++];
-                int v = -1;
-                if (h >= '0' && h <= '9')
-                    v = h - '0';
-                else if (h >= 'a' && h <= 'f')
-                    v = h - 'a' + 10;
-                else if (h >= 'A' && h <= 'F')
-                    v = h - 'A' + 10;
-                if (v < 0) continue;
-                if (high < 0) {
-                    high = v;
-                } else {
-                    out += static_cast<char>(high << 4 | v);
-                    high = -1;
-                }
-            }
-            if (high >= 0) out += static_cast<char>(high << 4);
+            HexDecoder hex;
+            while (i < in.size() && in[i] != '>')
+                hex.feed(static_cast<std::uint8_t>(in[i++]));
             if (i < in.size()) ++i;
+            out = hex.finish();
             return Hex;
         }
         if (c == '[') {

@@ -247,27 +247,35 @@ int hex_value(std::uint8_t c) {
 
 } // namespace
 
+void HexDecoder::feed(std::uint8_t c) {
+    const int v = hex_value(c);
+    if (v < 0) return; // white space (and stray bytes) between the digits
+    if (high_ < 0) {
+        high_ = v;
+    } else {
+        out_ += static_cast<char>(high_ << 4 | v);
+        high_ = -1;
+    }
+}
+
+std::string HexDecoder::finish() {
+    if (high_ >= 0) out_ += static_cast<char>(high_ << 4);
+    high_ = -1;
+    return std::move(out_);
+}
+
 std::string read_hex_string(Pos& pos) {
-    std::string out;
     const Pos limit = ByteSource::length();
-    if (pos >= limit || ByteSource::byte_at(pos) != '<') return out;
+    if (pos >= limit || ByteSource::byte_at(pos) != '<') return {};
     Pos p = pos + 1;
-    int high = -1;
+    HexDecoder hex;
     while (p < limit) {
         const std::uint8_t c = ByteSource::byte_at(p++);
         if (c == '>') break;
-        const int v = hex_value(c);
-        if (v < 0) continue; // white space (and stray bytes) between the digits
-        if (high < 0) {
-            high = v;
-        } else {
-            out += static_cast<char>(high << 4 | v);
-            high = -1;
-        }
+        hex.feed(c);
     }
-    if (high >= 0) out += static_cast<char>(high << 4);
     pos = p;
-    return out;
+    return hex.finish();
 }
 
 std::string read_string(Pos& pos, Pos end) {

@@ -109,6 +109,18 @@ std::string read_literal_string(Pos& pos);
 // else gives "" and leaves pos. White space between the digits is skipped.
 std::string read_hex_string(Pos& pos);
 
+// Hex digit pairs into bytes: every byte between '<' and '>' is fed (bytes that are no hex
+// digit are skipped); finish() takes a last single digit as the high half of a byte.
+class HexDecoder {
+public:
+    void feed(std::uint8_t c);
+    std::string finish();
+
+private:
+    std::string out_;
+    int high_ = -1;
+};
+
 // The string at pos after white space: literal when it starts with '(', else hex.
 std::string read_string(Pos& pos, Pos end);
 

@@ -43,10 +43,12 @@ std::set<std::string> ascii_words(const std::string& text) {
     return out;
 }
 
-std::set<std::string> our_words(const pdf_test::parsed& p) {
+// Our words of a parsed document, split again as split does for the reference text.
+std::set<std::string> our_words(const pdf_test::parsed& p,
+                                std::set<std::string> (*split)(const std::string&) = ascii_words) {
     std::set<std::string> out;
     for (const auto& w : pdf_test::words(*p.result.document))
-        for (const auto& a : ascii_words(w))
+        for (const auto& a : split(w))
             out.insert(a);
     return out;
 }
@@ -185,20 +187,12 @@ std::set<std::string> utf8_words(const std::string& text) {
     return out;
 }
 
-std::set<std::string> our_utf8_words(const pdf_test::parsed& p) {
-    std::set<std::string> out;
-    for (const auto& w : pdf_test::words(*p.result.document))
-        for (const auto& a : utf8_words(w))
-            out.insert(a);
-    return out;
-}
-
 // The share of pdftotext's words of a file that our parser finds as well.
 double word_recall(const std::string& pdf, const pdf_test::parsed& p, std::string& missing) {
     const std::string txt = pdf + ".txt";
     if (!run("pdftotext -enc UTF-8 '" + pdf + "' '" + txt + "'")) return -1;
     const auto reference = utf8_words(pdf_test::read_file(txt));
-    const auto ours = our_utf8_words(p);
+    const auto ours = our_words(p, utf8_words);
     if (reference.empty()) return 0;
     std::size_t hit = 0;
     for (const auto& w : reference) {
