@@ -639,6 +639,7 @@ PdfStreamFilter::PredictorParams predictor_params(Pos keys, Pos keys_end) {
     Pos q = p;
     if (read_reference(q, keys_end, ref)) {
         const XrefTable& t = XrefTable::instance();
+        if (ref.number >= t.size()) return out;
         const XrefEntry& e = t.entry(ref.number);
         if (e.free || e.generation < 0) return out;
         region = object(e.position, t.data_end);
@@ -649,14 +650,11 @@ PdfStreamFilter::PredictorParams predictor_params(Pos keys, Pos keys_end) {
     } else {
         return out;
     }
-    Pos at = region.start;
-    if (!find_key(at, region.end, "/Predictor")) return out;
-    // Keys of the same dictionary: from its start (the "<<" before /Predictor) onwards.
-    Span dict{region.start, region.end};
-    out.predictor = small_number(dict, "/Predictor", 1);
-    out.colors = small_number(dict, "/Colors", 1);
-    out.bits_per_component = small_number(dict, "/BitsPerComponent", 8);
-    out.columns = small_number(dict, "/Columns", 1);
+    out.predictor = small_number(region, "/Predictor", 1);
+    if (out.predictor < 2) return out;
+    out.colors = small_number(region, "/Colors", 1);
+    out.bits_per_component = small_number(region, "/BitsPerComponent", 8);
+    out.columns = small_number(region, "/Columns", 1);
     return out;
 }
 
