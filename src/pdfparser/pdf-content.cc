@@ -118,6 +118,17 @@ constexpr op_spelling operators[] = {
     {"W", K::TokOtherOperator},
 };
 
+// The Latin ligatures of the presentation forms (U+FB00 to U+FB06) as their letters, so that
+// "ﬁnal" is found as "final".
+void expand_ligatures(std::string& piece) {
+    static constexpr std::string_view letters[] = {"ff", "fi", "fl", "ffi", "ffl", "st", "st"};
+    if (piece.size() != 3 || static_cast<unsigned char>(piece[0]) != 0xEF ||
+        static_cast<unsigned char>(piece[1]) != 0xAC)
+        return;
+    const unsigned c = static_cast<unsigned char>(piece[2]);
+    if (c >= 0x80 && c <= 0x86) piece = letters[c - 0x80];
+}
+
 } // namespace
 
 ContentInterpreter::ContentInterpreter(std::string_view stream, const FontTable& fonts)
@@ -131,7 +142,7 @@ void ContentInterpreter::reset_text_state() {
     x_ = y_ = 0;
     Tz_ = 100;
     a_ = d_ = 1;
-    last_width_ = last_size_ = 0;
+    last_width_ = last_size_ = last_trail_ = 0;
     line_advance_ = 0;
     shown_x_ = 0;
     text_.clear();
@@ -339,20 +350,51 @@ void ContentInterpreter::push_operand(Token&& t) {
     stack_.push_back({std::move(t.bytes), t.kind});
 }
 
-std::string ContentInterpreter::show(const std::string& bytes, double& advance) {
+void ContentInterpreter::show(const std::string& bytes, bool space_before, std::string& text,
+                              double& advance, double& trail) {
     last_size_ = fin(Tfs_ * a_);
     font_.size = last_size_;
-    std::string piece;
     advance = 0;
-    for (unsigned char b : bytes) {
-        const std::uint16_t cp = font_.encoding.code_point(b);
-        if (cp != 0) lumbrake::utf8_append(cp, piece); // codes without a glyph show nothing
-        const double w = font_.widths.width(b);
+    trail = 0;
+    const double scale = Tz_ * 0.01;
+    // Spacing this wide between two glyphs separates words (the grouping's own measure).
+    const double word_gap = std::fabs(last_size_) * 0.1;
+    const bool two = font_.code_bytes == 2;
+    const ToUnicodeMap* map = font_.to_unicode.get();
+    bool glyph_before = space_before && !text.empty() && text.back() != ' ';
+    double spacing = space_before ? word_gap : 0; // before this glyph, unscaled
+    for (std::size_t i = 0; i + (two ? 1 : 0) < bytes.size(); i += two ? 2 : 1) {
+        const std::uint32_t code = two ? (static_cast<std::uint8_t>(bytes[i]) << 8 |
+                                          static_cast<std::uint8_t>(bytes[i + 1]))
+                                       : static_cast<std::uint8_t>(bytes[i]);
+        std::string piece;
+        if (const std::string* mapped = map ? map->find(code) : nullptr) {
+            piece = *mapped;
+        } else if (two) {
+            if (font_.utf16_codes && (code < 0xD800 || code > 0xDFFF))
+                lumbrake::utf8_append(code, piece);
+        } else if (const std::uint16_t cp = font_.encoding.code_point(code)) {
+            lumbrake::utf8_append(cp, piece); // codes without a glyph show nothing
+        }
+        expand_ligatures(piece);
+        ++codes_shown_;
+        const bool blank = piece == " ";
+        if (piece.empty() || static_cast<std::uint8_t>(piece[0]) < 0x20) ++codes_unreadable_;
+        if (glyph_before && !blank && !piece.empty() && word_gap > 0 && spacing >= word_gap)
+            text += ' ';
+        text += piece;
+        if (!piece.empty()) glyph_before = !blank;
+
+        const double w = two ? (font_.cid_widths ? font_.cid_widths->width(code) : 1000)
+                             : font_.widths.width(code);
         // Word spacing applies to the single-byte code 32 only.
-        advance += (Tz_ * 0.01) * (last_size_ * w * 0.001 + (Tc_ + (b == 32 ? Tw_ : 0.0)) * a_);
+        const double extra = (Tc_ + (!two && code == 32 ? Tw_ : 0.0)) * a_;
+        advance += scale * (last_size_ * w * 0.001 + extra);
+        spacing = extra;
+        trail = scale * extra;
     }
     advance = fin(advance);
-    return piece;
+    trail = fin(trail);
 }
 
 void ContentInterpreter::execute(const Token& t) {
@@ -495,7 +537,8 @@ void ContentInterpreter::execute(const Token& t) {
             line_advance_ = 0;
         }
         shown_x_ = fin(x_ + line_advance_);
-        text_ = show(top().bytes, last_width_);
+        text_.clear();
+        show(top().bytes, false, text_, last_width_, last_trail_);
         stack_.pop_back();
         line_advance_ = fin(line_advance_ + last_width_);
         found_ = true;
@@ -510,7 +553,8 @@ void ContentInterpreter::execute(const Token& t) {
         y_ = fin(y_ - d_ * TL_);
         line_advance_ = 0;
         shown_x_ = x_;
-        text_ = show(top().bytes, last_width_);
+        text_.clear();
+        show(top().bytes, false, text_, last_width_, last_trail_);
         stack_.clear();
         line_advance_ = fin(line_advance_ + last_width_);
         found_ = true;
@@ -522,25 +566,48 @@ void ContentInterpreter::execute(const Token& t) {
         text_.clear();
         shown_x_ = fin(x_ + line_advance_);
         const double size = fin(Tfs_ * a_);
-        // The array is popped from its end: collect the pieces, then join them in order.
-        std::vector<std::string> pieces;
-        while (!stack_.empty()) {
-            const Operand& o = stack_.back();
+        // The whole stack goes: strings and numbers (also those before the '['), read in
+        // order; anything else fails, the operand nearest the top first.
+        for (std::size_t k = stack_.size(); k-- > 0;)
+            if (stack_[k].kind != TokString && stack_[k].kind != TokNumber &&
+                stack_[k].kind != TokArrayOpen)
+                unexpected_param(stack_[k].bytes);
+        const double scale = Tz_ == 0 ? 1.0 : Tz_ * 0.01;
+        bool glyph_before = false;
+        bool spaced = false; // a blank stands since the last glyph
+        double spacing = 0;  // Tc/Tw behind the last glyph, unscaled
+        double kern = 0;     // adjustments since the last glyph
+        last_trail_ = 0;
+        for (const Operand& o : stack_) {
             if (o.kind == TokString) {
-                double advance = 0;
-                pieces.push_back(show(o.bytes, advance));
+                // Wide character spacing separates words here as inside a string; together
+                // with an adjustment it counts like the legacy adjustment of 150.
+                const bool wide =
+                    glyph_before && !spaced && size != 0 &&
+                    (spacing >= std::fabs(size) * 0.1 || spacing + kern >= std::fabs(size) * 0.15);
+                double advance = 0, trail = 0;
+                const std::size_t before = text_.size();
+                show(o.bytes, wide, text_, advance, trail);
                 last_width_ = fin(last_width_ + advance);
+                if (!o.bytes.empty()) {
+                    spacing = trail / scale;
+                    kern = 0;
+                    last_trail_ = trail;
+                    glyph_before = true;
+                    spaced = text_.size() > before && text_.back() == ' ';
+                }
             } else if (o.kind == TokNumber) {
                 const double adjust = parse_real(o.bytes);
                 last_width_ = fin(last_width_ - size * adjust * 0.001);
-                if (adjust <= -150) pieces.emplace_back(" ");
-            } else if (o.kind != TokArrayOpen) {
-                unexpected_param(o.bytes);
+                last_trail_ = 0;
+                kern -= size * adjust * 0.001;
+                if (adjust <= -150 && !spaced) {
+                    text_ += ' ';
+                    spaced = true;
+                }
             }
-            stack_.pop_back();
         }
-        for (auto it = pieces.rbegin(); it != pieces.rend(); ++it)
-            text_ += *it;
+        stack_.clear();
         last_size_ = size;
         font_.size = size;
         line_advance_ = fin(line_advance_ + last_width_);
@@ -565,6 +632,7 @@ TextSnapshot ContentInterpreter::step() {
     s.x = shown_x_;
     s.y = y_;
     s.width = last_width_;
+    s.trail = last_trail_;
     s.size = last_size_;
     s.TL = TL_;
     s.Tc = Tc_;
@@ -576,6 +644,7 @@ TextSnapshot ContentInterpreter::step() {
     s.text = text_;
 
     last_width_ = 0;
+    last_trail_ = 0;
     last_size_ = 0;
     found_ = false;
     skip_white();

@@ -18,7 +18,10 @@ struct TextSnapshot {
     double x = 0; // where the string starts
     double y = 0;
     double width = 0; // its advance
-    double size = 0;  // effective size (also font.size)
+    // The part of the advance behind the last glyph that is only character and word
+    // spacing (Tc, Tw): where the glyphs end is width - trail.
+    double trail = 0;
+    double size = 0; // effective size (also font.size)
     double TL = 0;
     double Tc = 0;
     double Tw = 0;
@@ -80,6 +83,11 @@ public:
     TextSnapshot step();
     bool found() const { return found_; }
 
+    // Character codes shown so far, and how many of them gave no text (a composite font
+    // without a Unicode map, a code its encoding leaves empty, a control character).
+    std::uint64_t codes_shown() const { return codes_shown_; }
+    std::uint64_t codes_unreadable() const { return codes_unreadable_; }
+
 private:
     struct Operand {
         std::string bytes;
@@ -94,8 +102,12 @@ private:
     void skip_white();
     Token next_token();
     void execute(const Token& t);
-    // The UTF-8 text of a shown string; sets the effective size and the string's advance.
-    std::string show(const std::string& bytes, double& advance);
+    // Appends the UTF-8 text of a shown string to text; sets the effective size, the
+    // string's advance and the spacing behind its last glyph (trail). Character spacing
+    // between two glyphs as wide as the grouping's word gap becomes a blank in the text, as
+    // does space_before in front of its first glyph (a wide gap since the string before).
+    void show(const std::string& bytes, bool space_before, std::string& text, double& advance,
+              double& trail);
     void skip_to(std::string_view terminator, bool outside_strings);
     void push_operand(Token&& t);
     void clear_operands() { stack_.clear(); }
@@ -107,7 +119,8 @@ private:
     std::size_t pos_ = 0;
 
     double x_ = 0, y_ = 0;
-    double last_width_ = 0, last_size_ = 0;
+    double last_width_ = 0, last_size_ = 0, last_trail_ = 0;
+    std::uint64_t codes_shown_ = 0, codes_unreadable_ = 0;
     double TL_ = 0, Tc_ = 0, Tw_ = 0, Tz_ = 100, a_ = 1, d_ = 1;
     FontRecord font_;
     std::string text_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
 
 #include <zlib.h>
@@ -371,6 +372,91 @@ std::unique_ptr<MultipleFilter> make_filter_array(Pos begin, Pos end) {
         chain->append(make_filter(name));
     }
     return chain;
+}
+
+} // namespace PdfStreamFilter
+
+namespace PdfStreamFilter {
+
+namespace {
+
+std::uint8_t paeth(int a, int b, int c) {
+    const int p = a + b - c;
+    const int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+    if (pa <= pb && pa <= pc) return static_cast<std::uint8_t>(a);
+    if (pb <= pc) return static_cast<std::uint8_t>(b);
+    return static_cast<std::uint8_t>(c);
+}
+
+} // namespace
+
+void undo_predictor(const PredictorParams& p, ByteSink& data) {
+    if (p.predictor < 2) return;
+    if (p.predictor != 2 && (p.predictor < 10 || p.predictor > 15))
+        throw MessageFilterError("Unsupported predictor");
+    if (p.colors < 1 || p.colors > 32 || p.columns < 1 || p.columns > (1 << 20) ||
+        (p.bits_per_component != 1 && p.bits_per_component != 2 && p.bits_per_component != 4 &&
+         p.bits_per_component != 8 && p.bits_per_component != 16))
+        throw MessageFilterError("Bad predictor parameters");
+    const std::size_t bits = static_cast<std::size_t>(p.colors) * p.bits_per_component;
+    const std::size_t bpp = std::max<std::size_t>(1, bits / 8); // bytes per pixel, at least 1
+    const std::size_t row = (bits * static_cast<std::size_t>(p.columns) + 7) / 8;
+    const std::vector<std::uint8_t> in = data.to_vector();
+    ByteSource::charge(in.size());
+    ByteSink out(data.chunk_size(), 0);
+    out.reserve(in.size());
+    std::vector<std::uint8_t> prev(row, 0), cur(row, 0);
+    if (p.predictor == 2) {
+        // TIFF: each component is the difference to the same component of the pixel before;
+        // only whole bytes per component are undone (the usual 8-bit case).
+        if (p.bits_per_component != 8) {
+            return; // kept as it is
+        }
+        for (std::size_t at = 0; at < in.size(); at += row) {
+            const std::size_t n = std::min(row, in.size() - at);
+            for (std::size_t k = 0; k < n; ++k) {
+                cur[k] = static_cast<std::uint8_t>(in[at + k] + (k >= bpp ? cur[k - bpp] : 0));
+            }
+            out.write(cur.data(), n);
+        }
+        data.swap(out);
+        return;
+    }
+    // PNG: a filter-type byte before each row.
+    for (std::size_t at = 0; at < in.size(); at += row + 1) {
+        const std::uint8_t type = in[at];
+        const std::size_t n = std::min(row, in.size() - at - 1);
+        for (std::size_t k = 0; k < n; ++k) {
+            const int x = in[at + 1 + k];
+            const int left = k >= bpp ? cur[k - bpp] : 0;
+            const int up = prev[k];
+            const int upleft = k >= bpp ? prev[k - bpp] : 0;
+            int v;
+            switch (type) {
+            case 0:
+                v = x;
+                break;
+            case 1:
+                v = x + left;
+                break;
+            case 2:
+                v = x + up;
+                break;
+            case 3:
+                v = x + (left + up) / 2;
+                break;
+            case 4:
+                v = x + paeth(left, up, upleft);
+                break;
+            default:
+                throw MessageFilterError("Bad PNG predictor row");
+            }
+            cur[k] = static_cast<std::uint8_t>(v);
+        }
+        out.write(cur.data(), n);
+        std::swap(prev, cur);
+    }
+    data.swap(out);
 }
 
 } // namespace PdfStreamFilter

@@ -140,6 +140,20 @@ private:
     std::vector<std::unique_ptr<GenericFilter>> filters_;
 };
 
+// The /DecodeParms of a Flate or LZW stream: the predictor that the encoder ran before
+// compressing (cross-reference streams use the PNG ones).
+struct PredictorParams {
+    int predictor = 1; // 1: none; 2: TIFF; 10-15: PNG (each row says its own)
+    int colors = 1;
+    int bits_per_component = 8;
+    int columns = 1;
+};
+
+// Undoes the predictor on data in place. Throws MessageFilterError for parameters out of
+// range (so that a hostile /Columns cannot ask for huge rows); a short last row is kept as
+// far as it goes.
+void undo_predictor(const PredictorParams& params, ByteSink& data);
+
 // By name without its slash: "FlateDecode"/"Fl", "LZWDecode", "ASCII85Decode"/"A85", "Dumb".
 // Any other name throws MultipleFilterError "Unsupported Filter : " + name.
 std::unique_ptr<GenericFilter> make_filter(std::string_view name);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "pdfparser/pdf-filters.h"
 #include "pdfparser/pdf-lexer.h"
 #include "pdfparser/pdf-pages.h"
 #include "pdfparser/pdf-xref.h"
@@ -229,6 +230,7 @@ Font::Font(Pos start, Pos end) {
     if (!find_tag(p, e, "/Font")) throw BadObjectException("Wrong Font Object");
 
     // First pass: subtype and base font name, which choose the widths tables.
+    bool composite = false;
     p = s;
     while (find_tag(p, e, "/")) {
         const std::string key = read_key(p, e, "/>");
@@ -246,6 +248,7 @@ Font::Font(Pos start, Pos end) {
                     record_.subtype = SubtypeType3;
                 else
                     record_.subtype = SubtypeOther;
+                composite = composite || sub == "Type0";
             }
         } else if (key == "BaseFont") {
             Pos q = p;
@@ -277,16 +280,7 @@ Font::Font(Pos start, Pos end) {
             ObjectRef ref;
             if (!read_reference(q, e, ref)) throw BadObjectException("Bad Reference (no R)");
             Pos at;
-            if (object_position(ref, at)) {
-                Dictionary d(at, doc_end);
-                FontDescriptor fd(d.start, d.end);
-                record_.flags = fd.flags;
-                record_.avg_width = fd.avg_width;
-                record_.max_width = fd.max_width;
-                record_.italic_angle = fd.italic_angle;
-                std::copy(std::begin(fd.bbox), std::end(fd.bbox), record_.bbox);
-                missing_width_ = fd.missing_width;
-            }
+            if (object_position(ref, at)) read_descriptor(at);
         } else if (key == "Encoding") {
             Pos q = p;
             skip_blanks(q, e);
@@ -335,6 +329,288 @@ Font::Font(Pos start, Pos end) {
     if (last_char_ < 255)
         for (unsigned code = last_char_ + 1; code < 256; ++code)
             record_.widths.set_width(code, missing_width_);
+
+    if (composite) read_composite(s, e);
+    read_to_unicode(s, e);
+}
+
+void Font::read_descriptor(Pos at) {
+    Dictionary d(at, document_end());
+    FontDescriptor fd(d.start, d.end);
+    record_.flags = fd.flags;
+    record_.avg_width = fd.avg_width;
+    record_.max_width = fd.max_width;
+    record_.italic_angle = fd.italic_angle;
+    std::copy(std::begin(fd.bbox), std::end(fd.bbox), record_.bbox);
+    missing_width_ = fd.missing_width;
+}
+
+namespace {
+
+// The decoded bytes of the stream that a reference at pos names ("" when there is none or it
+// cannot be read: a font without its map still shows what its encoding gives).
+std::string referenced_stream(Pos pos, Pos end) {
+    ObjectRef ref;
+    Pos at;
+    if (!read_reference(pos, end, ref) || !object_position(ref, at)) return {};
+    try {
+        StreamObject stream(at, ref.number, ref.generation);
+        ByteSink sink(1024, 0);
+        stream.decode(sink);
+        return sink.str();
+    } catch (const PdfParserException&) {
+    } catch (const PdfStreamFilter::FilterError&) {
+    }
+    return {};
+}
+
+// A tokenizer over CMap text: hex strings, brackets, names and words; comments skipped.
+struct cmap_tokens {
+    std::string_view in;
+    std::size_t i = 0;
+
+    enum kind { End, Hex, Open, Close, Word };
+    kind next(std::string& out) {
+        out.clear();
+        for (;;) {
+            while (i < in.size() && is_blank(static_cast<std::uint8_t>(in[i])))
+                ++i;
+            if (i < in.size() && in[i] == '%') {
+                while (i < in.size() && in[i] != '\n' && in[i] != '\r')
+                    ++i;
+                continue;
+            }
+            break;
+        }
+        if (i >= in.size()) return End;
+        const char c = in[i];
+        if (c == '<' && i + 1 < in.size() && in[i + 1] != '<') {
+            ++i;
+            HexDecoder hex;
+            while (i < in.size() && in[i] != '>')
+                hex.feed(static_cast<std::uint8_t>(in[i++]));
+            if (i < in.size()) ++i;
+            out = hex.finish();
+            return Hex;
+        }
+        if (c == '[') {
+            ++i;
+            return Open;
+        }
+        if (c == ']') {
+            ++i;
+            return Close;
+        }
+        // Anything else up to a delimiter is one word ("<<" and ">>" included).
+        const std::size_t start = i++;
+        while (i < in.size() && !is_delimiter(static_cast<std::uint8_t>(in[i])))
+            ++i;
+        out.assign(in.substr(start, i - start));
+        return Word;
+    }
+};
+
+std::uint32_t code_value(const std::string& bytes) {
+    std::uint32_t v = 0;
+    for (std::size_t k = 0; k < bytes.size() && k < 4; ++k)
+        v = v << 8 | static_cast<std::uint8_t>(bytes[k]);
+    return v;
+}
+
+// The longest code of a CMap's codespace ranges (0 when it names none).
+int codespace_bytes(std::string_view cmap) {
+    cmap_tokens t{cmap};
+    std::string tok;
+    int longest = 0;
+    bool inside = false;
+    for (cmap_tokens::kind k; (k = t.next(tok)) != cmap_tokens::End;) {
+        if (k == cmap_tokens::Word && tok == "begincodespacerange")
+            inside = true;
+        else if (k == cmap_tokens::Word && tok == "endcodespacerange")
+            inside = false;
+        else if (inside && k == cmap_tokens::Hex)
+            longest = std::max(longest, static_cast<int>(std::min<std::size_t>(tok.size(), 4)));
+    }
+    return longest;
+}
+
+} // namespace
+
+void ToUnicodeMap::read(std::string_view cmap) {
+    cmap_tokens t{cmap};
+    std::string tok, lo, hi, dst;
+    auto add = [&](std::uint32_t code, std::string value) {
+        if (text.size() < max_entries) text[code] = std::move(value);
+    };
+    for (cmap_tokens::kind k; (k = t.next(tok)) != cmap_tokens::End;) {
+        if (k != cmap_tokens::Word) continue;
+        if (tok == "beginbfchar") {
+            for (;;) {
+                if (t.next(lo) != cmap_tokens::Hex) break; // endbfchar (or junk) ends it
+                if (t.next(dst) != cmap_tokens::Hex) break;
+                add(code_value(lo), utf16be_to_utf8(dst));
+            }
+        } else if (tok == "beginbfrange") {
+            for (;;) {
+                if (t.next(lo) != cmap_tokens::Hex) break;
+                if (t.next(hi) != cmap_tokens::Hex) break;
+                const std::uint32_t first = code_value(lo), last = code_value(hi);
+                const cmap_tokens::kind d = t.next(dst);
+                if (d == cmap_tokens::Open) {
+                    // One destination per code.
+                    std::uint32_t code = first;
+                    std::string item;
+                    for (cmap_tokens::kind e; (e = t.next(item)) == cmap_tokens::Hex;) {
+                        if (code <= last) add(code, utf16be_to_utf8(item));
+                        ++code;
+                    }
+                    continue;
+                }
+                if (d != cmap_tokens::Hex || dst.size() < 2 || last < first ||
+                    last - first > 0xFFFF)
+                    continue;
+                // The last UTF-16 unit counts up with the code.
+                const std::size_t n = dst.size();
+                const std::uint32_t unit = static_cast<std::uint8_t>(dst[n - 2]) << 8 |
+                                           static_cast<std::uint8_t>(dst[n - 1]);
+                for (std::uint32_t k2 = 0; k2 <= last - first && text.size() < max_entries; ++k2) {
+                    std::string units = dst;
+                    const std::uint32_t u = (unit + k2) & 0xFFFF;
+                    units[n - 2] = static_cast<char>(u >> 8);
+                    units[n - 1] = static_cast<char>(u & 0xFF);
+                    add(first + k2, utf16be_to_utf8(units));
+                }
+            }
+        }
+    }
+}
+
+std::int32_t CidWidths::width(std::uint32_t cid) const {
+    auto it = std::upper_bound(ranges.begin(), ranges.end(), cid,
+                               [](std::uint32_t c, const Range& r) { return c < r.first; });
+    if (it != ranges.begin() && cid <= std::prev(it)->last) return std::prev(it)->width;
+    return default_width;
+}
+
+void Font::read_to_unicode(Pos s, Pos e) {
+    Pos p = s;
+    if (!find_key(p, e, "/ToUnicode")) return;
+    const std::string cmap = referenced_stream(p, e);
+    if (cmap.empty()) return;
+    auto map = std::make_shared<ToUnicodeMap>();
+    map->read(cmap);
+    if (!map->text.empty()) record_.to_unicode = std::move(map);
+}
+
+void Font::read_composite(Pos s, Pos e) {
+    const Pos doc_end = document_end();
+    record_.code_bytes = 2;
+    Pos p = s;
+    if (find_key(p, e, "/Encoding")) {
+        skip_blanks(p, e);
+        if (p < e && ByteSource::byte_at(p) == '/') {
+            ++p;
+            const std::string name = read_token(p, e, "/>[<(");
+            // The Unicode CMaps of the CJK collections show UTF-16 codes.
+            record_.utf16_codes =
+                name.find("UCS2") != std::string::npos || name.find("UTF16") != std::string::npos;
+        } else if (const std::string cmap = referenced_stream(p, e); !cmap.empty()) {
+            if (codespace_bytes(cmap) == 1) record_.code_bytes = 1;
+        }
+    }
+
+    // The one descendant CID font: its descriptor and glyph widths.
+    p = s;
+    if (!find_key(p, e, "/DescendantFonts")) return;
+    skip_blanks(p, e);
+    Pos list = p, list_end = e;
+    ObjectRef ref;
+    Pos at;
+    if (p < e && ByteSource::byte_at(p) != '[') {
+        if (!read_reference(p, e, ref) || !object_position(ref, at)) return;
+        const Span body = object(at, doc_end);
+        list = body.start;
+        list_end = body.end;
+        skip_blanks(list, list_end);
+    }
+    if (list >= list_end || ByteSource::byte_at(list) != '[') return;
+    ++list;
+    if (!read_reference(list, list_end, ref) || !object_position(ref, at)) return;
+    const Dictionary d(at, doc_end);
+    Pos q = d.start;
+    if (find_key(q, d.end, "/FontDescriptor") && read_reference(q, d.end, ref) &&
+        object_position(ref, at))
+        read_descriptor(at);
+
+    auto widths = std::make_shared<CidWidths>();
+    q = d.start;
+    if (find_key(q, d.end, "/DW")) {
+        skip_blanks(q, d.end);
+        widths->default_width = clamp_int(parse_real(read_token(q, d.end, "/>[")));
+    }
+    q = d.start;
+    if (find_key(q, d.end, "/W")) {
+        skip_blanks(q, d.end);
+        Pos w = q, w_end = d.end;
+        if (q < d.end && ByteSource::byte_at(q) != '[') {
+            if (read_reference(q, d.end, ref) && object_position(ref, at)) {
+                const Span body = object(at, doc_end);
+                w = body.start;
+                w_end = body.end;
+                skip_blanks(w, w_end);
+            }
+        }
+        if (w < w_end && ByteSource::byte_at(w) == '[') {
+            ++w;
+            auto& ranges = widths->ranges;
+            auto width_at = [&](Pos& pos) {
+                return clamp_int(std::ceil(parse_real(read_token(pos, w_end, "[]/<>"))));
+            };
+            while (w < w_end && ranges.size() < CidWidths::max_ranges) {
+                skip_blanks(w, w_end);
+                if (w >= w_end || ByteSource::byte_at(w) == ']') break;
+                if (!is_digit(ByteSource::byte_at(w))) {
+                    ++w;
+                    continue;
+                }
+                const std::uint32_t first = clamp_unsigned(read_unsigned(w));
+                skip_blanks(w, w_end);
+                if (w < w_end && ByteSource::byte_at(w) == '[') {
+                    ++w;
+                    std::uint32_t cid = first;
+                    for (;;) {
+                        skip_blanks(w, w_end);
+                        if (w >= w_end) break;
+                        if (ByteSource::byte_at(w) == ']') {
+                            ++w;
+                            break;
+                        }
+                        const Pos before = w;
+                        const std::int32_t value = width_at(w);
+                        if (w == before) {
+                            ++w;
+                            continue;
+                        }
+                        if (ranges.size() < CidWidths::max_ranges)
+                            ranges.push_back({cid, cid, value});
+                        ++cid;
+                    }
+                } else {
+                    const std::uint32_t last = clamp_unsigned(read_unsigned(w));
+                    skip_blanks(w, w_end);
+                    const Pos before = w;
+                    const std::int32_t value = width_at(w);
+                    if (w == before) break;
+                    if (last >= first) ranges.push_back({first, last, value});
+                }
+            }
+            std::stable_sort(ranges.begin(), ranges.end(),
+                             [](const CidWidths::Range& a, const CidWidths::Range& b) {
+                                 return a.first < b.first;
+                             });
+        }
+    }
+    record_.cid_widths = std::move(widths);
 }
 
 void Font::read_widths_array(Pos pos, Pos end) {

@@ -39,6 +39,33 @@ enum FontSubtype : int {
     SubtypeOther = 3
 };
 
+// A font's /ToUnicode map: character code to text (UTF-8), from the bfchar and bfrange
+// sections of its CMap.
+struct ToUnicodeMap {
+    std::unordered_map<std::uint32_t, std::string> text;
+
+    // Reads the CMap text; at most max_entries codes are kept (hostile ranges).
+    static constexpr std::size_t max_entries = 1u << 18;
+    void read(std::string_view cmap);
+    const std::string* find(std::uint32_t code) const {
+        auto it = text.find(code);
+        return it == text.end() ? nullptr : &it->second;
+    }
+};
+
+// The glyph widths of a composite (CID) font: /DW and the ranges of its /W array.
+struct CidWidths {
+    struct Range {
+        std::uint32_t first, last;
+        std::int32_t width;
+    };
+    std::int32_t default_width = 1000;
+    std::vector<Range> ranges; // sorted by first
+
+    static constexpr std::size_t max_ranges = 1u << 16;
+    std::int32_t width(std::uint32_t cid) const;
+};
+
 struct FontRecord {
     std::string name = "Unknown"; // normalised family name
     int style = StyleNone;
@@ -54,6 +81,12 @@ struct FontRecord {
     int id = -1; // load order in the font table
     Encoding encoding{StandardEncoding};
     Widths widths{CourierFont, StandardEncoding};
+    // Composite (Type0) fonts show codes of two bytes; their widths come from the CID font.
+    int code_bytes = 1;
+    // A composite font whose CMap codes are UTF-16 (the Uni...-UCS2 and UTF16 CMaps).
+    bool utf16_codes = false;
+    std::shared_ptr<const ToUnicodeMap> to_unicode;
+    std::shared_ptr<const CidWidths> cid_widths;
 
     // Name, style, size, flags, subtype, rise, render mode, average and maximum width and
     // italic angle; id, box and tables are not compared.
@@ -111,6 +144,9 @@ private:
     void read_differences(Pos pos, Pos end);
     void read_widths_array(Pos pos, Pos end);
     void set_encoding_kind(std::string_view name);
+    void read_descriptor(Pos at);
+    void read_composite(Pos s, Pos e);
+    void read_to_unicode(Pos s, Pos e);
 
     Span span_;
     FontRecord record_;

@@ -18,6 +18,7 @@ constexpr std::uint64_t budget_base = 256u << 20;
 } // namespace
 
 void ByteSource::open(const std::uint8_t* begin, const std::uint8_t* end) {
+    if (!state_.owned.empty()) state_.owned = std::string();
     state_.begin = begin;
     state_.length = (begin && end > begin) ? static_cast<std::size_t>(end - begin) : 0;
     if (!state_.window) state_.window = std::make_unique<std::uint8_t[]>(window_size);
@@ -33,7 +34,22 @@ void ByteSource::open(std::string_view document) {
     open(p, p + document.size());
 }
 
+void ByteSource::extend(std::string_view extra) {
+    if (extra.empty()) return;
+    std::string all;
+    all.reserve(state_.length + extra.size());
+    all.append(reinterpret_cast<const char*>(state_.begin), state_.length);
+    all.append(extra);
+    state_.owned = std::move(all);
+    state_.begin = reinterpret_cast<const std::uint8_t*>(state_.owned.data());
+    state_.length = state_.owned.size();
+    state_.budget += budget_per_byte * extra.size();
+    // The window may end at the old end: load it afresh.
+    state_.window_begin = state_.window_end = 0;
+}
+
 void ByteSource::close() {
+    state_.owned = std::string();
     state_.window.reset();
     state_.begin = nullptr;
     state_.length = 0;
@@ -231,27 +247,35 @@ int hex_value(std::uint8_t c) {
 
 } // namespace
 
+void HexDecoder::feed(std::uint8_t c) {
+    const int v = hex_value(c);
+    if (v < 0) return; // white space (and stray bytes) between the digits
+    if (high_ < 0) {
+        high_ = v;
+    } else {
+        out_ += static_cast<char>(high_ << 4 | v);
+        high_ = -1;
+    }
+}
+
+std::string HexDecoder::finish() {
+    if (high_ >= 0) out_ += static_cast<char>(high_ << 4);
+    high_ = -1;
+    return std::move(out_);
+}
+
 std::string read_hex_string(Pos& pos) {
-    std::string out;
     const Pos limit = ByteSource::length();
-    if (pos >= limit || ByteSource::byte_at(pos) != '<') return out;
+    if (pos >= limit || ByteSource::byte_at(pos) != '<') return {};
     Pos p = pos + 1;
-    int high = -1;
+    HexDecoder hex;
     while (p < limit) {
         const std::uint8_t c = ByteSource::byte_at(p++);
         if (c == '>') break;
-        const int v = hex_value(c);
-        if (v < 0) continue; // white space (and stray bytes) between the digits
-        if (high < 0) {
-            high = v;
-        } else {
-            out += static_cast<char>(high << 4 | v);
-            high = -1;
-        }
+        hex.feed(c);
     }
-    if (high >= 0) out += static_cast<char>(high << 4);
     pos = p;
-    return out;
+    return hex.finish();
 }
 
 std::string read_string(Pos& pos, Pos end) {

@@ -24,6 +24,10 @@ public:
     // replaced. The work budget (below) starts afresh.
     static void open(const std::uint8_t* begin, const std::uint8_t* end);
     static void open(std::string_view document);
+    // Appends bytes behind the document (objects taken out of object streams, so that they
+    // are found by position like every other object). The document is copied once into a
+    // buffer the source owns; offsets into it stay valid. The work done so far is kept.
+    static void extend(std::string_view extra);
     // Frees the window; byte_at then yields 0 everywhere and length() is 0.
     static void close();
     static bool is_open();
@@ -49,6 +53,7 @@ public:
         Pos window_end = 0; // one past the last loaded byte
         std::uint64_t work = 0;
         std::uint64_t budget = 0;
+        std::string owned; // the document and what extend() appended, once extended
     };
 
 private:
@@ -103,6 +108,18 @@ std::string read_literal_string(Pos& pos);
 // "<...>" at pos, hex digit pairs into bytes, a last single digit as the high half; anything
 // else gives "" and leaves pos. White space between the digits is skipped.
 std::string read_hex_string(Pos& pos);
+
+// Hex digit pairs into bytes: every byte between '<' and '>' is fed (bytes that are no hex
+// digit are skipped); finish() takes a last single digit as the high half of a byte.
+class HexDecoder {
+public:
+    void feed(std::uint8_t c);
+    std::string finish();
+
+private:
+    std::string out_;
+    int high_ = -1;
+};
 
 // The string at pos after white space: literal when it starts with '(', else hex.
 std::string read_string(Pos& pos, Pos end);

@@ -54,6 +54,8 @@ Dictionary::Dictionary(Pos start, Pos end, std::uint32_t number, std::int32_t ge
     : Dictionary(start, end) {
     const XrefTable& table = XrefTable::instance();
     if (!table.encrypted) return;
+    // The object stream holding an object was decrypted as a whole.
+    if (number < table.size() && table.entry(number).compressed) return;
     encrypted_ = true;
     const std::string key = object_key(table.file_key, table.key_length, number, generation);
     key_length_ = std::min<std::size_t>(key.size(), sizeof key_);

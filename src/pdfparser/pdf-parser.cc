@@ -2,6 +2,7 @@
 
 #include <map>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <unordered_set>
 #include <vector>
@@ -30,6 +31,11 @@ void add_utf8(lumbrake::FFFbuilder& builder, std::string_view text) {
         const lumbrake::code_point c = lumbrake::utf8_decode_at(text, i, valid);
         if (valid) builder.add_char(c);
     }
+}
+
+bool same_face(const FontRecord& a, const FontRecord& b) {
+    return a.name == b.name && a.style == b.style && a.size == b.size && a.rise == b.rise &&
+           a.render_mode == b.render_mode;
 }
 
 bool is_blank_text(const std::string& text) {
@@ -72,6 +78,7 @@ struct Item {
     double x = 0;
     double y = 0;
     double width = 0;
+    double trail = 0; // spacing behind the last glyph
     double Tz = 100;
     const FontRecord* font = nullptr;
     std::string text;
@@ -89,9 +96,14 @@ public:
             return;
         }
         Item& last = paragraphs_.back().back();
-        const bool same_font = last.font == font;
+        // One face at one size: producers split a font into several subsets (a ligature or
+        // a rare glyph from another font object), which must not split the word.
+        const bool same_font = last.font == font || same_face(*last.font, *font);
         if (last.y <= s.y) {
-            const double gap = s.x - (last.x + last.width);
+            // Measured from where the glyphs end: character and word spacing behind the last
+            // glyph is no gap (a producer that letter-spaces a line positions each piece
+            // where the glyphs before it end).
+            const double gap = s.x - (last.x + last.width - last.trail);
             const double t = s.Tz * 0.01 * s.font.size * 0.1;
             if (-2 * t < gap && gap < t && same_font)
                 merge(last, std::move(s), font);
@@ -143,7 +155,7 @@ private:
     }
 
     static Item make_item(TextSnapshot&& s, const FontRecord* font) {
-        return Item{s.x, s.y, s.width, s.Tz, font, std::move(s.text)};
+        return Item{s.x, s.y, s.width, s.trail, s.Tz, font, std::move(s.text)};
     }
 
     void open_paragraph(TextSnapshot&& s, const FontRecord* font) {
@@ -168,7 +180,14 @@ private:
     std::size_t items_ = 0;
 };
 
-void walk_page(const PageNode& page, FontTable& fonts, lumbrake::FFFbuilder& builder) {
+// Character codes the pages showed, and those that gave no text.
+struct CodeTally {
+    std::uint64_t shown = 0;
+    std::uint64_t unreadable = 0;
+};
+
+void walk_page(const PageNode& page, FontTable& fonts, lumbrake::FFFbuilder& builder,
+               CodeTally& tally) {
     std::string content;
     for (const ContentRef& ref : contents(page)) {
         StreamObject stream(ref.position, ref.number, ref.generation);
@@ -183,11 +202,12 @@ void walk_page(const PageNode& page, FontTable& fonts, lumbrake::FFFbuilder& bui
     if (content.empty()) return;
 
     PageText text;
+    std::optional<ContentInterpreter> interpreter;
     try {
-        ContentInterpreter interpreter(content, fonts);
+        interpreter.emplace(content, fonts);
         for (;;) {
-            TextSnapshot s = interpreter.step();
-            const bool more = interpreter.found();
+            TextSnapshot s = interpreter->step();
+            const bool more = interpreter->found();
             text.add(std::move(s));
             if (!more || text.full()) break;
         }
@@ -195,6 +215,10 @@ void walk_page(const PageNode& page, FontTable& fonts, lumbrake::FFFbuilder& bui
         // Broken content ends the page; the text read up to there is kept.
         TN_LOG(lumbrake::LF_WORKERPARSERS, lumbrake::LL_DEBUG,
                "PDF page " << page.number << ": " << e.message());
+    }
+    if (interpreter) {
+        tally.shown += interpreter->codes_shown();
+        tally.unreadable += interpreter->codes_unreadable();
     }
     text.emit(builder);
 }
@@ -240,6 +264,7 @@ bool walk_document(Span document, lumbrake::FFFbuilder& builder) {
     load_fonts(root, fonts);
     std::vector<Entry> stack;
     push_kids(stack, kids(root), 1);
+    CodeTally tally;
 
     while (!stack.empty()) {
         const Entry entry = stack.back();
@@ -255,7 +280,7 @@ bool walk_document(Span document, lumbrake::FFFbuilder& builder) {
             continue;
         }
         try {
-            walk_page(node, fonts, builder);
+            walk_page(node, fonts, builder, tally);
         } catch (const PdfStreamFilter::FilterError& e) {
             TN_LOG(lumbrake::LF_WORKERPARSERS, lumbrake::LL_DEBUG,
                    "PDF page " << node.number << ": " << e.message());
@@ -264,6 +289,12 @@ bool walk_document(Span document, lumbrake::FFFbuilder& builder) {
                    "PDF page " << node.number << ": " << e.message());
         }
     }
+    // Pages that showed text of which (nearly) nothing could be read, because the fonts
+    // map their codes to no characters, would be stored as an empty document that no search
+    // finds: that is a failure to report, not a success.
+    if (tally.shown > 0 && (tally.shown - tally.unreadable) * 10 < tally.shown)
+        throw BadFormatException("No readable text: the fonts map their character codes to no "
+                                 "characters");
     builder.end_paragraph();
     return true;
 }
@@ -278,7 +309,8 @@ bool PDFParser::detect(int mode, const std::string& data, const std::string& nam
     if (mode == DETECT_NAME)
         yes = has_suffix(name, {".pdf", ".PDF"});
     else if (mode == DETECT_CONTENT)
-        yes = data.find("%PDF-") != std::string::npos;
+        // Only a header near the start: a text that merely mentions "%PDF-" is no PDF file.
+        yes = std::string_view(data).substr(0, 1024).find("%PDF-") != std::string_view::npos;
     if (!yes) return false;
     mime = "application/pdf";
     charset.clear();

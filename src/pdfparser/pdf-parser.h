@@ -16,7 +16,7 @@ public:
     void parse(FFFbuilder& builder, const text_exclusion_matcher* matcher, std::int32_t base_score,
                const std::string& url, const std::string& data, const std::string& mime,
                const std::string& charset, parse_result& result) override;
-    // By name: ".pdf" or ".PDF"; by content: "%PDF-" anywhere.
+    // By name: ".pdf" or ".PDF"; by content: "%PDF-" within the first 1024 bytes.
     bool detect(int mode, const std::string& data, const std::string& name, std::string& mime,
                 std::string& charset) override;
 };

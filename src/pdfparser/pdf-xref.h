@@ -29,6 +29,9 @@ struct XrefEntry {
     Pos position = 0;             // absolute offset where the search for "obj" starts
     std::int32_t generation = -1; // -1 when no section gave one
     bool free = true;
+    // Stored in an object stream: its text was copied behind the document (see
+    // ByteSource::extend) and its strings are not encrypted one by one.
+    bool compressed = false;
 };
 
 // Process-wide cross-reference state of the document being parsed.
@@ -85,7 +88,25 @@ public:
     bool linearized() const { return linearized_; }
 
 private:
+    // Where an object of an object stream lies: the stream's object number and its index.
+    struct StreamSlot {
+        std::uint32_t stream = 0;
+        std::uint32_t index = 0;
+    };
+
     void read_sections(Pos first_xref);
+    // The trailer of the newest section: catalog, information dictionary and table size.
+    void read_newest_trailer(Span trailer);
+    void read_encryption(Span trailer);
+    // A cross-reference table's entries from p (behind "xref") up to limit.
+    void read_table(Pos p, Pos limit);
+    // The cross-reference stream object at pos; its dictionary is the section's trailer.
+    // fill_gaps: the stream of a hybrid file (/XRefStm), whose entries only fill numbers that
+    // the table of its section left free.
+    Span read_xref_stream(Pos pos, bool newest, bool fill_gaps);
+    void store(std::uint64_t number, const XrefEntry& e, bool fill_gaps);
+    // Copies the objects of object streams behind the document and points their entries there.
+    void load_object_streams();
 
     Pos data_start_;
     Pos data_end_;
@@ -95,6 +116,8 @@ private:
     ObjectRef info_;
     std::string version_;
     bool linearized_ = false;
+    std::unordered_map<std::uint64_t, StreamSlot> slots_;
+    std::uint64_t stream_entries_ = 0; // entries read from cross-reference streams
 };
 
 // The body of the indirect object whose header ("N G obj") is searched from offset: from the
@@ -117,10 +140,12 @@ public:
     // Reference (no R)", "Stream corrupted", "Wrong Filter") or BadFormatException ("Out of
     // bounds reference", "Tag Stream not found, probably stream corrupted"), or
     // PdfStreamFilter::MultipleFilterError for an unsupported filter.
-    StreamObject(Pos object_position, std::uint32_t number, std::int32_t generation);
+    // decrypt false: the stream is never encrypted (a cross-reference stream).
+    StreamObject(Pos object_position, std::uint32_t number, std::int32_t generation,
+                 bool decrypt = true);
 
-    // Runs the data through the filter chain into out (PdfStreamFilter::FilterError on bad
-    // data).
+    // Runs the data through the filter chain into out, then undoes a /DecodeParms predictor
+    // (PdfStreamFilter::FilterError on bad data).
     void decode(ByteSink& out) const;
 
     Span body() const { return body_; }
@@ -134,6 +159,7 @@ private:
     std::unique_ptr<PdfStreamFilter::GenericFilter> filter_;
     std::uint64_t length_ = 0;
     Pos data_start_ = 0;
+    PdfStreamFilter::PredictorParams predictor_;
     std::uint32_t number_;
     std::int32_t generation_;
 };

@@ -304,3 +304,32 @@ TEST(PdfCoreCrypto, Rc4AndMd5Vectors) {
     RC4Filter f(file_key, 40, 7, 0);
     EXPECT_EQ(decode_file(f, PdfParser::rc4(obj_key, "secret text")), "secret text");
 }
+
+TEST(PdfCoreFilters, Predictors) {
+    using PdfStreamFilter::PredictorParams;
+    Doc doc(""); // the work budget of a parse
+    auto undo = [](PredictorParams p, std::string in) {
+        PdfParser::ByteSink sink;
+        sink.write(in);
+        PdfStreamFilter::undo_predictor(p, sink);
+        return sink.str();
+    };
+    const struct {
+        PredictorParams params;
+        std::string in, out;
+    } cases[] = {
+        // PNG rows of three bytes: None, Sub, Up, Average, Paeth; a short last row.
+        {{12, 1, 8, 3}, std::string("\0\1\2\3", 4) + std::string("\2\1\1\1", 4), "\1\2\3\2\3\4"},
+        {{15, 1, 8, 3}, std::string("\1\1\1\1", 4), "\1\2\3"},
+        {{10, 1, 8, 3}, std::string("\0\4\4\4", 4) + std::string("\3\2\2\2", 4), "\4\4\4\4\6\7"},
+        {{10, 1, 8, 3}, std::string("\0\4\4\4", 4) + std::string("\4\1\0\0", 4), "\4\4\4\5\5\5"},
+        {{12, 1, 8, 3}, std::string("\0\1\2\3", 4) + std::string("\2\1", 2), "\1\2\3\2"},
+        // TIFF: each byte adds the one a pixel before.
+        {{2, 1, 8, 4}, "\1\1\1\1", "\1\2\3\4"},
+        {{1, 1, 8, 4}, "\1\1\1\1", "\1\1\1\1"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(undo(c.params, c.in), c.out) << c.params.predictor;
+    EXPECT_THROW(undo({12, 1, 8, 3}, std::string("\7\1\2\3", 4)), PdfStreamFilter::FilterError);
+    EXPECT_THROW(undo({12, 1, 8, 1 << 24}, "x"), PdfStreamFilter::FilterError);
+}

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 #include <stdexcept>
 #include <string>
 
@@ -268,7 +269,7 @@ TEST(PdfCoreXref, StreamObjects) {
     EXPECT_EQ(error_of([&] { decoded(12); }), "Stream corrupted");
 }
 
-TEST(PdfCoreXref, CrossReferenceStreamsFailCleanly) {
+TEST(PdfCoreXref, CrossReferenceAndObjectStreams) {
     if (!pdf_core_test::have_tool("qpdf") || !pdf_core_test::have_tool("ps2pdf")) GTEST_SKIP();
     const std::string dir = pdf_core_test::tmp_dir();
     pdf_core_test::write_file(dir + "xs.ps", "%!PS\n/Helvetica findfont 12 scalefont setfont\n"
@@ -278,12 +279,182 @@ TEST(PdfCoreXref, CrossReferenceStreamsFailCleanly) {
                        "xs.pdf");
     const std::string bytes = pdf_core_test::read_file(dir + "xs.pdf");
     ASSERT_NE(bytes.find("/XRef"), std::string::npos);
+    ASSERT_NE(bytes.find("/ObjStm"), std::string::npos);
     Doc doc(bytes);
-    try {
-        FileStructure fs(0, doc.length());
-        FAIL();
-    } catch (const BadFormatException& e) {
-        EXPECT_TRUE(e.message() == "Trailer not found" || e.message() == "Xref not found")
-            << e.message();
+    FileStructure fs(0, doc.length());
+    // The catalog lives in an object stream: its text was copied behind the document.
+    const XrefEntry& root = fs.entry(fs.root().number);
+    EXPECT_TRUE(root.compressed);
+    EXPECT_GE(root.position, bytes.size());
+    EXPECT_NE(body_text(resolve(fs.root().number)).find("/Catalog"), std::string::npos);
+}
+
+namespace {
+
+// One row of a cross-reference stream with /W [1 4 2].
+std::string xref_row(int type, std::uint64_t f2, std::uint32_t f3) {
+    std::string r(1, static_cast<char>(type));
+    for (int shift = 24; shift >= 0; shift -= 8)
+        r += static_cast<char>((f2 >> shift) & 0xFF);
+    r += static_cast<char>((f3 >> 8) & 0xFF);
+    r += static_cast<char>(f3 & 0xFF);
+    return r;
+}
+
+// Objects 1..n; those in packed go into one object stream (object n + 1), the others stand in
+// the file. A cross-reference stream (object n + 2) lists them; hybrid: a classic table lists
+// the objects in the file, marks the packed ones free, and names the stream by /XRefStm.
+std::string build_stream_pdf(const std::vector<std::string>& bodies, const std::set<int>& packed,
+                             bool hybrid, const std::string& trailer_extra = "") {
+    const int n = static_cast<int>(bodies.size());
+    const int objstm = n + 1, xref_number = n + 2;
+    std::string out = "%PDF-1.5\n";
+    std::map<int, std::size_t> offsets;
+    std::map<int, int> index;
+    std::string header, data;
+    for (int k = 1; k <= n; ++k) {
+        if (packed.count(k)) {
+            header += std::to_string(k) + " " + std::to_string(data.size()) + " ";
+            data += bodies[k - 1] + "\n";
+            index[k] = static_cast<int>(index.size());
+        } else {
+            offsets[k] = out.size();
+            out += std::to_string(k) + " 0 obj\n" + bodies[k - 1] + "\nendobj\n";
+        }
     }
+    if (!packed.empty()) {
+        offsets[objstm] = out.size();
+        const std::string content = header + data;
+        // (Room behind /N, so a test can write a larger count in its place.)
+        out += std::to_string(objstm) + " 0 obj\n<< /Type /ObjStm /N " +
+               std::to_string(index.size()) + "        /First " + std::to_string(header.size()) +
+               " /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
+               "\nendstream\nendobj\n";
+    }
+    const std::size_t xref_at = out.size();
+    std::string rows = xref_row(0, 0, 65535);
+    for (int k = 1; k <= xref_number; ++k) {
+        if (packed.count(k))
+            rows += xref_row(2, objstm, index[k]);
+        else if (k == xref_number)
+            rows += xref_row(1, xref_at, 0);
+        else if (offsets.count(k))
+            rows += xref_row(1, offsets[k], 0);
+        else
+            rows += xref_row(0, 0, 0);
+    }
+    const std::string size = std::to_string(xref_number + 1);
+    out += std::to_string(xref_number) + " 0 obj\n<< /Type /XRef /Size " + size +
+           " /W [1 4 2] /Length " + std::to_string(rows.size()) +
+           (hybrid ? std::string() : " /Root 1 0 R " + trailer_extra) + " >>\nstream\n" + rows +
+           "\nendstream\nendobj\n";
+    if (!hybrid) return out + "startxref\n" + std::to_string(xref_at) + "\n%%EOF\n";
+    const std::size_t table = out.size();
+    out += "xref\n0 " + size + "\n0000000000 65535 f \n";
+    for (int k = 1; k <= xref_number; ++k) {
+        char line[32];
+        if (offsets.count(k) && k != objstm)
+            std::snprintf(line, sizeof line, "%010zu 00000 n \n", offsets[k]);
+        else
+            std::snprintf(line, sizeof line, "0000000000 00000 f \n");
+        out += line;
+    }
+    return out + "trailer\n<< /Size " + size + " /Root 1 0 R /XRefStm " + std::to_string(xref_at) +
+           " " + trailer_extra + " >>\nstartxref\n" + std::to_string(table) + "\n%%EOF\n";
+}
+
+const std::vector<std::string> packed_bodies = {
+    "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [] /Count 0 >>",
+    "<< /Title (Packed) >>", "<< /Length 3 >>\nstream\nabc\nendstream"};
+
+} // namespace
+
+TEST(PdfCoreXref, StreamSectionsPlainAndHybrid) {
+    for (bool hybrid : {false, true}) {
+        Doc doc(build_stream_pdf(packed_bodies, {1, 2, 3}, hybrid, "/Info 3 0 R"));
+        FileStructure fs(0, doc.length());
+        EXPECT_EQ(fs.root().number, 1u) << hybrid;
+        EXPECT_EQ(fs.info().number, 3u) << hybrid;
+        for (std::uint32_t n : {1u, 2u, 3u})
+            EXPECT_TRUE(fs.entry(n).compressed) << hybrid << " " << n;
+        EXPECT_NE(body_text(resolve(1)).find("/Catalog"), std::string::npos) << hybrid;
+        EXPECT_NE(body_text(resolve(3)).find("/Title (Packed)"), std::string::npos) << hybrid;
+        EXPECT_FALSE(fs.entry(4).compressed);
+        EXPECT_EQ(fs.entry(4).position, doc.at("4 0 obj"));
+        StreamObject s(fs.entry(4).position, 4, 0);
+        ByteSink out;
+        s.decode(out);
+        EXPECT_EQ(out.str(), "abc");
+    }
+}
+
+TEST(PdfCoreXref, StreamSectionUpdatesATable) {
+    // An update written as a cross-reference stream over a file with a classic table.
+    const std::string original = build_pdf(three, "/Info 3 0 R");
+    std::string updated = original;
+    const std::size_t obj = updated.size();
+    updated += "3 0 obj\n<< /Title (Newer) >>\nendobj\n";
+    const std::size_t xref_at = updated.size();
+    const std::string rows = xref_row(1, obj, 0) + xref_row(1, xref_at, 0);
+    const auto section = [&](std::uint64_t prev) {
+        return "5 0 obj\n<< /Type /XRef /Size 6 /Index [3 1 5 1] /W [1 4 2] /Root 1 0 R /Info 3 0 R"
+               " /Prev " +
+               std::to_string(prev) + " /Length " + std::to_string(rows.size()) + " >>\nstream\n" +
+               rows + "\nendstream\nendobj\nstartxref\n" + std::to_string(xref_at) + "\n%%EOF\n";
+    };
+    {
+        Doc doc(updated + section(last_startxref(original)));
+        FileStructure fs(0, doc.length());
+        EXPECT_NE(body_text(resolve(3)).find("Newer"), std::string::npos);
+        EXPECT_EQ(fs.entry(1).position, doc.at("1 0 obj")); // from the older table
+    }
+    {
+        // A /Prev that names the stream itself ends the chain.
+        Doc doc(updated + section(xref_at));
+        FileStructure fs(0, doc.length());
+        EXPECT_NE(body_text(resolve(3)).find("Newer"), std::string::npos);
+        EXPECT_TRUE(fs.entry(1).free);
+    }
+}
+
+TEST(PdfCoreXref, HostileStreamSections) {
+    std::string wide = build_stream_pdf(packed_bodies, {1, 2}, false);
+    wide.replace(wide.find("/W [1 4 2]"), 10, "/W [1 9 2]");
+    EXPECT_EQ(parse_error(wide), "XRef stream corrupted");
+
+    // Counts far beyond the rows the data holds, and an object stream that promises a
+    // million objects: read as far as the data goes.
+    std::string counts = build_stream_pdf(packed_bodies, {1, 2, 3}, false);
+    counts.replace(counts.find("/Type /XRef"), 11, "/Index [0 4000000000] /Type /XRef");
+    counts.replace(counts.find("/N 3        "), 12, "/N 999999999");
+    {
+        Doc doc(counts);
+        FileStructure fs(0, doc.length());
+        EXPECT_NE(body_text(resolve(1)).find("/Catalog"), std::string::npos);
+    }
+
+    // An object stream that cannot be decoded loses its objects, not the file.
+    std::string broken = build_stream_pdf(packed_bodies, {2, 3}, false);
+    broken.replace(broken.find("/Type /ObjStm"), 13, "/Filter /Fl  ");
+    {
+        Doc doc(broken);
+        FileStructure fs(0, doc.length());
+        EXPECT_TRUE(fs.entry(3).free);
+        EXPECT_NE(body_text(resolve(1)).find("/Catalog"), std::string::npos);
+    }
+
+    // Not a cross-reference stream where startxref points.
+    std::string plain = build_stream_pdf(packed_bodies, {1}, false);
+    plain.replace(plain.find("/Type /XRef"), 11, "/Type /Xref");
+    EXPECT_EQ(parse_error(plain), "Xref not found");
+}
+
+TEST(PdfCoreXref, TrailerFarFromTheEnd) {
+    // A trailer with a comment line starts more than 200 bytes before "%%EOF".
+    std::string bytes = build_pdf(three, "/Info 3 0 R");
+    bytes.replace(bytes.find("/Info 3 0 R"), 11, "/Info 3 0 R\n% " + std::string(400, 'c') + "\n");
+    Doc doc(bytes);
+    FileStructure fs(0, doc.length());
+    EXPECT_EQ(fs.root().number, 1u);
+    EXPECT_EQ(fs.info().number, 3u);
 }

@@ -55,7 +55,7 @@ TEST(PdfDetect, ByNameAndByContent) {
     lumbrake::PDFParser p(cfg);
     struct row {
         int mode;
-        const char* data;
+        std::string data;
         const char* name;
         bool expected;
     };
@@ -65,6 +65,9 @@ TEST(PdfDetect, ByNameAndByContent) {
         {lumbrake::DETECT_NAME, "", "report.Pdf", false},
         {lumbrake::DETECT_NAME, "", "pdf", false},
         {lumbrake::DETECT_CONTENT, "junk junk %PDF-1.3", "", true},
+        // A text that mentions the header further on is no PDF file.
+        {lumbrake::DETECT_CONTENT, std::string(1019, 'x') + "%PDF-1.3", "", true},
+        {lumbrake::DETECT_CONTENT, std::string(1020, 'x') + "%PDF-1.3", "", false},
         {lumbrake::DETECT_CONTENT, "%PDF", "", false},
         {2, "%PDF-1.3", "a.pdf", false},
     };
@@ -118,6 +121,16 @@ TEST(PdfDocument, StringsJoinIntoWordsLinesAndParagraphs) {
          "10:no stop next line\n"},
         // Only blanks: nothing.
         {"BT /F1 10 Tf 72 700 Td ( ) Tj (   ) Tj () Tj ET", ""},
+        // Character spacing as wide as a word gap inside a string separates words there;
+        // the next piece starts where the glyphs end, not after the spacing behind them.
+        {"BT /F1 10 Tf 72 700 Td (ne) Tj 3 Tc 12 0 Td (wm) Tj 0 Tc 15 0 Td (ail) Tj ET",
+         "10:new mail\n"},
+        // In TJ arrays: an adjustment of 150 or more, or wide spacing with a smaller one.
+        {"BT /F1 10 Tf 72 700 Td [(new) -100 (mail)] TJ ET", "10:newmail\n"},
+        {"BT /F1 10 Tf 72 700 Td [(new) -200 (mail)] TJ ET", "10:new mail\n"},
+        {"BT /F1 10 Tf 72 700 Td 0.6 Tc [(new) -100 (mail)] TJ ET", "10:new mail\n"},
+        // Word spacing widens the space only.
+        {"BT /F1 10 Tf 72 700 Td 5 Tw (a b) Tj 0 Tw 23 0 Td (c) Tj ET", "10:a bc\n"},
     };
     for (const row& r : rows) {
         auto p = parse_pdf(pages_doc({r.content}));
@@ -205,4 +218,64 @@ TEST(PdfDocument, PageTreeOrderScopesAndCycles) {
                  ""));
     EXPECT_EQ(q.result.status, 0);
     EXPECT_EQ(q.dump, "");
+}
+
+namespace {
+
+// A page in three fonts: F1 a composite font (Identity-H) read through its ToUnicode map
+// (bfchar, bfrange with a start code and with an array) with /W widths; F2 a subset TrueType
+// font whose map overrides its encoding; F3 a composite font with a UTF-16 CMap.
+std::string mapped_fonts_doc(const std::string& content, bool with_maps) {
+    const std::string cid_map = R"(/CIDInit /ProcSet findresource begin 12 dict begin begincmap
+1 begincodespacerange <0000> <FFFF> endcodespacerange
+2 beginbfchar <0001> <0048> <0002> <0069> endbfchar
+2 beginbfrange <000A> <000C> <0061> <0014> <0015> [<00660069> <03B1>] endbfrange
+endcmap CMapName currentdict /CMap defineresource pop end end)";
+    const std::string byte_map = "1 begincodespacerange <00> <FF> endcodespacerange\n"
+                                 "1 beginbfrange <41> <42> <0436> endbfrange";
+    const std::string maps = with_maps ? " /ToUnicode 7 0 R" : "";
+    return make_pdf(
+        {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+         "<< /Type /Page /Parent 2 0 R /Resources << /Font << /F1 4 0 R /F2 8 0 R /F3 10 0 R >> "
+         ">> /Contents 5 0 R >>",
+         "<< /Type /Font /Subtype /Type0 /BaseFont /ABCDEF+Sans /Encoding /Identity-H "
+         "/DescendantFonts [6 0 R]" +
+             maps + " >>",
+         stream_object(content),
+         "<< /Type /Font /Subtype /CIDFontType2 /BaseFont /ABCDEF+Sans /DW 1000 "
+         "/W [1 [500 600] 10 12 250] >>",
+         stream_object(cid_map),
+         "<< /Type /Font /Subtype /TrueType /BaseFont /XYZ+Serif /FirstChar 65 /LastChar 66 "
+         "/Widths [500 500] /Encoding /WinAnsiEncoding" +
+             (with_maps ? std::string(" /ToUnicode 9 0 R") : "") + " >>",
+         stream_object(byte_map),
+         "<< /Type /Font /Subtype /Type0 /BaseFont /Song /Encoding /UniGB-UCS2-H "
+         "/DescendantFonts [11 0 R] >>",
+         "<< /Type /Font /Subtype /CIDFontType0 /BaseFont /Song >>"},
+        "");
+}
+
+} // namespace
+
+TEST(PdfDocument, FontsReadThroughTheirUnicodeMaps) {
+    // "H" is 5 wide by /W: "i" placed there joins it into one word.
+    const std::string content = "BT /F1 10 Tf 72 700 Td <0001> Tj 5 0 Td <0002> Tj "
+                                "-5 -20 Td <000A000B000C0014> Tj /F2 10 Tf 0 -20 Td (AB) Tj "
+                                "/F3 10 Tf 0 -20 Td <4E2D6587> Tj /F1 10 Tf 0 -20 Td <0015> Tj ET";
+    auto p = parse_pdf(mapped_fonts_doc(content, true));
+    ASSERT_EQ(p.result.status, 0) << p.result.error;
+    EXPECT_EQ(p.dump, "10:Hi abcfi / 11:\xd0\xb6\xd0\xb7 \xe4\xb8\xad\xe6\x96\x87 / "
+                      "10:\xce\xb1\n");
+
+    // Without the maps the composite font's codes are no text: a page of nothing but such
+    // text is reported, not stored empty; a little of it beside readable text is dropped.
+    p = parse_pdf(mapped_fonts_doc("BT /F1 10 Tf 72 700 Td <000100020014> Tj ET", false));
+    EXPECT_EQ(p.result.status, 2);
+    EXPECT_EQ(p.result.error, "PDF parser error: No readable text: the fonts map their character "
+                              "codes to no characters");
+    p = parse_pdf(mapped_fonts_doc("BT /F3 10 Tf 72 700 Td <0052006500610064> Tj "
+                                   "/F1 10 Tf 0 -20 Td <0001> Tj ET",
+                                   false));
+    EXPECT_EQ(p.result.status, 0) << p.result.error;
+    EXPECT_EQ(p.dump, "10:Read\n");
 }

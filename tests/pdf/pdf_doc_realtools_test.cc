@@ -43,10 +43,12 @@ std::set<std::string> ascii_words(const std::string& text) {
     return out;
 }
 
-std::set<std::string> our_words(const pdf_test::parsed& p) {
+// Our words of a parsed document, split again as split does for the reference text.
+std::set<std::string> our_words(const pdf_test::parsed& p,
+                                std::set<std::string> (*split)(const std::string&) = ascii_words) {
     std::set<std::string> out;
     for (const auto& w : pdf_test::words(*p.result.document))
-        for (const auto& a : ascii_words(w))
+        for (const auto& a : split(w))
             out.insert(a);
     return out;
 }
@@ -150,4 +152,171 @@ TEST(PdfRealTools, QpdfTransformationsReadAlike) {
     auto locked = pdf_test::parse_pdf(pdf_test::read_file(dir + "locked.pdf"));
     EXPECT_EQ(locked.result.status, 2);
     EXPECT_EQ(locked.result.error, "PDF parser error: This pdf requires user password");
+}
+
+namespace {
+
+// Words of a UTF-8 text: runs of ASCII letters and digits and of non-ASCII letters (general
+// punctuation, quotes and symbols separate words), ASCII lower-cased; single characters are
+// left out.
+std::set<std::string> utf8_words(const std::string& text) {
+    std::set<std::string> out;
+    std::string w;
+    const std::string t = text + " ";
+    for (std::size_t i = 0; i < t.size();) {
+        const auto c = static_cast<unsigned char>(t[i]);
+        std::size_t n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+        n = std::min(n, t.size() - i);
+        std::uint32_t cp = n == 1 ? c : c & (0x3F >> (n - 1));
+        for (std::size_t k = 1; k < n; ++k)
+            cp = cp << 6 | (static_cast<unsigned char>(t[i + k]) & 0x3F);
+        const bool letter = (cp >= 'a' && cp <= 'z') || (cp >= 'A' && cp <= 'Z') ||
+                            (cp >= '0' && cp <= '9') ||
+                            (cp >= 0xC0 && cp != 0xD7 && cp != 0xF7 &&
+                             !(cp >= 0x2000 && cp <= 0x2BFF) && !(cp >= 0x3000 && cp <= 0x303F) &&
+                             !(cp >= 0xFE30 && cp <= 0xFE6F) && !(cp >= 0xFF00 && cp <= 0xFF20));
+        if (letter) {
+            for (std::size_t k = 0; k < n; ++k)
+                w += (cp >= 'A' && cp <= 'Z') ? static_cast<char>(cp - 'A' + 'a') : t[i + k];
+        } else {
+            if (w.size() > 1) out.insert(w);
+            w.clear();
+        }
+        i += n;
+    }
+    return out;
+}
+
+// The share of pdftotext's words of a file that our parser finds as well.
+double word_recall(const std::string& pdf, const pdf_test::parsed& p, std::string& missing) {
+    const std::string txt = pdf + ".txt";
+    if (!run("pdftotext -enc UTF-8 '" + pdf + "' '" + txt + "'")) return -1;
+    const auto reference = utf8_words(pdf_test::read_file(txt));
+    const auto ours = our_words(p, utf8_words);
+    if (reference.empty()) return 0;
+    std::size_t hit = 0;
+    for (const auto& w : reference) {
+        if (ours.count(w))
+            ++hit;
+        else if (missing.size() < 300)
+            missing += w + " ";
+    }
+    return static_cast<double>(hit) / reference.size();
+}
+
+const char* const justified_ms = R"(.PP
+When the new mail gateway and the relay are configured together, every message passes through
+the scanner first and then reaches the final mailbox of its recipient after a short delay that
+nobody notices at all in practice, because the scanner keeps pace with the incoming mail.
+.PP
+\f(CWcode words\fP in a monospace font, then \fBbold\fP and \fIitalic\fP text again for a fair
+comparison of spacing across a justified paragraph with several lines of ordinary prose.
+.bp
+.NH
+Second page heading
+.PP
+The efficient office staff finished the difficult workflow configuration before the fiscal
+deadline, and the archive of the gateway keeps every message for a year.
+)";
+
+} // namespace
+
+// Files of today's tools (cross-reference and object streams, linearized and encrypted object
+// streams, letter-spaced justified text, subset TrueType and CID fonts that only a ToUnicode
+// map can read): each must parse, and find nearly every word that pdftotext finds.
+TEST(PdfRealTools, WordRecallAgainstPdftotext) {
+    if (!have("groff") || !have("ps2pdf") || !have("qpdf") || !have("pdftotext") ||
+        !have("pdftocairo"))
+        GTEST_SKIP() << "groff, ghostscript, qpdf or poppler-utils missing";
+    const std::string dir = tmpdir();
+    const std::string data = std::string(TN_TEST_DATA) + "/tools/";
+    write(dir + "j.ms", justified_ms);
+    ASSERT_TRUE(run("groff -ms -Tpdf '" + dir + "j.ms' > '" + dir + "groff.pdf' 2>/dev/null"));
+    // grops sets justified lines with awidthshow: ghostscript writes Tc and Tw between the
+    // pieces of one line.
+    ASSERT_TRUE(run("groff -ms -Tps '" + dir + "j.ms' > '" + dir + "j.ps' 2>/dev/null"));
+    const struct {
+        const char* name;
+        std::string make; // shell command writing the file "<dir><name>.pdf", or "" for data
+        std::string file;
+    } cases[] = {
+        {"groff", "cp '" + dir + "groff.pdf' '" + dir + "groff-copy.pdf'", dir + "groff-copy.pdf"},
+        {"gs-1.4", "ps2pdf -dCompatibilityLevel=1.4 '" + dir + "j.ps' '" + dir + "gs14.pdf'",
+         dir + "gs14.pdf"},
+        {"gs-1.7", "ps2pdf -dCompatibilityLevel=1.7 '" + dir + "j.ps' '" + dir + "gs17.pdf'",
+         dir + "gs17.pdf"},
+        {"qpdf object streams",
+         "qpdf --object-streams=generate --compress-streams=y '" + dir + "gs17.pdf' '" + dir +
+             "objstm.pdf'",
+         dir + "objstm.pdf"},
+        {"qpdf object streams, linearized",
+         "qpdf --object-streams=generate --linearize '" + dir + "groff.pdf' '" + dir +
+             "objstm-lin.pdf'",
+         dir + "objstm-lin.pdf"},
+        {"qpdf object streams, RC4 128",
+         "qpdf --object-streams=generate --allow-weak-crypto --encrypt '' owner 128 "
+         "--use-aes=n -- '" +
+             dir + "gs14.pdf' '" + dir + "objstm-rc4.pdf'",
+         dir + "objstm-rc4.pdf"},
+        {"cairo CID fonts", "pdftocairo -pdf '" + dir + "groff.pdf' '" + dir + "cairo.pdf'",
+         dir + "cairo.pdf"},
+        {"LibreOffice subset TrueType", "", data + "lo_writer.pdf"},
+        {"LibreOffice through cairo",
+         "pdftocairo -pdf '" + data + "lo_writer.pdf' '" + dir + "lo-cairo.pdf'",
+         dir + "lo-cairo.pdf"},
+    };
+    for (const auto& c : cases) {
+        if (!c.make.empty()) ASSERT_TRUE(run(c.make)) << c.name;
+        const std::string bytes = pdf_test::read_file(c.file);
+        auto p = pdf_test::parse_pdf(bytes);
+        ASSERT_EQ(p.result.status, 0) << c.name << ": " << p.result.error;
+        std::string missing;
+        const double recall = word_recall(c.file, p, missing);
+        std::printf("word recall %-32s %.3f\n", c.name, recall);
+        EXPECT_GE(recall, 0.95) << c.name << " misses: " << missing << "\n" << p.dump;
+    }
+}
+
+// The justified groff text through ghostscript: the words around the letter-spaced pieces
+// stay whole.
+TEST(PdfRealTools, LetterSpacedLinesKeepTheirWords) {
+    if (!have("groff") || !have("ps2pdf")) GTEST_SKIP() << "groff or ghostscript missing";
+    const std::string dir = tmpdir();
+    write(dir + "ls.ms", justified_ms);
+    ASSERT_TRUE(
+        run("groff -ms -Tps '" + dir + "ls.ms' 2>/dev/null | ps2pdf - '" + dir + "ls.pdf'"));
+    const std::string pdf = pdf_test::read_file(dir + "ls.pdf");
+    auto p = pdf_test::parse_pdf(pdf);
+    ASSERT_EQ(p.result.status, 0) << p.result.error;
+    const auto words = pdf_test::words(*p.result.document);
+    for (const char* w : {"new", "mail", "gateway", "and", "every", "message", "the"})
+        EXPECT_EQ(words.count(w), 1u) << w << "\n" << p.dump;
+    for (const char* w : {"newm", "ail", "gatewaya", "nd"})
+        EXPECT_EQ(words.count(w), 0u) << w << "\n" << p.dump;
+}
+
+// Real manuals installed on the machine: xdvipdfmx output with cross-reference and object
+// streams and CID TrueType fonts with ToUnicode maps (the Debian Reference comes with the
+// tests' packages), pdfTeX output with object streams (when installed).
+TEST(PdfRealTools, InstalledManuals) {
+    if (!have("pdftotext")) GTEST_SKIP() << "pdftotext missing";
+    const char* const manuals[] = {
+        "/usr/share/debian-reference/debian-reference.en.pdf",
+        "/usr/share/doc/libtasn1-doc/libtasn1.pdf",
+        "/usr/share/doc/shared-mime-info/shared-mime-info-spec.pdf",
+    };
+    int read = 0;
+    for (const char* file : manuals) {
+        if (!std::ifstream(file)) continue;
+        ++read;
+        auto p = pdf_test::parse_pdf(pdf_test::read_file(file));
+        ASSERT_EQ(p.result.status, 0) << file << ": " << p.result.error;
+        std::string missing;
+        const std::string copy = tmpdir() + "manual.pdf";
+        ASSERT_TRUE(run(std::string("cp '") + file + "' '" + copy + "'"));
+        const double recall = word_recall(copy, p, missing);
+        std::printf("word recall %-60s %.3f\n", file, recall);
+        EXPECT_GE(recall, 0.95) << file << " misses: " << missing;
+    }
+    if (read == 0) GTEST_SKIP() << "no manual installed";
 }
