@@ -24,6 +24,7 @@ void process_thread::wproc_init() {
     worker_.reset();
     worker_ = std::make_unique<millhand>(*services_.cfg);
     job_start_ = 0;
+    timed_out_ = false;
     plugin_stamps_.clear();
     docfilter_stamps_.clear();
     std::string error;
@@ -53,6 +54,7 @@ void process_thread::check_timeout(bool force) {
     if (job_start_ < 1) return;
     if (services_.now() - job_start_ >= timeout_) {
         worker_->kill_worker();
+        timed_out_ = true;
         TN_LOG(LF_WORKERSCHEDULING, LL_INFO, "Worker timed out");
     }
 }
@@ -75,7 +77,6 @@ void process_thread::update_plugin_cache(std::int32_t source_id,
         auto stamp = docfilter_stamps_.find(id);
         if (stamp == docfilter_stamps_.end() || stamp->second != magic) {
             TN_LOG(LF_PLUGINSYSTEM, LL_BORING, "Docfilter " << id << " is dirty");
-            docfilter_stamps_[id] = magic;
             docfilters[id] = millhand_wire::docfilter_message{magic, filter};
         }
         TN_LOG(LF_PLUGINSYSTEM, LL_BORING,
@@ -92,10 +93,22 @@ void process_thread::update_plugin_cache(std::int32_t source_id,
         auto pstamp = plugin_stamps_.find(plugin_id);
         if (pstamp == plugin_stamps_.end() || pstamp->second != plugin_magic) {
             TN_LOG(LF_PLUGINSYSTEM, LL_BORING, "Plugin " << plugin_id << " is dirty");
-            plugin_stamps_[plugin_id] = plugin_magic;
             plugins[plugin_id] = millhand_wire::plugin_message{plugin_magic, plugin};
         }
     }
+}
+
+void process_thread::plugins_sent(const millhand::plugin_map& plugins,
+                                  const millhand::docfilter_map& docfilters) {
+    for (const auto& [id, message] : plugins)
+        plugin_stamps_[id] = message.magic;
+    for (const auto& [id, message] : docfilters)
+        docfilter_stamps_[id] = message.magic;
+}
+
+pid_t process_thread::worker_pid() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return worker_ ? worker_->child() : 0;
 }
 
 wxThread::ExitCode process_thread::Entry() {

@@ -72,6 +72,8 @@ void scheduler_thread::hourly_pass(std::int64_t now) {
                 services_.logs->start_crawl(db, id, now);
                 for (const std::string& seed : source.Seeds)
                     services_.queue->push(db, static_cast<std::uint32_t>(id), seed, 0);
+                // Nothing queued means no pass will ever end this crawl: it ends at once.
+                if (source.Seeds.empty()) services_.logs->end_crawl(db, id, now);
             }
         }
         if (archive.GarbageLimit > 0) {
