@@ -92,7 +92,19 @@ void scheduler_thread::hourly_pass(std::int64_t now) {
     commit_transaction(db);
 }
 
+void scheduler_thread::keep_index_in_step() {
+    sqlite3* db = db_.get();
+    begin_exclusive_transaction(db);
+    services_.index->restart_if_lost();
+    if (services_.index->needs_rebuild()) {
+        services_.docs->rebuild_index(db, *services_.index);
+        TN_LOG(LF_LOG, LL_ERROR, "Index rebuilt from the document store");
+    }
+    commit_transaction(db);
+}
+
 void scheduler_thread::tick() {
+    keep_index_in_step();
     const std::int64_t now = services_.now();
     if (services_.free_bytes(datadir_) >= min_free_disk_) {
         std::time_t t = static_cast<std::time_t>(now);

@@ -1,5 +1,7 @@
 #include "trawlnestd/service-frontend.h"
 
+#include <cctype>
+
 #include "linux-platform/eventlog.h"
 #include "trawlnestd/export-job.h"
 #include "trawlnestd/import-job.h"
@@ -326,6 +328,15 @@ bool parse_start_arguments(const std::vector<std::string>& args, maintenance_job
     return false;
 }
 
+bool is_inert_service_word(const std::string& arg) {
+    std::string word = starts_with_switch(arg) ? arg.substr(1) : arg;
+    std::string folded;
+    for (char c : word)
+        folded += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (folded != "install" && folded != "remove") return false;
+    return !(starts_with_switch(arg) && word == folded);
+}
+
 bool report_service_status(service_state state) {
     const char* path = std::getenv("NOTIFY_SOCKET");
     if (!path || !*path) return true;
@@ -450,6 +461,11 @@ int service_main(trawlnestd& app, const std::vector<std::string>& args, int sign
 bool trawlnestd::OnInit() {
     set_names("trawlnest", "Trawlnest Server");
     const std::vector<std::string>& args = arguments();
+    if (!args.empty() && is_inert_service_word(args[0])) {
+        // Install and remove answer only to their exact switch; a near miss does nothing.
+        g_exit_status = 0;
+        return false;
+    }
     if (!args.empty() && starts_with_switch(args[0])) {
         const std::string word = args[0].substr(1);
         if (word == "install" || word == "remove") {

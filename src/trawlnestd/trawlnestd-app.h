@@ -128,6 +128,8 @@ private:
     std::string program_path_;
     std::vector<std::string> arguments_;
     int signal_fd_ = -1;
+    // "trawlnest.lock" in DATADIR, locked exclusively by prepare for the life of the process.
+    int datadir_lock_ = -1;
     crawl_services services_;
 };
 

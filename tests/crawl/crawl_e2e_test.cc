@@ -926,5 +926,26 @@ TEST_F(CrawlTest, ScheduledCrawlOfASourceWithoutSeedsEndsAtOnce) {
     EXPECT_EQ(sql("select count(*) from crawlstats where arcid=" + std::to_string(arc)), "3\n");
 }
 
+TEST_F(CrawlTest, KilledIndexServerIsReplacedAndTheIndexRebuiltFromTheStore) {
+    open();
+    file_site site(root_ / "site");
+    const int arc = add_archive(add_source(site.source(1)));
+    process_thread& t = thread();
+    start_crawl(arc, {site.url("a.html")});
+    EXPECT_EQ(crawl_until_idle(t), 1);
+    const pid_t server = index_->connection()->child();
+    ASSERT_GT(server, 0);
+    ::kill(server, SIGKILL);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // Stored while the index server is gone.
+    offset_ += 10;
+    start_crawl(arc, {site.url("b.html")});
+    EXPECT_EQ(crawl_until_idle(t), 1);
+    scheduler_thread sched(services_);
+    sched.tick();
+    EXPECT_NE(index_->connection()->child(), server);
+    EXPECT_EQ(indexed_documents(), 2u);
+}
+
 } // namespace
 } // namespace lumbrake
