@@ -2,6 +2,7 @@
 
 #include "trawlnestd/cfgstorage.h"
 #include "util/log.h"
+#include "util/sqlite_txn.h"
 
 #include <chrono>
 #include <thread>
@@ -112,8 +113,33 @@ pid_t process_thread::worker_pid() const {
 }
 
 wxThread::ExitCode process_thread::Entry() {
+    // Free space when a write failed for lack of it: crawling waits until there is more.
+    std::uint64_t full_at = 0;
+    bool full = false;
     while (!stop_) {
-        pass_result r = crawl_pass();
+        if (full) {
+            if (services_.free_bytes(settings_.datadir) <= full_at) {
+                for (int i = 0; i < 10 && !stop_; ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                continue;
+            }
+            full = false;
+            TN_LOG(LF_WORKERSCHEDULING, LL_ERROR, "Disk space is back; crawling resumes");
+        }
+        pass_result r = pass_result::idle;
+        try {
+            r = crawl_pass();
+        } catch (const sqlite_error& e) {
+            // The step is rolled back: its URL stays queued for a later pass.
+            abort_transaction(db_.get());
+            TN_LOG(LF_WORKERSCHEDULING, LL_ERROR, "Crawl step failed: " << e.what());
+            if (e.code() == SQLITE_FULL) {
+                full = true;
+                full_at = services_.free_bytes(settings_.datadir);
+                TN_LOG(LF_WORKERSCHEDULING, LL_ERROR,
+                       "The data volume is full; crawling stops until there is room");
+            }
+        }
         if (r == pass_result::stopped) break;
         if (r == pass_result::idle) {
             // Sleeps a second, in steps, so that a stop is seen soon.

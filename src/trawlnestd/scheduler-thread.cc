@@ -125,7 +125,12 @@ void scheduler_thread::tick() {
 
 wxThread::ExitCode scheduler_thread::Entry() {
     for (;;) {
-        tick();
+        try {
+            tick();
+        } catch (const sqlite_error& e) {
+            abort_transaction(db_.get());
+            TN_LOG(LF_WORKERSCHEDULING, LL_ERROR, "Scheduler pass failed: " << e.what());
+        }
         if (stop_) return 0;
         std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     }

@@ -447,6 +447,7 @@ int service_main(trawlnestd& app, const std::vector<std::string>& args, int sign
     maintenance_frame_steps steps;
     steps.store_argument = [&app](const std::string& a) { app.set_job_argument(a); };
     steps.prepare = [&app](std::string& e) { return app.prepare(e); };
+    app.set_check_database(job != maintenance_job::restore);
     steps.open_storages = [&app](std::string& e) { return app.open_storages(e); };
     steps.run_job = [&app, job](std::string& e) { return run_job(app, job, e); };
     steps.close_storages = [&app] { app.close_storages(); };

@@ -164,6 +164,17 @@ bool trawlnestd::open_storages(std::string& error) {
     }
     const daemon_settings settings = daemon_settings::read(cfg_);
 
+    // A damaged page would abort the first write that touches it, or read as a missing
+    // table: the daemon does not start on it.
+    if (check_database_) {
+        const std::string damage = database_damage("trawlnest.db");
+        if (!damage.empty()) {
+            error = "The database " + data_dir_ + "/trawlnest.db is damaged (" + damage +
+                    "): move it aside and restore a backup with trawlnestd /restore <file>";
+            return false;
+        }
+    }
+
     sqlite3* db = open_db();
     begin_exclusive_transaction(db);
 
@@ -305,7 +316,13 @@ void trawlnestd::close_storages() {
 
 void trawlnestd::service_start() {
     std::string error;
-    if (!prepare(error) || !open_storages(error) || !start_threads(error)) {
+    bool ok = false;
+    try {
+        ok = prepare(error) && open_storages(error) && start_threads(error);
+    } catch (const sqlite_error& e) {
+        error = e.what();
+    }
+    if (!ok) {
         report_event(service_name_, "Error starting trawlnest: " + error, EVENT_ID_JOB_FAILED);
         std::exit(1);
     }
