@@ -21,6 +21,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -102,10 +103,17 @@ std::string cookies_from_headers(const std::string& headers) {
         std::string line = headers.substr(pos, end - pos);
         pos = end + 1;
         line.erase(std::remove(line.begin(), line.end(), '\r'), line.end());
-        static const std::string upper = "Set-Cookie: ", lower = "set-cookie: ";
-        if (!line.starts_with(upper) && !line.starts_with(lower)) continue;
-        std::string value = line.substr(upper.size());
+        // Header names are case-insensitive; blanks after the colon are optional.
+        static const std::string name = "set-cookie:";
+        if (line.size() < name.size() ||
+            !std::equal(name.begin(), name.end(), line.begin(), [](char a, char b) {
+                return a == std::tolower(static_cast<unsigned char>(b));
+            }))
+            continue;
+        std::size_t start = line.find_first_not_of(" \t", name.size());
+        std::string value = start == std::string::npos ? std::string() : line.substr(start);
         value = value.substr(0, value.find(';'));
+        if (value.empty()) continue;
         if (!cookies.empty()) cookies += "; ";
         cookies += value;
     }
@@ -456,7 +464,13 @@ process_thread::pass_result process_thread::crawl_pass() {
                 cr = worker_reply{};
             }
             cookie_text = cookies_from_headers(cr.headers);
-            services_.cookies->set(static_cast<std::int32_t>(q.arcid), cookie_text);
+            // A failed log-in or one without a cookie is tried again by the next page
+            // instead of being remembered as the archive's cookie.
+            if (!cookie_text.empty())
+                services_.cookies->set(static_cast<std::int32_t>(q.arcid), cookie_text);
+            else
+                TN_LOG(LF_WORKERSCHEDULING, LL_ERROR,
+                       "Cookie log-in at " << q.source.CookieParams.Url << " gave no cookie");
         }
     }
 

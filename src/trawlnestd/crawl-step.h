@@ -74,9 +74,9 @@ std::uint32_t base_score_of(std::uint32_t priority);
 std::string document_id(const std::string& platform_id, std::uint32_t arcid, const std::string& url,
                         bool historicize, std::int64_t fetch_time);
 
-// The cookie text of a log-in reply's headers: the value (up to the first ';') of every
-// line that starts with "Set-Cookie: " or "set-cookie: ", carriage returns removed, joined
-// with "; ".
+// The cookie text of a log-in reply's headers: the value (up to the first ';', blanks after
+// the colon skipped, empty values left out) of every line whose header name is Set-Cookie in
+// any case, carriage returns removed, joined with "; ".
 std::string cookies_from_headers(const std::string& headers);
 
 // The crawl-end notification URL: the printf-style format with the archive id as its one

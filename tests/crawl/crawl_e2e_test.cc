@@ -947,5 +947,60 @@ TEST_F(CrawlTest, KilledIndexServerIsReplacedAndTheIndexRebuiltFromTheStore) {
     EXPECT_EQ(indexed_documents(), 2u);
 }
 
+TEST_F(CrawlTest, LogInWithoutACookieIsNotCachedAndHeaderCaseDoesNotMatter) {
+    // The first log-in answers without a cookie, the next one with a lower-case header.
+    const int port = free_port();
+    const fs::path seen = root_ / "seen.txt";
+    const fs::path script = root_ / "login.py";
+    write_file(script, "import http.server\nlogins = [0]\n"
+                       "class H(http.server.BaseHTTPRequestHandler):\n"
+                       "    def do_GET(self):\n"
+                       "        with open('" + seen.string() + "', 'a') as f:\n"
+                       "            f.write(self.path + ' [' + str(self.headers.get('Cookie')) + ']\\n')\n"
+                       "        self.send_response(200)\n"
+                       "        if self.path.startswith('/login'):\n"
+                       "            logins[0] += 1\n"
+                       "            if logins[0] > 1: self.send_header('set-cookie', 'session=late')\n"
+                       "        self.send_header('Content-Type', 'text/html')\n"
+                       "        self.end_headers()\n"
+                       "        self.wfile.write(b'<html><body><p>page</p><a "
+                       "href=\"/two.html\">two</a></body></html>')\n"
+                       "http.server.HTTPServer(('127.0.0.1', " + std::to_string(port) +
+                       "), H).serve_forever()\n");
+    python_server server(port, "'" + script.string() + "'", root_ / "login.log");
+    ASSERT_TRUE(can_connect(port));
+    open();
+    const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
+    SourceConfiguration s;
+    s.IncludeFilters = {"^http://127\\.0\\.0\\.1"};
+    s.ExcludeFilters = {"/login"};
+    s.CheckRobotsTxt = false;
+    s.Type = AUTH_COOKIE;
+    s.CookieParams.Url = base + "login";
+    s.CookieParams.Freshness = 0;
+    AuthConfiguration auth;
+    auth.Username = "crawler";
+    std::uint32_t magic = 0;
+    begin_exclusive_transaction(db());
+    const int auth_id = cfgstorage<AuthConfiguration>::add(db(), auth, magic);
+    commit_transaction(db());
+    ArchiveConfiguration a;
+    a.Source = add_source(s);
+    a.Auth = auth_id;
+    begin_exclusive_transaction(db());
+    const int arc = cfgstorage<ArchiveConfiguration>::add(db(), a, magic);
+    commit_transaction(db());
+    process_thread& t = thread();
+    start_crawl(arc, {base + "one.html"});
+    EXPECT_EQ(crawl_until_idle(t), 2);
+    const std::string requests = read_file(seen);
+    EXPECT_EQ(count_of(requests, "/login"), 2u) << requests;
+    EXPECT_EQ(count_of(requests, "/one.html []"), 1u) << requests;
+    EXPECT_EQ(count_of(requests, "/two.html [session=late]"), 1u) << requests;
+    std::string cached;
+    EXPECT_TRUE(cookies_->get(arc, 0, cached));
+    EXPECT_EQ(cached, "session=late");
+}
+
 } // namespace
 } // namespace lumbrake
