@@ -84,6 +84,8 @@ void scheduler_thread::hourly_pass(std::int64_t now) {
                 services_.index->remove_document(guid);
                 services_.docs->remove(db, guid);
             }
+            // Every search adds a row: the query log ages out with the archive's versions.
+            services_.logs->expire_queries(db, id, now - archive.GarbageLimit);
         }
     }
     last_flush_ = now;

@@ -732,6 +732,8 @@ TEST_F(CrawlTest, SchedulerStartsDueCrawlsAndExpiresOldVersions) {
                      "", 0, {}, 0);
     docs_->store(db(), "young", expiring, "http://h/young", static_cast<std::uint32_t>(now), 0, "",
                  "", "", 0, 0, false, 0, "", "", 0, {}, 0);
+    logs_->log_query(db(), expiring, "WORD:old", now - 90000);
+    logs_->log_query(db(), expiring, "WORD:new", now - 10);
     commit_transaction(db());
 
     int watchdog_runs = 0;
@@ -755,6 +757,8 @@ TEST_F(CrawlTest, SchedulerStartsDueCrawlsAndExpiresOldVersions) {
     EXPECT_EQ(sql("select guid from docstorage where arcid=" + std::to_string(expiring) +
                   " order by guid"),
               "g100\nyoung\n");
+    EXPECT_EQ(sql("select query from querylog where arcid=" + std::to_string(expiring)),
+              "WORD:new\n");
     sched.hourly_pass(now + 3600);
     EXPECT_EQ(sql("select guid from docstorage where arcid=" + std::to_string(expiring)),
               "young\n");
