@@ -191,11 +191,13 @@ bool trawlnestd::open_storages(std::string& error) {
 
     // The marker lives while the index server runs: found at start, the last run ended
     // without its final flush, and documents stored since then may be missing from the index.
-    if (::access(index_open_marker, F_OK) == 0) {
+    // (The restore job rebuilds the index itself, and its database may be the damaged one.)
+    const bool unclean = ::access(index_open_marker, F_OK) == 0;
+    if (unclean && check_database_) {
         TN_LOG(LF_LOG, LL_ERROR, "The index was not closed cleanly; rebuilding it from the store");
         docs_->rebuild_index(db, *index_);
-    } else if (FILE* marker = std::fopen(index_open_marker, "we")) {
-        std::fclose(marker);
+    } else if (!unclean) {
+        if (FILE* marker = std::fopen(index_open_marker, "we")) std::fclose(marker);
     }
 
     if (!register_builtin_plugins(db, error)) {
