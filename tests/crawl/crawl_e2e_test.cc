@@ -227,6 +227,30 @@ protected:
         return id;
     }
 
+    // An archive of the site at `base` that logs in at base + "login" (cookies of any age).
+    int add_cookie_archive(const std::string& base) {
+        SourceConfiguration s;
+        s.IncludeFilters = {"^http://127\\.0\\.0\\.1"};
+        s.ExcludeFilters = {"/login"};
+        s.CheckRobotsTxt = false;
+        s.Type = AUTH_COOKIE;
+        s.CookieParams.Url = base + "login";
+        s.CookieParams.Freshness = 0;
+        AuthConfiguration auth;
+        auth.Username = "crawler";
+        std::uint32_t magic = 0;
+        begin_exclusive_transaction(db());
+        const int auth_id = cfgstorage<AuthConfiguration>::add(db(), auth, magic);
+        commit_transaction(db());
+        ArchiveConfiguration a;
+        a.Source = add_source(s);
+        a.Auth = auth_id;
+        begin_exclusive_transaction(db());
+        const int arc = cfgstorage<ArchiveConfiguration>::add(db(), a, magic);
+        commit_transaction(db());
+        return arc;
+    }
+
     // Opens a crawl of the archive now and queues the URLs at priority 0, as the scheduler
     // and StartCrawl do.
     void start_crawl(int arcid, const std::vector<std::string>& urls) {
@@ -534,25 +558,7 @@ TEST_F(CrawlTest, CookieLoginRunsOnceAndItsCookiesTravelWithEveryPage) {
     open();
     const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
 
-    SourceConfiguration s;
-    s.IncludeFilters = {"^http://127\\.0\\.0\\.1"};
-    s.ExcludeFilters = {"/login"};
-    s.CheckRobotsTxt = false;
-    s.Type = AUTH_COOKIE;
-    s.CookieParams.Url = base + "login";
-    s.CookieParams.Freshness = 0;
-    AuthConfiguration auth;
-    auth.Username = "crawler";
-    std::uint32_t magic = 0;
-    begin_exclusive_transaction(db());
-    const int auth_id = cfgstorage<AuthConfiguration>::add(db(), auth, magic);
-    commit_transaction(db());
-    ArchiveConfiguration a;
-    a.Source = add_source(s);
-    a.Auth = auth_id;
-    begin_exclusive_transaction(db());
-    const int arc = cfgstorage<ArchiveConfiguration>::add(db(), a, magic);
-    commit_transaction(db());
+    const int arc = add_cookie_archive(base);
 
     process_thread& t = thread();
     start_crawl(arc, {base + "one.html"});
@@ -975,25 +981,7 @@ TEST_F(CrawlTest, LogInWithoutACookieIsNotCachedAndHeaderCaseDoesNotMatter) {
     ASSERT_TRUE(can_connect(port));
     open();
     const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
-    SourceConfiguration s;
-    s.IncludeFilters = {"^http://127\\.0\\.0\\.1"};
-    s.ExcludeFilters = {"/login"};
-    s.CheckRobotsTxt = false;
-    s.Type = AUTH_COOKIE;
-    s.CookieParams.Url = base + "login";
-    s.CookieParams.Freshness = 0;
-    AuthConfiguration auth;
-    auth.Username = "crawler";
-    std::uint32_t magic = 0;
-    begin_exclusive_transaction(db());
-    const int auth_id = cfgstorage<AuthConfiguration>::add(db(), auth, magic);
-    commit_transaction(db());
-    ArchiveConfiguration a;
-    a.Source = add_source(s);
-    a.Auth = auth_id;
-    begin_exclusive_transaction(db());
-    const int arc = cfgstorage<ArchiveConfiguration>::add(db(), a, magic);
-    commit_transaction(db());
+    const int arc = add_cookie_archive(base);
     process_thread& t = thread();
     start_crawl(arc, {base + "one.html"});
     EXPECT_EQ(crawl_until_idle(t), 2);
