@@ -1,7 +1,7 @@
 // The daemon's worker proxy against a stand-in worker written in Python from the message
 // tables: every request field arrives, every reply field comes back, and wrong, cut or
 // missing replies fail as the daemon expects.
-#include "worker/millhand/millhand.h"
+#include "millhand/millhand.h"
 
 #include "linux-platform/eventlog.h"
 #include "millhand_test_support.h"
