@@ -68,8 +68,17 @@ api::api(const api_context& ctx) : ctx_(ctx) {
 api::~api() {
     // Committed also after a refused request or while a fault propagates: operations write
     // nothing before their last check, so there is nothing to roll back, and an open
-    // transaction would block every later request.
-    commit_transaction(ctx_.db);
+    // transaction would block every later request. A failure of the storage itself (full,
+    // damaged) rolls back; the request has already failed.
+    if (storage_failure_pending()) {
+        abort_transaction(ctx_.db);
+        return;
+    }
+    try {
+        commit_transaction(ctx_.db);
+    } catch (const sqlite_error& e) {
+        TN_LOG(LF_API, LL_ERROR, "Request not committed: " << e.what());
+    }
 }
 
 bool api::has_access(const std::vector<AccessSpec>& acl, int access) const {

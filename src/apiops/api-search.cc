@@ -7,6 +7,7 @@
 #include "logstorage/logstorage.h"
 #include "trawlnestd/cfgstorage.h"
 #include "util/log.h"
+#include "util/sqlite_txn.h"
 
 #include <algorithm>
 #include <limits>
@@ -131,8 +132,13 @@ void api::query(api_result& res, QuerySpec& query_spec, std::vector<QueryResult>
     }
     logstorage* logs = ctx_.services.logs;
     if (total >= 0 && !log_text.empty() && logs) {
-        for (std::int32_t id : accepted)
-            logs->log_query(db, id, log_text, now());
+        // The log row is a by-product: a volume too full for it does not cost the answer.
+        try {
+            for (std::int32_t id : accepted)
+                logs->log_query(db, id, log_text, now());
+        } catch (const sqlite_error& e) {
+            TN_LOG(LF_API, LL_ERROR, "Query log not written: " << e.what());
+        }
     }
 }
 

@@ -504,6 +504,10 @@ int main(int argc, char** argv) {
     for (const command& c : kCommands) {
         if (name != c.name) continue;
         SoapClientProxy proxy(endpoint);
+        // TRAWLNEST_TIMEOUT: seconds for each call (the proxy's default when absent or not
+        // a positive number).
+        if (const char* t = std::getenv("TRAWLNEST_TIMEOUT"); t && std::atol(t) > 0)
+            proxy.SetTimeout(std::atol(t));
         int status;
         try {
             status = c.run(proxy, args);

@@ -20,6 +20,12 @@ public:
     SoapClientProxy(const SoapClientProxy&) = delete;
     SoapClientProxy& operator=(const SoapClientProxy&) = delete;
 
+    // Seconds for each whole call and for connecting (EasySoap::SOAPProxy's defaults, 300
+    // and 30); 0 lifts the limit. A call that runs out throws a SOAPException saying
+    // "...timed out...".
+    void SetTimeout(long seconds) { proxy_.SetTimeout(seconds); }
+    void SetConnectTimeout(long seconds) { proxy_.SetConnectTimeout(seconds); }
+
     void AddSource(const SourceConfiguration& cfg, SourceInfo& info);
     void RemoveSource(int id);
     void SetSourceConfiguration(int id, const SourceConfiguration& cfg, uint32_t magic,

@@ -189,6 +189,7 @@ std::int32_t idxstorage::search(const std::vector<std::int32_t>& archives, std::
                                 std::vector<QueryResult>& results, sqlite3* db, docstorage& docs) {
     results.clear();
     if (archives.empty()) return -1;
+    restart_if_lost();
     index_connection* c = connection_.get();
     if (!c) return -1;
 
@@ -204,12 +205,16 @@ std::int32_t idxstorage::search(const std::vector<std::int32_t>& archives, std::
     if (c->send_int(IDX_QUERY) && c->send_query(q)) reply = c->recv_int();
     if (reply != 0) {
         c->send_command(IDX_END_QUERY);
+        restart_if_lost();
         return -1;
     }
 
     std::int32_t n = c->request(IDX_HIT_COUNT);
     if (n > 0 && first < n) {
-        std::int32_t end = std::min(last, n - 1);
+        // Every hit of the window is fetched (and maybe summarised) under the storage lock:
+        // one request cannot ask for all of them.
+        std::int32_t end = static_cast<std::int32_t>(std::min<std::int64_t>(
+            {last, n - 1, std::max<std::int64_t>(first, 0) + max_result_window - 1}));
         auto text = [c](const char* field) {
             std::string value;
             if (c->send_int(IDX_HIT_TEXT) && c->send_string(field)) {

@@ -217,18 +217,31 @@ void idxstorage::stop() {
     connection_.reset();
 }
 
+bool idxstorage::restart_if_lost() {
+    if (connection_ && !connection_->broken() && connection_->child_alive()) return false;
+    TN_LOG(LF_IPCSOCK, LL_ERROR,
+           "Index server lost; starting a new one and rebuilding the index from the store");
+    stop();
+    start();
+    needs_rebuild_ = true;
+    return true;
+}
+
 void idxstorage::flush() {
     if (connection_) connection_->request(IDX_FLUSH);
+    restart_if_lost();
 }
 
 void idxstorage::optimize() {
     if (connection_) connection_->request(IDX_OPTIMIZE);
+    restart_if_lost();
 }
 
 void idxstorage::reset() {
     stop();
     remove_directory_files("index");
     start();
+    needs_rebuild_ = false;
 }
 
 void idxstorage::count_add() {
@@ -286,12 +299,14 @@ void idxstorage::add_document(const std::string& guid, std::uint32_t arcid, cons
     root.reset();
 
     c.request(IDX_END_DOC);
+    if (restart_if_lost()) return;
     count_add();
 }
 
 void idxstorage::remove_document(const std::string& guid) {
     if (!connection_) return;
     connection_->delete_term(guid, "guid");
+    if (restart_if_lost()) return;
     count_delete();
 }
 
@@ -303,6 +318,7 @@ void idxstorage::remove_archive(std::int32_t arcid) {
     std::snprintf(text, sizeof text, "%lu",
                   static_cast<unsigned long>(static_cast<std::uint32_t>(arcid)));
     connection_->delete_term(text, "arcid");
+    if (restart_if_lost()) return;
     flush();
     add_counter_ = 0;
     delete_counter_ = 0;

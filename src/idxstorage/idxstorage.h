@@ -104,6 +104,8 @@ private:
 
 // Words longer than this after case folding are left out of the word stream.
 inline constexpr std::size_t max_indexed_word = 64;
+// The most hits one search fetches, from its first one on.
+inline constexpr std::int32_t max_result_window = 1000;
 // The add and delete counters flush the index when they reach this.
 inline constexpr std::int32_t flush_every = 20;
 
@@ -138,6 +140,12 @@ public:
                         const std::vector<QuerySliceWeight>& weights,
                         std::vector<QueryResult>& results, sqlite3* db, docstorage& docs);
 
+    // When the server has died or its connection broke: logs it and starts a new server,
+    // whose index then needs a rebuild from the document store. True when it did.
+    bool restart_if_lost();
+    // Set when a lost server was replaced; cleared by reset (the rebuild's first step).
+    bool needs_rebuild() const { return needs_rebuild_; }
+
     // The running connection (null only between a failed allocation and the next start).
     index_connection* connection() { return connection_.get(); }
     std::int32_t add_counter() const { return add_counter_; }
@@ -152,6 +160,7 @@ private:
     std::unique_ptr<index_connection> connection_;
     std::int32_t add_counter_ = 0;
     std::int32_t delete_counter_ = 0;
+    bool needs_rebuild_ = false;
 };
 
 // Unlinks every entry of the directory (not descending; entries that cannot be unlinked stay),

@@ -261,10 +261,10 @@ bool server_proxy::start(std::string& error) {
         return false;
     }
     int one = 1;
-    if (::setsockopt(listen_sock_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) != 0) {
-        error = "Could not disable nagle: " + lumbrake::system_error_text();
-        return false;
-    }
+    // Only a matter of latency: the child is still usable without it.
+    if (::setsockopt(listen_sock_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) != 0)
+        TN_LOG(lumbrake::LF_IPCSOCK, lumbrake::LL_ERROR,
+               "Could not disable nagle: " << lumbrake::system_error_text());
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -338,6 +338,18 @@ bool server_proxy::start(std::string& error) {
     }
     error = "Could not accept connection: " + path + " ended without connecting";
     return false;
+}
+
+bool server_proxy::child_alive() {
+    pid_t pid = child_.load();
+    if (pid <= 0) return false;
+    int status = 0;
+    pid_t r = ::waitpid(pid, &status, WNOHANG);
+    if (r == pid || (r < 0 && errno == ECHILD)) {
+        child_.compare_exchange_strong(pid, 0);
+        return false;
+    }
+    return true;
 }
 
 void server_proxy::kill_worker() {

@@ -88,6 +88,8 @@ public:
     // only argument and accepts its connection. Accepting waits without a time limit while the
     // child lives, and fails once it has ended without connecting. False with the reason.
     bool start(std::string& error);
+    // False once the child has ended (it is reaped then, and forgotten).
+    bool child_alive();
     // Ends a hung child; its exit status becomes 9 * 256. Callable from another thread.
     void kill_worker();
 

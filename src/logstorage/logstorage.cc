@@ -208,6 +208,11 @@ void logstorage::log_query(sqlite3* db, std::int32_t archive, std::string_view q
     ins.bind(1, archive).bind(2, time).bind(3, query).run();
 }
 
+void logstorage::expire_queries(sqlite3* db, std::int32_t archive, std::int64_t before) {
+    statement del(db, "delete from querylog where arcid=? and timestamp<?");
+    del.bind(1, archive).bind(2, before).run();
+}
+
 void logstorage::document_log(sqlite3* db, std::int32_t archive, std::int32_t nmax,
                               CrawlLog& cursor, std::vector<CrawlLogData>& entries) {
     entries.clear();

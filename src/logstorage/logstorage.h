@@ -37,6 +37,8 @@ public:
     // One cursor per crawl of the archive, oldest first, each with Cookie "0".
     void crawl_starts(sqlite3* db, std::int32_t archive, std::vector<CrawlLog>& crawls);
     void log_query(sqlite3* db, std::int32_t archive, std::string_view query, std::int64_t time);
+    // Removes the archive's query-log rows older than `before` (seconds since 1970 UTC).
+    void expire_queries(sqlite3* db, std::int32_t archive, std::int64_t before);
     // The next page of at most nmax entries of the crawl that the cursor names; the cursor's
     // Cookie moves on (see CrawlLog). A negative cookie returns nothing and stays.
     void document_log(sqlite3* db, std::int32_t archive, std::int32_t nmax, CrawlLog& cursor,

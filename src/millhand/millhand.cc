@@ -41,7 +41,10 @@ void millhand::process(std::uint32_t base_score, const std::string& docid, const
 
     reply rep;
     millhand_wire::receive_reply(*this, rep);
-    TN_ASSERT(rep.id == reply_t::PROCESSED);
+    // A reply of another kind is a worker out of step: its failure, not the daemon's.
+    if (rep.id != reply_t::PROCESSED)
+        throw std::string("Unexpected reply " + std::to_string(static_cast<int>(rep.id)) +
+                          " from the worker");
 
     millhand_wire::process_reply& r = rep.processed;
     status = std::move(r.status);
@@ -80,7 +83,9 @@ void millhand::reprocess(std::uint32_t base_score, const std::string& guid, cons
 
     reply rep;
     millhand_wire::receive_reply(*this, rep);
-    TN_ASSERT(rep.id == reply_t::REPROCESSED);
+    if (rep.id != reply_t::REPROCESSED)
+        throw std::string("Unexpected reply " + std::to_string(static_cast<int>(rep.id)) +
+                          " from the worker");
 
     millhand_wire::reprocess_reply& r = rep.reprocessed;
     status = std::move(r.status);

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <ctime>
 #include <limits>
+#include <optional>
 #include <memory>
 
 namespace lumbrake {
@@ -43,11 +44,11 @@ struct statement {
     assertion_failed("r == Z_OK", __FILE__, line);
 }
 
-// The first `want` bytes of a stored zlib stream whose whole text is `total` bytes long. A
-// stream that does not inflate to exactly that (a damaged row) is fatal like any other
-// zlib failure; reading at most `want` bytes keeps a damaged length from sizing the buffer.
-std::string inflate_prefix(const void* data, std::size_t size, std::uint64_t total,
-                           std::size_t want) {
+// The first `want` bytes of a stored zlib stream whose whole text is `total` bytes long;
+// nothing when the stream does not inflate to exactly that (a damaged row). Reading at most
+// `want` bytes keeps a damaged length from sizing the buffer.
+std::optional<std::string> inflate_prefix(const void* data, std::size_t size,
+                                          std::uint64_t total, std::size_t want) {
     std::string out(want, '\0');
     unsigned char spare;
     z_stream zs{};
@@ -62,7 +63,7 @@ std::string inflate_prefix(const void* data, std::size_t size, std::uint64_t tot
     bool whole = want == total;
     bool ok = whole ? (r == Z_STREAM_END && got == total)
                     : (got == want && (r == Z_OK || r == Z_BUF_ERROR));
-    if (!ok) zlib_fatal(__LINE__);
+    if (!ok) return std::nullopt;
     return out;
 }
 
@@ -135,20 +136,35 @@ bool robotschecker::allowed(sqlite3* db, const std::string& url, bool& compiled)
     }
 
     std::string text;
+    const std::string robots_url = robots_url_of(uri);
+    bool damaged = false;
     {
         statement q(db, "select content, contentlen from robotscache where url=?");
-        q.bind_text(1, robots_url_of(uri));
+        q.bind_text(1, robots_url);
         if (q.step() == SQLITE_ROW) {
             std::int64_t total = sqlite3_column_int64(q.st, 1);
-            if (total < 0 || total > std::numeric_limits<std::uint32_t>::max())
-                zlib_fatal(__LINE__);
-            const void* blob = sqlite3_column_blob(q.st, 0);
-            int blob_size = sqlite3_column_bytes(q.st, 0);
-            std::size_t want =
-                static_cast<std::size_t>(std::min<std::int64_t>(total, robotstxt::max_text));
-            text = inflate_prefix(blob, static_cast<std::size_t>(blob_size),
-                                  static_cast<std::uint64_t>(total), want);
+            std::optional<std::string> inflated;
+            if (total >= 0 && total <= std::numeric_limits<std::uint32_t>::max()) {
+                const void* blob = sqlite3_column_blob(q.st, 0);
+                int blob_size = sqlite3_column_bytes(q.st, 0);
+                std::size_t want =
+                    static_cast<std::size_t>(std::min<std::int64_t>(total, robotstxt::max_text));
+                inflated = inflate_prefix(blob, static_cast<std::size_t>(blob_size),
+                                          static_cast<std::uint64_t>(total), want);
+            }
+            if (inflated)
+                text = std::move(*inflated);
+            else
+                damaged = true;
         }
+    }
+    if (damaged) {
+        // Only a cached copy: dropped, the next visit of the site fetches it again.
+        TN_LOG(LF_WORKERSCHEDULING, LL_ERROR,
+               "Damaged robots.txt cache row for " << robots_url << " dropped");
+        statement del(db, "delete from robotscache where url=?");
+        del.bind_text(1, robots_url);
+        del.step();
     }
 
     robotstxt rules(text, robot_name_);

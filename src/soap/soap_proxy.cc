@@ -1,5 +1,7 @@
 #include "soap/soap_proxy.h"
 
+#include "util/escape.h"
+
 #include <curl/curl.h>
 
 #include <cctype>
@@ -9,6 +11,17 @@
 namespace EasySoap {
 
 namespace {
+
+// A text that XML cannot carry would arrive as U+FFFD: the call is refused instead of
+// sending something else than the caller gave.
+void check_writable(const SOAPParameter& p) {
+    std::string why;
+    if (!lumbrake::xml_text_writable(p.GetString(), why))
+        throw SOAPException("Cannot send " + p.GetName().GetName() +
+                            ": XML cannot carry its text (" + why + ")");
+    for (std::size_t i = 0; i < p.GetNumParams(); ++i)
+        check_writable(p.GetParameterAt(i));
+}
 
 struct sink {
     std::string body;
@@ -60,6 +73,7 @@ const SOAPMethod& SOAPProxy::Execute(const SOAPMethod& method) {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 
+    check_writable(method);
     std::string payload = WriteEnvelope(method);
     std::unique_ptr<CURL, curl_deleter> curl(curl_easy_init());
     if (!curl) throw SOAPException("Could not start an HTTP transfer");
@@ -95,11 +109,21 @@ const SOAPMethod& SOAPProxy::Execute(const SOAPMethod& method) {
     curl_easy_setopt(c, CURLOPT_USERAGENT, "lumbrake-soap/1.0");
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &on_write);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &answer);
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, 30L);
+    if (connect_timeout_ > 0) curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, connect_timeout_);
     if (timeout_ > 0) curl_easy_setopt(c, CURLOPT_TIMEOUT, timeout_);
 
     CURLcode rc = curl_easy_perform(c);
     if (answer.too_large) throw SOAPException("SOAP answer is too large");
+    if (rc == CURLE_OPERATION_TIMEDOUT) {
+        curl_off_t connected = 0;
+        curl_easy_getinfo(c, CURLINFO_CONNECT_TIME_T, &connected);
+        const bool connecting = connected == 0;
+        throw SOAPException(std::string(connecting ? "Connecting to the server timed out after "
+                                                   : "SOAP call timed out after ") +
+                            std::to_string(connecting && connect_timeout_ > 0 ? connect_timeout_
+                                                                              : timeout_) +
+                            " seconds: " + (*error ? error : curl_easy_strerror(rc)));
+    }
     if (rc != CURLE_OK) throw SOAPException(std::string(*error ? error : curl_easy_strerror(rc)));
 
     long status = 0;

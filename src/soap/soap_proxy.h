@@ -14,6 +14,10 @@ namespace EasySoap {
 class SOAPProxy {
 public:
     static constexpr std::size_t kDefaultMaxResponse = 256u << 20;
+    // Seconds to reach the server, and for a whole call: a server that accepts and stays
+    // silent must not hold the caller for ever.
+    static constexpr long kDefaultConnectTimeout = 30;
+    static constexpr long kDefaultTimeout = 300;
 
     SOAPProxy() = default;
     // No connection is made here and the URL is not checked.
@@ -21,8 +25,13 @@ public:
         SetEndpoint(endpoint, http_proxy);
     }
     void SetEndpoint(const char* endpoint, const char* http_proxy = nullptr);
-    // Seconds for the whole exchange; 0 (the default) waits as long as the server takes.
+    // Seconds for the whole exchange (default kDefaultTimeout); 0 waits as long as the
+    // server takes. A call that runs out throws "SOAP call timed out after N seconds...".
     void SetTimeout(long seconds) { timeout_ = seconds; }
+    // Seconds to connect (default kDefaultConnectTimeout; 0: libcurl's own limit).
+    void SetConnectTimeout(long seconds) { connect_timeout_ = seconds; }
+    long GetTimeout() const { return timeout_; }
+    long GetConnectTimeout() const { return connect_timeout_; }
     void SetMaxResponseSize(std::size_t bytes) { max_response_ = bytes; }
 
     // Sends the method and returns the answer's method element. Throws SOAPFaultException
@@ -34,7 +43,8 @@ public:
 private:
     std::string endpoint_;
     std::string proxy_;
-    long timeout_ = 0;
+    long timeout_ = kDefaultTimeout;
+    long connect_timeout_ = kDefaultConnectTimeout;
     std::size_t max_response_ = kDefaultMaxResponse;
     SOAPEnvelope response_;
 };

@@ -21,6 +21,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -67,6 +68,8 @@ crawl_settings crawl_settings::read(const config& cfg) {
     s.min_free_disk = min_free_disk_from(present, value);
     if (cfg.get("CRAWLSTART", value)) s.crawl_start = std::atoi(value.c_str());
     if (cfg.get("CRAWLSTOP", value)) s.crawl_stop = std::atoi(value.c_str());
+    if (cfg.get("NOTIFYTIMEOUT", value) && std::atoi(value.c_str()) > 0)
+        s.notify_timeout = std::atoi(value.c_str());
     return s;
 }
 
@@ -100,10 +103,17 @@ std::string cookies_from_headers(const std::string& headers) {
         std::string line = headers.substr(pos, end - pos);
         pos = end + 1;
         line.erase(std::remove(line.begin(), line.end(), '\r'), line.end());
-        static const std::string upper = "Set-Cookie: ", lower = "set-cookie: ";
-        if (!line.starts_with(upper) && !line.starts_with(lower)) continue;
-        std::string value = line.substr(upper.size());
+        // Header names are case-insensitive; blanks after the colon are optional.
+        static const std::string name = "set-cookie:";
+        if (line.size() < name.size() ||
+            !std::equal(name.begin(), name.end(), line.begin(), [](char a, char b) {
+                return a == std::tolower(static_cast<unsigned char>(b));
+            }))
+            continue;
+        std::size_t start = line.find_first_not_of(" \t", name.size());
+        std::string value = start == std::string::npos ? std::string() : line.substr(start);
         value = value.substr(0, value.find(';'));
+        if (value.empty()) continue;
         if (!cookies.empty()) cookies += "; ";
         cookies += value;
     }
@@ -172,12 +182,16 @@ std::size_t discard_body(char*, std::size_t size, std::size_t count, void*) {
 }
 } // namespace
 
-void send_notification(const std::string& url) {
+bool send_notification(const std::string& url, int timeout_seconds, std::string& error) {
     // Several process threads may end crawls at once; libcurl's global set-up runs once.
     static std::once_flag curl_ready;
     std::call_once(curl_ready, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     CURL* curl = curl_easy_init();
-    if (!curl) return;
+    if (!curl) {
+        error = "cannot set up the transfer";
+        return false;
+    }
+    char curl_error[CURL_ERROR_SIZE] = "";
     curl_easy_setopt(curl, CURLOPT_VERBOSE, 0L);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 1L);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
@@ -185,8 +199,15 @@ void send_notification(const std::string& url) {
     curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_perform(curl);
+    // An endpoint that accepts and never answers must not hold the crawl thread.
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, static_cast<long>(timeout_seconds));
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, static_cast<long>(timeout_seconds));
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, curl_error);
+    CURLcode rc = curl_easy_perform(curl);
     curl_easy_cleanup(curl);
+    if (rc == CURLE_OK) return true;
+    error = *curl_error ? curl_error : curl_easy_strerror(rc);
+    return false;
 }
 
 // ---- The loop ----
@@ -236,20 +257,59 @@ bool engine_host(const std::string& scheme, const std::string& host) {
 } // namespace
 
 bool process_thread::call_worker(const std::function<void(millhand&)>& request,
-                                 std::string& error) {
-    set_job_start(static_cast<std::int32_t>(services_.now()));
-    bool ok = true;
-    try {
-        request(*worker_);
-    } catch (const std::string& text) {
-        error = text;
-        ok = false;
-    } catch (const std::exception& e) {
-        error = e.what();
-        ok = false;
+                                 std::string& error, queued* carried) {
+    if (!worker_->child_alive()) {
+        TN_LOG(LF_WORKERSCHEDULING, LL_ERROR, "Worker process has ended; starting a new one");
+        replace_worker(carried);
     }
-    set_job_start(0);
-    return ok;
+    auto attempt = [&] {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            timed_out_ = false;
+        }
+        set_job_start(static_cast<std::int32_t>(services_.now()));
+        bool ok = true;
+        try {
+            request(*worker_);
+        } catch (const std::string& text) {
+            error = text;
+            ok = false;
+        } catch (const std::exception& e) {
+            error = e.what();
+            ok = false;
+        }
+        set_job_start(0);
+        if (ok && carried) plugins_sent(carried->plugins, carried->docfilters);
+        return ok;
+    };
+    if (attempt()) return true;
+    const bool timed_out = worker_timed_out();
+    // A request the watchdog ended would only hang again; a worker that died under it gets
+    // one more chance with a fresh worker.
+    if (stop_ || timed_out) return false;
+    TN_LOG(LF_WORKERSCHEDULING, LL_ERROR,
+           "Worker failed (" << error << "); starting a new one and trying once more");
+    replace_worker(carried);
+    error.clear();
+    return attempt();
+}
+
+bool process_thread::worker_timed_out() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return timed_out_;
+}
+
+void process_thread::replace_worker(queued* carried) {
+    check_timeout(true);
+    wproc_init();
+    if (!carried) return;
+    carried->plugins.clear();
+    carried->docfilters.clear();
+    sqlite3* db = db_.get();
+    begin_exclusive_transaction(db);
+    update_plugin_cache(carried->archive.Source, carried->pipeline, carried->plugins,
+                        carried->docfilters);
+    commit_transaction(db);
 }
 
 void process_thread::restart_worker() {
@@ -279,7 +339,10 @@ void process_thread::notify_crawl_end(std::uint32_t arcid) {
                "NOTIFYURL is not a usable format: " << settings_.notify_url);
         return;
     }
-    send_notification(*url);
+    std::string error;
+    if (!send_notification(*url, settings_.notify_timeout, error))
+        TN_LOG(LF_WORKERSCHEDULING, LL_ERROR,
+               "Crawl-end notification " << *url << " failed: " << error);
 }
 
 process_thread::pass_result process_thread::crawl_pass() {
@@ -401,7 +464,13 @@ process_thread::pass_result process_thread::crawl_pass() {
                 cr = worker_reply{};
             }
             cookie_text = cookies_from_headers(cr.headers);
-            services_.cookies->set(static_cast<std::int32_t>(q.arcid), cookie_text);
+            // A failed log-in or one without a cookie is tried again by the next page
+            // instead of being remembered as the archive's cookie.
+            if (!cookie_text.empty())
+                services_.cookies->set(static_cast<std::int32_t>(q.arcid), cookie_text);
+            else
+                TN_LOG(LF_WORKERSCHEDULING, LL_ERROR,
+                       "Cookie log-in at " << q.source.CookieParams.Url << " gave no cookie");
         }
     }
 
@@ -415,14 +484,18 @@ process_thread::pass_result process_thread::crawl_pass() {
                           q.source.TextExclusionBeginMarker, q.source.TextExclusionEndMarker,
                           r.status, r.fff, r.score, r.outlinks, r.headers, r.content);
             },
-            error);
+            error, &q);
         if (!ok) {
             if (stop_) return pass_result::stopped;
             TN_LOG(LF_WORKERSCHEDULING, LL_ERROR,
                    "While proccessing " << q.url << " error executing wproc->process(): " << error);
+            const bool hung = worker_timed_out();
             restart_worker();
             // A reply cut off in the middle is not trusted in any part.
             r = worker_reply{};
+            // A URL that a fresh worker failed on too is the worker's failure, not a page
+            // that was never tried; one the watchdog ended stays unknown.
+            if (!hung) r.status.status = STATUS_INTERNAL;
         }
         status = r.status.status;
         if (!r.status.sidemeta_text.empty()) aux.emplace("SideMeta", r.status.sidemeta_text);
@@ -511,7 +584,7 @@ process_thread::pass_result process_thread::crawl_pass() {
     return pass_result::handled;
 }
 
-process_thread::pass_result process_thread::reprocess_road(const queued& q) {
+process_thread::pass_result process_thread::reprocess_road(queued& q) {
     sqlite3* db = db_.get();
     const std::string docid = URI(q.url, "http", true).raw_path();
     std::uint32_t arcid = 0, timestamp = 0, fffcrc = 0, corecrc = 0, score = 0, servertime = 0;
@@ -539,7 +612,7 @@ process_thread::pass_result process_thread::reprocess_road(const queued& q) {
                             q.pipeline, q.plugins, q.docfilters, q.source.TextExclusionBeginMarker,
                             q.source.TextExclusionEndMarker, st, new_fff, new_score);
             },
-            error);
+            error, &q);
         if (!ok) {
             if (stop_) return pass_result::stopped;
             TN_LOG(LF_WORKERSCHEDULING, LL_ERROR,

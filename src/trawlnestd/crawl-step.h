@@ -56,6 +56,7 @@ struct crawl_settings {
     std::uint64_t min_free_disk = default_min_free_disk;
     int crawl_start = 0;
     int crawl_stop = 23;
+    int notify_timeout = 30; // NOTIFYTIMEOUT: seconds for connecting and for the whole GET
 
     static crawl_settings read(const config& cfg);
 };
@@ -73,9 +74,9 @@ std::uint32_t base_score_of(std::uint32_t priority);
 std::string document_id(const std::string& platform_id, std::uint32_t arcid, const std::string& url,
                         bool historicize, std::int64_t fetch_time);
 
-// The cookie text of a log-in reply's headers: the value (up to the first ';') of every
-// line that starts with "Set-Cookie: " or "set-cookie: ", carriage returns removed, joined
-// with "; ".
+// The cookie text of a log-in reply's headers: the value (up to the first ';', blanks after
+// the colon skipped, empty values left out) of every line whose header name is Set-Cookie in
+// any case, carriage returns removed, joined with "; ".
 std::string cookies_from_headers(const std::string& headers);
 
 // The crawl-end notification URL: the printf-style format with the archive id as its one
@@ -85,7 +86,8 @@ std::string cookies_from_headers(const std::string& headers);
 std::optional<std::string> format_notify_url(const std::string& format, std::uint32_t arcid);
 
 // One GET of the URL with libcurl (no redirects followed, the body discarded, the connection
-// closed afterwards). The transfer's result is not looked at.
-void send_notification(const std::string& url);
+// closed afterwards), bounded by `timeout_seconds` for connecting and for the whole transfer.
+// False with curl's reason when the transfer failed; the answer's status is not looked at.
+bool send_notification(const std::string& url, int timeout_seconds, std::string& error);
 
 } // namespace lumbrake

@@ -26,6 +26,32 @@ void exec_checked(sqlite3* db, const char* sql) {
 
 } // namespace
 
+std::string database_damage(const std::string& path) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        const bool missing = sqlite3_errcode(db) == SQLITE_CANTOPEN;
+        std::string reason = missing ? "" : sqlite3_errmsg(db);
+        sqlite3_close(db);
+        return reason;
+    }
+    sqlite3_busy_timeout(db, 60000);
+    sqlite3_stmt* stmt = nullptr;
+    std::string verdict;
+    int rc = sqlite3_prepare_v2(db, "pragma quick_check", -1, &stmt, nullptr);
+    if (rc == SQLITE_OK) {
+        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+            const unsigned char* t = sqlite3_column_text(stmt, 0);
+            if (!verdict.empty()) verdict += "; ";
+            verdict += t ? reinterpret_cast<const char*>(t) : "";
+            if (verdict.size() > 400) break;
+        }
+    }
+    if (rc != SQLITE_DONE && rc != SQLITE_ROW) verdict = sqlite3_errmsg(db);
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return verdict == "ok" ? std::string() : verdict;
+}
+
 int sync_level(const config& cfg) {
     std::string text;
     if (!cfg.get("SyncLevel", text) || text.empty()) return 1;

@@ -15,6 +15,10 @@ class config;
 // (digits may be followed by other text, as the C library reads numbers); otherwise 1.
 int sync_level(const config& cfg);
 
+// Empty when the database file is intact by SQLite's quick_check (or missing: it is made on
+// open); else what the check (or the attempt to open it) found.
+std::string database_damage(const std::string& path);
+
 // Opens "trawlnest.db" in the current directory (the data directory) and applies the
 // synchronous level. Failing to open is fatal.
 sqlite3* open_db(const config& cfg);

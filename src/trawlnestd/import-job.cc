@@ -87,6 +87,28 @@ void import_index(sqlite3* db, const std::string& path, int id) {
     report(stored, "Archive [from Index]", id, std::string());
 }
 
+bool known_key(std::string_view key) {
+    for (std::string_view k :
+         {"SourceConfiguration", "ArchiveConfiguration", "CollectionConfiguration",
+          "WatchConfiguration", "AuthConfiguration", "RootACL", "LoginConfiguration", "Plugin",
+          "DocFilter", "PluginConfig", "RendererPluginPipe", "IndexConfiguration"})
+        if (key == k) return true;
+    return false;
+}
+
+// The id in the (at most ten) characters after the hyphen: leading decimal digits, no sign,
+// at most INT_MAX; false for anything else, which would be stored as another record's id.
+bool record_id(std::string_view name, std::size_t hyphen, int& id) {
+    const std::string_view digits = name.substr(hyphen + 1, 10);
+    std::size_t n = 0;
+    long long value = 0;
+    while (n < digits.size() && digits[n] >= '0' && digits[n] <= '9')
+        value = value * 10 + (digits[n++] - '0');
+    if (n == 0 || value > 0x7fffffff) return false;
+    id = static_cast<int>(value);
+    return true;
+}
+
 // Dispatches one directory entry by the key before its first hyphen; other names are passed
 // over without a line.
 void import_entry(sqlite3* db, const std::string& directory, const std::string& name) {
@@ -94,8 +116,14 @@ void import_entry(sqlite3* db, const std::string& directory, const std::string& 
     if (hyphen == std::string::npos) return;
     const std::string path = directory + "/" + name;
     const std::string_view key = std::string_view(name).substr(0, hyphen);
+    if (!known_key(key)) return;
     // Only the ten characters after the hyphen hold the id; what follows them is not looked at.
-    const int id = xml_atoi(std::string_view(name).substr(hyphen + 1, 10));
+    int id = 0;
+    if (!record_id(name, hyphen, id)) {
+        std::cout << "X " << key << " " << name << ": not an id from 0 to 2147483647"
+                  << std::endl;
+        return;
+    }
 
     if (key == "SourceConfiguration")
         import_record<SourceConfiguration>(db, path, id, "Source");
@@ -130,9 +158,24 @@ struct listing_closer {
 bool import_config(const config& cfg, const std::string& directory, const reset_job& reset,
                    std::string& error) {
     error.clear();
-    if (!reset(error)) return false;
-
+    // The folder is checked before the reset: a mistyped one must not cost the store.
     std::unique_ptr<dir_handle, listing_closer> listing(lumbrake::opendir(directory));
+    if (!listing) {
+        error = "Path not found: " + directory + "\n";
+        return false;
+    }
+    bool holds_export = false;
+    while (const dir_entry* entry = lumbrake::readdir(listing.get())) {
+        const std::size_t hyphen = entry->name.find('-');
+        if (hyphen != std::string::npos && known_key(std::string_view(entry->name).substr(0, hyphen)))
+            holds_export = true;
+    }
+    if (!holds_export) {
+        error = "No exported configuration in " + directory + "\n";
+        return false;
+    }
+    if (!reset(error)) return false;
+    listing.reset(lumbrake::opendir(directory));
     if (!listing) {
         error = "Path not found: " + directory + "\n";
         return false;

@@ -180,7 +180,12 @@ int run_maintenance_job(maintenance_job job, const std::string& argument,
                         const maintenance_frame_steps& steps) {
     if (maintenance_job_takes_argument(job) && steps.store_argument) steps.store_argument(argument);
     std::string error;
-    bool ok = steps.prepare(error) && steps.open_storages(error) && steps.run_job(error);
+    bool ok = false;
+    try {
+        ok = steps.prepare(error) && steps.open_storages(error) && steps.run_job(error);
+    } catch (const sqlite_error& e) {
+        error = e.what();
+    }
     if (!ok) {
         steps.report_failure(maintenance_job_error_prefix(job) + error);
         return 1;
@@ -257,21 +262,40 @@ bool backup(const config& cfg, const std::string& path, std::string& error) {
         error = "Error while backing up: file=" + path + " is the live database";
         return false;
     }
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-        // An old file that stays would receive the tables a second time.
-        error = "Error while backing up: file=" + path + " " + system_error_text();
+    // The copy goes to a new file beside the old backup and replaces it only once it is
+    // complete and checked: a failure (a full disk) leaves the old backup as it was.
+    const std::string fresh = path + ".new";
+    if (::unlink(fresh.c_str()) != 0 && errno != ENOENT) {
+        error = "Error while backing up: file=" + fresh + " " + system_error_text();
         return false;
     }
-    sql_text attach("attach '%q' as backup", path.c_str());
+    sql_text attach("attach '%q' as backup", fresh.c_str());
     int rc = sqlite3_exec(db, attach.text, nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
         error = "Error while backing up: file=" + path + " code=" + std::to_string(rc);
         detach_backup(db);
+        ::unlink(fresh.c_str());
         return false;
     }
-    for (const std::string& table : backup_tables())
-        backup_table(db, table);
+    std::string reason;
+    try {
+        for (const std::string& table : backup_tables())
+            backup_table(db, table);
+        reason = check_backup(db);
+    } catch (const sqlite_error& e) {
+        abort_transaction(db);
+        reason = e.what();
+    }
     detach_backup(db);
+    if (reason.empty() && ::rename(fresh.c_str(), path.c_str()) != 0)
+        reason = system_error_text();
+    if (!reason.empty()) {
+        ::unlink(fresh.c_str());
+        ::unlink((fresh + "-journal").c_str());
+        error = "Error while backing up: file=" + path + " not written, the previous backup is "
+                "kept: " + reason;
+        return false;
+    }
     return true;
 }
 

@@ -63,9 +63,9 @@ bool reindex(const config& cfg, const maintenance_storages& storages, std::strin
 // The tables a backup holds, in copy order.
 const std::vector<std::string>& backup_tables();
 
-// Writes a fresh SQLite backup file (an existing file is replaced) holding a copy of every
-// backup table. False with the text when the file cannot be made, or when it names the live
-// database itself.
+// Writes a fresh SQLite backup file holding a copy of every backup table: into "<path>.new",
+// checked, then renamed over an existing file. False with the text (the old file kept) when
+// the copy cannot be made or checked, or when the path names the live database itself.
 bool backup(const config& cfg, const std::string& path, std::string& error);
 
 // Replaces the backup tables of the live database with the file's copies, raises the

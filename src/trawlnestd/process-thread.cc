@@ -2,6 +2,7 @@
 
 #include "trawlnestd/cfgstorage.h"
 #include "util/log.h"
+#include "util/sqlite_txn.h"
 
 #include <chrono>
 #include <thread>
@@ -24,6 +25,7 @@ void process_thread::wproc_init() {
     worker_.reset();
     worker_ = std::make_unique<millhand>(*services_.cfg);
     job_start_ = 0;
+    timed_out_ = false;
     plugin_stamps_.clear();
     docfilter_stamps_.clear();
     std::string error;
@@ -53,6 +55,7 @@ void process_thread::check_timeout(bool force) {
     if (job_start_ < 1) return;
     if (services_.now() - job_start_ >= timeout_) {
         worker_->kill_worker();
+        timed_out_ = true;
         TN_LOG(LF_WORKERSCHEDULING, LL_INFO, "Worker timed out");
     }
 }
@@ -75,7 +78,6 @@ void process_thread::update_plugin_cache(std::int32_t source_id,
         auto stamp = docfilter_stamps_.find(id);
         if (stamp == docfilter_stamps_.end() || stamp->second != magic) {
             TN_LOG(LF_PLUGINSYSTEM, LL_BORING, "Docfilter " << id << " is dirty");
-            docfilter_stamps_[id] = magic;
             docfilters[id] = millhand_wire::docfilter_message{magic, filter};
         }
         TN_LOG(LF_PLUGINSYSTEM, LL_BORING,
@@ -92,15 +94,52 @@ void process_thread::update_plugin_cache(std::int32_t source_id,
         auto pstamp = plugin_stamps_.find(plugin_id);
         if (pstamp == plugin_stamps_.end() || pstamp->second != plugin_magic) {
             TN_LOG(LF_PLUGINSYSTEM, LL_BORING, "Plugin " << plugin_id << " is dirty");
-            plugin_stamps_[plugin_id] = plugin_magic;
             plugins[plugin_id] = millhand_wire::plugin_message{plugin_magic, plugin};
         }
     }
 }
 
+void process_thread::plugins_sent(const millhand::plugin_map& plugins,
+                                  const millhand::docfilter_map& docfilters) {
+    for (const auto& [id, message] : plugins)
+        plugin_stamps_[id] = message.magic;
+    for (const auto& [id, message] : docfilters)
+        docfilter_stamps_[id] = message.magic;
+}
+
+pid_t process_thread::worker_pid() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return worker_ ? worker_->child() : 0;
+}
+
 wxThread::ExitCode process_thread::Entry() {
+    // Free space when a write failed for lack of it: crawling waits until there is more.
+    std::uint64_t full_at = 0;
+    bool full = false;
     while (!stop_) {
-        pass_result r = crawl_pass();
+        if (full) {
+            if (services_.free_bytes(settings_.datadir) <= full_at) {
+                for (int i = 0; i < 10 && !stop_; ++i)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                continue;
+            }
+            full = false;
+            TN_LOG(LF_WORKERSCHEDULING, LL_ERROR, "Disk space is back; crawling resumes");
+        }
+        pass_result r = pass_result::idle;
+        try {
+            r = crawl_pass();
+        } catch (const sqlite_error& e) {
+            // The step is rolled back: its URL stays queued for a later pass.
+            abort_transaction(db_.get());
+            TN_LOG(LF_WORKERSCHEDULING, LL_ERROR, "Crawl step failed: " << e.what());
+            if (e.code() == SQLITE_FULL) {
+                full = true;
+                full_at = services_.free_bytes(settings_.datadir);
+                TN_LOG(LF_WORKERSCHEDULING, LL_ERROR,
+                       "The data volume is full; crawling stops until there is room");
+            }
+        }
         if (r == pass_result::stopped) break;
         if (r == pass_result::idle) {
             // Sleeps a second, in steps, so that a stop is seen soon.

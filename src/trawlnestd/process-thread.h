@@ -38,10 +38,15 @@ public:
     bool stopping() const { return stop_; }
 
     // The records of the pipeline that this worker has not yet been sent in their current
-    // form (stamps updated as if sent). Runs in the caller's transaction.
+    // form. Runs in the caller's transaction; nothing counts as sent until plugins_sent.
     void update_plugin_cache(std::int32_t source_id,
                              const std::vector<std::uint32_t>& docfilter_ids,
                              millhand::plugin_map& plugins, millhand::docfilter_map& docfilters);
+    // Records the stamps of records that went out to the current worker in a request.
+    void plugins_sent(const millhand::plugin_map& plugins,
+                      const millhand::docfilter_map& docfilters);
+    // The process id of the current worker (0: none).
+    pid_t worker_pid() const;
 
     enum class pass_result {
         handled, // a URL was handled: the loop goes on at once
@@ -62,20 +67,28 @@ protected:
 private:
     struct queued;
     struct worker_reply;
-    // A request to the worker, bracketed by the job clock; false when it threw (text in
-    // `error`).
-    bool call_worker(const std::function<void(millhand&)>& request, std::string& error);
+    // A request to the worker, bracketed by the job clock. A worker found dead is replaced
+    // first; a worker that dies during the request (not one the watchdog ended) is replaced
+    // and the request made once more. The records a request carries (`carried`, may be null)
+    // are refreshed for a new worker and marked sent once the request went out. False when
+    // it failed (text in `error`).
+    bool call_worker(const std::function<void(millhand&)>& request, std::string& error,
+                     queued* carried = nullptr);
+    bool worker_timed_out() const;
+    // Replaces the worker and refreshes the records a request carries for the new one.
+    void replace_worker(queued* carried);
     // After a failed request: kill and restart the worker.
     void restart_worker();
     bool finish_archive_if_empty(std::uint32_t arcid);
     void notify_crawl_end(std::uint32_t arcid);
     void store_result(const queued& q, worker_reply& r);
-    pass_result reprocess_road(const queued& q);
+    pass_result reprocess_road(queued& q);
     pass_result websearch_road(const queued& q, const std::string& scheme);
 
     mutable std::mutex mutex_;
     std::unique_ptr<millhand> worker_;
     std::int32_t job_start_ = 0;
+    bool timed_out_ = false; // the watchdog ended the current request
     std::int32_t timeout_;
     std::atomic<bool> stop_{false};
     crawl_services services_;

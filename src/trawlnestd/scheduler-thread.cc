@@ -72,6 +72,8 @@ void scheduler_thread::hourly_pass(std::int64_t now) {
                 services_.logs->start_crawl(db, id, now);
                 for (const std::string& seed : source.Seeds)
                     services_.queue->push(db, static_cast<std::uint32_t>(id), seed, 0);
+                // Nothing queued means no pass will ever end this crawl: it ends at once.
+                if (source.Seeds.empty()) services_.logs->end_crawl(db, id, now);
             }
         }
         if (archive.GarbageLimit > 0) {
@@ -82,6 +84,8 @@ void scheduler_thread::hourly_pass(std::int64_t now) {
                 services_.index->remove_document(guid);
                 services_.docs->remove(db, guid);
             }
+            // Every search adds a row: the query log ages out with the archive's versions.
+            services_.logs->expire_queries(db, id, now - archive.GarbageLimit);
         }
     }
     last_flush_ = now;
@@ -90,7 +94,19 @@ void scheduler_thread::hourly_pass(std::int64_t now) {
     commit_transaction(db);
 }
 
+void scheduler_thread::keep_index_in_step() {
+    sqlite3* db = db_.get();
+    begin_exclusive_transaction(db);
+    services_.index->restart_if_lost();
+    if (services_.index->needs_rebuild()) {
+        services_.docs->rebuild_index(db, *services_.index);
+        TN_LOG(LF_LOG, LL_ERROR, "Index rebuilt from the document store");
+    }
+    commit_transaction(db);
+}
+
 void scheduler_thread::tick() {
+    keep_index_in_step();
     const std::int64_t now = services_.now();
     if (services_.free_bytes(datadir_) >= min_free_disk_) {
         std::time_t t = static_cast<std::time_t>(now);
@@ -111,7 +127,12 @@ void scheduler_thread::tick() {
 
 wxThread::ExitCode scheduler_thread::Entry() {
     for (;;) {
-        tick();
+        try {
+            tick();
+        } catch (const sqlite_error& e) {
+            abort_transaction(db_.get());
+            TN_LOG(LF_WORKERSCHEDULING, LL_ERROR, "Scheduler pass failed: " << e.what());
+        }
         if (stop_) return 0;
         std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     }

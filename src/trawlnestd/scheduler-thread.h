@@ -33,6 +33,8 @@ public:
 
     // One tick of the loop without its sleep: free-space test, hourly pass or flush, watchdog.
     void tick();
+    // Replaces a lost index server and rebuilds its index from the document store.
+    void keep_index_in_step();
     // The hourly pass at the given time (start crawls, expire, flush, optimise).
     void hourly_pass(std::int64_t now);
 

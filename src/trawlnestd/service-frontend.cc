@@ -1,5 +1,7 @@
 #include "trawlnestd/service-frontend.h"
 
+#include <cctype>
+
 #include "linux-platform/eventlog.h"
 #include "trawlnestd/export-job.h"
 #include "trawlnestd/import-job.h"
@@ -326,6 +328,15 @@ bool parse_start_arguments(const std::vector<std::string>& args, maintenance_job
     return false;
 }
 
+bool is_inert_service_word(const std::string& arg) {
+    std::string word = starts_with_switch(arg) ? arg.substr(1) : arg;
+    std::string folded;
+    for (char c : word)
+        folded += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (folded != "install" && folded != "remove") return false;
+    return !(starts_with_switch(arg) && word == folded);
+}
+
 bool report_service_status(service_state state) {
     const char* path = std::getenv("NOTIFY_SOCKET");
     if (!path || !*path) return true;
@@ -436,6 +447,7 @@ int service_main(trawlnestd& app, const std::vector<std::string>& args, int sign
     maintenance_frame_steps steps;
     steps.store_argument = [&app](const std::string& a) { app.set_job_argument(a); };
     steps.prepare = [&app](std::string& e) { return app.prepare(e); };
+    app.set_check_database(job != maintenance_job::restore);
     steps.open_storages = [&app](std::string& e) { return app.open_storages(e); };
     steps.run_job = [&app, job](std::string& e) { return run_job(app, job, e); };
     steps.close_storages = [&app] { app.close_storages(); };
@@ -450,6 +462,11 @@ int service_main(trawlnestd& app, const std::vector<std::string>& args, int sign
 bool trawlnestd::OnInit() {
     set_names("trawlnest", "Trawlnest Server");
     const std::vector<std::string>& args = arguments();
+    if (!args.empty() && is_inert_service_word(args[0])) {
+        // Install and remove answer only to their exact switch; a near miss does nothing.
+        g_exit_status = 0;
+        return false;
+    }
     if (!args.empty() && starts_with_switch(args[0])) {
         const std::string word = args[0].substr(1);
         if (word == "install" || word == "remove") {

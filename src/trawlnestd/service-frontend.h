@@ -68,6 +68,10 @@ int firewall_port(const config& cfg);
 void open_firewall_port(const config& cfg, const std::string& display_name, service_host& host);
 void close_firewall_port(const config& cfg, service_host& host);
 
+// True for a first argument that names install or remove without being exactly "-install",
+// "/install", "-remove" or "/remove" (a bare word, another case): it does nothing.
+bool is_inert_service_word(const std::string& arg);
+
 // The start arguments after the program name: none (a normal start), "/reset", "/reindex",
 // or "/import", "/export", "/backup", "/restore" with one argument ('-' may stand for '/').
 // False for any other count or word.

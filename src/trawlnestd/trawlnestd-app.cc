@@ -18,15 +18,21 @@
 #include "util/sqlite_txn.h"
 #include "util/syslayer.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 
 namespace lumbrake {
 
 namespace {
+
+// In DATADIR while an index server is in use (see open_storages).
+constexpr const char* index_open_marker = "index.open";
 
 // The leading decimal number of the text with an optional sign, as atoi reads it (0 when the
 // text does not begin with one); saturates instead of overflowing.
@@ -120,6 +126,23 @@ bool trawlnestd::prepare(std::string& error) {
     lumbrake::closedir(dir);
     if (!ok) return false;
 
+    // One daemon or job per DATADIR: a second one would change the store under the first
+    // one's index and caches.
+    if (datadir_lock_ < 0) {
+        datadir_lock_ = ::open("trawlnest.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (datadir_lock_ < 0) {
+            error = "Cannot open " + data_dir_ + "/trawlnest.lock: " + system_error_text();
+            return false;
+        }
+        if (::flock(datadir_lock_, LOCK_EX | LOCK_NB) != 0) {
+            error = "DATADIR " + data_dir_ +
+                    " is in use by another trawlnestd (a running daemon or maintenance job)";
+            ::close(datadir_lock_);
+            datadir_lock_ = -1;
+            return false;
+        }
+    }
+
     std::string spawner_error;
     if (!platform_init(spawner_error)) {
         error = "Error starting the spawner: " + spawner_error;
@@ -141,6 +164,17 @@ bool trawlnestd::open_storages(std::string& error) {
     }
     const daemon_settings settings = daemon_settings::read(cfg_);
 
+    // A damaged page would abort the first write that touches it, or read as a missing
+    // table: the daemon does not start on it.
+    if (check_database_) {
+        const std::string damage = database_damage("trawlnest.db");
+        if (!damage.empty()) {
+            error = "The database " + data_dir_ + "/trawlnest.db is damaged (" + damage +
+                    "): move it aside and restore a backup with trawlnestd /restore <file>";
+            return false;
+        }
+    }
+
     sqlite3* db = open_db();
     begin_exclusive_transaction(db);
 
@@ -154,6 +188,17 @@ bool trawlnestd::open_storages(std::string& error) {
 
     init_dbconfig(db);
     read_platform_guid(db, platform_guid_);
+
+    // The marker lives while the index server runs: found at start, the last run ended
+    // without its final flush, and documents stored since then may be missing from the index.
+    // (The restore job rebuilds the index itself, and its database may be the damaged one.)
+    const bool unclean = ::access(index_open_marker, F_OK) == 0;
+    if (unclean && check_database_) {
+        TN_LOG(LF_LOG, LL_ERROR, "The index was not closed cleanly; rebuilding it from the store");
+        docs_->rebuild_index(db, *index_);
+    } else if (!unclean) {
+        if (FILE* marker = std::fopen(index_open_marker, "we")) std::fclose(marker);
+    }
 
     if (!register_builtin_plugins(db, error)) {
         // The start ends the process; the transaction is never committed.
@@ -256,7 +301,12 @@ void trawlnestd::close_storages() {
     services_ = crawl_services{};
     stores_.reset();
     robots_.reset();
-    index_.reset(); // tells the index server to quit and waits for it
+    if (index_) {
+        index_->flush();
+        const bool clean = !index_->needs_rebuild();
+        index_.reset(); // tells the index server to quit and waits for it
+        if (clean) ::unlink(index_open_marker);
+    }
     logs_.reset();
     queue_.reset();
     docs_.reset();
@@ -268,7 +318,13 @@ void trawlnestd::close_storages() {
 
 void trawlnestd::service_start() {
     std::string error;
-    if (!prepare(error) || !open_storages(error) || !start_threads(error)) {
+    bool ok = false;
+    try {
+        ok = prepare(error) && open_storages(error) && start_threads(error);
+    } catch (const sqlite_error& e) {
+        error = e.what();
+    }
+    if (!ok) {
         report_event(service_name_, "Error starting trawlnest: " + error, EVENT_ID_JOB_FAILED);
         std::exit(1);
     }

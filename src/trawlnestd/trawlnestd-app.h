@@ -86,6 +86,9 @@ public:
         display_name_ = std::move(display);
     }
     const std::string& data_dir() const { return data_dir_; }
+    // Whether open_storages refuses a damaged database (not for the restore job, which is
+    // how one is replaced).
+    void set_check_database(bool check) { check_database_ = check; }
     const std::string& job_argument() const { return job_argument_; }
     void set_job_argument(std::string argument) { job_argument_ = std::move(argument); }
     // The program path as started (argv[0]), for the post-mortem layer.
@@ -128,6 +131,9 @@ private:
     std::string program_path_;
     std::vector<std::string> arguments_;
     int signal_fd_ = -1;
+    // "trawlnest.lock" in DATADIR, locked exclusively by prepare for the life of the process.
+    int datadir_lock_ = -1;
+    bool check_database_ = true;
     crawl_services services_;
 };
 

@@ -134,6 +134,10 @@ void write_log_line(const std::string& message) {
 
 void assertion_failed(const char* expression, const char* file, unsigned long line) {
     syslog(0, "%s(%lu): assertion [%s] failed.\n", file, line, expression);
+    // Without a syslog daemon the event log keeps nothing; under systemd the journal takes
+    // standard error.
+    std::fprintf(stderr, "%s(%lu): assertion [%s] failed.\n", file, line, expression);
+    std::fflush(stderr);
     std::abort();
 }
 

@@ -18,6 +18,27 @@ std::mutex& storage_mutex() {
     return m;
 }
 
+thread_local bool holds_storage_mutex = false;
+thread_local bool failure_pending = false;
+
+void release_storage_mutex() {
+    if (!holds_storage_mutex) return;
+    holds_storage_mutex = false;
+    storage_mutex().unlock();
+}
+
+bool storage_failure(int code) {
+    switch (code & 0xff) {
+    case SQLITE_FULL:
+    case SQLITE_IOERR:
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+        return true;
+    default:
+        return false;
+    }
+}
+
 // Executes `sql`, sleeping a random 0..2^min(n,8)-1 ms before retry n while the database is
 // busy; there is no limit on the number of retries.
 int exec_waiting(sqlite3* db, const char* sql) {
@@ -34,24 +55,59 @@ int exec_waiting(sqlite3* db, const char* sql) {
 } // namespace
 
 void sqlite_fatal(sqlite3* db, const char* file, unsigned long line) {
+    const int code = db ? sqlite3_extended_errcode(db) : SQLITE_MISUSE;
     std::string text = "SQLite error: [";
     text += std::to_string(db ? sqlite3_errcode(db) : SQLITE_MISUSE);
     text += "] ";
     text += db ? sqlite3_errmsg(db) : "no database connection";
+    if (storage_failure(code)) {
+        TN_LOG(LF_LOG, LL_ERROR, text << " at " << file << "(" << line << ")");
+        failure_pending = true;
+        throw sqlite_error(text, code & 0xff);
+    }
     assertion_failed(text.c_str(), file, line);
+}
+
+void abort_transaction(sqlite3* db) {
+    if (db && !sqlite3_get_autocommit(db))
+        sqlite3_exec(db, "rollback transaction", nullptr, nullptr, nullptr);
+    failure_pending = false;
+    release_storage_mutex();
+}
+
+bool storage_failure_pending() {
+    return failure_pending;
 }
 
 int begin_exclusive_transaction(sqlite3* db) {
     storage_mutex().lock();
+    holds_storage_mutex = true;
+    failure_pending = false;
     int rc = exec_waiting(db, "begin exclusive transaction");
-    if (rc != SQLITE_OK) sqlite_fatal(db, __FILE__, __LINE__);
+    if (rc != SQLITE_OK) {
+        if (storage_failure(sqlite3_extended_errcode(db))) release_storage_mutex();
+        sqlite_fatal(db, __FILE__, __LINE__);
+    }
     return rc;
 }
 
 int commit_transaction(sqlite3* db) {
     int rc = exec_waiting(db, "commit transaction");
-    if (rc != SQLITE_OK) sqlite_fatal(db, __FILE__, __LINE__);
-    storage_mutex().unlock();
+    if (rc != SQLITE_OK) {
+        const int code = sqlite3_extended_errcode(db);
+        if (storage_failure(code)) {
+            const std::string text = "SQLite error: [" + std::to_string(sqlite3_errcode(db)) +
+                                     "] " + sqlite3_errmsg(db);
+            TN_LOG(LF_LOG, LL_ERROR, text << " at commit");
+            if (!sqlite3_get_autocommit(db))
+                sqlite3_exec(db, "rollback transaction", nullptr, nullptr, nullptr);
+            release_storage_mutex();
+            failure_pending = true;
+            throw sqlite_error(text, code & 0xff);
+        }
+        sqlite_fatal(db, __FILE__, __LINE__);
+    }
+    release_storage_mutex();
     return rc;
 }
 

@@ -4,7 +4,23 @@
 
 #include <sqlite3.h>
 
+#include <stdexcept>
+#include <string>
+
 namespace lumbrake {
+
+// A failure of the storage itself rather than of the program: the volume is full, a read or
+// write failed, or the file is damaged. It ends the request or crawl step that met it (the
+// caller rolls back with abort_transaction), not the process.
+class sqlite_error : public std::runtime_error {
+public:
+    sqlite_error(const std::string& text, int code) : std::runtime_error(text), code_(code) {}
+    // The primary result code (SQLITE_FULL, SQLITE_IOERR, SQLITE_CORRUPT, SQLITE_NOTADB).
+    int code() const { return code_; }
+
+private:
+    int code_;
+};
 
 // Locks the storage mutex (held until commit_transaction on the same thread; never nest) and
 // executes "begin exclusive transaction", retrying after a random wait of up to 255 ms while
@@ -12,11 +28,22 @@ namespace lumbrake {
 int begin_exclusive_transaction(sqlite3* db);
 
 // Executes "commit transaction" (waiting out a busy database the same way), then unlocks the
-// storage mutex. Any other error is fatal. Returns SQLITE_OK.
+// storage mutex. Any other error is fatal; a storage failure rolls back, releases the mutex and
+// throws sqlite_error. Returns SQLITE_OK.
 int commit_transaction(sqlite3* db);
 
-// The fatal failure of every SQLite error: the assertion "SQLite error: [<code>] <message>"
-// of the connection's last error, written to the event log; the process ends.
+// Rolls back the open transaction (errors ignored: SQLite may have rolled it back already)
+// and releases the storage mutex when this thread holds it. For callers that caught an
+// sqlite_error.
+void abort_transaction(sqlite3* db);
+
+// True on this thread between an sqlite_error being raised and the next transaction begun or
+// aborted: a transaction that met it must not be committed.
+bool storage_failure_pending();
+
+// The failure of an SQLite error, with the text "SQLite error: [<code>] <message>" of the
+// connection's last error: a storage failure (full, I/O error, damaged file) throws
+// sqlite_error; every other error is a fatal assertion written to the event log.
 [[noreturn]] void sqlite_fatal(sqlite3* db, const char* file, unsigned long line);
 
 } // namespace lumbrake

@@ -185,18 +185,27 @@ TEST_F(ConfigJobs, ImportFailures) {
     std::uint32_t m = 0;
     ASSERT_EQ(stores_->plugins.add(db(), Plugin{.Name = "kept"}, m), 1);
 
-    // A directory that does not exist: the reset has run, the configuration is unchanged.
+    // A directory that does not exist, or one without an export: refused before the reset.
     const std::string missing = (dir_ / "nowhere").string();
     EXPECT_EQ(run_import(missing, false), "");
-    EXPECT_EQ(resets_, 1);
+    EXPECT_EQ(resets_, 0);
     EXPECT_EQ(last_error_, "Path not found: " + missing + "\n");
+    fs::create_directory(dir_ / "empty");
+    write_file(dir_ / "empty" / "notes.txt", "no export here");
+    EXPECT_EQ(run_import((dir_ / "empty").string(), false), "");
+    EXPECT_EQ(resets_, 0);
+    EXPECT_EQ(last_error_, "No exported configuration in " + (dir_ / "empty").string() + "\n");
+    EXPECT_EQ(query(db(), "select key, id from cfgstorage"), "Plugin|1\n");
 
     // A failed reset stops the job before anything else.
-    fs::create_directory(dir_ / "empty");
+    fs::create_directory(dir_ / "one");
+    std::string xml;
+    ASSERT_TRUE(plugin_to_xml(Plugin{.Name = "one"}, xml));
+    write_file(dir_ / "one" / "Plugin-0000000001.xml", xml);
     std::string error;
     testing::internal::CaptureStdout();
     EXPECT_FALSE(import_config(
-        *cfg_, (dir_ / "empty").string(),
+        *cfg_, (dir_ / "one").string(),
         [](std::string& e) {
             e = "reset broke";
             return false;
@@ -205,11 +214,6 @@ TEST_F(ConfigJobs, ImportFailures) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(error, "reset broke");
     EXPECT_EQ(query(db(), "select key, id from cfgstorage"), "Plugin|1\n");
-
-    // An empty directory leaves no record and no counter row.
-    EXPECT_EQ(run_import((dir_ / "empty").string()), "");
-    EXPECT_EQ(query(db(), "select count(*) from cfgstorage"), "0\n");
-    EXPECT_EQ(query(db(), "select count(*) from cfgcounter"), "0\n");
 }
 
 TEST_F(ConfigJobs, ImportNamesOldFormsAndDamagedFiles) {
@@ -225,6 +229,9 @@ TEST_F(ConfigJobs, ImportNamesOldFormsAndDamagedFiles) {
     write_file(in / "Plugin-12.xml", xml);
     write_file(in / "Plugin-0000000013.xml.bak", xml);
     write_file(in / "Plugin-00000000149.xml", xml); // eleventh digit not read: id 14
+    // A sign or an id past 31 bits would be stored as another id: refused.
+    write_file(in / "Plugin--5.xml", xml);
+    write_file(in / "Plugin-9999999999.xml", xml);
     // The older document filter form.
     write_file(in / "PluginConfig-0000000004.xml",
                "<?xml version=\"1.0\"?>\n<plugin-config name=\"old\">\n"
@@ -252,7 +259,10 @@ TEST_F(ConfigJobs, ImportNamesOldFormsAndDamagedFiles) {
     EXPECT_EQ(lines.substr(first.size() + 1),
               "I Source [from Index] 2\nI Archive [from Index] 2\n"
               "X Source [from Index] 5: \nX Archive [from Index] 5: \n"
-              "I Plugin 13\nI Plugin 14\nI Plugin 12\nI DocFilter 4\n"
+              "X Plugin Plugin--5.xml: not an id from 0 to 2147483647\n"
+              "I Plugin 13\nI Plugin 14\nI Plugin 12\n"
+              "X Plugin Plugin-9999999999.xml: not an id from 0 to 2147483647\n"
+              "I DocFilter 4\n"
               "X RendererPluginPipe 0: \nX Source 2: \nX Watch 3: \n");
 
     DocFilter f;

@@ -5,14 +5,22 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
+#include <vector>
 
 extern char** environ;
 
@@ -212,6 +220,59 @@ TEST_F(Cli, AddDocumentSendsFileBytesAndPrintsId) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(arcid, 0);
     EXPECT_EQ(content, "");
+}
+
+TEST_F(Cli, TextsXmlCannotCarryAreRefusedBeforeSending) {
+    const std::string file = tmpdir() + "plain.txt";
+    spit(file, "x");
+    for (const std::string& url : {std::string("http://h/\xff"), std::string("http://h/\x01"),
+                                   std::string("http://h/\xed\xa0\x80")}) {
+        Result r = cli({"adddocument", "--arcid=1", "--url=" + url, "--mimetype=m", file});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find("Cannot send url: XML cannot carry its text"), std::string::npos)
+            << r.err;
+    }
+    Result r = cli({"addplugin", "--name=bad\x02", "--description=d", "x.so", "p"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("XML cannot carry"), std::string::npos) << r.err;
+    EXPECT_TRUE(d.calls().empty());
+}
+
+TEST(CliTimeout, ServerThatAcceptsAndStaysSilentEndsTheCallWithAMessage) {
+    // Accepts connections and holds them (closed after 20 s, so a client without a time-out
+    // still ends).
+    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(listener, 8), 0);
+    socklen_t len = sizeof a;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+    std::atomic<bool> done{false};
+    std::thread holder([listener, &done] {
+        std::vector<int> held;
+        pollfd p{listener, POLLIN, 0};
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!done && std::chrono::steady_clock::now() < end) {
+            if (::poll(&p, 1, 100) == 1) held.push_back(::accept(listener, nullptr, nullptr));
+        }
+        for (int fd : held)
+            ::close(fd);
+    });
+    ::setenv("TRAWLNEST_TIMEOUT", "1", 1);
+    const auto begin = std::chrono::steady_clock::now();
+    Result r = run({"--endpoint=http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/soap",
+                    "enumplugins"});
+    const auto took = std::chrono::steady_clock::now() - begin;
+    ::unsetenv("TRAWLNEST_TIMEOUT");
+    done = true;
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("SOAP call timed out after 1 seconds"), std::string::npos) << r.err;
+    EXPECT_LT(took, std::chrono::seconds(10));
+    holder.join();
+    ::close(listener);
 }
 
 TEST_F(Cli, UnreadableFilesAndFaults) {

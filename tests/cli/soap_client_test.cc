@@ -192,6 +192,22 @@ TEST(SoapClientProxy, DocumentBytesTravelAsBase64Unchanged) {
     EXPECT_NE(d.calls()[0].body.find("xsi:type=\"xsd:base64Binary\""), std::string::npos);
 }
 
+TEST(SoapClientProxy, CallsHaveSaneTimeLimits) {
+    EasySoap::SOAPProxy plain("http://127.0.0.1:1/");
+    EXPECT_EQ(plain.GetConnectTimeout(), 30);
+    EXPECT_EQ(plain.GetTimeout(), 300);
+    // A text XML cannot carry is refused, not sent as U+FFFD.
+    SoapClientProxy proxy("http://127.0.0.1:1/soap");
+    try {
+        proxy.RemoveDocument("id\xff");
+        FAIL() << "sent";
+    } catch (const SOAPException& e) {
+        EXPECT_NE(std::string(e.what()).find("Cannot send docid: XML cannot carry"),
+                  std::string::npos)
+            << e.what();
+    }
+}
+
 TEST(SoapClientProxy, RequiredResultMissingThrows) {
     FakeDaemon d;
     d.on("AddPlugin", [](const SOAPMethod&, SOAPMethod&) {});

@@ -227,6 +227,30 @@ protected:
         return id;
     }
 
+    // An archive of the site at `base` that logs in at base + "login" (cookies of any age).
+    int add_cookie_archive(const std::string& base) {
+        SourceConfiguration s;
+        s.IncludeFilters = {"^http://127\\.0\\.0\\.1"};
+        s.ExcludeFilters = {"/login"};
+        s.CheckRobotsTxt = false;
+        s.Type = AUTH_COOKIE;
+        s.CookieParams.Url = base + "login";
+        s.CookieParams.Freshness = 0;
+        AuthConfiguration auth;
+        auth.Username = "crawler";
+        std::uint32_t magic = 0;
+        begin_exclusive_transaction(db());
+        const int auth_id = cfgstorage<AuthConfiguration>::add(db(), auth, magic);
+        commit_transaction(db());
+        ArchiveConfiguration a;
+        a.Source = add_source(s);
+        a.Auth = auth_id;
+        begin_exclusive_transaction(db());
+        const int arc = cfgstorage<ArchiveConfiguration>::add(db(), a, magic);
+        commit_transaction(db());
+        return arc;
+    }
+
     // Opens a crawl of the archive now and queues the URLs at priority 0, as the scheduler
     // and StartCrawl do.
     void start_crawl(int arcid, const std::vector<std::string>& urls) {
@@ -534,25 +558,7 @@ TEST_F(CrawlTest, CookieLoginRunsOnceAndItsCookiesTravelWithEveryPage) {
     open();
     const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
 
-    SourceConfiguration s;
-    s.IncludeFilters = {"^http://127\\.0\\.0\\.1"};
-    s.ExcludeFilters = {"/login"};
-    s.CheckRobotsTxt = false;
-    s.Type = AUTH_COOKIE;
-    s.CookieParams.Url = base + "login";
-    s.CookieParams.Freshness = 0;
-    AuthConfiguration auth;
-    auth.Username = "crawler";
-    std::uint32_t magic = 0;
-    begin_exclusive_transaction(db());
-    const int auth_id = cfgstorage<AuthConfiguration>::add(db(), auth, magic);
-    commit_transaction(db());
-    ArchiveConfiguration a;
-    a.Source = add_source(s);
-    a.Auth = auth_id;
-    begin_exclusive_transaction(db());
-    const int arc = cfgstorage<ArchiveConfiguration>::add(db(), a, magic);
-    commit_transaction(db());
+    const int arc = add_cookie_archive(base);
 
     process_thread& t = thread();
     start_crawl(arc, {base + "one.html"});
@@ -630,14 +636,16 @@ TEST_F(CrawlTest, WatchdogKillsAtTheTimeoutAndNeverWhenIdle) {
     start_crawl(arc, {site.url("d.html")});
     EXPECT_EQ(crawl_until_idle(t), 1);
     EXPECT_EQ(sql("select status from documentlog order by rowid desc limit 1"), "0\n");
-    // Exactly the timeout: killed; the next request fails and is logged UNKNOWN.
+    // Exactly the timeout: killed; the next request finds it dead and goes to a new worker.
+    const pid_t before = t.worker_pid();
     t.set_job_start(static_cast<std::int32_t>(services_.now()) - 30);
     t.check_timeout(false);
     t.set_job_start(0);
     offset_ += 10; // a crawl of its own, not one that starts when the last one ended
     start_crawl(arc, {site.url("c.html")});
     EXPECT_EQ(crawl_until_idle(t), 1);
-    EXPECT_EQ(sql("select status from documentlog order by rowid desc limit 1"), "8\n");
+    EXPECT_EQ(sql("select status from documentlog order by rowid desc limit 1"), "0\n");
+    EXPECT_NE(t.worker_pid(), before);
 }
 
 TEST_F(CrawlTest, PluginCacheSendsEachRecordOncePerWorker) {
@@ -657,13 +665,18 @@ TEST_F(CrawlTest, PluginCacheSendsEachRecordOncePerWorker) {
     const std::uint32_t id2 = cfgstorage<DocFilter>::add(db(), f2, m);
     commit_transaction(db());
 
-    auto update = [&](const std::vector<std::uint32_t>& ids) {
+    auto update = [&](const std::vector<std::uint32_t>& ids, bool sent = true) {
         std::pair<millhand::plugin_map, millhand::docfilter_map> out;
         begin_exclusive_transaction(t.db()); // it reads on the thread's own connection
         t.update_plugin_cache(1, ids, out.first, out.second);
         commit_transaction(t.db());
+        if (sent) t.plugins_sent(out.first, out.second);
         return out;
     };
+    // Records of a request that was never made (robots.txt blocked it) still count as unsent.
+    auto unsent = update({id1, id2}, false);
+    EXPECT_EQ(unsent.first.size(), 1u);
+    EXPECT_EQ(unsent.second.size(), 2u);
     // Two docfilters of one plug-in: the plug-in travels once; a missing docfilter is skipped.
     auto first = update({id1, id2, 99});
     EXPECT_EQ(first.first.size(), 1u);
@@ -725,6 +738,8 @@ TEST_F(CrawlTest, SchedulerStartsDueCrawlsAndExpiresOldVersions) {
                      "", 0, {}, 0);
     docs_->store(db(), "young", expiring, "http://h/young", static_cast<std::uint32_t>(now), 0, "",
                  "", "", 0, 0, false, 0, "", "", 0, {}, 0);
+    logs_->log_query(db(), expiring, "WORD:old", now - 90000);
+    logs_->log_query(db(), expiring, "WORD:new", now - 10);
     commit_transaction(db());
 
     int watchdog_runs = 0;
@@ -748,6 +763,8 @@ TEST_F(CrawlTest, SchedulerStartsDueCrawlsAndExpiresOldVersions) {
     EXPECT_EQ(sql("select guid from docstorage where arcid=" + std::to_string(expiring) +
                   " order by guid"),
               "g100\nyoung\n");
+    EXPECT_EQ(sql("select query from querylog where arcid=" + std::to_string(expiring)),
+              "WORD:new\n");
     sched.hourly_pass(now + 3600);
     EXPECT_EQ(sql("select guid from docstorage where arcid=" + std::to_string(expiring)),
               "young\n");
@@ -796,6 +813,185 @@ TEST_F(CrawlTest, ThreadsRunAScheduledCrawlToItsEnd) {
     EXPECT_TRUE(finished);
     EXPECT_FALSE(crawl_running(arc));
     EXPECT_EQ(sql("select count(*) from docstorage where arcid=" + std::to_string(arc)), "4\n");
+}
+
+// A listener that accepts and says nothing for `hold` seconds (then closes).
+fs::path silent_listener_script(const fs::path& dir, int port, int hold) {
+    const fs::path script = dir / "stall.py";
+    write_file(script, "import socket, time, threading\n"
+                       "s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)\n"
+                       "s.bind(('127.0.0.1', " + std::to_string(port) + ")); s.listen(8)\n"
+                       "def hold(c):\n    time.sleep(" + std::to_string(hold) + "); c.close()\n"
+                       "while True:\n    c, a = s.accept()\n"
+                       "    threading.Thread(target=hold, args=(c,), daemon=True).start()\n");
+    return script;
+}
+
+TEST_F(CrawlTest, NotificationToAStallingEndpointIsGivenUpAfterItsTimeout) {
+    const int port = free_port();
+    python_server stall(port, "'" + silent_listener_script(root_, port, 40).string() + "'",
+                        root_ / "stall.log");
+    ASSERT_TRUE(can_connect(port));
+    open({"NOTIFYURL=http://127.0.0.1:" + std::to_string(port) + "/done?arc=%d",
+          "NOTIFYTIMEOUT=1"});
+    file_site site(root_ / "site");
+    const int arc = add_archive(add_source(site.source(1)));
+    process_thread& t = thread();
+    start_crawl(arc, {site.url("d.html")});
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_EQ(crawl_until_idle(t), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(15));
+    EXPECT_FALSE(crawl_running(arc));
+}
+
+TEST_F(CrawlTest, DeadWorkerIsReplacedBeforeItsNextUrl) {
+    open();
+    file_site site(root_ / "site");
+    const int arc = add_archive(add_source(site.source(1)));
+    process_thread& t = thread();
+    const pid_t first = t.worker_pid();
+    ASSERT_GT(first, 0);
+    ::kill(first, SIGKILL);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // The seed goes to a fresh worker instead of being lost on the dead one.
+    start_crawl(arc, {site.url("a.html")});
+    EXPECT_EQ(crawl_until_idle(t), 1);
+    EXPECT_EQ(document_log(), "0 " + site.url("a.html") + "\n");
+    EXPECT_NE(t.worker_pid(), first);
+    EXPECT_EQ(indexed_documents(), 1u);
+}
+
+TEST_F(CrawlTest, UrlThatKillsItsWorkerIsRetriedOnceThenLoggedAsFailure) {
+    // A server that kills (with SIGKILL, by process id) whatever connects to it: the worker.
+    const int port = free_port();
+    const fs::path killed = root_ / "killed.txt";
+    const fs::path script = root_ / "killer.py";
+    write_file(script, R"(import os, signal, socket, sys
+port = int(sys.argv[1])
+s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(('127.0.0.1', port)); s.listen(8)
+def owner(peer):
+    inode = None
+    for line in open('/proc/net/tcp').readlines()[1:]:
+        f = line.split()
+        if int(f[1].split(':')[1], 16) == peer and int(f[2].split(':')[1], 16) == port:
+            inode = 'socket:[' + f[9] + ']'
+    for pid in filter(str.isdigit, os.listdir('/proc')):
+        try:
+            for fd in os.listdir('/proc/%s/fd' % pid):
+                if os.readlink('/proc/%s/fd/%s' % (pid, fd)) == inode:
+                    return int(pid)
+        except OSError:
+            pass
+while True:
+    c, a = s.accept()
+    pid = owner(a[1])
+    if pid and pid != os.getpid():
+        os.kill(pid, signal.SIGKILL)
+        with open(sys.argv[2], 'a') as out:
+            out.write('%d\n' % pid)
+    c.close()
+)");
+    python_server killer(port, "'" + script.string() + "' " + std::to_string(port) + " '" +
+                                   killed.string() + "'",
+                         root_ / "killer.log");
+    ASSERT_TRUE(can_connect(port));
+    open();
+    file_site site(root_ / "site");
+    SourceConfiguration s = site.source(1);
+    s.IncludeFilters.push_back("^http://127\\.0\\.0\\.1");
+    const int arc = add_archive(add_source(s));
+    process_thread& t = thread();
+    const std::string deadly = "http://127.0.0.1:" + std::to_string(port) + "/deadly";
+    start_crawl(arc, {deadly});
+    EXPECT_EQ(crawl_until_idle(t), 1);
+    EXPECT_EQ(count_of(read_file(killed), "\n"), 2u);
+    EXPECT_EQ(document_log(), "12 " + deadly + "\n");
+    offset_ += 10;
+    start_crawl(arc, {site.url("d.html")});
+    EXPECT_EQ(crawl_until_idle(t), 1);
+    EXPECT_EQ(sql("select status from documentlog order by rowid desc limit 1"), "0\n");
+}
+
+TEST_F(CrawlTest, ScheduledCrawlOfASourceWithoutSeedsEndsAtOnce) {
+    open();
+    SourceConfiguration s;
+    s.Name = "empty";
+    ArchiveConfiguration a;
+    a.Source = add_source(s);
+    a.SchedulingFrequency = HOURLY;
+    a.SchedulingAttribute = 1;
+    std::uint32_t magic = 0;
+    begin_exclusive_transaction(db());
+    const int arc = cfgstorage<ArchiveConfiguration>::add(db(), a, magic);
+    logs_->start_crawl(db(), arc, services_.now() - 7200);
+    logs_->end_crawl(db(), arc, services_.now() - 7000);
+    commit_transaction(db());
+    scheduler_thread sched(services_);
+    sched.hourly_pass(services_.now());
+    EXPECT_EQ(sql("select count(*) from crawlstats where arcid=" + std::to_string(arc)), "2\n");
+    EXPECT_FALSE(crawl_running(arc));
+    // The next due hour starts the next crawl: the schedule goes on.
+    sched.hourly_pass(services_.now() + 3600);
+    EXPECT_EQ(sql("select count(*) from crawlstats where arcid=" + std::to_string(arc)), "3\n");
+}
+
+TEST_F(CrawlTest, KilledIndexServerIsReplacedAndTheIndexRebuiltFromTheStore) {
+    open();
+    file_site site(root_ / "site");
+    const int arc = add_archive(add_source(site.source(1)));
+    process_thread& t = thread();
+    start_crawl(arc, {site.url("a.html")});
+    EXPECT_EQ(crawl_until_idle(t), 1);
+    const pid_t server = index_->connection()->child();
+    ASSERT_GT(server, 0);
+    ::kill(server, SIGKILL);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // Stored while the index server is gone.
+    offset_ += 10;
+    start_crawl(arc, {site.url("b.html")});
+    EXPECT_EQ(crawl_until_idle(t), 1);
+    scheduler_thread sched(services_);
+    sched.tick();
+    EXPECT_NE(index_->connection()->child(), server);
+    EXPECT_EQ(indexed_documents(), 2u);
+}
+
+TEST_F(CrawlTest, LogInWithoutACookieIsNotCachedAndHeaderCaseDoesNotMatter) {
+    // The first log-in answers without a cookie, the next one with a lower-case header.
+    const int port = free_port();
+    const fs::path seen = root_ / "seen.txt";
+    const fs::path script = root_ / "login.py";
+    write_file(script, "import http.server\nlogins = [0]\n"
+                       "class H(http.server.BaseHTTPRequestHandler):\n"
+                       "    def do_GET(self):\n"
+                       "        with open('" + seen.string() + "', 'a') as f:\n"
+                       "            f.write(self.path + ' [' + str(self.headers.get('Cookie')) + ']\\n')\n"
+                       "        self.send_response(200)\n"
+                       "        if self.path.startswith('/login'):\n"
+                       "            logins[0] += 1\n"
+                       "            if logins[0] > 1: self.send_header('set-cookie', 'session=late')\n"
+                       "        self.send_header('Content-Type', 'text/html')\n"
+                       "        self.end_headers()\n"
+                       "        self.wfile.write(b'<html><body><p>page</p><a "
+                       "href=\"/two.html\">two</a></body></html>')\n"
+                       "http.server.HTTPServer(('127.0.0.1', " + std::to_string(port) +
+                       "), H).serve_forever()\n");
+    python_server server(port, "'" + script.string() + "'", root_ / "login.log");
+    ASSERT_TRUE(can_connect(port));
+    open();
+    const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
+    const int arc = add_cookie_archive(base);
+    process_thread& t = thread();
+    start_crawl(arc, {base + "one.html"});
+    EXPECT_EQ(crawl_until_idle(t), 2);
+    const std::string requests = read_file(seen);
+    EXPECT_EQ(count_of(requests, "/login"), 2u) << requests;
+    EXPECT_EQ(count_of(requests, "/one.html []"), 1u) << requests;
+    EXPECT_EQ(count_of(requests, "/two.html [session=late]"), 1u) << requests;
+    std::string cached;
+    EXPECT_TRUE(cookies_->get(arc, 0, cached));
+    EXPECT_EQ(cached, "session=late");
 }
 
 } // namespace

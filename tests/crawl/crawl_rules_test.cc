@@ -60,7 +60,8 @@ TEST(CrawlCookies, SetCookieLinesOnly) {
     EXPECT_EQ(cookies_from_headers("HTTP/1.1 200 OK\r\nSet-Cookie: a=1; Path=/\r\n"
                                    "set-cookie: b=2\r\nSET-COOKIE: c=3\r\nX-Set-Cookie: d=4\r\n"
                                    "Set-Cookie:e=5\r\nSet-Cookie: f=6;\n"),
-              "a=1; b=2; f=6");
+              "a=1; b=2; c=3; e=5; f=6");
+    EXPECT_EQ(cookies_from_headers("sEt-CoOkIe:\t g=7\r\nSet-Cookie2: h=8\r\n"), "g=7");
     EXPECT_EQ(cookies_from_headers(""), "");
     EXPECT_EQ(cookies_from_headers("Set-Cookie: "), "");
     EXPECT_EQ(cookies_from_headers("Set-Cookie: only"), "only");

@@ -268,9 +268,8 @@ TEST_F(daemon_fixture, StartsAndStopsCleanlyOnSigterm) {
 
 TEST_F(daemon_fixture, BadStartArgumentsAreRefused) {
     const std::vector<std::vector<std::string>> cases = {
-        {"install"}, {"-Install"},    {"/reset", "extra"},   {"/reindex", "x"},
-        {"/backup"}, {"/restore"},    {"/import", "a", "b"}, {"/bogus"},
-        {"reset"},   {"/backup", ""},
+        {"/reset", "extra"}, {"/reindex", "x"},    {"/backup"}, {"/restore"},
+        {"/import", "a", "b"}, {"/bogus"},         {"reset"},   {"/backup", ""},
     };
     for (const auto& args : cases) {
         SCOPED_TRACE(args[0] + (args.size() > 1 ? " " + args[1] : ""));
@@ -278,6 +277,14 @@ TEST_F(daemon_fixture, BadStartArgumentsAreRefused) {
         EXPECT_NE(err().find("trawlnest error: "), std::string::npos);
         EXPECT_NE(err().find("Unknown startup parameters"), std::string::npos) << err();
     }
+    // Install and remove answer only to their exact switches: near misses do nothing at all.
+    fake_command("systemctl");
+    for (const char* word : {"install", "-Install", "/INSTALL", "remove", "-Remove"}) {
+        SCOPED_TRACE(word);
+        EXPECT_EQ(run({word}), 0);
+        EXPECT_EQ(err(), "");
+    }
+    EXPECT_FALSE(fs::exists(root_ / "units" / "trawlnest.service"));
     // Nothing was started: not even the data directory exists.
     EXPECT_FALSE(fs::exists(data()));
     EXPECT_FALSE(fs::exists(root_ / "calls.log"));
@@ -497,4 +504,25 @@ TEST(trawlnestd_app, StopBeforeTheThreadsStartedFindsNothingToStop) {
     app.close_storages();
 }
 
+TEST_F(daemon_fixture, OneDaemonOrJobPerDataDirectory) {
+    notify_socket notify(root_ / "notify");
+    pid_t pid = spawn({}, notify.path());
+    notify.next();
+    ASSERT_EQ(notify.next(), "READY=1\nSTATUS=Running");
+    // A job beside the running daemon is refused before it changes anything.
+    const fs::path backup = root_ / "backup.db";
+    EXPECT_EQ(run({"/restore", backup.string()}), 1);
+    EXPECT_NE(err().find("Error restoring trawlnest: DATADIR " + data().string() +
+                         " is in use by another trawlnestd"),
+              std::string::npos)
+        << err();
+    EXPECT_EQ(run({}), 1);
+    EXPECT_NE(err().find("is in use by another trawlnestd"), std::string::npos) << err();
+    ::kill(pid, SIGTERM);
+    ASSERT_EQ(wait_exit(pid), 0);
+    // Once it has ended the job runs.
+    EXPECT_EQ(run({"/backup", backup.string()}), 0) << err();
+}
+
 } // namespace
+

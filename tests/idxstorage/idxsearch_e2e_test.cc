@@ -317,6 +317,19 @@ TEST_F(IdxSearchE2E, WindowOfHits) {
     EXPECT_EQ(lowest.order(), std::vector<std::string>({"g-page0"}));
 }
 
+TEST_F(IdxSearchE2E, OneSearchFetchesAtMostTheWindowCeiling) {
+    for (int i = 0; i <= max_result_window; ++i)
+        index_->add_document("g-many" + std::to_string(i), 11, "http://intra/m" + std::to_string(i),
+                             "text/html", 3600, 3600, 1000, {0},
+                             fff_of({"", 11, "", {}, {{10, {"many"}}}, {}, 3600, 1000}));
+    index_->flush();
+    outcome huge = search({W("many")}, {11}, INFO_NONE, 0, SORT_RELEVANCE, 0, INT32_MAX);
+    EXPECT_EQ(huge.count, max_result_window + 1);
+    EXPECT_EQ(huge.hits.size(), static_cast<std::size_t>(max_result_window));
+    outcome later = search({W("many")}, {11}, INFO_NONE, 0, SORT_RELEVANCE, 990, INT32_MAX);
+    EXPECT_EQ(later.hits.size(), 11u);
+}
+
 TEST_F(IdxSearchE2E, SortOrders) {
     const std::vector<std::int32_t> arcs = {1, 2, 3};
     EXPECT_EQ(search({}, arcs, INFO_NONE, 0, SORT_TIME_NEWER).order(),
@@ -432,5 +445,10 @@ TEST_F(IdxSearchE2E, ServerGoneMeansNoResults) {
     outcome o = search({W("report")}, {1}, INFO_CONTEXT);
     EXPECT_EQ(o.count, -1);
     EXPECT_TRUE(o.hits.empty());
-    EXPECT_TRUE(index_->connection()->broken());
+    // The lost server is replaced at once; its index waits for a rebuild from the store.
+    EXPECT_FALSE(index_->connection()->broken());
+    EXPECT_TRUE(index_->needs_rebuild());
+    docs_->rebuild_index(db_, *index_);
+    EXPECT_FALSE(index_->needs_rebuild());
+    EXPECT_EQ(search({W("growth")}).ids(), ids({"g-annual"}));
 }

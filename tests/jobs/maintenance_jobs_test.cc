@@ -24,6 +24,11 @@
 #include "util/sqlite_txn.h"
 #include "fff/FFF.h"
 
+#include <sys/mount.h>
+
+#include <iterator>
+#include <random>
+
 namespace {
 
 using namespace lumbrake;
@@ -299,6 +304,41 @@ TEST(MaintenanceJobs, BackupRefusals) {
     EXPECT_FALSE(backup(root.cfg(), self, error));
     EXPECT_EQ(error, "Error while backing up: file=" + self + " is the live database");
     EXPECT_EQ(rows(live.db, "docstorage"), 1);
+}
+
+TEST(MaintenanceJobs, BackupOnAFullVolumeKeepsThePreviousBackup) {
+    deploy_root root;
+    root.enter("data");
+    open_storages live(root.cfg());
+    fill(live, {"alpha"});
+    const fs::path volume = root.path("volume");
+    fs::create_directories(volume);
+    if (::mount("tmpfs", volume.c_str(), "tmpfs", 0, "size=256k") != 0)
+        GTEST_SKIP() << "a small tmpfs for the full volume cannot be mounted here (needs root)";
+    struct unmount {
+        fs::path p;
+        ~unmount() { ::umount2(p.c_str(), MNT_DETACH); }
+    } guard{volume};
+    const std::string file = (volume / "backup.db").string();
+    std::string error;
+    ASSERT_TRUE(backup(root.cfg(), file, error)) << error;
+    std::ifstream first(file, std::ios::binary);
+    const std::string good((std::istreambuf_iterator<char>(first)), {});
+
+    // The store outgrows the volume: incompressible content.
+    std::mt19937 rng(7);
+    std::string noise(400 * 1024, '\0');
+    for (char& c : noise)
+        c = static_cast<char>(rng());
+    begin_exclusive_transaction(live.db);
+    live.docs->store(live.db, "big", 1, "http://h/big", 7200, 0, "H", noise, fff_with_word("big"),
+                     1, 2, false, 500000, "text/html", "utf-8", 7200, {}, 0);
+    commit_transaction(live.db);
+    EXPECT_FALSE(backup(root.cfg(), file, error));
+    EXPECT_NE(error.find("the previous backup is kept"), std::string::npos) << error;
+    std::ifstream again(file, std::ios::binary);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(again)), {}), good);
+    EXPECT_FALSE(fs::exists(file + ".new"));
 }
 
 TEST(MaintenanceJobs, ResetEmptiesStoragesButKeepsConfiguration) {

@@ -189,8 +189,16 @@ TEST(AssertionDeathTest, WritesEventLogTextAndAborts) {
             std::exit(0);
         },
         testing::KilledBySignal(SIGABRT),
-        "^event 0: tests/util/log_test.cc\\([0-9]+\\): assertion \\[three == 4\\] failed\\.\n$");
+        "^event 0: tests/util/log_test.cc\\([0-9]+\\): assertion \\[three == 4\\] failed\\.\n"
+        "tests/util/log_test.cc\\([0-9]+\\): assertion \\[three == 4\\] failed\\.\n$");
     TN_ASSERT(three == 3); // holds: nothing happens
+}
+
+TEST(AssertionDeathTest, TextReachesStandardErrorWithoutAnEventLogReader) {
+    int three = 3;
+    // The event log's own sink (syslog) is left in place: nothing may read it here.
+    EXPECT_EXIT(TN_ASSERT(three == 5), testing::KilledBySignal(SIGABRT),
+                "assertion \\[three == 5\\] failed\\.\n$");
 }
 
 TEST(Syslog, LevelsAndCutText) {

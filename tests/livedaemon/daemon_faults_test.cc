@@ -1,0 +1,192 @@
+// The real daemon against the faults of its surroundings: a dead index server, a killed
+// daemon, a damaged database, a full data volume.
+#include "../support/live_daemon.h"
+
+#include "client/soap-client-proxy.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <cstdlib>
+#include <thread>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path scratch(const char* name) {
+    const char* tmp = std::getenv("TEST_TMPDIR");
+    auto p = fs::path(tmp ? tmp : "/tmp/") / (std::string("faults.") + name);
+    fs::remove_all(p);
+    return p;
+}
+
+// A one-page site crawled by one archive; answers the archive id.
+int crawl_site(lumbrake::SoapClientProxy& proxy, const fs::path& dir, const std::string& word) {
+    fs::create_directories(dir);
+    tn_test::live_daemon::write(dir / "page.html", "<html><head><title>page</title></head><body><p>" +
+                                                       word + " text</p></body></html>\n");
+    lumbrake::SourceConfiguration src;
+    src.Name = "site";
+    src.Seeds = {"file://" + (dir / "page.html").string()};
+    src.IncludeFilters = {"^file://"};
+    src.CheckRobotsTxt = false;
+    lumbrake::SourceInfo sinfo;
+    proxy.AddSource(src, sinfo);
+    lumbrake::ArchiveConfiguration arc;
+    arc.Name = "site";
+    arc.Source = sinfo.Source;
+    lumbrake::ArchiveInfo ainfo;
+    proxy.AddArchive(arc, ainfo);
+    proxy.StartCrawl(ainfo.Archive, ainfo);
+    for (int i = 0; i < 300; ++i) {
+        std::vector<lumbrake::ArchiveInfo> all;
+        proxy.EnumArchiveConfigurations(all);
+        if (!all.empty() && !all[0].Crawling) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return ainfo.Archive;
+}
+
+int hits(lumbrake::SoapClientProxy& proxy, int arcid, const std::string& word) {
+    lumbrake::QuerySpec q;
+    q.Archives = {arcid};
+    q.Info = lumbrake::INFO_URL;
+    q.Query = {lumbrake::QueryAtom{}};
+    q.Query[0].Type = lumbrake::ATOM_WORD;
+    q.Query[0].Param = word;
+    std::vector<lumbrake::QueryResult> results;
+    int count = 0;
+    proxy.Query(q, results, count);
+    return count;
+}
+
+TEST(daemon_faults, IndexIsBroughtBackInStepAfterAKilledDaemon) {
+    tn_test::live_daemon d(scratch("killed"));
+    d.set_extra_config("WORKERS=1\n");
+    d.start();
+    lumbrake::SoapClientProxy proxy(d.soap_endpoint());
+    const int arc = crawl_site(proxy, d.root() / "site", "zebrafish");
+    EXPECT_EQ(hits(proxy, arc, "zebrafish"), 1);
+    // Killed before a clean end; the index lost what was not flushed (here: all of it).
+    d.kill9();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    fs::remove_all(d.data() / "index");
+    d.start();
+    lumbrake::SoapClientProxy again(d.soap_endpoint());
+    EXPECT_EQ(hits(again, arc, "zebrafish"), 1);
+    EXPECT_NE(d.log_text().find("rebuilding it from the store"), std::string::npos);
+}
+
+// A small tmpfs mounted on the daemon's DATADIR for the life of the object.
+class small_volume {
+public:
+    small_volume(const fs::path& where, const char* size) : where_(where) {
+        fs::create_directories(where);
+        mounted_ = ::mount("tmpfs", where.c_str(), "tmpfs", 0, size) == 0;
+    }
+    ~small_volume() {
+        if (mounted_) ::umount2(where_.c_str(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+    // Takes every free byte with a file of its own.
+    void fill() {
+        FILE* f = std::fopen((where_ / "filler").c_str(), "wb");
+        std::string block(65536, 'x');
+        while (f && std::fwrite(block.data(), 1, block.size(), f) == block.size()) {
+        }
+        if (f) std::fclose(f);
+        // Whatever a smaller write still finds.
+        f = std::fopen((where_ / "filler2").c_str(), "wb");
+        while (f && std::fwrite("x", 1, 1, f) == 1 && std::fflush(f) == 0) {
+        }
+        if (f) std::fclose(f);
+    }
+    void make_room() {
+        fs::remove(where_ / "filler");
+        fs::remove(where_ / "filler2");
+    }
+
+private:
+    fs::path where_;
+    bool mounted_ = false;
+};
+
+TEST(daemon_faults, FullDataVolumeFailsRequestsButNotTheDaemon) {
+    const fs::path root = scratch("full");
+    tn_test::live_daemon d(root);
+    small_volume volume(d.data(), "size=6m");
+    if (!volume.mounted()) GTEST_SKIP() << "a tmpfs for DATADIR cannot be mounted here (needs root)";
+    d.set_extra_config("WORKERS=1\nMINFREEDISK=0\n");
+    d.start();
+    lumbrake::SoapClientProxy proxy(d.soap_endpoint());
+    const int arc = crawl_site(proxy, root / "site", "zebrafish");
+    ASSERT_EQ(hits(proxy, arc, "zebrafish"), 1);
+
+    volume.fill();
+    // Searches go on (their query-log row cannot be written); writes fail as requests.
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(hits(proxy, arc, "zebrafish"), 1);
+    bool refused = false;
+    for (int i = 0; i < 50 && !refused; ++i) {
+        lumbrake::SourceConfiguration src;
+        src.Name = std::string(2000, 'n') + std::to_string(i);
+        src.Seeds = {"file://" + (root / "site" / "page.html").string()};
+        lumbrake::SourceInfo info;
+        try {
+            proxy.AddSource(src, info);
+        } catch (const EasySoap::SOAPException& e) {
+            refused = true;
+            EXPECT_NE(std::string(e.what()).find("SQLite error"), std::string::npos) << e.what();
+        }
+    }
+    EXPECT_TRUE(refused);
+    lumbrake::ArchiveInfo info;
+    try {
+        proxy.StartCrawl(arc, info);
+    } catch (const EasySoap::SOAPException&) {
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    ASSERT_EQ(::kill(d.pid(), 0), 0) << d.stderr_text();
+    EXPECT_EQ(hits(proxy, arc, "zebrafish"), 1);
+
+    // Room again: writes and crawls work.
+    volume.make_room();
+    lumbrake::SourceInfo later;
+    lumbrake::SourceConfiguration src;
+    src.Name = "after";
+    proxy.AddSource(src, later);
+    EXPECT_GT(later.Source, 0);
+    EXPECT_EQ(d.stop(), 0);
+}
+
+TEST(daemon_faults, DamagedDatabaseIsRefusedAtStartWithTheWayOut) {
+    tn_test::live_daemon d(scratch("damaged"));
+    d.start();
+    lumbrake::SoapClientProxy proxy(d.soap_endpoint());
+    crawl_site(proxy, d.root() / "site", "zebrafish");
+    ASSERT_EQ(d.stop(), 0);
+    // Garbage over the second page (the root of the first table).
+    {
+        std::fstream f(d.data() / "trawlnest.db", std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(4096);
+        const std::string junk(4096, '\x5a');
+        f.write(junk.data(), static_cast<std::streamsize>(junk.size()));
+    }
+    try {
+        d.start(std::chrono::seconds(20));
+        FAIL() << "started on a damaged database";
+    } catch (const std::runtime_error& e) {
+        const std::string text = e.what();
+        EXPECT_NE(text.find((d.data() / "trawlnest.db").string() + " is damaged"),
+                  std::string::npos)
+            << text;
+        EXPECT_NE(text.find("/restore"), std::string::npos) << text;
+    }
+}
+
+} // namespace
