@@ -17,7 +17,9 @@ using sec::run;
 class requests : public ::testing::Test {
 protected:
     void start(const std::string& extra = "") {
-        root_ = sec::scratch(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        // A short folder name: the daemon's notification socket path must fit a socket address.
+        static int n = 0;
+        root_ = sec::scratch(("r" + std::to_string(++n)).c_str());
         portal_ = root_ / "portal";
         std::filesystem::create_directories(portal_ / "private");
         tn_test::live_daemon::write(portal_ / "index.html", "<html>public</html>");

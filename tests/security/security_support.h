@@ -15,6 +15,7 @@
 
 namespace sec {
 
+// Keep `name` short: the daemon's notification socket path below it must fit a socket address.
 inline std::filesystem::path scratch(const char* name) {
     const char* tmp = std::getenv("TEST_TMPDIR");
     auto p = std::filesystem::path(tmp ? tmp : "/tmp/") / name;
