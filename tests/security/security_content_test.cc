@@ -192,14 +192,7 @@ TEST_F(content, RedirectIgnoresAForgedHost) {
 import socket, sys
 port = int(sys.argv[1])
 for host in ['evil.invalid@x', 'x"><script>alert(1)</script>', 'ok.example:' + str(port)]:
-    s = socket.create_connection(("127.0.0.1", port), timeout=10)
-    s.sendall(("GET /docs HTTP/1.1\r\nHost: " + host + "\r\n\r\n").encode())
-    data = b""
-    while True:
-        chunk = s.recv(65536)
-        if not chunk:
-            break
-        data += chunk
+    data = exchange(port, ("GET /docs HTTP/1.1\r\nHost: " + host + "\r\n\r\n").encode())
     for line in data.decode("latin-1").split("\r\n"):
         if line.startswith("Location: "):
             print(line)
@@ -229,19 +222,9 @@ body = ('<?xml version="1.0"?><soap:Envelope xmlns:soap="http://schemas.xmlsoap.
 head = ("POST /research HTTP/1.1\r\nHost: x\r\nContent-Type: text/xml\r\n"
         "SOAPAction: \"urn:Microsoft.Search/Query\"\r\nAuthorization: Basic " +
         base64.b64encode(b"admin:secret").decode() + "\r\nContent-Length: %d\r\n\r\n" % len(body)).encode()
-s = socket.create_connection(("127.0.0.1", port), timeout=30)
-s.sendall(head + body)
+data = exchange(port, head + body, read=wait)
 if not wait:
-    s.close()
-    time.sleep(2)
-    print("gone")
-    sys.exit(0)
-data = b""
-while True:
-    chunk = s.recv(65536)
-    if not chunk:
-        break
-    data += chunk
+    time.sleep(2)  # the daemon's turn to run the queries, or not
 print(data.decode().count("&lt;Response "))
 )PY";
     auto query_log_rows = [] {

@@ -87,15 +87,7 @@ TEST_F(requests, PortalTargetsAreNormalisedBeforeTheCheck) {
 import socket, sys
 port = int(sys.argv[1])
 for target in sys.argv[2:]:
-    s = socket.create_connection(("127.0.0.1", port), timeout=10)
-    s.sendall(("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n").encode())
-    data = b""
-    while True:
-        chunk = s.recv(65536)
-        if not chunk:
-            break
-        data += chunk
-    s.close()
+    data = exchange(port, ("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n").encode())
     line = data.split(b"\r\n", 1)[0].decode()
     print(target, line.split(" ")[1] if " " in line else "none", "SECRET" in data.decode("latin-1"))
 )PY";

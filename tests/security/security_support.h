@@ -57,11 +57,31 @@ inline std::string quote(const std::string& text) {
     return out + "'";
 }
 
-// A Python program written to `dir`/name.py and run with the arguments.
+// Put in front of every Python program: one request on a fresh connection to the daemon.
+inline constexpr const char* PYTHON_PRELUDE = R"PY(
+import socket
+def exchange(port, request, timeout=30, read=True):
+    """The whole answer to `request` (bytes); b"" when not read, "<timeout>" appended."""
+    s = socket.create_connection(("127.0.0.1", port), timeout=timeout)
+    s.sendall(request)
+    data = b""
+    try:
+        while read:
+            chunk = s.recv(65536)
+            if not chunk:
+                break
+            data += chunk
+    except socket.timeout:
+        data += b"<timeout>"
+    s.close()
+    return data
+)PY";
+
+// A Python program (after the prelude) written to `dir`/name.py and run with the arguments.
 inline command_result python(const std::filesystem::path& dir, const std::string& name,
                              const std::string& program, const std::string& args = "") {
     const auto file = dir / (name + ".py");
-    tn_test::live_daemon::write(file, program);
+    tn_test::live_daemon::write(file, PYTHON_PRELUDE + program);
     return run("python3 " + quote(file.string()) + " " + args);
 }
 
