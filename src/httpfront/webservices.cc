@@ -79,7 +79,7 @@ void find_host_and_port(const httpstate& state, const std::string& listen_addres
         } else {
             port = listen_port(listen_address);
         }
-        if (port <= 0 || !plain_host(host)) host.clear();
+        if (port < 0 || !plain_host(host)) host.clear();
     }
     if (host.empty()) {
         std::size_t colon = listen_address.find(':');
