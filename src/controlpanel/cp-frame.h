@@ -1,0 +1,228 @@
+// The control panel's main window: menus, the four trees of sources, archives, collections
+// and watches on the left, the pages of the object on show on the right, the background
+// updater thread and the 100 ms timer that takes its results.
+#pragma once
+
+#include "api/info-records.h"
+#include "client/soap-client-proxy.h"
+#include "cpmodel/apply-model.h"
+#include "cpmodel/frame-enabling.h"
+#include "cpmodel/trees-model.h"
+
+#include <memory>
+#include <optional>
+
+#include <wx/frame.h>
+#include <wx/listctrl.h>
+#include <wx/spinctrl.h>
+#include <wx/timer.h>
+#include <wx/treectrl.h>
+
+class wxCheckBox;
+class wxChoice;
+class wxListCtrl;
+class wxNotebook;
+class wxPanel;
+class wxProgressDialog;
+class wxSpinCtrl;
+class wxSplitterWindow;
+class wxStaticText;
+class wxTextCtrl;
+class wxButton;
+
+namespace lumbrake {
+
+class WXControlPanelUpdaterThread;
+
+// The data of a tree node: the object's name when the node was made, one copy of its record,
+// and the generation of the last fill that confirmed it.
+class WXCPTreeItemData : public wxTreeItemData {
+public:
+    explicit WXCPTreeItemData(std::string name) : name(std::move(name)) {}
+    cp_kind kind() const;
+    int id() const;
+
+    std::string name;
+    std::unique_ptr<SourceInfo> source;
+    std::unique_ptr<ArchiveInfo> archive;
+    std::unique_ptr<CollectionInfo> collection;
+    std::unique_ptr<WatchInfo> watch;
+    int stamp = 0;
+};
+
+class WXControlPanelFrame : public wxFrame {
+public:
+    WXControlPanelFrame();
+    ~WXControlPanelFrame() override;
+
+    // What tests and the other windows of the control panel look at.
+    wxTreeCtrl* tree(int index) const { return trees_[index]; }
+    wxNotebook* trees_notebook() const { return treesNotebook; }
+    wxTextCtrl* filter_text() const { return filterText; }
+    int shown_panel() const { return shownPanel; }
+    bool is_modified() const { return modified[0]; }
+    const SourceInfo& current_source() const { return currentSource; }
+    const ArchiveInfo& current_archive() const { return currentArchive; }
+    const CollectionInfo& current_collection() const { return currentCollection; }
+    const WatchInfo& current_watch() const { return currentWatch; }
+    const std::vector<SourceInfo>& source_list() const { return sources; }
+    const std::vector<ArchiveInfo>& archive_list() const { return archives; }
+    wxNotebook* kind_notebook(cp_kind kind) const;
+    wxTextCtrl* name_field(cp_kind kind) const;
+
+    void RefreshTrees();
+    void RecreateProxy();
+    void OnApply(wxCommandEvent& event);
+
+private:
+    // Layout.
+    void BuildMenus();
+    wxPanel* BuildTreePanel();
+    wxPanel* BuildSourcePanel();
+    wxPanel* BuildArchivePanel();
+    wxPanel* BuildCollectionPanel();
+    wxPanel* BuildWatchPanel();
+    wxPanel* BuildQueryPage(wxWindow* parent, bool collection);
+    wxPanel* BuildAclPage(wxWindow* parent, int list_id, wxListCtrl*& list);
+
+    // Trees.
+    wxTreeItemId FillTree(int index, const std::vector<tree_row>& rows, int select_id);
+    void SetNodeRecord(WXCPTreeItemData& data, const tree_row& row);
+    void PruneTree(wxTreeCtrl* tree, const wxTreeItemId& parent, int generation);
+    WXCPTreeItemData* SelectedData(int index, cp_kind kind) const;
+
+    // Pages.
+    void FillSourcePages();
+    void FillArchivePages();
+    void FillArchiveGatheringInfo();
+    void FillCollectionPages();
+    void FillWatchPages();
+    void EnableByReadOnly(cp_kind kind, bool read_only);
+    void ShowPanel(int code);
+    source_page ReadSourcePage() const;
+    archive_page ReadArchivePage() const;
+    collection_page ReadCollectionPage() const;
+    watch_page ReadWatchPage() const;
+    void SetSourceFilters(const std::vector<list_row>& filters);
+    void ClearCookieParams();
+    frame_enable_state EnableState() const;
+
+    // Handlers.
+    void OnTimer(wxTimerEvent& event);
+    void OnRefresh(wxCommandEvent& event);
+    void OnSetup(wxCommandEvent& event);
+    void OnStatus(wxCommandEvent& event);
+    void OnExit(wxCommandEvent& event);
+    void OnAbout(wxCommandEvent& event);
+    void OnRevert(wxCommandEvent& event);
+    void OnClose(wxCloseEvent& event);
+    void OnFilterChanged(wxCommandEvent& event);
+    void OnModified(wxCommandEvent& event);
+    void OnSpinModified(wxSpinEvent& event);
+    void OnSyncPages(wxUpdateUIEvent& event);
+    void OnUpdateEnable(wxUpdateUIEvent& event);
+    void OnBeginLabelEdit(wxTreeEvent& event);
+    void OnEndLabelEdit(wxTreeEvent& event);
+    // Entries of commands whose handlers come with other windows: nothing happens yet.
+    void OnPendingCommand(wxCommandEvent& event);
+    void OnPendingTree(wxTreeEvent& event);
+    void OnPendingList(wxListEvent& event);
+    void OnPendingContextMenu(wxContextMenuEvent& event);
+
+public:
+    // Used by the URL drop target: a confirmed URL becomes the last seed.
+    void AddSeed(const wxString& url);
+
+private:
+    friend class WXSeedDropTarget;
+
+    wxTimer* timer = nullptr;
+    WXControlPanelUpdaterThread* updaterThread = nullptr;
+    wxProgressDialog* progressDialog = nullptr;
+    int shownPanel = 0;
+    std::unique_ptr<SoapClientProxy> proxy;
+    std::vector<SourceInfo> sources;
+    std::vector<ArchiveInfo> archives;
+    std::vector<CollectionInfo> collections;
+    std::vector<WatchInfo> watches;
+    std::vector<DocFilterInfo> docFilters;
+    std::vector<std::string> principalNames;
+    bool canHistoricize = false, isAdmin = false, canBrowsingWrite = false,
+         canCrawlingWrite = false;
+    SourceInfo currentSource;
+    ArchiveInfo currentArchive;
+    CollectionInfo currentCollection;
+    WatchInfo currentWatch;
+    pending_selection pending;
+    bool modified[3] = {false, false, false};
+    int archiveQueryFrom = 0, archiveQueryTo = 1924991999;
+    int collectionQueryFrom = 0, collectionQueryTo = 1924991999;
+    // What the pages cannot show of the record on show, sent back unchanged.
+    std::vector<std::int32_t> hiddenPipeline, hiddenArchives;
+    int generations_[4] = {0, 0, 0, 0};
+
+    // Windows.
+    wxSplitterWindow* splitter = nullptr;
+    wxPanel* treePanel = nullptr;
+    wxTextCtrl* filterText = nullptr;
+    wxNotebook* treesNotebook = nullptr;
+    wxTreeCtrl* trees_[4] = {nullptr, nullptr, nullptr, nullptr};
+    wxPanel* emptyPanel = nullptr;
+    wxPanel* sourcePanel = nullptr;
+    wxPanel* archivePanel = nullptr;
+    wxPanel* collectionPanel = nullptr;
+    wxPanel* watchPanel = nullptr;
+    wxNotebook* sourceNotebook = nullptr;
+    wxNotebook* archiveNotebook = nullptr;
+    wxNotebook* collectionNotebook = nullptr;
+    wxNotebook* watchNotebook = nullptr;
+
+    // Source pages.
+    wxStaticText* sourceId = nullptr;
+    wxTextCtrl *sourceName = nullptr, *sourceDescription = nullptr;
+    wxListCtrl *seeds = nullptr, *filters = nullptr;
+    wxCheckBox *depthCheck = nullptr, *checkRobots = nullptr, *sideMetadata = nullptr;
+    wxSpinCtrl* depth = nullptr;
+    wxTextCtrl *exclusionBegin = nullptr, *exclusionEnd = nullptr;
+    wxChoice* authType = nullptr;
+    wxTextCtrl* cookieUrl = nullptr;
+    wxChoice *cookieAction = nullptr, *cookieFreshnessUnit = nullptr;
+    wxSpinCtrl* cookieFreshness = nullptr;
+    wxListCtrl *cookieParams = nullptr, *preUrls = nullptr, *pipeline = nullptr;
+    wxListCtrl* sourceAcl = nullptr;
+
+    // Archive pages.
+    wxTextCtrl* archiveQuery = nullptr;
+    wxListCtrl* archiveResults = nullptr;
+    wxStaticText *archiveId = nullptr, *archiveHistoricize = nullptr, *archiveStatus = nullptr,
+                 *archiveLastRun = nullptr, *archiveDocs = nullptr, *archiveNextRun = nullptr;
+    wxTextCtrl *archiveName = nullptr, *archiveContact = nullptr;
+    wxChoice* addToCollection = nullptr;
+    wxCheckBox *pagesLimitCheck = nullptr, *scheduled = nullptr, *removeOld = nullptr;
+    wxSpinCtrl *pagesLimit = nullptr, *scheduleEvery = nullptr, *scheduleStart = nullptr,
+               *ageLimit = nullptr;
+    wxChoice *scheduleFrequency = nullptr, *ageLimitUnit = nullptr, *documentCache = nullptr;
+    wxListCtrl* archiveAcl = nullptr;
+
+    // Collection pages.
+    wxTextCtrl* collectionQuery = nullptr;
+    wxListCtrl* collectionResults = nullptr;
+    wxStaticText* collectionId = nullptr;
+    wxTextCtrl *collectionName = nullptr, *collectionDescription = nullptr;
+    wxListCtrl *collectionArchives = nullptr, *collectionAcl = nullptr;
+
+    // Watch pages.
+    wxTextCtrl* watchQuery = nullptr;
+    wxChoice* watchResultsFreshness = nullptr;
+    wxListCtrl* watchResults = nullptr;
+    wxStaticText* watchId = nullptr;
+    wxTextCtrl *watchName = nullptr, *watchDescription = nullptr, *watchFilter = nullptr;
+    wxCheckBox* watchFreshnessCheck = nullptr;
+    wxSpinCtrl* watchFreshness = nullptr;
+    wxChoice* watchFreshnessUnit = nullptr;
+    wxListCtrl* watchAcl = nullptr;
+
+    wxDECLARE_EVENT_TABLE();
+};
+
+} // namespace lumbrake
