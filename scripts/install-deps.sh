@@ -26,6 +26,8 @@ PACKAGES=(
   openssl perl procps
   # the control panel under a virtual display, driven and photographed
   xvfb xauth xdotool imagemagick
+  # a real browser for the security tests (headless)
+  chromium
 )
 
 missing=()

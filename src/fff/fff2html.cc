@@ -5,6 +5,23 @@
 
 namespace lumbrake {
 
+namespace {
+
+// A link that would run script when followed. Browsers ignore blanks and control characters
+// around and inside the scheme, and its case, so those are skipped before the comparison.
+bool script_link(const std::string& url) {
+    std::string scheme;
+    for (unsigned char c : url) {
+        if (c <= 0x20) continue;
+        if (c == ':') break;
+        if (scheme.size() >= 16) return false;
+        scheme += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    }
+    return scheme == "javascript" || scheme == "vbscript" || scheme == "data";
+}
+
+} // namespace
+
 void fff2htmlVisitor::visit(const FFF::tXMLTree* node, int /*depth*/, bool leaving) {
     if (auto* root = dynamic_cast<const FFF::DocumentData*>(node)) {
         if (!leaving) {
@@ -32,8 +49,10 @@ void fff2htmlVisitor::visit(const FFF::tXMLTree* node, int /*depth*/, bool leavi
                 // The link URL is crawled data: escaped, so a quote or "<" cannot leave the
                 // attribute; a link id outside the root's table gives no anchor.
                 anchor_open_ = false;
+                // A script link keeps its words but gets no anchor.
                 if (root_ && low->urlid >= 0 &&
-                    static_cast<std::size_t>(low->urlid) < root_->linkscores_.size()) {
+                    static_cast<std::size_t>(low->urlid) < root_->linkscores_.size() &&
+                    !script_link(root_->linkscores_[low->urlid].url)) {
                     *current_ += "<a href=\"";
                     *current_ += html_escape(root_->linkscores_[low->urlid].url);
                     *current_ += "\">";

@@ -7,6 +7,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -115,6 +116,84 @@ void discard_body(int sock, std::int64_t length) {
     }
 }
 
+// ---- connection deadlines ----
+
+void http_connection::begin(int sock, int head_seconds, int body_seconds) {
+    std::lock_guard lock(mutex_);
+    sock_ = sock;
+    body_seconds_ = body_seconds;
+    expired_ = false;
+    announced_ = false;
+    deadline_ = head_seconds > 0
+                    ? std::chrono::steady_clock::now() + std::chrono::seconds(head_seconds)
+                    : std::chrono::steady_clock::time_point::max();
+}
+
+void http_connection::body_started(bool announced) {
+    std::lock_guard lock(mutex_);
+    announced_ = announced;
+    if (sock_ < 0 || expired_) return;
+    deadline_ = body_seconds_ > 0
+                    ? std::chrono::steady_clock::now() + std::chrono::seconds(body_seconds_)
+                    : std::chrono::steady_clock::time_point::max();
+}
+
+void http_connection::end() {
+    std::lock_guard lock(mutex_);
+    sock_ = -1;
+}
+
+void http_connection::check(std::chrono::steady_clock::time_point now) {
+    std::lock_guard lock(mutex_);
+    if (sock_ < 0 || expired_ || now < deadline_) return;
+    expired_ = true;
+    // Only the receiving side: a read in progress ends, an answer can still be sent.
+    ::shutdown(sock_, SHUT_RD);
+    TN_LOG(LF_HTTPSERVER, LL_INFO, "request not received in time, connection cut");
+}
+
+bool http_connection::body_announced() const {
+    std::lock_guard lock(mutex_);
+    return announced_;
+}
+
+bool http_connection::in_time() const {
+    std::lock_guard lock(mutex_);
+    return !expired_ && std::chrono::steady_clock::now() < deadline_;
+}
+
+bool client_gone(int sock, bool half_close_ends) {
+    if (sock < 0) return false;
+    pollfd p{sock, POLLRDHUP, 0};
+    if (::poll(&p, 1, 0) != 1) return false;
+    if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) return true;
+    return half_close_ends && (p.revents & POLLRDHUP);
+}
+
+namespace {
+
+// After the answer: our side is closed for sending, and what the client still sends (a body
+// that no service read) is read and dropped, up to the body limit and within the connection's
+// deadline, so that closing does not reset the connection under an answer the client has not
+// read yet.
+void finish_connection(int sock, const http_connection& connection) {
+    if (!connection.body_announced()) return; // nothing can be left unread
+    ::shutdown(sock, SHUT_WR);
+    constexpr std::int64_t cap = 16777216 + 65536;
+    std::int64_t dropped = 0;
+    char buffer[16384];
+    while (dropped <= cap && connection.in_time()) {
+        // A client that has nothing more to send but keeps its side open is not waited for.
+        pollfd p{sock, POLLIN, 0};
+        if (::poll(&p, 1, 1000) != 1) break;
+        ssize_t n = ::recv(sock, buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        dropped += n;
+    }
+}
+
+} // namespace
+
 // ---- thread pool ----
 
 template <class T>
@@ -187,15 +266,21 @@ void httpthread::entry() {
         int sock = socket_;
         httpserver* server = server_;
         lock.unlock();
+        connection_.begin(sock, server->head_timeout_seconds(), server->body_timeout_seconds());
+        context_.connection = &connection_;
+        context_.sock = sock;
         try {
             dispatch_http_request(sock, server->address(), server->secure(), context_);
+            finish_connection(sock, connection_);
         } catch (const std::exception& e) {
             // A failed request still closes its connection; the thread stays in service.
             TN_LOG(LF_HTTPSERVER, LL_ERROR, "request failed: " << e.what());
         }
+        context_.sock = -1;
         lock.lock();
         socket_ = -1;
         cond_.notify_all(); // a waiting stop() learns that the connection is done
+        connection_.end();
         ::shutdown(sock, SHUT_RD);
         ::close(sock);
         if (stop_) break;
@@ -238,6 +323,12 @@ httpserver::~httpserver() {
     stop();
     wait();
     pool_.reset();
+    if (listen_ >= 0) ::close(listen_); // bound but never started
+}
+
+void httpserver::set_deadlines(int head_seconds, int body_seconds) {
+    head_timeout_ = head_seconds > 0 ? head_seconds : 0;
+    body_timeout_ = body_seconds > 0 ? body_seconds : 0;
 }
 
 int httpserver::bind(std::string& error) {
@@ -277,7 +368,7 @@ int httpserver::bind(std::string& error) {
         else
             TN_LOG(LF_HTTPSERVER, LL_DEBUG,
                    "Bind error (" << error << ") will retry in " << bind_delay_ << " seconds");
-        sleep_seconds(static_cast<unsigned>(bind_delay_));
+        if (attempt + 1 < bind_attempts_) sleep_seconds(static_cast<unsigned>(bind_delay_));
     }
     ::close(sock);
     return 3;
@@ -295,18 +386,52 @@ std::uint16_t httpserver::bound_port() {
     return ntohs(sa.sin_port);
 }
 
+int httpserver::start(std::string& error) {
+    error.clear();
+    bool bound;
+    {
+        std::lock_guard lock(state_mutex_);
+        bound = listen_ >= 0;
+    }
+    if (!bound) {
+        int binderr = bind(error);
+        TN_LOG(LF_HTTPSERVER, LL_DEBUG, "binderr==" << binderr << ": " << error);
+        if (binderr != 0) return binderr;
+    }
+    thread_ = std::thread([this] { Entry(); });
+    watchdog_ = std::thread([this] { watchdog(); });
+    return 0;
+}
+
 void httpserver::run() {
     thread_ = std::thread([this] { Entry(); });
+    watchdog_ = std::thread([this] { watchdog(); });
 }
 
 int httpserver::Entry() {
-    std::string error;
-    int binderr = bind(error);
-    TN_LOG(LF_HTTPSERVER, LL_DEBUG, "binderr==" << binderr << ": " << error);
-    if (binderr != 0) {
-        TN_LOG(LF_HTTPSERVER, LL_ERROR, "cannot listen on " << address_ << ": " << error);
-        TN_ASSERT(binderr == 0);
+    bool bound;
+    {
+        std::lock_guard lock(state_mutex_);
+        bound = listen_ >= 0;
     }
+    if (!bound) {
+        std::string error;
+        int binderr = bind(error);
+        TN_LOG(LF_HTTPSERVER, LL_DEBUG, "binderr==" << binderr << ": " << error);
+        if (binderr != 0) {
+            // Nothing is served; stop() and wait() still return.
+            TN_LOG(LF_HTTPSERVER, LL_ERROR, "cannot listen on " << address_ << ": " << error);
+            std::lock_guard lock(state_mutex_);
+            ended_ = true;
+            state_cond_.notify_all();
+            return binderr;
+        }
+    }
+    accept_loop();
+    return 0;
+}
+
+void httpserver::accept_loop() {
     int sock;
     {
         std::lock_guard lock(state_mutex_);
@@ -329,24 +454,42 @@ int httpserver::Entry() {
     std::lock_guard lock(state_mutex_);
     ended_ = true;
     state_cond_.notify_all();
-    return 0;
+}
+
+// Cuts the connections whose head or body is overdue, a few times a second.
+void httpserver::watchdog() {
+    std::unique_lock lock(state_mutex_);
+    while (!ended_) {
+        state_cond_.wait_for(lock, std::chrono::milliseconds(200));
+        if (ended_) break;
+        lock.unlock();
+        const auto now = std::chrono::steady_clock::now();
+        pool_->for_each([now](httpthread& t) { t.connection().check(now); });
+        lock.lock();
+    }
 }
 
 void httpserver::stop() {
-    std::unique_lock lock(state_mutex_);
-    if (!thread_.joinable()) return;
-    state_cond_.wait(lock, [this] { return running_ || ended_; });
-    if (listen_ >= 0) {
-        ::shutdown(listen_, SHUT_RDWR);
-        // Closed once the accept loop has ended, so the number cannot be reused under it.
-        state_cond_.wait(lock, [this] { return ended_; });
-        ::close(listen_);
-        listen_ = -1;
+    {
+        std::unique_lock lock(state_mutex_);
+        if (!thread_.joinable()) return;
+        state_cond_.wait(lock, [this] { return running_ || ended_; });
+        if (listen_ >= 0 && !ended_) {
+            ::shutdown(listen_, SHUT_RDWR);
+            // Closed once the accept loop has ended, so the number cannot be reused under it.
+            state_cond_.wait(lock, [this] { return ended_; });
+        }
+        if (listen_ >= 0) {
+            ::close(listen_);
+            listen_ = -1;
+        }
     }
+    wait();
 }
 
 void httpserver::wait() {
     if (thread_.joinable()) thread_.join();
+    if (watchdog_.joinable()) watchdog_.join();
 }
 
 } // namespace lumbrake

@@ -6,6 +6,7 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -29,8 +30,40 @@ struct http_hooks {
     // Loads login configuration id 0; called inside the exclusive transaction that the caller
     // holds on db. False leaves the record empty.
     std::function<bool(sqlite3* db, LoginConfiguration& login)> load_login;
+    // The login configuration as last stored, read without any storage transaction; false
+    // when no copy is at hand (load_login is then called in a transaction).
+    std::function<bool(sqlite3* db, LoginConfiguration& login)> cached_login;
     // The configuration file read anew per request; empty: the file the environment names.
     std::string config_file;
+};
+
+// The deadline of the connection a request thread serves. A watchdog on the server thread
+// shuts down the receiving side of a connection whose deadline has passed, so a client that
+// sends its head or body slowly, or not at all, cannot keep a thread for longer than that,
+// whatever the per-read time-out allows.
+class http_connection {
+public:
+    // The connection being served from now on, the time it gets for its head and, once the
+    // head is read, for its body (0: no deadline).
+    void begin(int sock, int head_seconds, int body_seconds);
+    // The head has been read: the time the body gets, from now. `announced`: the head announced
+    // a body (a length above 0, or a transfer coding).
+    void body_started(bool announced);
+    bool body_announced() const;
+    // No connection any more (called before its descriptor is closed).
+    void end();
+    // Shuts the receiving side down when the deadline has passed.
+    void check(std::chrono::steady_clock::time_point now);
+    // True while the deadline has not passed (always true without one).
+    bool in_time() const;
+
+private:
+    mutable std::mutex mutex_;
+    int sock_ = -1;
+    int body_seconds_ = 0;
+    std::chrono::steady_clock::time_point deadline_{};
+    bool expired_ = false;
+    bool announced_ = false;
 };
 
 // Per request thread: the identity of the thread's current request and its connection.
@@ -42,7 +75,25 @@ struct httpcontext {
     std::string user;
     std::vector<std::string> groups;
     bool admin = false;
+    // The connection's deadline keeper; null when the router is called without a server.
+    http_connection* connection = nullptr;
+    // The socket of the request being served (-1 when none), so a service can tell whether
+    // its client has gone before it runs more work for it.
+    int sock = -1;
+    // The request announced its body's length (so a client that shuts its sending side down
+    // afterwards has gone, see client_gone).
+    bool length_known = false;
 };
+
+// True when the client of `sock` has closed the connection or reset it. A receiving side
+// that the client merely shut down counts as gone only when `half_close_ends` is true (the
+// request carried its own length, so the client had no need to end its body that way).
+bool client_gone(int sock, bool half_close_ends);
+
+// The deadlines of a connection (seconds): its head must arrive within `head`, its body within
+// `body` after the head.
+inline constexpr int HTTP_DEFAULT_HEAD_TIMEOUT_SECONDS = 15;
+inline constexpr int HTTP_DEFAULT_BODY_TIMEOUT_SECONDS = 120;
 
 // Read timeout of a connection, so a client that stops sending cannot hold a thread for ever.
 inline constexpr int HTTP_DEFAULT_IO_TIMEOUT_SECONDS = 60;
@@ -72,11 +123,13 @@ public:
     void serve(httpserver* server, int sock);
     void stop();
     void join();
+    http_connection& connection() { return connection_; }
 
 private:
     void entry();
 
     httpcontext context_;
+    http_connection connection_;
     const http_hooks* hooks_;
     threadpool<httpthread>* pool_;
     int index_;
@@ -95,6 +148,10 @@ public:
     ~threadpool(); // stops, joins and deletes every thread
     T* acquire();  // blocks until a thread is free
     void release(int index);
+    template <class F> void for_each(F f) {
+        for (auto& t : threads_)
+            f(*t);
+    }
 
 private:
     std::vector<std::unique_ptr<T>> threads_;
@@ -117,10 +174,15 @@ public:
 
     // 0, or 1 invalid address, 2 no socket, 3 bind given up, 4 listen failed; error filled.
     int bind(std::string& error);
-    // Runs the thread body: bind (fatal on failure), then accept until stop().
+    // Binds in the caller's thread (unless bind has already succeeded) and, when that
+    // succeeds, starts the accepting thread; the bind's code otherwise (nothing started), so a
+    // daemon can report the failure before it announces that it is ready.
+    int start(std::string& error);
+    // Starts the thread, which binds first; a failed bind is logged and ends the thread.
     void run();
-    // Body of the server thread; returns 0.
+    // Body of the server thread; 0, or the bind's code when it failed.
     int Entry();
+    // Closes the listening socket and returns once the server thread has ended.
     void stop();
     void wait();
 
@@ -130,11 +192,15 @@ public:
     const std::string& address() const { return address_; }
     bool secure() const { return secure_; }
     int io_timeout_seconds() const { return io_timeout_; }
+    int head_timeout_seconds() const { return head_timeout_; }
+    int body_timeout_seconds() const { return body_timeout_; }
     // Bind attempts and the wait between them (10 and 12 s in service).
     void set_bind_retries(int attempts, int delay_seconds) {
-        bind_attempts_ = attempts;
-        bind_delay_ = delay_seconds;
+        bind_attempts_ = attempts > 0 ? attempts : 1;
+        bind_delay_ = delay_seconds >= 0 ? delay_seconds : 0;
     }
+    // The deadlines of each connection's head and body in seconds (0: none). Set before start.
+    void set_deadlines(int head_seconds, int body_seconds);
 
 private:
     trawlnestd* app_;
@@ -145,6 +211,11 @@ private:
     int io_timeout_;
     int bind_attempts_ = 10;
     int bind_delay_ = 12;
+    int head_timeout_ = HTTP_DEFAULT_HEAD_TIMEOUT_SECONDS;
+    int body_timeout_ = HTTP_DEFAULT_BODY_TIMEOUT_SECONDS;
+    void accept_loop();
+    void watchdog();
+    std::thread watchdog_;
     std::mutex state_mutex_;
     std::condition_variable state_cond_;
     bool running_ = false;

@@ -7,8 +7,12 @@
 #include "util/md5.h"
 #include "util/sqlite_txn.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <strings.h>
+#include <sys/socket.h>
 
+#include <cstdio>
 #include <cstring>
 
 namespace lumbrake {
@@ -71,6 +75,37 @@ bool httpstate::check_body_size(std::int64_t limit) {
     return true;
 }
 
+std::string peer_address(int sock) {
+    sockaddr_storage sa{};
+    socklen_t len = sizeof sa;
+    char text[INET6_ADDRSTRLEN] = "?";
+    if (::getpeername(sock, reinterpret_cast<sockaddr*>(&sa), &len) == 0) {
+        if (sa.ss_family == AF_INET)
+            inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(&sa)->sin_addr, text, sizeof text);
+        else if (sa.ss_family == AF_INET6)
+            inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(&sa)->sin6_addr, text,
+                      sizeof text);
+    }
+    return text;
+}
+
+namespace {
+// A client's text as one log line can show it: control bytes and quotes as escapes.
+std::string loggable(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text.substr(0, 256)) {
+        if (c < 0x20 || c == 0x7f || c == '\'' || c == '\\') {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\x%02x", c);
+            out += esc;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+} // namespace
+
 bool httpstate::attach(auth_guard& guard) {
     TN_ASSERT(guard.state_ == nullptr);
     if (authenticate()) {
@@ -81,6 +116,22 @@ bool httpstate::attach(auth_guard& guard) {
     bool bad = false;
     if (content_length(length, bad) && !bad && length != 0 && !expects_continue_flag)
         discard_body(socket, length);
+    if (config_unreadable) {
+        // Without the file nobody can be told apart from the administrator: refuse everyone.
+        TN_LOG(LF_HTTPSERVER, LL_ERROR,
+               "configuration file cannot be read: request from " << peer_address(socket)
+                                                                  << " refused");
+        sock_send_string(socket, "HTTP/1.1 503 Service Unavailable\r\n"
+                                 "Content-Type: text/html\r\n\r\n");
+        return false;
+    }
+    // A request without credentials is a browser's first try, not a failed login. The
+    // password is never logged.
+    std::string authorization;
+    if (request.get("authorization", authorization))
+        TN_LOG(LF_HTTPSERVER, LL_WARNING,
+               "Failed login for user '" << loggable(given_name) << "' from "
+                                         << peer_address(socket));
     sock_send_string(socket, "HTTP/1.1 401 Authorization required\r\n"
                              "WWW-Authenticate: Basic realm=\"trawlnest\"\r\n\r\n");
     return false;
@@ -108,16 +159,26 @@ bool parse_basic_credentials(const std::string& authorization, std::string& name
 bool httpstate::authenticate() {
     const http_hooks* hooks = context.hooks;
     config cfg(hooks && !hooks->config_file.empty() ? hooks->config_file.c_str() : nullptr);
+    config_unreadable = false;
+    given_name.clear();
+    if (!cfg.loaded()) {
+        // An unreadable file is not an empty HTTP_USER (which lets everyone in): fail closed.
+        config_unreadable = true;
+        user = "Anonymous";
+        passhash.clear();
+        groups = {"All Users"};
+        admin = false;
+        return false;
+    }
     admin = true;
     cfg.get("HTTP_USER", user);
     cfg.get("HTTP_MD5PASS", passhash);
-    if (!cfg.loaded()) {
-        user.clear();
-        passhash.clear();
-    }
 
     LoginConfiguration login;
-    if (context.db && hooks && hooks->load_login) {
+    // The daemon keeps the stored record in memory, so a login does not wait for the storage
+    // transaction of another request; without that copy it is read in a transaction.
+    if (context.db && hooks && hooks->cached_login && hooks->cached_login(context.db, login)) {
+    } else if (context.db && hooks && hooks->load_login) {
         begin_exclusive_transaction(context.db);
         if (!hooks->load_login(context.db, login)) login = LoginConfiguration();
         commit_transaction(context.db);
@@ -132,6 +193,7 @@ bool httpstate::authenticate() {
     if (!request.get("authorization", authorization)) return false;
     std::string name, password;
     if (!parse_basic_credentials(authorization, name, password)) return false;
+    given_name = name;
     std::string digest = md5_hex(password);
 
     LoginUser login_user;

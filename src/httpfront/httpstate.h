@@ -47,10 +47,18 @@ public:
     bool content_length(std::int64_t& value, bool& bad) const;
     // True when the body may be read; otherwise the client has been answered.
     bool check_body_size(std::int64_t limit);
-    // Authenticates; on failure the client has been answered with 401.
+    // Authenticates; on failure the client has been answered with 401, or with 503 when the
+    // configuration file that names the administrator cannot be read.
     bool attach(auth_guard& guard);
     bool authenticate();
+    // Set by authenticate when the configuration file could not be read: nobody is let in.
+    bool config_unreadable = false;
+    // The name the client gave (empty when it gave none), for the log of failed logins.
+    std::string given_name;
 };
+
+// The peer's address as text ("?" when unknown).
+std::string peer_address(int sock);
 
 // "Basic <base64 of name:password>" (scheme word in any case) split into name and password.
 // False for another scheme, credentials of more than 4095 characters, or no ':' after decoding.

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 
 namespace lumbrake {
 
@@ -46,21 +47,39 @@ int listen_port(const std::string& listen_address) {
     return port;
 }
 
+// A host name, a dotted address or a bracketed IPv6 literal: nothing that could change the
+// meaning of a URL or of the markup it is written into.
+bool plain_host(const std::string& host) {
+    if (host.empty()) return false;
+    if (host.front() == '[')
+        return host.size() > 2 && host.back() == ']' &&
+               host.find_first_not_of("0123456789abcdef:.", 1) == host.size() - 1;
+    return host.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-.") == std::string::npos;
+}
+
 // The host and port under which the client reached us: its Host header, else our listen
-// address and this machine's name.
+// address and this machine's name. A Host value that is no plain host and port is not used:
+// it ends up in Location headers and in pages.
 void find_host_and_port(const httpstate& state, const std::string& listen_address,
                         std::string& host, int& port) {
     port = 0;
     host.clear();
     if (state.request.get_lower("host", host)) {
+        while (!host.empty() && std::strchr(" \t\r\n", host.back()))
+            host.pop_back();
         // The last ':' so that a bracketed IPv6 literal keeps its colons.
         std::size_t colon = host.rfind(':');
         if (colon != std::string::npos && host.find(']', colon) == std::string::npos) {
-            port = decimal_prefix(host.substr(colon + 1));
+            const std::string digits = host.substr(colon + 1);
+            port = digits.empty() || digits.size() > 5 ||
+                           digits.find_first_not_of("0123456789") != std::string::npos
+                       ? -1
+                       : decimal_prefix(digits);
             host.resize(colon);
         } else {
             port = listen_port(listen_address);
         }
+        if (port < 0 || !plain_host(host)) host.clear();
     }
     if (host.empty()) {
         std::size_t colon = listen_address.find(':');
@@ -148,6 +167,55 @@ void run_soap_service(httpstate& state, const http_request_facts& facts,
     run_soap_dispatch(request);
 }
 
+// The request target as an absolute path: a path is taken as it is, an absolute http(s) URL
+// gives its path (and query); anything else (a relative path, "*") is no target of ours.
+bool absolute_target(std::string& target) {
+    if (!target.empty() && target[0] == '/') return true;
+    std::size_t start = 0;
+    if (strncasecmp(target.c_str(), "http://", 7) == 0)
+        start = 7;
+    else if (strncasecmp(target.c_str(), "https://", 8) == 0)
+        start = 8;
+    else
+        return false;
+    std::size_t end = target.find_first_of("/?#", start);
+    if (end == std::string::npos) {
+        target = "/";
+    } else if (target[end] == '/') {
+        target.erase(0, end);
+    } else if (target[end] == '?') {
+        target = "/" + target.substr(end);
+    } else {
+        target = "/";
+    }
+    return true;
+}
+
+// A SOAP request must name its action and carry XML. A browser sends neither to another site
+// without first asking it (a preflight that this server never grants), so a page elsewhere
+// cannot make an administrator's browser call the service. A body with a transfer coding is
+// not read: its length is required. Answered before the body is read.
+bool acceptable_soap_request(httpstate& state, const http_request_facts& facts) {
+    std::string coding;
+    if (state.request.get_lower("transfer-encoding", coding) && coding != "identity") {
+        send_simple_answer(state.socket, "HTTP/1.1 411 Length Required\r\n");
+        return false;
+    }
+    if (!facts.soap_action) {
+        send_simple_answer(state.socket, "HTTP/1.1 400 SOAPAction header required\r\n");
+        return false;
+    }
+    const std::string media = facts.media_type.value_or("");
+    const bool xml = media == "text/xml" || media == "application/xml" ||
+                     (media.size() > 4 && media.compare(media.size() - 4, 4, "+xml") == 0 &&
+                      media.find('/') != std::string::npos);
+    if (!xml) {
+        send_simple_answer(state.socket, "HTTP/1.1 415 Unsupported Media Type\r\n");
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 void dispatch_http_request(int sock, const std::string& listen_address, bool secure,
@@ -165,8 +233,13 @@ void dispatch_http_request(int sock, const std::string& listen_address, bool sec
         }
     }
 
+    if (context.connection && !context.connection->in_time()) {
+        send_simple_answer(sock, "HTTP/1.1 408 Request Timeout\r\n");
+        return;
+    }
+
     httpstate state(sock, head, context);
-    if (!state.request.valid) {
+    if (!state.request.valid || !absolute_target(state.request.target)) {
         send_simple_answer(sock, "HTTP/1.1 400 Bad request\r\n");
         return;
     }
@@ -196,12 +269,22 @@ void dispatch_http_request(int sock, const std::string& listen_address, bool sec
     state.expects_continue();
     find_host_and_port(state, listen_address, facts.host, facts.port);
     facts.secure = secure;
+    {
+        std::int64_t length = 0;
+        bool bad = false;
+        const bool counted = state.content_length(length, bad);
+        context.length_known = counted && !bad;
+        if (context.connection)
+            context.connection->body_started((counted && (bad || length > 0)) ||
+                                             state.request.get("transfer-encoding", value));
+    }
 
     http_services* services = context.services;
     const bool soap = target == "/soap";
     const bool research = target == "/research";
     const bool wsdl = target == "/wsdl";
     if (soap || research || wsdl) {
+        if (!wsdl && !acceptable_soap_request(state, facts)) return;
         auth_guard guard;
         if (!state.attach(guard)) return;
         if (!state.check_body_size(HTTP_BODY_LIMIT)) return;

@@ -127,6 +127,11 @@ public:
     void AddAttribute(const SOAPQName& name, std::string_view text) {
         AddAttribute(name, SOAPQName(text));
     }
+    // Appends without looking for one of the same name: for readers whose names are already
+    // distinct (an XML parser refuses duplicate attributes).
+    void AppendAttribute(const SOAPQName& name, const SOAPQName& value) {
+        attributes_.emplace_back(name, value);
+    }
     const SOAPQName* FindAttribute(const SOAPQName& name) const;
     const std::vector<Attribute>& GetAttributes() const { return attributes_; }
     // Sets xsi:type.

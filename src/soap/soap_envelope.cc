@@ -278,6 +278,11 @@ private:
         if (elements_ > limits_.max_elements) return fail("SOAP envelope has too many elements");
         if (stack_.size() + 1 > limits_.max_depth)
             return fail("SOAP envelope is nested too deeply");
+        std::size_t attributes = 0;
+        for (const char** a = atts; *a; a += 2)
+            ++attributes;
+        if (attributes > limits_.max_attributes)
+            return fail("SOAP element has too many attributes");
         SOAPQName name = split(raw_name);
         std::size_t depth = stack_.size();
         if (depth == 0) {
@@ -326,10 +331,12 @@ private:
         for (const char** a = atts; *a; a += 2) {
             SOAPQName attr = split(a[0]);
             std::string_view value = a[1];
+            // Expat has refused duplicate names already, so no search (which would make many
+            // attributes cost their square).
             if (is_qname_attribute(attr)) {
-                param->AddAttribute(attr, resolve(value));
+                param->AppendAttribute(attr, resolve(value));
             } else {
-                param->AddAttribute(attr, value);
+                param->AppendAttribute(attr, SOAPQName(value));
             }
             if ((attr == SOAPQName("nil", XSI_NS) && (value == "true" || value == "1")) ||
                 (attr == SOAPQName("null", XSI1999_NS) && (value == "true" || value == "1")))

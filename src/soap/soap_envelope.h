@@ -22,6 +22,7 @@ struct SOAPEnvelope {
 struct SOAPReaderLimits {
     std::size_t max_depth = 128;        // element nesting
     std::size_t max_elements = 1000000; // elements, also those copied for href references
+    std::size_t max_attributes = 64;    // attributes of one element
 };
 
 // A header entry marked mustUnderstand="1": answered with the fault code MustUnderstand.

@@ -17,12 +17,14 @@
 #include "api/collection.h"
 #include "api/login.h"
 #include "api/watch.h"
+#include "trawlnestd/login-cache.h"
 
 #include <sqlite3.h>
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace lumbrake {
@@ -124,6 +126,9 @@ public:
         if (get(db, id, scratch, stored) && stored != magic) return false;
         if (!cfgstore_detail::store(db, traits::key, id, text)) return false;
         magic = cfg_magic(text);
+        if constexpr (std::is_same_v<T, LoginConfiguration>) {
+            if (id == LOGIN_CONFIGURATION_ID) login_cache_store(db, record);
+        }
         return true;
     }
 

@@ -31,6 +31,9 @@
 
 namespace lumbrake {
 
+// The most links of one page queued in one storage transaction.
+constexpr std::size_t LINK_BATCH = 1000;
+
 using millhand_wire::STATUS_BLOCKED;
 using millhand_wire::STATUS_INDEX;
 using millhand_wire::STATUS_INTERNAL;
@@ -521,10 +524,43 @@ process_thread::pass_result process_thread::crawl_pass() {
         r.status.status = status;
     }
 
+    const std::int32_t arc = static_cast<std::int32_t>(q.arcid);
+    const std::string self = canonical_of(q.url);
+    const std::uint32_t link_priority = status == STATUS_REDIRECT ? q.priority : q.priority + 1;
+    const bool follow_links = q.source.DepthLimit == 0 ||
+                              (q.source.DepthLimit > 0 &&
+                               static_cast<std::uint32_t>(q.source.DepthLimit) > link_priority);
+    // Queues links [from, to) while the archive's crawl still runs; inside the caller's
+    // transaction.
+    auto queue_links = [&](std::size_t from, std::size_t to, std::int64_t crawl_start) {
+        for (std::size_t i = from; i < to; ++i) {
+            const FFF::linkscore_t& link = r.outlinks[i];
+            if (canonical_of(link.url) == self) continue;
+            std::uint32_t seen = services_.docs->latest_timestamp(db, q.arcid, link.url);
+            if (seen != 0 && seen >= crawl_start) continue;
+            services_.queue->push(db, q.arcid, link.url, link_priority);
+        }
+    };
+    // A page with many links stores them in transactions of a bounded size before the storing
+    // transaction, so it does not hold the storage lock (and every request waiting for it) for
+    // the whole list; each batch checks that the crawl still runs.
+    bool links_queued = false;
+    if (follow_links && r.outlinks.size() > LINK_BATCH) {
+        links_queued = true;
+        for (std::size_t from = 0; from < r.outlinks.size() && !stop_; from += LINK_BATCH) {
+            begin_exclusive_transaction(db);
+            std::int64_t start = 0, end = 0, docs = 0, errors = 0;
+            const bool running = services_.logs->last_crawl(db, arc, start, end, docs, errors) &&
+                                 end == 0;
+            if (running) queue_links(from, std::min(from + LINK_BATCH, r.outlinks.size()), start);
+            commit_transaction(db);
+            if (!running) break;
+        }
+    }
+
     // Storing transaction.
     begin_exclusive_transaction(db);
     std::int64_t crawl_start = 0, crawl_end = 0, crawl_docs = 0, crawl_errors = 0;
-    const std::int32_t arc = static_cast<std::int32_t>(q.arcid);
     if (services_.logs->last_crawl(db, arc, crawl_start, crawl_end, crawl_docs, crawl_errors) &&
         crawl_end == 0) {
         std::string stored_guid;
@@ -536,18 +572,7 @@ process_thread::pass_result process_thread::crawl_pass() {
             stored_fffcrc == r.status.fffcrc)
             status = STATUS_UNCHANGED;
 
-        const std::string self = canonical_of(q.url);
-        const std::uint32_t link_priority = status == STATUS_REDIRECT ? q.priority : q.priority + 1;
-        if (q.source.DepthLimit == 0 ||
-            (q.source.DepthLimit > 0 &&
-             static_cast<std::uint32_t>(q.source.DepthLimit) > link_priority)) {
-            for (const FFF::linkscore_t& link : r.outlinks) {
-                if (canonical_of(link.url) == self) continue;
-                std::uint32_t seen = services_.docs->latest_timestamp(db, q.arcid, link.url);
-                if (seen != 0 && seen >= crawl_start) continue;
-                services_.queue->push(db, q.arcid, link.url, link_priority);
-            }
-        }
+        if (follow_links && !links_queued) queue_links(0, r.outlinks.size(), crawl_start);
 
         if (status == STATUS_UNCHANGED && !q.archive.Historicize) {
             services_.docs->touch(db, docid, static_cast<std::uint32_t>(fetch_time));

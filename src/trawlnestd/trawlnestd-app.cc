@@ -74,6 +74,13 @@ daemon_settings daemon_settings::read(const config& cfg) {
     s.worker_timeout = positive_setting(cfg, "WORKER_TIMEOUT", s.worker_timeout);
     if (cfg.get("HTTP_PORT", value) && !value.empty()) s.http_port = value;
     s.http_threads = positive_setting(cfg, "HTTP_THREADS", s.http_threads);
+    s.http_head_timeout = positive_setting(cfg, "HTTP_HEAD_TIMEOUT", s.http_head_timeout);
+    s.http_body_timeout = positive_setting(cfg, "HTTP_BODY_TIMEOUT", s.http_body_timeout);
+    s.http_bind_attempts = positive_setting(cfg, "HTTP_BIND_ATTEMPTS", s.http_bind_attempts);
+    if (cfg.get("HTTP_BIND_DELAY", value) && value == "0")
+        s.http_bind_delay = 0;
+    else
+        s.http_bind_delay = positive_setting(cfg, "HTTP_BIND_DELAY", s.http_bind_delay);
     return s;
 }
 
@@ -100,7 +107,10 @@ bool trawlnestd::prepare(std::string& error) {
         error = "No DATADIR defined in configuration file";
         return false;
     }
-    if (::mkdir(data_dir_.c_str(), 0755) != 0 && errno != EEXIST) {
+    // The database holds password hashes and crawl credentials: what the daemon creates
+    // (DATADIR, the database and its journal, the log, the index) is for its own user only.
+    ::umask(077);
+    if (::mkdir(data_dir_.c_str(), 0700) != 0 && errno != EEXIST) {
         error = "Can't create directory " + data_dir_;
         return false;
     }
@@ -125,6 +135,12 @@ bool trawlnestd::prepare(std::string& error) {
     }
     lumbrake::closedir(dir);
     if (!ok) return false;
+    // Files of an older installation made readable by others are closed to them.
+    for (const char* name : {"trawlnest.db", "trawlnest.log"}) {
+        struct stat st {};
+        if (::stat(name, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 077) != 0)
+            ::chmod(name, st.st_mode & 0700);
+    }
 
     // One daemon or job per DATADIR: a second one would change the store under the first
     // one's index and caches.
@@ -223,6 +239,7 @@ bool trawlnestd::open_storages(std::string& error) {
 bool trawlnestd::start_threads(std::string& error) {
     error.clear();
     const daemon_settings settings = daemon_settings::read(cfg_);
+    if (!bind_http_server(settings, error)) return false;
     TN_LOG(LF_LOG, LL_INFO,
            "Starting " << settings.workers << " process threads, timeout "
                        << settings.worker_timeout);
@@ -244,22 +261,44 @@ bool trawlnestd::start_threads(std::string& error) {
         return false;
     }
     scheduler_ = scheduler;
-    start_http_server(settings.http_port, settings.http_threads);
-    return true;
+    return start_http_server(error);
 }
 
-void trawlnestd::start_http_server(const std::string& port, int threads) {
+bool trawlnestd::bind_http_server(const daemon_settings& settings, std::string& error) {
     http_hooks hooks;
     hooks.open_db = [this] { return open_db(); };
     hooks.close_db = [this](sqlite3* db) { close_db(db); };
     hooks.load_login = [](sqlite3* db, LoginConfiguration& login) {
         std::uint32_t magic = 0;
-        return cfgstorage<LoginConfiguration>::get(db, LOGIN_CONFIGURATION_ID, login, magic);
+        bool found = cfgstorage<LoginConfiguration>::get(db, LOGIN_CONFIGURATION_ID, login, magic);
+        // Read inside the caller's transaction: later logins use this copy until a write
+        // replaces it.
+        login_cache_store(db, found ? login : LoginConfiguration());
+        return found;
     };
-    http_server_ =
-        std::make_unique<httpserver>(this, threads, port, std::move(hooks), http_services_);
-    http_server_->run();
+    hooks.cached_login = login_cache_find;
+    http_server_ = std::make_unique<httpserver>(this, settings.http_threads, settings.http_port,
+                                                std::move(hooks), http_services_);
+    http_server_->set_bind_retries(settings.http_bind_attempts, settings.http_bind_delay);
+    http_server_->set_deadlines(settings.http_head_timeout, settings.http_body_timeout);
+    std::string why;
+    if (http_server_->bind(why) != 0) {
+        http_server_.reset();
+        error = "Cannot listen on HTTP_PORT " + settings.http_port + ": " + why;
+        TN_LOG(LF_HTTPSERVER, LL_ERROR, error);
+        return false;
+    }
+    return true;
+}
+
+bool trawlnestd::start_http_server(std::string& error) {
+    std::string why;
+    if (!http_server_ || http_server_->start(why) != 0) {
+        error = "Cannot start the HTTP server: " + why;
+        return false;
+    }
     http_running_ = true;
+    return true;
 }
 
 void trawlnestd::stop_http_server() {

@@ -36,6 +36,10 @@ struct daemon_settings {
     int worker_timeout = 180;               // WORKER_TIMEOUT: > 0
     std::string http_port = "*:2200";       // HTTP_PORT: non-empty
     int http_threads = 5;                   // HTTP_THREADS: > 0
+    int http_head_timeout = 15;             // HTTP_HEAD_TIMEOUT (seconds): > 0
+    int http_body_timeout = 120;            // HTTP_BODY_TIMEOUT (seconds): > 0
+    int http_bind_attempts = 10;            // HTTP_BIND_ATTEMPTS: > 0
+    int http_bind_delay = 12;               // HTTP_BIND_DELAY (seconds): > 0, or exactly "0"
 
     static daemon_settings read(const config& cfg);
 };
@@ -105,8 +109,11 @@ public:
     int signal_fd() const { return signal_fd_; }
 
 private:
-    // The HTTP front end is started last and stopped first; until it is built these only log.
-    void start_http_server(const std::string& port, int threads);
+    // The HTTP front end binds its port before any thread starts, so a port that cannot be
+    // had fails the start before readiness; it accepts once the other threads run, and is
+    // stopped first.
+    bool bind_http_server(const daemon_settings& settings, std::string& error);
+    bool start_http_server(std::string& error);
     void stop_http_server();
     void wait_http_server();
 

@@ -52,6 +52,24 @@ std::string cache_link(const QueryResult& r) {
     return "cache/" + r.ID + extension + "?doc=" + r.ID;
 }
 
+// A query-string name or value as it must be written to come back unchanged: everything but
+// the unreserved characters percent-encoded ("&", "+", "%", "#" and "=" included).
+std::string query_component(const std::string& text) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : text) {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+            c == '-' || c == '.' || c == '_' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
 bool web_url(const std::string& url) {
     return url.rfind("http://", 0) == 0 || url.rfind("https://", 0) == 0;
 }
@@ -141,7 +159,8 @@ void render_search_results(int sock, const template_set& set, const template_var
     }
     std::string allvars;
     for (const auto& [name, value] : params)
-        if (name != "start") allvars += "&" + html_escape(name) + "=" + html_escape(value);
+        if (name != "start")
+            allvars += "&" + query_component(name) + "=" + query_component(value);
     template_vars nav{{"user", user},
                       {"currname", currname},
                       {"from", std::to_string(first)},

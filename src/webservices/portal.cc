@@ -3,6 +3,7 @@
 #include "api/archive-info.h"
 #include "api/collection-info.h"
 #include "api/watch-info.h"
+#include "webservices/rest.h"
 #include "ipc/socket_ipc.h"
 #include "util/codecs.h"
 #include "util/config.h"
@@ -190,16 +191,23 @@ bool serve_cached_page(httpstate& state, const template_set& set,
         return true;
     }
     std::string prefix;
+    std::size_t at = 0;
     if (!body.empty()) {
         std::string media = content_type(type).media_type;
         // The stored URL is escaped so that it cannot leave the attribute.
-        if (media == "text/html") prefix = "<base href=\"" + html_escape(url) + "\">\n";
+        if (media == "text/html") {
+            prefix = "<base href=\"" + html_escape(url) + "\">\n";
+            at = html_prologue_length(body);
+        }
     }
     send_head(sock, "HTTP/1.1 200 OK\r\n", type);
+    for (const auto& [name, value] : STORED_DOCUMENT_HEADERS)
+        sock_send_string(sock, std::string(name) + ": " + value + "\r\n");
     sock_printf(sock, "Content-Length: %zu\r\n", prefix.size() + body.size());
     sock_send_string(sock, "\r\n");
+    send_all(sock, body.data(), at);
     send_all(sock, prefix.data(), prefix.size());
-    send_all(sock, body.data(), body.size());
+    send_all(sock, body.data() + at, body.size() - at);
     return true;
 }
 
@@ -264,6 +272,41 @@ std::string option_rows(std::string rows, const std::vector<Info>& list, int cur
 const char* const EMPTY_OPTION = "<option value=\"0\"></option>\n";
 
 } // namespace
+
+std::size_t html_prologue_length(std::string_view body) {
+    std::size_t pos = 0;
+    auto skip_space = [&] {
+        while (pos < body.size() && is_space(body[pos]))
+            ++pos;
+    };
+    auto starts = [&](std::string_view word) {
+        if (body.size() - pos < word.size()) return false;
+        for (std::size_t i = 0; i < word.size(); ++i) {
+            char c = body[pos + i];
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+            if (c != word[i]) return false;
+        }
+        return true;
+    };
+    if (body.substr(0, 3) == "\xEF\xBB\xBF") pos = 3;
+    std::size_t end = pos;
+    for (;;) {
+        skip_space();
+        std::size_t close = std::string_view::npos;
+        if (starts("<?xml")) {
+            close = body.find("?>", pos);
+            if (close != std::string_view::npos) close += 2;
+        } else if (starts("<!--")) {
+            close = body.find("-->", pos + 4);
+            if (close != std::string_view::npos) close += 3;
+        } else if (starts("<!doctype")) {
+            close = body.find('>', pos);
+            if (close != std::string_view::npos) close += 1;
+        }
+        if (close == std::string_view::npos) return end;
+        pos = end = close;
+    }
+}
 
 std::string write_archive_options(api_result& res, httpcontext& context,
                                   const portal_api_maker& maker, int current_id,
@@ -456,7 +499,12 @@ void serve_portal(httpstate& state, const std::string& host, int port, bool http
 
     const std::string& target = state.request.target;
     std::size_t question = target.find('?');
+    // The router lets only absolute targets through; runs of '/' are one separator to the file
+    // system, so they are one here too before the private part is recognised.
     std::string page_path = normalize_path(target.substr(0, question));
+    for (std::size_t dup; (dup = page_path.find("//")) != std::string::npos;)
+        page_path.erase(dup, 1);
+    if (page_path.empty() || page_path[0] != '/') page_path.insert(0, "/");
     std::string query = question == std::string::npos ? std::string() : target.substr(question + 1);
 
     if (page_path.compare(0, 9, "/private/") == 0) {

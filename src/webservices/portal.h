@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace lumbrake {
@@ -93,5 +94,11 @@ void render_search_results(int sock, const template_set& set, const template_var
 // Puts a blank after a '/' (else '?', else '&') roughly every 16 characters so a browser can
 // wrap a long URL.
 std::string wrap_long_url(const std::string& url);
+
+// Where a tag may be put in front of an HTML document without changing how it is read: after
+// a byte-order mark, an XML declaration, a document type declaration and comments before them
+// (a tag before the document type would switch a browser to quirks mode, one before the XML
+// declaration makes it no XML at all).
+std::size_t html_prologue_length(std::string_view body);
 
 } // namespace lumbrake

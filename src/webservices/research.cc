@@ -153,7 +153,7 @@ void QueryXMLParser::end_element(const char* name) {
     } else if (local == "Count") {
         current.LastDoc = clamp32(read_decimal(text) + current.FirstDoc - 1);
     } else if (local == "Query") {
-        queries.push_back(current);
+        if (queries.size() < RESEARCH_MAX_QUERIES) queries.push_back(current);
         open = false;
     }
 }
@@ -223,6 +223,8 @@ std::string LumbrakeResearchHandler::query_xml(const std::string& packet) {
     std::string out = XML_DECL;
     out += "<ResponsePacket revision=\"1\" xmlns=\"urn:Microsoft.Search.Response\">";
     for (const QuerySpec& query : parser.queries) {
+        // Nobody would read the answer: the searches are not run for a client that has gone.
+        if (client_gone(context_.sock, context_.length_known)) break;
         QuerySpec query_spec = query;
         std::vector<QueryResult> results;
         std::int32_t total = -1;

@@ -55,6 +55,10 @@ inline constexpr char RESEARCH_NS_SEPARATOR = '\x01';
 // are refused by the search anyway, and a hostile packet must not grow memory without bound.
 inline constexpr std::size_t RESEARCH_MAX_TEXT = max_query_text + 1;
 
+// The most queries of one search packet that are run; a research pane sends one per
+// collection it shows, and each query costs a search and a query-log row per archive.
+inline constexpr std::size_t RESEARCH_MAX_QUERIES = 16;
+
 class LumbrakeResearchHandler : public EasySoap::SOAPDispatchHandler<LumbrakeResearchHandler> {
 public:
     // Builds the API context of the caller's identity; empty: from the context's application

@@ -133,6 +133,8 @@ void rest_get_document(rest& r) {
         return;
     }
     r.content_type(type.c_str());
+    for (const auto& [name, value] : STORED_DOCUMENT_HEADERS)
+        r.header(name, value);
     const std::string length = std::to_string(content.size());
     r.header("Content-Length", length.c_str());
     std::size_t sent = 0;
@@ -441,8 +443,15 @@ bool parse_query_parameters(const std::map<std::string, std::string>& params, Qu
             bad("Invalid slice weight");
             return false;
         }
+        // Only "w" and a slice number names a weight; other names beginning with "w" ("what")
+        // are parameters this interface does not know, and those are ignored.
+        const std::string slice = it->first.substr(1);
+        const std::size_t digits = slice[0] == '-' ? 1 : 0;
+        if (slice.size() == digits ||
+            slice.find_first_not_of("0123456789", digits) != std::string::npos)
+            continue;
         QuerySliceWeight w;
-        if (!parse_signed(it->first.substr(1), w.Slice) || !parse_signed(it->second, w.Weight)) {
+        if (!parse_signed(slice, w.Slice) || !parse_signed(it->second, w.Weight)) {
             bad("Invalid slice weight");
             continue;
         }

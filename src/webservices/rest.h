@@ -102,4 +102,12 @@ bool rest_route(httpstate& state, const http_request_facts& facts);
 bool rest_route(httpstate& state, const http_request_facts& facts,
                 const rest_context_maker& make_context);
 
+// Every answer that carries a stored document (crawled or posted content, served from the
+// daemon's own origin) sends these headers: the document runs in a sandbox, without script and
+// without access to this origin, and browsers take its type as given.
+inline constexpr const char* STORED_DOCUMENT_HEADERS[][2] = {
+    {"Content-Security-Policy", "sandbox"},
+    {"X-Content-Type-Options", "nosniff"},
+};
+
 } // namespace lumbrake

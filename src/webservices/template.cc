@@ -1,6 +1,7 @@
 #include "webservices/template.h"
 
 #include "ipc/socket_ipc.h"
+#include "util/escape.h"
 
 #include <sys/socket.h>
 
@@ -113,8 +114,10 @@ std::string expand_template(const std::string& text, const template_vars& outer,
             if (i != inner.end()) {
                 out += i->second;
             } else {
+                // Outer values come from the request's query string: escaped, they cannot
+                // add markup to the page (inner values are escaped by whoever fills them).
                 auto o = outer.find(directive);
-                if (o != outer.end()) out += o->second;
+                if (o != outer.end()) out += html_escape(o->second);
             }
         }
         copy = end + 2;

@@ -21,7 +21,7 @@ TEST(Template, Expansion) {
         const char* expected;
     } cases[] = {
         {"plain <b>text</b> without marks", "plain <b>text</b> without marks"},
-        {"{=q=}", "a<b"},                         // values go in as stored
+        {"{=q=}", "a&lt;b"},                      // outer values (the query string) escaped
         {"{=shared=}/{=only_outer=}", "inner/O"}, // inner first, then outer
         {"[{=missing=}]", "[]"},
         {"{=ifdef user=}Hello {=user=}{=endif=}", "Hello ann"},

@@ -134,6 +134,9 @@ TEST(RestQueryParameters, Table) {
         // Both wrong: the later parameter's message is the one reported.
         {{{"sort", "x"}, {"view", "y"}}, false, "'sort' parameter incorrectly specified", 0, 9},
         {{{"w", "1"}}, false, "Invalid slice weight", 0, 9},
+        // Only "w" and a number names a weight; other names are not ours and are ignored.
+        {{{"what", "x"}, {"w-", "1"}, {"w1x", "2"}}, true, "", 0, 9},
+        {{{"w3", "x"}}, false, "Invalid slice weight", 0, 9},
     };
     for (const Case& c : cases) {
         QuerySpec query_spec;
