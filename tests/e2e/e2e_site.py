@@ -132,6 +132,7 @@ def main():
     nginx_work = os.path.join(SCRATCH, "nginx")
     os.makedirs(nginx_work)
     nginx, nport = start_nginx(site, nginx_work)
+    check_installed_portal()
     d = tnlive.Daemon(PREFIX, os.path.join(SCRATCH, "daemon"))
     try:
         d.start()
@@ -209,7 +210,14 @@ def run(d, nport, site):
     check(status == 200 and "Swarm in the quince tree" in page, "portal results show the mail")
     check('value="hived"' in page and 'value="%d" selected' % arcid in page,
           "the query and the chosen archive stay in the form")
+    status, _, body = d.http("/?q=%22%3E%3Cb%3Ebold&c=-1")
+    check(status == 200 and b'value="&quot;&gt;&lt;b&gt;bold"' in body,
+          "the query text goes back into the form escaped")
     check(d.http("/private/en/?q=hived&a=%d" % arcid)[0] == 401, "private page asks to log in")
+    for lang in ("en", "it"):
+        status, _, body = d.http("/private/%s/?q=hived&c=-1" % lang, auth=True)
+        check(status == 200 and b"Swarm in the quince tree" in body,
+              "private search page /private/%s/" % lang)
     status, _, body = d.http("/private/en/?q=hived&a=%d" % arcid, auth=True)
     check(status == 200 and b"Swarm in the quince tree" in body, "private page with login")
     status, _, body = d.http("/private/en/cache?doc=%s" % ids.get("cider.txt", "x"), auth=True)
@@ -261,6 +269,26 @@ def run(d, nport, site):
               "after the restart %r still finds %s" % (word, name))
     status, _, body = d.http("/?q=perry&a=%d" % arcid)
     check(status == 200 and b"Cider notes" in body, "the portal still shows the new version")
+
+
+def check_installed_portal():
+    """Every template set of the installed portal names files that exist."""
+    root = os.path.join(PREFIX, "lib/trawlnest/portal")
+    for folder, _, files in os.walk(root):
+        for name in files:
+            if not name.endswith(".special"):
+                continue
+            lines = open(os.path.join(folder, name)).read().splitlines()
+            if lines[0] not in ("template", "cache"):
+                continue
+            for line in lines[1:]:
+                line = line.split("#")[0].strip()
+                if not line:
+                    continue
+                key, _, value = line.partition(":")
+                path = os.path.join(folder, value.strip())
+                if key.strip() != "mimetype" and not os.path.isfile(path):
+                    check(False, "%s names the missing %s" % (name, path))
 
 
 def status_rows(d):
