@@ -133,6 +133,7 @@ def main():
     os.makedirs(nginx_work)
     nginx, nport = start_nginx(site, nginx_work)
     check_installed_portal()
+    check_install_layout()
     d = tnlive.Daemon(PREFIX, os.path.join(SCRATCH, "daemon"))
     try:
         d.start()
@@ -289,6 +290,33 @@ def check_installed_portal():
                 path = os.path.join(folder, value.strip())
                 if key.strip() != "mimetype" and not os.path.isfile(path):
                     check(False, "%s names the missing %s" % (name, path))
+
+
+def check_install_layout():
+    """The installed programs print their usage for --help; the example files name every
+    configuration key and environment value that the code reads."""
+    for program in ("trawlnestd", "docmill", "trawlnest-cli"):
+        r = subprocess.run([os.path.join(PREFIX, "bin", program), "--help"],
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=30)
+        check(r.returncode == 0 and r.stdout.startswith(b"usage: ") and not r.stderr,
+              "%s --help prints its usage on standard output" % program)
+    conf_keys, env_keys = set(), set()
+    for folder, _, files in os.walk(os.path.join(SOURCE, "src")):
+        for name in files:
+            if not name.endswith((".cc", ".h")):
+                continue
+            code = open(os.path.join(folder, name), errors="replace").read()
+            conf_keys |= set(re.findall(r'\bcfg(?:\(\)|_)?\.get\("([A-Za-z_0-9]+)"', code))
+            conf_keys |= set(re.findall(r'positive_setting\(cfg, "([A-Z_]+)"', code))
+            conf_keys |= set(re.findall(r'\{"([A-Z]+)", "LUCENE_[A-Z]+"\}', code))
+            conf_keys |= set(re.findall(r'key = "([A-Z_]+_SEARCH_BASE)"', code))
+            env_keys |= set(re.findall(r'get_registry_env\("([A-Z_]+)"\)', code))
+    examples = os.path.join(PREFIX, "share/trawlnest/examples")
+    for keys, name in ((conf_keys, "trawlnest.conf"), (env_keys, "environment")):
+        text_ = open(os.path.join(examples, name)).read()
+        missing = sorted(k for k in keys if not re.search(r"^#?%s=" % k, text_, re.M))
+        check(len(keys) > 3 and not missing, "the example %s names every key it must (%d; "
+              "missing %s)" % (name, len(keys), missing))
 
 
 def status_rows(d):
