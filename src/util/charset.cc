@@ -1,5 +1,7 @@
 // Single-byte charsets and the process-wide input decoder.
+#include <cerrno>
 #include <cstring>
+#include <iconv.h>
 
 #include "util/charset_tables.h"
 #include "util/codecs.h"
@@ -8,15 +10,14 @@ namespace lumbrake {
 
 namespace {
 
-// The byte-value-equals-code-point table shared by Latin-1 and us-ascii.
-struct identity_table {
+// ISO-8859-1 as pages mean it: windows-1252 in 0x80-0x9F, its five holes kept as C1 controls.
+struct latin1_web_table {
     code_point t[256];
-    constexpr identity_table() : t() {
+    explicit latin1_web_table(const code_point* cp1252) : t() {
         for (unsigned i = 0; i < 256; ++i)
-            t[i] = i;
+            t[i] = cp1252 && cp1252[i] ? cp1252[i] : i;
     }
 };
-constexpr identity_table identity;
 
 const code_point* named(const char* name) {
     for (std::size_t i = 0; i < charset_data::table_count; ++i)
@@ -51,8 +52,9 @@ std::vector<label_entry> build_labels() {
         v.push_back({"cp" + std::to_string(n), t});
         v.push_back({"windows-" + std::to_string(n), t});
     }
+    static const latin1_web_table latin1(named("cp1252"));
     for (const char* l : {"latin-1", "us-ascii", "iso-8859-1"})
-        v.push_back({l, identity.t});
+        v.push_back({l, latin1.t});
     for (int n = 2; n <= 16; ++n) {
         if (n == 12) continue;
         v.push_back(
@@ -83,12 +85,65 @@ bool charset::set(std::string_view label) {
         }
     }
     table_ = nullptr;
+    iconv_.reset();
+    iconv_next_ = nullptr;
     if (iequals(label, "utf-8") || iequals(label, "utf8")) {
         kind_ = UTF8;
         return true;
     }
+    // Labels are short tokens; anything else (blanks, slashes, overlong) is nobody's charset
+    // and must not reach iconv's own option syntax ("//TRANSLIT").
+    const bool plausible =
+        !label.empty() && label.size() <= 40 &&
+        label.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_.:") ==
+            std::string_view::npos;
+    if (plausible) {
+        iconv_t cd = iconv_open("UTF-32LE", label_.c_str());
+        if (cd != reinterpret_cast<iconv_t>(-1)) {
+            iconv_ = std::shared_ptr<void>(cd, [](void* d) { iconv_close(static_cast<iconv_t>(d)); });
+            kind_ = ICONV;
+            return true;
+        }
+    }
     kind_ = SEVEN_BIT;
     return false;
+}
+
+code_point charset::next_iconv(const char* p, std::size_t available, std::size_t& used,
+                               bool& valid) const {
+    auto cd = static_cast<iconv_t>(iconv_.get());
+    // A read that does not go on where the last one stopped starts from the initial state.
+    if (p != iconv_next_) iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    // No character (escape sequences included) is longer than this.
+    const std::size_t window = available < 16 ? available : 16;
+    char* in = const_cast<char*>(p);
+    std::size_t in_left = window;
+    unsigned char out[4];
+    char* outp = reinterpret_cast<char*>(out);
+    std::size_t out_left = sizeof out;
+    std::size_t rc = iconv(cd, &in, &in_left, &outp, &out_left);
+    const int err = rc == static_cast<std::size_t>(-1) ? errno : 0;
+    used = window - in_left;
+    if (out_left == 0) {
+        valid = true;
+        iconv_next_ = p + used;
+        return code_point(out[0]) | code_point(out[1]) << 8 | code_point(out[2]) << 16 |
+               code_point(out[3]) << 24;
+    }
+    valid = false;
+    if (err == 0 && used > 0) {
+        // Only shift sequences up to the end: they set the state for what follows.
+        iconv_next_ = p + used;
+        return REPLACEMENT_CHARACTER;
+    }
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    iconv_next_ = nullptr;
+    if (err == EINVAL && window == available) {
+        used = available; // cut off at the end of the text
+    } else if (err == EILSEQ || err == EINVAL || used == 0) {
+        used += 1; // skip the bad byte (after any shift sequences before it)
+    }
+    return REPLACEMENT_CHARACTER;
 }
 
 code_point charset::next_code_point_at(std::string_view text, std::size_t& index,
@@ -98,6 +153,12 @@ code_point charset::next_code_point_at(std::string_view text, std::size_t& index
         index = text.size();
         valid = false;
         return REPLACEMENT_CHARACTER;
+    }
+    if (kind_ == ICONV) {
+        std::size_t used = 0;
+        code_point c = next_iconv(text.data() + index, text.size() - index, used, valid);
+        index += used;
+        return c;
     }
     auto b = static_cast<unsigned char>(text[index++]);
     valid = true;
@@ -109,6 +170,12 @@ code_point charset::next_code_point(const char*& cursor, bool& valid) const {
     auto b = static_cast<unsigned char>(*cursor);
     valid = true;
     if (b == 0) return 0;
+    if (kind_ == ICONV) {
+        std::size_t used = 0;
+        code_point c = next_iconv(cursor, strnlen(cursor, 16), used, valid);
+        cursor += used;
+        return c;
+    }
     ++cursor;
     return kind_ == TABLE ? table_[b] : (b & 0x7F);
 }

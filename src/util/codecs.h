@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -119,13 +120,15 @@ const case_fold_entry* case_fold_lookup(code_point c);
 
 class charset {
 public:
-    enum kind_t : int { SEVEN_BIT = 0, TABLE = 1, UTF8 = 2 };
+    enum kind_t : int { SEVEN_BIT = 0, TABLE = 1, UTF8 = 2, ICONV = 3 };
 
     charset() : charset("utf-8") {}
     explicit charset(std::string_view label) { set(label); }
 
-    // Chooses the decoding by label (case-insensitive). An unknown label gives seven-bit
-    // decoding and false.
+    // Chooses the decoding by label (case-insensitive): our tables first, then any charset
+    // the C library's iconv knows (EUC-JP, Shift_JIS, GBK, Big5, ISO-2022-JP...). A label
+    // nobody knows gives seven-bit decoding and false. "iso-8859-1", "latin-1" and "us-ascii"
+    // decode bytes 0x80-0x9F as windows-1252, as every page so labelled means them.
     bool set(std::string_view label);
 
     const std::string& label() const { return label_; }
@@ -134,17 +137,25 @@ public:
     const code_point* table() const { return table_; }
 
     // Decodes one code point at `index` (moved past it). Seven-bit and table kinds take one
-    // byte and are always valid; UTF-8 decodes as utf8_decode_at. At or past the end:
-    // U+FFFD, valid false.
+    // byte and are always valid; UTF-8 decodes as utf8_decode_at; the iconv kind takes as many
+    // bytes as the character has (a bad or cut-off sequence: U+FFFD, valid false, one byte
+    // resp. to the end). At or past the end: U+FFFD, valid false.
     code_point next_code_point_at(std::string_view text, std::size_t& index, bool& valid) const;
     // The same at a cursor into a NUL-terminated text (UTF-8 as utf8_decode_next). At the
     // NUL: 0, valid, no move.
     code_point next_code_point(const char*& cursor, bool& valid) const;
 
 private:
+    code_point next_iconv(const char* p, std::size_t available, std::size_t& used,
+                          bool& valid) const;
+
     std::string label_;
     int kind_ = UTF8;
     const code_point* table_ = nullptr;
+    // The iconv kind: one conversion descriptor, shared by copies. Its shift state carries over
+    // between calls that read on where the last one stopped (ISO-2022-JP escapes).
+    std::shared_ptr<void> iconv_;
+    mutable const char* iconv_next_ = nullptr;
 };
 
 // The process-wide decoder (starts as "utf-8"), for the single-threaded worker's parsers.

@@ -79,6 +79,10 @@ TEST(Charset, KnownBytes) {
         {"cp866", 0x80, 0x0410},        {"cp874", 0xA1, 0x0E01},
         {"cp737", 0x80, 0x0391},        {"cp862", 0x80, 0x05D0},
         {"us-ascii", 0xE9, 0xE9},       {"latin-1", 0xFF, 0xFF},
+        // Pages labelled Latin-1 or ASCII mean windows-1252 in 0x80-0x9F; its holes stay C1.
+        {"iso-8859-1", 0x80, 0x20AC},   {"latin-1", 0x93, 0x201C},
+        {"us-ascii", 0x96, 0x2013},     {"ISO-8859-1", 0x81, 0x81},
+        {"iso-8859-1", 0x9D, 0x9D},     {"iso-8859-1", 0xA0, 0xA0},
     };
     for (const auto& tc : cases) {
         charset cs(tc.label);
@@ -99,6 +103,69 @@ TEST(Charset, UnknownLabelDecodesSevenBit) {
     EXPECT_TRUE(valid);
     EXPECT_EQ(cs.next_code_point(p, valid), 0u); // at the NUL: no move
     EXPECT_EQ(p, text + 1);
+}
+
+// What the C library's iconv knows decodes through it: the multi-byte charsets of East Asian
+// pages and mail (bytes as `iconv -f UTF-8 -t <label>` writes them).
+TEST(Charset, IconvLabelsDecodeMultiByteText) {
+    const std::string want = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E mail \xE4\xB8\xAD\xE6\x96\x87";
+    const std::pair<const char*, std::string> cases[] = {
+        {"EUC-JP", "\xc6\xfc\xcb\xdc\xb8\xec mail \xc3\xe6\xca\xb8"},
+        {"shift_jis", "\x93\xfa\x96\x7b\x8c\xea mail \x92\x86\x95\xb6"},
+        {"GBK", "\xc8\xd5\xb1\xbe\xd5\x5a mail \xd6\xd0\xce\xc4"},
+        {"iso-2022-jp",
+         "\x1b\x24\x42\x46\x7c\x4b\x5c\x38\x6c\x1b\x28\x42 mail "
+         "\x1b\x24\x42\x43\x66\x4a\x38\x1b\x28\x42"},
+    };
+    for (const auto& [label, bytes] : cases) {
+        charset cs;
+        ASSERT_TRUE(cs.set(label)) << label;
+        EXPECT_EQ(cs.kind(), charset::ICONV) << label;
+        std::string out;
+        std::size_t i = 0;
+        while (i < bytes.size()) {
+            bool valid = false;
+            code_point c = cs.next_code_point_at(bytes, i, valid);
+            if (valid) utf8_append(c, out);
+        }
+        EXPECT_EQ(out, want) << label;
+        // The cursor form reads the same.
+        std::string again;
+        const char* p = bytes.c_str();
+        bool valid = false;
+        while (code_point c = cs.next_code_point(p, valid))
+            if (valid) utf8_append(c, again);
+        EXPECT_EQ(again, want) << label;
+    }
+    // Big5: the Chinese half only.
+    charset big5("Big5");
+    const std::string b = "\xa4\xa4\xa4\xe5";
+    std::size_t i = 0;
+    bool valid = false;
+    EXPECT_EQ(big5.next_code_point_at(b, i, valid), 0x4E2Du);
+    EXPECT_TRUE(valid);
+    EXPECT_EQ(i, 2u);
+
+    // A bad byte gives U+FFFD, invalid, and the next character still decodes; a character
+    // cut off at the end moves to the end.
+    charset euc("euc-jp");
+    const std::string bad = "\xff\xc6\xfc\xc6";
+    i = 0;
+    EXPECT_EQ(euc.next_code_point_at(bad, i, valid), REPLACEMENT_CHARACTER);
+    EXPECT_FALSE(valid);
+    EXPECT_EQ(i, 1u);
+    EXPECT_EQ(euc.next_code_point_at(bad, i, valid), 0x65E5u);
+    EXPECT_TRUE(valid);
+    EXPECT_EQ(euc.next_code_point_at(bad, i, valid), REPLACEMENT_CHARACTER);
+    EXPECT_FALSE(valid);
+    EXPECT_EQ(i, bad.size());
+
+    // Labels that are no charset's, or that carry iconv's option syntax, stay seven-bit.
+    for (const char* label : {"klingon", "utf-8//TRANSLIT", "euc-jp x", ""}) {
+        charset cs;
+        EXPECT_FALSE(cs.set(label)) << label;
+        EXPECT_EQ(cs.kind(), charset::SEVEN_BIT) << label;
+    }
 }
 
 TEST(Charset, Utf8KindDecodesSequences) {

@@ -60,7 +60,8 @@ TEST(Fetcher, ProcessableTypes) {
     for (const char* mime :
          {"text/html", "application/xhtml+xml", "application/rss+xml", "text/rdf",
           "application/rdf+xml", "text/plain", "text/rtf", "application/pdf", "application/x-pdf",
-          "application/msword", "text/x-mail", "message/rfc822", "application/octet-stream"})
+          "application/msword", "text/x-mail", "message/rfc822", "application/octet-stream",
+          "application/rtf", "application/mbox"})
         EXPECT_TRUE(fetcher_base::is_processable(mime)) << mime;
     for (const char* mime : {"image/png", "", "Text/HTML", "text/html; charset=utf-8", "text/"})
         EXPECT_FALSE(fetcher_base::is_processable(mime)) << mime;

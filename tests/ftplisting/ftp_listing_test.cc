@@ -84,6 +84,14 @@ TEST(FtpListing, RecognisedFormats) {
          842198940},
         {"CII-MANUAL.TEX;1  213/216  29-JAN-1996 03:33:12  [ANONYMOU,ANONYMOUS]   (RWED,RWED,,)",
          "CII-MANUAL.TEX", 0, 1, 0, 0, 2, 822886380},
+        // Sizes past 32 bits saturate instead of wrapping.
+        {"-rw-r--r-- 1 u g 5368709120 Mar 1 2019 big.iso", "big.iso", 0, 1, 1, 2147483647, 3,
+         1551398400},
+        {"-rw-r--r-- 1 u g 99999999999999999999999 Mar 1 2019 huge", "huge", 0, 1, 1, 2147483647,
+         3, 1551398400},
+        {"+r,s4294967296\tfour.gib", "four.gib", 0, 1, 1, 2147483647, 0, 0},
+        {"04-14-00  03:47PM           6442450944 dvd.iso", "dvd.iso", 0, 1, 1, 2147483647, 2,
+         955727220},
         // ".DIR" alone is a file name, not an empty directory name.
         {".DIR;1 1 8-SEP-1996 16:09 [SYSTEM]", ".DIR", 0, 1, 0, 0, 2, 842198940},
     };

@@ -110,6 +110,27 @@ TEST_F(MailCounterparts, Charsets) {
     EXPECT_NE(text.find("10:Prix 5 \xE2\x82\xAC  d\xC3\xA9j\xC3\xA0"), std::string::npos) << text;
 }
 
+TEST_F(MailCounterparts, MboxWithEncodedHeaderWords) {
+    const std::string data = read_file(dir_ + "box.mbox");
+    ASSERT_EQ(data.substr(0, 5), "From ");
+    ASSERT_NE(data.find("=?utf-8?"), std::string::npos) << data; // what Python wrote
+    auto d = test::parse_with(data, "application/mbox", "file:///box.mbox", "");
+    EXPECT_EQ(d.result.status, 0);
+    EXPECT_NE(d.text.find("14:From :  J\xC3\xBCrgen Gro\xC3\x9F"), std::string::npos) << d.text;
+    EXPECT_NE(d.text.find("15:R\xC3\xA9sum\xC3\xA9 of the Z\xC3\xBCrich meeting"),
+              std::string::npos)
+        << d.text;
+    EXPECT_NE(d.text.find("10:Mbox body words"), std::string::npos) << d.text;
+}
+
+TEST_F(MailCounterparts, JapaneseBodyAndSubject) {
+    const std::string text = parse("japanese.eml").text;
+    const std::string subject = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE"
+                                "\xE4\xBB\xB6\xE5\x90\x8D";
+    EXPECT_NE(text.find("15:" + subject), std::string::npos) << text;
+    EXPECT_NE(text.find("\xE6\x9C\xAC\xE6\x96\x87 mail"), std::string::npos) << text;
+}
+
 TEST_F(MailCounterparts, RelatedInsideAlternative) {
     const std::string text = parse("related.eml").text;
     EXPECT_NE(text.find("10:Related plain words"), std::string::npos) << text;

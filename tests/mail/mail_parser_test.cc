@@ -61,8 +61,11 @@ TEST(MailParser, HeaderBlock) {
         {"Subject: a\r\rbody", true, "body", {{"subject", "a"}}},
         // A quoted mbox separator is skipped.
         {">From x Mon\nTo: t\n\n", true, "", {{"to", "t"}}},
+        // An mbox separator line is skipped too.
+        {"From x Mon Jan 1\nSubject: s\n\nbody", true, "body", {{"subject", "s"}}},
         // A line of another shape ends the block: the message has no body.
-        {"From x Mon Jan 1\nSubject: s\n\nbody", false, "", {}},
+        {"Subject: s\nFrom x Mon Jan 1\n\nbody", false, "", {{"subject", "s"}}},
+        {"Fromage x\nSubject: s\n\nbody", false, "", {}},
         {"Subject: s\nno colon here\n\nbody", false, "", {{"subject", "s"}}},
         {"Subject : s\n\nbody", false, "", {}},
         {"Subject: s\n1x: y\n\nbody", false, "", {{"subject", "s"}}},
@@ -133,6 +136,39 @@ TEST(MailParser, Decoders) {
     };
     for (const auto& c : quotes)
         EXPECT_EQ(unquote_parameter(c.in), c.out) << c.in;
+}
+
+TEST(MailParser, EncodedWordsInHeaderFields) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"=?UTF-8?Q?Gr=C3=BC=C3=9Fe_aus_K=C3=B6ln?=", "Gr\xC3\xBC\xC3\x9F" "e aus K\xC3\xB6ln"},
+        {"=?utf-8?b?w6l0w6k=?=", "\xC3\xA9t\xC3\xA9"},
+        {"=?iso-8859-1?q?caf=E9?= au lait", "caf\xC3\xA9 au lait"},
+        // Blanks between two encoded words go; other text between them stays.
+        {"=?utf-8?q?a?= =?utf-8?q?b?=", "ab"},
+        {"=?utf-8?q?a?=\t =?utf-8?q?b?=", "ab"},
+        {"=?utf-8?q?a?= and =?utf-8?q?b?=", "a and b"},
+        {"x =?utf-8?q?a?=", "x a"},
+        // A language suffix; a charset only iconv knows.
+        {"=?UTF-8*en?Q?hi?=", "hi"},
+        {"=?ISO-2022-JP?B?GyRCRnxLXDhsGyhC?=", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E"},
+        // What is no encoded word, or names no known charset, stays as written.
+        {"=?klingon?q?x?=", "=?klingon?q?x?="},
+        {"=?utf-8?x?abc?=", "=?utf-8?x?abc?="},
+        {"=?utf-8?q?no end", "=?utf-8?q?no end"},
+        {"price =?", "price =?"},
+        {"plain Gr\xFC\xDF" "e", "plain Gr\xC3\xBC\xC3\x9F" "e"},
+    };
+    for (const auto& [value, want] : cases)
+        EXPECT_EQ(decode_header_value(value), want) << value;
+}
+
+TEST(MailParser, MboxSeparatorLineIsSkipped) {
+    auto d = parse_mail("From alice@example.org Thu Dec 10 10:00:00 2026\n"
+                        "From: Alice <alice@example.org>\nSubject: =?utf-8?q?R=C3=A9sum=C3=A9?=\n\n"
+                        "Body words\n");
+    EXPECT_EQ(d.result.status, 0);
+    EXPECT_EQ(d.text, "14:From :  Alice  < alice @ example . org > / 15:R\xC3\xA9sum\xC3\xA9 / "
+                      "10:Body words\n");
 }
 
 TEST(MailParser, Messages) {

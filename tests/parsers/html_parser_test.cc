@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -129,11 +131,97 @@ TEST(HTMLtoFFF, MetaCharsetSwitchesDecoding) {
     EXPECT_EQ(d.result.charset, "utf-8");
 }
 
-TEST(HTMLtoFFF, NoframesTextIsDropped) {
+// The text in another charset, as the iconv program writes it.
+std::string iconv_to(const std::string& utf8, const std::string& cs) {
+    const std::string in = std::string(std::getenv("TEST_TMPDIR") ? std::getenv("TEST_TMPDIR")
+                                                                  : "/tmp/") +
+                           "iconv-in.txt";
+    std::ofstream(in, std::ios::binary) << utf8;
+    std::string out;
+    if (FILE* p = ::popen(("iconv -f UTF-8 -t " + cs + " '" + in + "'").c_str(), "r")) {
+        char buf[4096];
+        while (std::size_t n = std::fread(buf, 1, sizeof buf, p))
+            out.append(buf, n);
+        ::pclose(p);
+    }
+    return out;
+}
+
+TEST(HTMLParser, PrescanFindsTheDeclarationNearTheStart) {
+    const std::pair<std::string, const char*> cases[] = {
+        {"<meta charset=\"UTF-8\">", "utf-8"},
+        {"<html><head><META CHARSET=Shift_JIS>", "shift_jis"},
+        {"<meta http-equiv=\"Content-Type\" content=\"text/html; charset=EUC-JP\">", "euc-jp"},
+        {"<meta content='text/html;charset=gbk' http-equiv='content-type'/>", "gbk"},
+        {"<meta name=viewport content=\"width=device-width\"><meta charset=' big5 '>", "big5"},
+        {"<!-- <meta charset=koi8-r> --><meta charset=utf-8>", "utf-8"},
+        {"<meta http-equiv=refresh content=\"0; charset=x\">", ""},
+        {"<metadata charset=utf-8>", ""},
+        {"<p>no declaration</p>", ""},
+        {std::string(1030, ' ') + "<meta charset=utf-8>", ""}, // past the first 1024 bytes
+        {std::string(1010, ' ') + "<meta charset=utf-8>", ""}, // cut off by them
+        {"<meta charset=\"utf-8", ""},
+    };
+    for (const auto& [page, want] : cases)
+        EXPECT_EQ(prescan_charset(page), want) << page.substr(0, 80);
+}
+
+TEST(HTMLParser, DeclarationNearTheStartAppliesToTheWholePage) {
+    const std::string cafe = "caf\xc3\xa9";
+    // HTML5's form, and a title before the declaration (as DocBook writes pages).
+    auto html5 = parse_html("<title>" + cafe + "</title><meta charset=\"utf-8\"><p>" + cafe,
+                            "http://h/", "");
+    EXPECT_EQ(html5.text, "15:" + cafe + "\n5:" + cafe + "\n");
+    EXPECT_EQ(html5.result.charset, "utf-8");
+    auto docbook = parse_html("<html><head><title>" + cafe +
+                                  "</title><meta http-equiv=\"Content-Type\" "
+                                  "content=\"text/html; charset=UTF-8\"></head><body>" +
+                                  cafe,
+                              "http://h/", "");
+    EXPECT_EQ(docbook.text, "15:" + cafe + "\n5:" + cafe + "\n");
+    // The HTTP header's charset still wins.
+    auto header = parse_html("<meta charset=\"utf-8\">" + cafe, "http://h/", "iso-8859-1");
+    EXPECT_EQ(header.text, "5:caf\xc3\x83 \xc2\xa9\n");
+    EXPECT_EQ(header.result.charset, "iso-8859-1");
+    // Nothing declared: ISO-8859-1 with windows-1252's characters in 0x80-0x9F.
+    auto none = parse_html("\x93quoted\x94 \x80 5", "http://h/", "");
+    EXPECT_EQ(none.text, "5:\xe2\x80\x9c quoted \xe2\x80\x9d  \xe2\x82\xac  5\n");
+    EXPECT_EQ(none.result.charset, "iso-8859-1");
+}
+
+TEST(HTMLParser, EastAsianPagesDecodeThroughIconv) {
+    const std::string title = "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e\xe3\x81\xae"
+                              "\xe6\x96\x87\xe6\x9b\xb8"; // a Japanese title
+    const std::string chinese = "\xe4\xb8\xad\xe6\x96\x87\xe7\xbd\x91\xe9\xa1\xb5";
+    struct page_case {
+        const char* charset;
+        std::string text;
+        bool in_header;
+    } cases[] = {
+        {"EUC-JP", title, false},   {"Shift_JIS", title, false},   {"GBK", chinese, false},
+        {"ISO-2022-JP", title, false}, {"EUC-JP", title, true},   {"BIG5", "\xe4\xb8\xad\xe6\x96\x87", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.charset);
+        const std::string page =
+            (c.in_header ? std::string() : "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=" + std::string(c.charset) + "\">") +
+            "<title>" + iconv_to(c.text, c.charset) + "</title><p>" + iconv_to(c.text, c.charset) +
+            " mail</p>";
+        auto d = parse_html(page, "http://h/", c.in_header ? c.charset : "");
+        EXPECT_EQ(d.result.status, PARSE_OK);
+        EXPECT_EQ(d.text.substr(0, 4 + c.text.size()), "15:" + c.text + "\n") << d.text;
+        EXPECT_NE(d.text.find(c.text + " mail"), std::string::npos) << d.text;
+    }
+}
+
+TEST(HTMLtoFFF, NoframesTextIsKeptAndSoIsWhatFollows) {
     EXPECT_EQ(run_chain("<frameset><frame src=a.html><noframes>old browsers</noframes>"
-                        "</frameset>after")
+                        "</frameset> after")
                   .text,
-              "5:after\n");
+              "5:old browsers after\n");
+    // A noframes element inside a body does not cut off the rest of the page.
+    EXPECT_EQ(run_chain("<body>top <noframes>alt</noframes><p>rest of the page</p></body>").text,
+              "5:top alt\n5:rest of the page\n");
 }
 
 TEST(HTMLParser, ParsesToAFinishedDocument) {

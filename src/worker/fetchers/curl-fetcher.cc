@@ -319,6 +319,9 @@ void curl_fetcher::fetch(std::int32_t base_score, const std::string& url,
 
     curl_easy_setopt(h, CURLOPT_VERBOSE, 0L);
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 1L);
+    // A failed transfer says why (a certificate that does not match, a reset...).
+    char curl_error[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, curl_error);
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 1L);
@@ -461,6 +464,8 @@ void curl_fetcher::fetch(std::int32_t base_score, const std::string& url,
     for (const std::string& line : cookie_lines)
         result.headers += line + "\r\n";
     result.status = fetch_status_of_curl_code(code);
+    if (result.status == FETCH_FAILED && result.error.empty())
+        result.error = curl_error[0] ? curl_error : curl_easy_strerror(code);
     if (head.overflow) {
         result.status = FETCH_FAILED;
         result.error = "Response head longer than " + std::to_string(max_head_bytes) + " bytes";
@@ -512,8 +517,16 @@ void curl_fetcher::fetch(std::int32_t base_score, const std::string& url,
     std::string type_text;
     fields.get("content-type", type_text);
     const content_type type(type_text);
-    result.mime = type.media_type.empty() ? "text/html" : type.media_type;
-    if (!type.get_charset(result.charset) || result.charset.empty()) result.charset = "iso-8859-1";
+    if (scheme == "ftp" && result.status != FETCH_LISTING) {
+        // An FTP download has no type: the parser dispatch probes its content, then its name.
+        result.mime.clear();
+        result.charset.clear();
+    } else {
+        result.mime = type.media_type.empty() ? "text/html" : type.media_type;
+        // No charset named: left empty, so that an HTML page's own declaration can apply; the
+        // parsers read such text as ISO-8859-1.
+        if (!type.get_charset(result.charset)) result.charset.clear();
+    }
     std::string modified;
     std::time_t when = 0;
     if (fields.get_lower("last-modified", modified)) when = parse_http_date(modified);

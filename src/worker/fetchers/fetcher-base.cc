@@ -8,7 +8,7 @@ namespace lumbrake {
 
 namespace {
 
-constexpr std::array<std::string_view, 13> processable_types = {
+constexpr std::array<std::string_view, 15> processable_types = {
     "text/html",
     "application/xhtml+xml",
     "application/rss+xml",
@@ -16,11 +16,13 @@ constexpr std::array<std::string_view, 13> processable_types = {
     "application/rdf+xml",
     "text/plain",
     "text/rtf",
+    "application/rtf",
     "application/pdf",
     "application/x-pdf",
     "application/msword",
     "text/x-mail",
     "message/rfc822",
+    "application/mbox",
     "application/octet-stream",
 };
 

@@ -11,12 +11,15 @@ constexpr std::int64_t seconds_per_day = 86400;
 // before now.
 constexpr std::int64_t guess_window = 350 * seconds_per_day;
 
-// Decimal digits without any check: each byte adds its distance from '0'. Wraps like a 32-bit
-// register so that no input can overflow.
+// Decimal digits without any check: each byte adds its distance from '0'. A value past 32 bits
+// saturates (a 5 GB file must not read as 705 MB, nor as a negative size).
 std::int32_t read_number(const char* p, std::size_t n) {
-    std::uint32_t v = 0;
-    for (std::size_t k = 0; k < n; ++k)
-        v = v * 10u + static_cast<std::uint32_t>(static_cast<unsigned char>(p[k])) - '0';
+    constexpr std::int64_t top = INT32_MAX, bottom = INT32_MIN;
+    std::int64_t v = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+        v = v * 10 + (static_cast<std::int64_t>(static_cast<unsigned char>(p[k])) - '0');
+        v = v > top ? top : v < bottom ? bottom : v;
+    }
     return static_cast<std::int32_t>(v);
 }
 

@@ -77,8 +77,9 @@ struct mail_item {
 bool read_mail_header(std::string_view text, header_fields& header, std::string_view& body) {
     body = {};
     std::size_t p = 0;
-    // A quoted mbox separator (">From ...") is no header line.
-    if (!text.empty() && text[0] == '>') p = after_break(text, line_end(text, 0));
+    // An mbox separator ("From ...") and a quoted one (">From ...") are no header lines.
+    if ((!text.empty() && text[0] == '>') || text.substr(0, 5) == "From ")
+        p = after_break(text, line_end(text, 0));
     while (p < text.size()) {
         std::size_t e = line_end(text, p);
         char c = text[p];
@@ -197,6 +198,82 @@ std::string unquote_parameter(std::string value) {
     return value;
 }
 
+namespace {
+
+// Appends the text decoded with the charset as UTF-8 (what does not decode is skipped).
+void append_decoded(const charset& cs, std::string_view bytes, std::string& out) {
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        bool valid = false;
+        const code_point c = cs.next_code_point_at(bytes, i, valid);
+        if (valid) utf8_append(c, out);
+    }
+}
+
+// One encoded word at `at` ("=?charset?enc?text?="): its decoded bytes and charset, and the
+// position after it; false when there is none there.
+bool encoded_word(std::string_view v, std::size_t at, std::string& label, std::string& bytes,
+                  std::size_t& end) {
+    if (v.compare(at, 2, "=?") != 0) return false;
+    const std::size_t q1 = v.find('?', at + 2);
+    if (q1 == std::string_view::npos || q1 + 2 >= v.size() || v[q1 + 2] != '?') return false;
+    const char enc = v[q1 + 1];
+    const std::size_t close = v.find("?=", q1 + 3);
+    if (close == std::string_view::npos) return false;
+    const std::string_view text = v.substr(q1 + 3, close - q1 - 3);
+    if (text.find_first_of(" \t") != std::string_view::npos) return false;
+    label.assign(v.substr(at + 2, q1 - at - 2));
+    // A language suffix ("utf-8*en") is no part of the charset.
+    if (std::size_t star = label.find('*'); star != std::string::npos) label.resize(star);
+    if (enc == 'B' || enc == 'b') {
+        bytes = decode_base64_body(text);
+    } else if (enc == 'Q' || enc == 'q') {
+        bytes.clear();
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == '_') {
+                bytes.push_back(' ');
+            } else if (text[i] == '=' && i + 2 < text.size() && hex_value(text[i + 1]) >= 0 &&
+                       hex_value(text[i + 2]) >= 0) {
+                bytes.push_back(static_cast<char>(hex_value(text[i + 1]) * 16 + hex_value(text[i + 2])));
+                i += 2;
+            } else {
+                bytes.push_back(text[i]);
+            }
+        }
+    } else {
+        return false;
+    }
+    end = close + 2;
+    return true;
+}
+
+} // namespace
+
+std::string decode_header_value(std::string_view value) {
+    static const charset latin1("iso-8859-1");
+    std::string out;
+    std::size_t p = 0, plain = 0;
+    bool after_word = false;
+    while (p < value.size()) {
+        std::string label, bytes;
+        std::size_t end = 0;
+        charset cs;
+        if (value[p] == '=' && encoded_word(value, p, label, bytes, end) && cs.set(label)) {
+            const std::string_view between = value.substr(plain, p - plain);
+            // Blanks between two encoded words are dropped; other text is kept.
+            if (!after_word || between.find_first_not_of(" \t") != std::string_view::npos)
+                append_decoded(latin1, between, out);
+            append_decoded(cs, bytes, out);
+            p = plain = end;
+            after_word = true;
+            continue;
+        }
+        ++p;
+    }
+    append_decoded(latin1, value.substr(plain), out);
+    return out;
+}
+
 bool MAILParser::detect(int mode, const std::string&, const std::string& name, std::string& mime,
                         std::string& charset) {
     if (mode != DETECT_NAME) return false;
@@ -207,7 +284,8 @@ bool MAILParser::detect(int mode, const std::string&, const std::string& name, s
 }
 
 void MAILParser::add_header_text(const std::string& text, FFFbuilder& builder, int slice) {
-    set_input_charset("iso-8859-1");
+    // The text is UTF-8: encoded words decoded, the rest read as ISO-8859-1.
+    set_input_charset("utf-8");
     builder.push_dict(slice);
     std::size_t i = 0;
     while (i < text.size()) {
@@ -246,10 +324,12 @@ void MAILParser::parse(FFFbuilder& builder, const text_exclusion_matcher* matche
 
         std::string value;
         if (header.get("from", value))
-            add_header_text("From: " + value, builder, FFF::centralHeaderDict);
+            add_header_text("From: " + decode_header_value(value), builder,
+                            FFF::centralHeaderDict);
         if (header.get("to", value))
-            add_header_text("To: " + value, builder, FFF::centralHeaderDict);
-        if (header.get("subject", value)) add_header_text(value, builder, FFF::titleDict);
+            add_header_text("To: " + decode_header_value(value), builder, FFF::centralHeaderDict);
+        if (header.get("subject", value))
+            add_header_text(decode_header_value(value), builder, FFF::titleDict);
 
         std::string type_text;
         header.get("content-type", type_text);

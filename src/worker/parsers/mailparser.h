@@ -34,6 +34,11 @@ public:
 // empty line (a line of another shape, or the end of the text): the message has no body.
 bool read_mail_header(std::string_view text, header_fields& header, std::string_view& body);
 
+// A header field's value as UTF-8: encoded words ("=?charset?B?...?=" and "=?charset?Q?...?=")
+// decoded with their charset (any the charset decoder knows; an unknown one stays as written),
+// blanks between two encoded words dropped, the rest read as ISO-8859-1.
+std::string decode_header_value(std::string_view value);
+
 // The parts between the boundary lines "--" + boundary, without preamble and epilogue.
 std::vector<std::string_view> split_multipart(std::string_view body, std::string_view boundary);
 

@@ -35,6 +35,9 @@ constexpr mime_entry by_mime[] = {
     {"application/pdf", &make<PDFParser>},    {"application/x-pdf", &make<PDFParser>},
     {"application/msword", &make<DOCParser>}, {"text/rtf", &make<RTFParser>},
     {"message/rfc822", &make<MAILParser>},    {"text/x-mail", &make<MAILParser>},
+    // The types that servers' MIME tables give these formats.
+    {"application/rtf", &make<RTFParser>},    {"application/mbox", &make<MAILParser>},
+    {"application/xhtml+xml", &make<HTMLParser>},
 };
 
 } // namespace
@@ -69,6 +72,8 @@ void parser::parse(FFFbuilder& builder, const text_exclusion_matcher* matcher,
     std::string cs = charset;
     if (type.empty() || type == "application/octet-stream") {
         if (!detect(DETECT_CONTENT, data, url, type, cs)) detect(DETECT_NAME, data, url, type, cs);
+        // A page that nobody gave a charset is decoded by its own declaration, if it has one.
+        if (charset.empty() && type == "text/html") cs.clear();
     }
     if (auto p = make_parser(type)) {
         p->parse(builder, matcher, base_score, document_base_url(url), data, mime, cs, result);

@@ -45,7 +45,7 @@ void TEXTParser::parse(FFFbuilder& builder, const text_exclusion_matcher*, std::
 
     result.status = PARSE_OK;
     result.mime = "text/plain";
-    result.charset = charset;
+    result.charset = decoding_charset(charset);
 }
 
 } // namespace lumbrake

@@ -74,3 +74,16 @@ if pdf:
     with open(pdf, "rb") as f:
         m.add_attachment(f.read(), maintype="application", subtype="pdf", filename="doc.pdf")
     save("pdf.eml", m)
+
+# Non-ASCII header fields (written as RFC 2047 encoded words) in an mbox file with its "From "
+# separator line, and a Japanese body in ISO-2022-JP.
+import mailbox
+m = message("Résumé of the Zürich meeting", sender="Jürgen Groß <jg@example.org>")
+m.set_content("Mbox body words\n")
+box = mailbox.mbox(os.path.join(out, "box.mbox"), create=True)
+box.add(m)
+box.flush()
+box.close()
+m = message("日本語の件名")
+m.set_content("日本語の本文 mail\n", charset="iso-2022-jp", cte="7bit")
+save("japanese.eml", m)

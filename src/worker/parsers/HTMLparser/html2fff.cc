@@ -138,8 +138,8 @@ void HTMLtoFFF::tag(html_tag& record, bool open) {
         break;
     }
     case TAG_NOFRAMES:
-        // The alternative content of a frameset page is not indexed.
-        suppress_text_ = open;
+        // The alternative content of a frameset page is often its only text: it is indexed,
+        // and so is whatever follows it (a noframes in a body must not cut off the page).
         break;
     case TAG_TITLE:
         b.end_paragraph();
@@ -204,7 +204,6 @@ void HTMLtoFFF::tag(html_tag& record, bool open) {
 }
 
 void HTMLtoFFF::text(const char* begin, const char* end) {
-    if (suppress_text_) return;
     feed(std::string_view(begin, std::size_t(end - begin)));
 }
 

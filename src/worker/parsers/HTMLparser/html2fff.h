@@ -35,7 +35,6 @@ private:
     FFFbuilder& builder_;
     std::string base_url_;
     URI base_; // base_url_ parsed once per change
-    bool suppress_text_ = false;
     bool title_seen_ = false;
     // Raw attribute value to link URL under the current base (bounded).
     static constexpr std::size_t max_resolved = 4096;

@@ -36,20 +36,48 @@ void HTMLParser::parse(FFFbuilder& builder, const text_exclusion_matcher* matche
         if (matcher->apply(data, excluded, kept, error)) text = kept;
     }
 
+    // The HTTP header's charset wins; else a declaration near the start of the page applies
+    // to the whole page (a title before it is decoded with it too); else ISO-8859-1, and a
+    // later declaration switches from where it stands.
+    std::string effective = charset;
+    if (effective.empty() || !set_input_charset(effective)) {
+        const std::string declared = prescan_charset(text);
+        if (!declared.empty()) effective = declared;
+        else if (effective.empty()) effective = std::string(decoding_charset(""));
+        // A label nobody knows decodes seven-bit, as before.
+        set_input_charset(effective);
+    }
+    const bool fixed = !charset.empty() || effective != decoding_charset("");
+
+    // Multi-byte charsets of the C library are decoded to UTF-8 before the page is scanned:
+    // some (ISO-2022-JP) put "<" and "&" inside characters, and stateful ones must be read in
+    // order from the start.
+    std::string decoded;
+    if (input_charset().kind() == charset::ICONV) {
+        decoded.reserve(text.size() + text.size() / 2);
+        std::size_t i = 0;
+        while (i < text.size()) {
+            bool valid = false;
+            const code_point c = next_code_point_at(text, i, valid);
+            if (valid) utf8_append(c, decoded);
+        }
+        text = decoded;
+        set_input_charset("utf-8");
+    }
+
     HTMLtoFFF to_fff(builder, url);
     HTMLTextScanner text_scanner(&to_fff);
+    if (fixed) text_scanner.fix_charset();
     HTMLTagCleaner cleaner(&text_scanner);
     StripStyle strip_style(&cleaner);
     StripJS strip_js(&strip_style);
     HTMLScanner scanner(text.data(), text.size(), &strip_js);
-
-    set_input_charset(decoding_charset(charset));
     scanner.run();
     mark_central_content(*builder.document);
 
     result.status = PARSE_OK;
     result.mime = "text/html";
-    result.charset = charset;
+    result.charset = effective;
 }
 
 } // namespace lumbrake

@@ -199,7 +199,109 @@ bool meta_charset(std::string_view content, std::string& label) {
     return true;
 }
 
+bool is_space(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '/';
+}
+
+std::string lower_ascii(std::string_view v) {
+    std::string out(v);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+// The label after "charset=" in a Content-Type value (quotes around it allowed).
+std::string charset_of_content(std::string_view content) {
+    const std::string folded = lower_ascii(content);
+    std::size_t at = folded.find("charset");
+    while (at != std::string::npos) {
+        std::size_t p = at + 7;
+        while (p < folded.size() && (folded[p] == ' ' || folded[p] == '\t'))
+            ++p;
+        if (p < folded.size() && folded[p] == '=') {
+            ++p;
+            while (p < folded.size() && (folded[p] == ' ' || folded[p] == '\t'))
+                ++p;
+            if (p < folded.size() && (folded[p] == '"' || folded[p] == '\'')) ++p;
+            std::size_t e = p;
+            while (e < folded.size() && std::strchr("abcdefghijklmnopqrstuvwxyz0123456789-_.:",
+                                                    folded[e]) && folded[e] != 0)
+                ++e;
+            return folded.substr(p, e - p);
+        }
+        at = folded.find("charset", at + 7);
+    }
+    return {};
+}
+
 } // namespace
+
+std::string prescan_charset(std::string_view page) {
+    const std::string_view head = page.substr(0, 1024);
+    std::size_t p = 0;
+    while (p < head.size()) {
+        if (head.compare(p, 4, "<!--") == 0) {
+            std::size_t e = head.find("-->", p + 4);
+            if (e == std::string_view::npos) return {};
+            p = e + 3;
+            continue;
+        }
+        if (head[p] != '<' || p + 5 >= head.size() || lower_ascii(head.substr(p + 1, 4)) != "meta" ||
+            !is_space(head[p + 5])) {
+            ++p;
+            continue;
+        }
+        // The attributes of one meta tag.
+        p += 5;
+        std::string charset, equiv, content;
+        while (p < head.size() && head[p] != '>') {
+            while (p < head.size() && is_space(head[p]))
+                ++p;
+            std::size_t n = p;
+            while (p < head.size() && !is_space(head[p]) && head[p] != '=' && head[p] != '>')
+                ++p;
+            const std::string name = lower_ascii(head.substr(n, p - n));
+            std::string value;
+            while (p < head.size() && (head[p] == ' ' || head[p] == '\t' || head[p] == '\n' ||
+                                       head[p] == '\r'))
+                ++p;
+            if (p < head.size() && head[p] == '=') {
+                ++p;
+                while (p < head.size() && (head[p] == ' ' || head[p] == '\t' || head[p] == '\n' ||
+                                           head[p] == '\r'))
+                    ++p;
+                if (p < head.size() && (head[p] == '"' || head[p] == '\'')) {
+                    const char q = head[p++];
+                    std::size_t e = head.find(q, p);
+                    if (e == std::string_view::npos) return {}; // cut off by the 1024 bytes
+                    value = head.substr(p, e - p);
+                    p = e + 1;
+                } else {
+                    std::size_t v = p;
+                    while (p < head.size() && !is_space(head[p]) && head[p] != '>')
+                        ++p;
+                    value = head.substr(v, p - v);
+                }
+            }
+            if (name == "charset" && charset.empty()) charset = lower_ascii(value);
+            else if (name == "http-equiv") equiv = lower_ascii(value);
+            else if (name == "content") content = value;
+            if (name.empty() && p < head.size() && head[p] != '>') ++p; // a stray character
+        }
+        if (p >= head.size()) return {}; // a tag cut off by the 1024 bytes
+        // Surrounding blanks are no part of a label.
+        while (!charset.empty() && (charset.back() == ' ' || charset.back() == '\t'))
+            charset.pop_back();
+        while (!charset.empty() && (charset.front() == ' ' || charset.front() == '\t'))
+            charset.erase(0, 1);
+        if (!charset.empty()) return charset;
+        if (equiv == "content-type") {
+            std::string label = charset_of_content(content);
+            if (!label.empty()) return label;
+        }
+    }
+    return {};
+}
 
 void HTMLTextScanner::tag(html_tag& record, bool open) {
     if (record.tag_id == TAG_META) {
@@ -208,7 +310,8 @@ void HTMLTextScanner::tag(html_tag& record, bool open) {
         if (attr_has_value(equiv) && attr_has_value(content) &&
             equals_ignore_ascii_case(html_unquote(attr_value(*equiv)), "content-type")) {
             std::string label;
-            if (meta_charset(attr_value(*content), label)) set_input_charset(label);
+            if (!charset_fixed_ && meta_charset(attr_value(*content), label))
+                set_input_charset(label);
         }
     }
     // Work on a copy: the record may be a stored one that the cleaner sends again later.

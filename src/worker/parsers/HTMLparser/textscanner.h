@@ -34,6 +34,9 @@ private:
 class HTMLTextScanner : public HTMLPlug {
 public:
     explicit HTMLTextScanner(HTMLPlug* next) : HTMLPlug(next), collector_(store_) {}
+    // A charset that the HTTP header or a declaration near the start of the page gave: a
+    // later Content-Type meta then changes nothing.
+    void fix_charset() { charset_fixed_ = true; }
     void tag(html_tag& record, bool open) override;
     void text(const char* begin, const char* end) override;
     void end() override;
@@ -48,7 +51,13 @@ private:
         std::size_t start, length;
     };
     std::vector<replaced_value> replaced_;
+    bool charset_fixed_ = false;
 };
+
+// The charset that a declaration near the start of a page names, as browsers look for it:
+// `<meta charset="...">` or `<meta http-equiv="Content-Type" content="...; charset=...">` within
+// the first 1024 bytes (comments skipped). Empty when there is none. Lower case.
+std::string prescan_charset(std::string_view page);
 
 // Removes one pair of enclosing double or single quotes (values of two bytes or more).
 std::string_view html_unquote(std::string_view value);
