@@ -270,6 +270,10 @@ def run(d, nport, site):
               "after the restart %r still finds %s" % (word, name))
     status, _, body = d.http("/?q=perry&a=%d" % arcid)
     check(status == 200 and b"Cider notes" in body, "the portal still shows the new version")
+    names = [text(x, "Configuration/Name")
+             for x in d.soap("EnumWatchConfigurations").findall("infos/item")]
+    check(names == ["Bees"], "the watch is kept over the restart (%s)" % names)
+    check(len(crawl_log(d, arcid)) >= len(WORDS), "the crawl logs are kept over the restart")
 
 
 def check_installed_portal():
