@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "worker/FFF/FFFbuilder.h"
+#include "fff/FFFbuilder.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "util/config.h"
-#include "worker/parsers/parser.h"
+#include "parsers/parser.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 # The three query syntaxes over hostile texts under libFuzzer + ASan/UBSan. The parsers' source
 # is built in directly so that the target does not pull in the whole daemon core.
 tn_add_fuzzer(api_query_fuzzer
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/api_query_fuzzer.cc ${CMAKE_SOURCE_DIR}/src/api/ops/api-query.cc
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/api_query_fuzzer.cc ${CMAKE_SOURCE_DIR}/src/apiops/api-query.cc
   LIBS tn_util)
 
 # A bounded run over the committed seeds; new inputs go to a scratch folder in the build tree.

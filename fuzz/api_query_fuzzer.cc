@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "api/ops/api-query.h"
+#include "apiops/api-query.h"
 
 using namespace lumbrake;
 

@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <string>
 
-#include "worker/FFF/FFFbuilder.h"
-#include "worker/parsers/docparser.h"
-#include "worker/parsers/wv-adapter/wv-precheck.h"
-#include "worker/parsers/wv-adapter/wvadapter.h"
+#include "fff/FFFbuilder.h"
+#include "parsers/docparser.h"
+#include "wvadapter/wv-precheck.h"
+#include "wvadapter/wvadapter.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;

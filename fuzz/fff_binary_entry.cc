@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "worker/FFF/FFF.h"
+#include "fff/FFF.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 # builds it directly instead of pulling in the fetchers' network libraries.
 tn_add_fuzzer(ftp_listing_fuzzer
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/ftp_listing_fuzzer.cc
-          ${CMAKE_SOURCE_DIR}/src/worker/fetchers/ftp-listing.cc)
+          ${CMAKE_SOURCE_DIR}/src/fetchers/ftp-listing.cc)
 
 # A bounded run over the committed nasty lines; new inputs go to a scratch folder.
 set(ftp_listing_fuzz_scratch ${CMAKE_BINARY_DIR}/fuzz/ftp_listing_corpus)

@@ -1,6 +1,6 @@
 // FTP listing lines under libFuzzer: the whole input and each of its lines are parsed from a
 // buffer of exactly their size; a name or id outside the line is a fault.
-#include "worker/fetchers/ftp-listing.h"
+#include "fetchers/ftp-listing.h"
 
 #include <cstdlib>
 #include <cstring>

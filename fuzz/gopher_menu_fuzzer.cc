@@ -1,6 +1,6 @@
 // Gopher menus and news header dates come straight from remote servers.
-#include "worker/fetchers/gopher-fetcher.h"
-#include "worker/fetchers/uwclient-fetcher.h"
+#include "fetchers/gopher-fetcher.h"
+#include "fetchers/uwclient-fetcher.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -7,13 +7,13 @@
 
 #include "util/codecs.h"
 #include "util/config.h"
-#include "worker/FFF/FFFbuilder.h"
-#include "worker/parsers/HTMLparser/html2fff.h"
-#include "worker/parsers/HTMLparser/htmlscanner.h"
-#include "worker/parsers/HTMLparser/strip.h"
-#include "worker/parsers/HTMLparser/tagcleaner.h"
-#include "worker/parsers/HTMLparser/textscanner.h"
-#include "worker/parsers/parser.h"
+#include "fff/FFFbuilder.h"
+#include "htmlparser/html2fff.h"
+#include "htmlparser/htmlscanner.h"
+#include "htmlparser/strip.h"
+#include "htmlparser/tagcleaner.h"
+#include "htmlparser/textscanner.h"
+#include "parsers/parser.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static lumbrake::config cfg("/dev/null");

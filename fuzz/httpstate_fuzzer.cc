@@ -1,6 +1,6 @@
 // The request-state reader over hostile request heads: head scan, Expect, Content-Length,
 // body-size check (with the announced body read from a socket) and Basic credentials.
-#include "trawlnestd/http/httpstate.h"
+#include "httpfront/httpstate.h"
 
 #include <sys/socket.h>
 #include <unistd.h>

@@ -11,7 +11,7 @@
 #include "idxstorage/idx-summary.h"
 #include "index-server/server-search.h"
 #include "index-server/vault-session.h"
-#include "worker/FFF/FFF.h"
+#include "fff/FFF.h"
 
 namespace {
 

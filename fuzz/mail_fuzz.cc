@@ -6,8 +6,8 @@
 #include <string>
 
 #include "util/config.h"
-#include "worker/FFF/FFFbuilder.h"
-#include "worker/parsers/mailparser.h"
+#include "fff/FFFbuilder.h"
+#include "parsers/mailparser.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static lumbrake::config cfg("/dev/null");

@@ -2,7 +2,7 @@
 # them) under libFuzzer + ASan/UBSan.
 tn_add_fuzzer(millhand_wire_fuzzer
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/millhand_wire_fuzzer.cc
-  LIBS tn_millhand_serialize)
+  LIBS tn_millhand)
 
 # A bounded run over the committed seed messages; new inputs go to a scratch folder. Counts and
 # lengths announce up to 4 GiB: the malloc limit shows any room taken on their word alone.

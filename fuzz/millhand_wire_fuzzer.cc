@@ -1,7 +1,7 @@
 // Worker messages under libFuzzer: the input is read as a request (the worker's side) and as a
 // reply (the daemon's side). Whatever a reader accepts must write back to bytes that read back
 // to the very same bytes again; a reader must fail only by the framing's thrown text.
-#include "worker/millhand-serialize/millhand-serialize.h"
+#include "millhand/millhand-serialize.h"
 
 #include <cstdlib>
 #include <string>

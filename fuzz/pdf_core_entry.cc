@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "worker/parsers/PDFparser/pdf-bytesink.h"
-#include "worker/parsers/PDFparser/pdf-filters.h"
-#include "worker/parsers/PDFparser/pdf-lexer.h"
-#include "worker/parsers/PDFparser/pdf-objects.h"
-#include "worker/parsers/PDFparser/pdf-xref.h"
+#include "pdfparser/pdf-bytesink.h"
+#include "pdfparser/pdf-filters.h"
+#include "pdfparser/pdf-lexer.h"
+#include "pdfparser/pdf-objects.h"
+#include "pdfparser/pdf-xref.h"
 
 namespace {
 

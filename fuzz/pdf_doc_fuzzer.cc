@@ -6,9 +6,9 @@
 #include <string>
 
 #include "util/config.h"
-#include "worker/FFF/FFFbuilder.h"
-#include "worker/parsers/PDFparser/pdf-lexer.h"
-#include "worker/parsers/PDFparser/pdf-parser.h"
+#include "fff/FFFbuilder.h"
+#include "pdfparser/pdf-lexer.h"
+#include "pdfparser/pdf-parser.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static lumbrake::config cfg("/dev/null");

@@ -1,6 +1,6 @@
 // Untrusted request text that the portal reads: the Accept-Language value and the page path,
 // plus the template expansion and URL wrapping the results page applies to stored text.
-#include "trawlnestd/services/portal.h"
+#include "webservices/portal.h"
 #include "util/uri.h"
 
 #include <cstddef>

@@ -1,6 +1,6 @@
 // The reader of research-pane search packets under libFuzzer + ASan/UBSan: any bytes give a
 // list of queries whose every field is in range, and the GUID reader agrees with the writer.
-#include "trawlnestd/services/research.h"
+#include "webservices/research.h"
 
 #include <cstddef>
 #include <cstdint>

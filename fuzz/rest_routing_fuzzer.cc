@@ -1,6 +1,6 @@
 // The REST router's readers over hostile request targets: the route patterns with their
 // integer, text and id-list captures, and the query parameters of a search.
-#include "trawlnestd/services/rest.h"
+#include "webservices/rest.h"
 #include "util/codecs.h"
 
 #include <cstddef>

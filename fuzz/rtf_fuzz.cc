@@ -7,8 +7,8 @@
 
 #include "util/codecs.h"
 #include "util/config.h"
-#include "worker/FFF/FFFbuilder.h"
-#include "worker/parsers/rtfparser.h"
+#include "fff/FFFbuilder.h"
+#include "parsers/rtfparser.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static lumbrake::config cfg("/dev/null");

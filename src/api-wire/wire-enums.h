@@ -6,11 +6,15 @@
 #include <cstddef>
 #include <string_view>
 
-#include "api-wire/wire-types.h"
+#include "api/info-records.h"
 #include "api/acl.h"
 #include "soap/soap.h"
 
 namespace lumbrake {
+// The namespace that qualifies every type name on the wire; shared by the daemon, the control
+// panel, the CLI and the WSDL file.
+inline constexpr const char* SERVICE_NS = "http://trawlnest.lumbrake.net/search/";
+
 // The crawl result codes (the worker's numbering); declared here so that the wire form does
 // not pull in the worker.
 enum CrawlError : std::int32_t;

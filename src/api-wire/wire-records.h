@@ -6,9 +6,9 @@
 #pragma once
 
 #include "api-wire/wire-enums.h"
-#include "api-wire/wire-types.h"
+#include "api/info-records.h"
 #include "api/auth.h"
-#include "logstorage/logstorage.h"
+#include "api/log-records.h"
 #include "soap/soap.h"
 
 namespace EasySoap {

@@ -12,7 +12,7 @@
 #include "idxstorage/idxstorage.h"
 #include "util/codecs.h"
 #include "util/log.h"
-#include "worker/FFF/FFF.h"
+#include "fff/FFF.h"
 
 namespace lumbrake {
 

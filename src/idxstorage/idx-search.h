@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "idxstorage/idx-protocol.h"
-#include "idxstorage/idx-search-types.h"
+#include "api/query-types.h"
 
 namespace lumbrake {
 

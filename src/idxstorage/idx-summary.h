@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "idxstorage/idx-search-types.h"
-#include "worker/FFF/FFF.h"
+#include "api/query-types.h"
+#include "fff/FFF.h"
 
 namespace lumbrake {
 

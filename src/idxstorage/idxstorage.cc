@@ -9,7 +9,7 @@
 #include "util/codecs.h"
 #include "util/log.h"
 #include "util/syslayer.h"
-#include "worker/FFF/FFF.h"
+#include "fff/FFF.h"
 
 namespace lumbrake {
 

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "idxstorage/idx-protocol.h"
-#include "idxstorage/idx-search-types.h"
+#include "api/query-types.h"
 #include "ipc/socket_ipc.h"
 #include "util/config.h"
-#include "worker/FFF/tXMLTree.h"
+#include "fff/tXMLTree.h"
 
 struct sqlite3;
 

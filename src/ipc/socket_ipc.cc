@@ -3,7 +3,6 @@
 #include "util/config.h"
 #include "util/log.h"
 #include "util/syslayer.h"
-#include "worker/FFF/FFF.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -235,13 +234,6 @@ server_helper& server_helper::operator>>(std::uint32_t& value) {
 server_helper& server_helper::operator>>(std::string& value) {
     recv_string(sock_, value);
     return *this;
-}
-
-server_helper& operator>>(server_helper& in, FFF::linkscore_t& link) {
-    in >> link.url >> link.score;
-    TN_LOG(lumbrake::LF_IPCMARSHAL, lumbrake::LL_BORING,
-           "Received link " << link.url << " (" << link.score << ")");
-    return in;
 }
 
 // ---- server_proxy ----

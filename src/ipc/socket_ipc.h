@@ -17,9 +17,6 @@
 namespace lumbrake {
 class config;
 }
-namespace FFF {
-struct linkscore_t;
-}
 
 namespace socket_ipc {
 
@@ -77,9 +74,6 @@ protected:
 
     int sock_ = -1;
 };
-
-// A link record: the URL as a string, then the score as a 32-bit integer.
-server_helper& operator>>(server_helper& in, FFF::linkscore_t& link);
 
 // Starts DEPLOYDIR/bin/<program> and holds the connection it opens back.
 class server_proxy : public server_helper {

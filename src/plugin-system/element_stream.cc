@@ -9,7 +9,7 @@
 #include "plugin-system/plugins_loader.h"
 #include "util/codecs.h"
 #include "util/log.h"
-#include "worker/FFF/FFF.h"
+#include "fff/FFF.h"
 
 namespace lumbrake {
 

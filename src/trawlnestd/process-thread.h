@@ -6,7 +6,7 @@
 
 #include "trawlnestd/crawl-step.h"
 #include "trawlnestd/dbconn.h"
-#include "worker/millhand/millhand.h"
+#include "millhand/millhand.h"
 
 #include <wx/thread.h>
 

@@ -9,7 +9,7 @@
 #include "trawlnestd/cfgstorage.h"
 #include "trawlnestd/cookie-cache.h"
 #include "trawlnestd/dbconn.h"
-#include "trawlnestd/http/httpserver.h"
+#include "httpfront/httpserver.h"
 #include "trawlnestd/process-thread.h"
 #include "trawlnestd/scheduler-thread.h"
 #include "trawlnestd/service-frontend.h"

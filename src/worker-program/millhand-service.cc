@@ -3,7 +3,7 @@
 #include "util/config.h"
 #include "util/httphead.h"
 #include "util/log.h"
-#include "worker/FFF/FFF.h"
+#include "fff/FFF.h"
 #include "worker/worker.h"
 
 #include <algorithm>

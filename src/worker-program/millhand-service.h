@@ -2,7 +2,7 @@
 // reply, keeping the plug-in and docfilter records the daemon has sent.
 #pragma once
 
-#include "worker/millhand-serialize/millhand-serialize.h"
+#include "millhand/millhand-serialize.h"
 
 #include <cstdint>
 #include <memory>

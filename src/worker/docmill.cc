@@ -6,10 +6,10 @@
 #include "util/log.h"
 #include "util/postmortem.h"
 #include "util/syslayer.h"
-#include "worker/FFF/fff2xml.h"
+#include "fff/fff2xml.h"
 #include "worker/docmill-report.h"
 
-#include "worker/FFF/FFF.h"
+#include "fff/FFF.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -4,11 +4,11 @@
 #include "util/config.h"
 #include "util/fileio.h"
 #include "util/log.h"
-#include "worker/FFF/FFF.h"
-#include "worker/FFF/core_extractor.h"
-#include "worker/FFF/text_exclusion.h"
-#include "worker/fetchers/fetcher.h"
-#include "worker/parsers/parser.h"
+#include "fff/FFF.h"
+#include "fff/core_extractor.h"
+#include "fff/text_exclusion.h"
+#include "fetchers/fetcher.h"
+#include "parsers/parser.h"
 
 namespace lumbrake {
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "api/api-types.h"
-#include "worker/fetchers/fetcher-base.h"
+#include "fetchers/fetcher-base.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,12 +1,12 @@
 // Archive operations: references, the fixed Historicize flag, the crawl state, and removal
 // through every storage (the index is the real server, read back with xapian-delve).
-#include "api/ops/api-archive.h"
-#include "api/ops/api-source.h"
+#include "api/archive-info.h"
+#include "apiops/api-source.h"
 #include "apiops_fixture.h"
 
 #include "../idxstorage/idx_test_env.h"
 #include "idxstorage/idxstorage.h"
-#include "worker/FFF/FFFbuilder.h"
+#include "fff/FFFbuilder.h"
 
 using namespace apiops_test;
 

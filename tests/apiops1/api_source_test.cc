@@ -1,6 +1,6 @@
 // Source and authentication operations.
-#include "api/ops/api-archive.h"
-#include "api/ops/api-source.h"
+#include "api/archive-info.h"
+#include "apiops/api-source.h"
 #include "apiops_fixture.h"
 
 using namespace apiops_test;

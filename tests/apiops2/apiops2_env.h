@@ -4,7 +4,7 @@
 // api_context per caller.
 #pragma once
 
-#include "api/ops/api-common.h"
+#include "apiops/api-common.h"
 #include "docstorage/docstorage.h"
 #include "trawlnestd/cfgstorage.h"
 #include "util/config.h"

@@ -1,5 +1,5 @@
-#include "api/ops/api-collection.h"
-#include "api/ops/api-watch.h"
+#include "api/collection-info.h"
+#include "api/watch-info.h"
 #include "apiops2_env.h"
 
 namespace apiops2 {

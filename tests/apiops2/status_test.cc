@@ -1,4 +1,4 @@
-#include "api/ops/api-status.h"
+#include "api/status-info.h"
 #include "apiops2_env.h"
 #include "util/uri.h"
 

@@ -1,4 +1,4 @@
-#include "api/ops/api-users.h"
+#include "apiops/api-users.h"
 #include "apiops2_env.h"
 
 namespace apiops2 {

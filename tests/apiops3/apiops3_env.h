@@ -3,7 +3,7 @@
 // caller. The index server is started only by tests that ask for it.
 #pragma once
 
-#include "api/ops/api-common.h"
+#include "apiops/api-common.h"
 #include "docstorage/docstorage.h"
 #include "fetchqueue/fetchqueue.h"
 #include "idxstorage/idxstorage.h"

@@ -1,9 +1,9 @@
 // Pushing, reading and removing single stored documents.
 #include "../support/fff_fixtures.h"
-#include "api-wire/wire-types.h"
+#include "api/info-records.h"
 #include "apiops3_env.h"
 #include "util/md5.h"
-#include "worker/FFF/FFF.h"
+#include "fff/FFF.h"
 
 #include <climits>
 

@@ -1,6 +1,6 @@
 // Plug-in, document-filter and root renderer-pipe operations, with real plug-in libraries in
 // the plug-in folder.
-#include "api/ops/api-plugin.h"
+#include "apiops/api-plugin.h"
 #include "apiops3_env.h"
 
 #include <algorithm>

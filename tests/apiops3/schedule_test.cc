@@ -1,6 +1,6 @@
 // Next run times and the last crawl's state of an archive.
 #include "api/archive.h"
-#include "api/ops/api-schedule.h"
+#include "apiops/api-schedule.h"
 #include "logstorage/logstorage.h"
 #include "util/syslayer.h"
 

@@ -1,6 +1,6 @@
 // Crawl control (start, stop, reprocess) over the fetch queue and the crawl records, and the
 // crawl and query logs.
-#include "api/ops/api-archive.h"
+#include "api/archive-info.h"
 #include "fixture.h"
 
 namespace apiops4 {

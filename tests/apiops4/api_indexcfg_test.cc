@@ -1,8 +1,8 @@
 // Index configurations: an archive and its source read and written as one record.
-#include "api/ops/api-indexcfg.h"
+#include "api/indexcfg-info.h"
 
-#include "api/ops/api-schedule.h"
-#include "api/ops/api-source.h"
+#include "apiops/api-schedule.h"
+#include "apiops/api-source.h"
 #include "fixture.h"
 
 namespace lumbrake {

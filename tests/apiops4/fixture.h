@@ -2,7 +2,7 @@
 // context per caller. The index client stays absent: these operations never search.
 #pragma once
 
-#include "api/ops/api-common.h"
+#include "apiops/api-common.h"
 #include "docstorage/docstorage.h"
 #include "fetchqueue/fetchqueue.h"
 #include "logstorage/logstorage.h"

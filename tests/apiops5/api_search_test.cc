@@ -11,13 +11,13 @@
 #include <vector>
 
 #include "../idxstorage/idx_test_env.h"
-#include "api/ops/api-common.h"
-#include "api/ops/api-query.h"
+#include "apiops/api-common.h"
+#include "apiops/api-query.h"
 #include "docstorage/docstorage.h"
 #include "idxstorage/idxstorage.h"
 #include "logstorage/logstorage.h"
 #include "trawlnestd/cfgstorage.h"
-#include "worker/FFF/FFF.h"
+#include "fff/FFF.h"
 
 using namespace lumbrake;
 

@@ -3,7 +3,7 @@
 // is recorded.
 #pragma once
 
-#include "api-wire/wire-types.h"
+#include "api-wire/wire-enums.h"
 #include "soap/soap.h"
 #include "soap/soap_envelope.h"
 

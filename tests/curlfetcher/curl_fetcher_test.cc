@@ -6,8 +6,8 @@
 #include "util/config.h"
 #include "util/httphead.h"
 #include "util/uri.h"
-#include "worker/fetchers/curl-fetcher.h"
-#include "worker/fetchers/fetcher.h"
+#include "fetchers/curl-fetcher.h"
+#include "fetchers/fetcher.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The Word parser on documents written by a real word processor (make_fixtures.sh), compared
 // with catdoc where it is installed, and on damaged and foreign data.
-#include "worker/parsers/docparser.h"
+#include "parsers/docparser.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -17,8 +17,8 @@
 #include "../parsers/parser_test_util.h"
 #include "util/codecs.h"
 #include "util/config.h"
-#include "worker/FFF/FFFbuilder.h"
-#include "worker/parsers/parser.h"
+#include "fff/FFFbuilder.h"
+#include "parsers/parser.h"
 
 namespace lumbrake {
 namespace {

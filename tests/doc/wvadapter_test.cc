@@ -1,13 +1,13 @@
 // The Word reader's replay of event streams (stories, tables, fields) and its cheap checks of
 // compound files and file information blocks.
-#include "worker/parsers/wv-adapter/wvadapter.h"
+#include "wvadapter/wvadapter.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <sstream>
 
-#include "worker/parsers/wv-adapter/wv-precheck.h"
+#include "wvadapter/wv-precheck.h"
 
 namespace lumbrake::wvadapter {
 namespace {

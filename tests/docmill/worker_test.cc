@@ -1,6 +1,6 @@
 #include "util/config.h"
-#include "worker/FFF/FFF.h"
-#include "worker/FFF/core_extractor.h"
+#include "fff/FFF.h"
+#include "fff/core_extractor.h"
 #include "worker/worker.h"
 
 #include <gtest/gtest.h>

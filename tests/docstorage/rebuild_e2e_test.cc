@@ -5,7 +5,7 @@
 #include "idxstorage/idx-search.h"
 #include "idxstorage/idxstorage.h"
 #include "test_db.h"
-#include "worker/FFF/FFF.h"
+#include "fff/FFF.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "util/config.h"
-#include "worker/fetchers/fetcher.h"
+#include "fetchers/fetcher.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "util/config.h"
-#include "worker/fetchers/fs-fetcher.h"
+#include "fetchers/fs-fetcher.h"
 
 #include <gtest/gtest.h>
 

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "fff_test_util.h"
-#include "util/math-coding.h"
-#include "worker/FFF/FFF.h"
+#include "fff/math-coding.h"
+#include "fff/FFF.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "util/codecs.h"
-#include "worker/FFF/FFFbuilder.h"
+#include "fff/FFFbuilder.h"
 
 namespace {
 

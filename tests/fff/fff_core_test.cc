@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "fff_test_util.h"
-#include "worker/FFF/core_extractor.h"
-#include "worker/FFF/text_exclusion.h"
+#include "fff/core_extractor.h"
+#include "fff/text_exclusion.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "worker/FFF/FFF.h"
-#include "worker/FFF/markers.h"
+#include "fff/FFF.h"
+#include "fff/markers.h"
 
 namespace {
 

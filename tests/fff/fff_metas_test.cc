@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "fff_test_util.h"
-#include "util/math-coding.h"
-#include "worker/FFF/metas.h"
+#include "fff/math-coding.h"
+#include "fff/metas.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "fff_test_util.h"
-#include "worker/FFF/FFF.h"
+#include "fff/FFF.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "worker/FFF/FFF.h"
+#include "fff/FFF.h"
 
 namespace fff_test {
 

@@ -1,4 +1,4 @@
-#include "worker/FFF/fff2xml.h"
+#include "fff/fff2xml.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "worker/FFF/fff2xml.h"
-#include "worker/FFF/sidemeta.h"
+#include "fff/fff2xml.h"
+#include "fff/sidemeta.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "worker/fetchers/ftp-listing.h"
+#include "fetchers/ftp-listing.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "util/config.h"
-#include "worker/fetchers/gopher-fetcher.h"
+#include "fetchers/gopher-fetcher.h"
 
 #include "../support/script_server.h"
 

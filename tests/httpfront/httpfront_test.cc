@@ -1,9 +1,9 @@
 // The HTTP front end against real clients on 127.0.0.1: the curl program, libcurl and raw
 // sockets for what a well-behaved client never sends.
 #include "soap/soap_server.h"
-#include "trawlnestd/http/httpserver.h"
-#include "trawlnestd/http/httpstate.h"
-#include "trawlnestd/http/webservices.h"
+#include "httpfront/httpserver.h"
+#include "httpfront/httpstate.h"
+#include "httpfront/webservices.h"
 #include "util/md5.h"
 
 #include <arpa/inet.h>

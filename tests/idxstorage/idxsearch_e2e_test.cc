@@ -15,7 +15,7 @@
 #include "idx_test_env.h"
 #include "idxstorage/idx-search.h"
 #include "idxstorage/idxstorage.h"
-#include "worker/FFF/FFF.h"
+#include "fff/FFF.h"
 
 using namespace lumbrake;
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "idxstorage/idx-summary.h"
-#include "worker/FFF/FFF.h"
+#include "fff/FFF.h"
 
 using namespace lumbrake;
 

@@ -10,7 +10,7 @@
 
 #include "idx_test_env.h"
 #include "util/log.h"
-#include "worker/FFF/FFF.h"
+#include "fff/FFF.h"
 
 using namespace lumbrake;
 using idx_test::read_file;

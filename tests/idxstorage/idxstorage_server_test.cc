@@ -12,7 +12,7 @@
 
 #include "idx_test_env.h"
 #include "ipc/socket_ipc.h"
-#include "worker/FFF/FFFbuilder.h"
+#include "fff/FFFbuilder.h"
 
 using namespace lumbrake;
 using idx_test::scratch_deploy;

@@ -1,6 +1,7 @@
 #include "ipc/socket_ipc.h"
 #include "util/config.h"
-#include "worker/FFF/FFF.h"
+#include "fff/FFF.h"
+#include "millhand/millhand-serialize.h"
 
 #include <gtest/gtest.h>
 

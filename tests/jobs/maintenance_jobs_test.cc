@@ -22,7 +22,7 @@
 #include "trawlnestd/dbconn.h"
 #include "util/config.h"
 #include "util/sqlite_txn.h"
-#include "worker/FFF/FFF.h"
+#include "fff/FFF.h"
 
 namespace {
 

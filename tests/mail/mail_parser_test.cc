@@ -8,8 +8,8 @@
 
 #include "../parsers/parser_test_util.h"
 #include "util/codecs.h"
-#include "worker/FFF/FFFbuilder.h"
-#include "worker/parsers/mailparser.h"
+#include "fff/FFFbuilder.h"
+#include "parsers/mailparser.h"
 
 namespace lumbrake {
 namespace {

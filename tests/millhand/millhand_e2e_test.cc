@@ -1,13 +1,13 @@
 // The real worker program behind the daemon's proxy: documents from files and from a real
 // HTTP server on 127.0.0.1, stored content reprocessed, plug-in records kept across requests,
 // a worker killed in the middle of a request, and requests no daemon would send.
-#include "worker/millhand/millhand.h"
+#include "millhand/millhand.h"
 
 #include "millhand_test_support.h"
 #include "api/api-typeutils.h"
 #include "api/auth.h"
-#include "worker/FFF/FFF.h"
-#include "worker/FFF/fff2xml.h"
+#include "fff/FFF.h"
+#include "fff/fff2xml.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The daemon's worker proxy against a stand-in worker written in Python from the message
 // tables: every request field arrives, every reply field comes back, and wrong, cut or
 // missing replies fail as the daemon expects.
-#include "worker/millhand/millhand.h"
+#include "millhand/millhand.h"
 
 #include "linux-platform/eventlog.h"
 #include "millhand_test_support.h"
@@ -219,7 +219,7 @@ TEST_F(FakeWorkerDeathTest, ReplyOfTheWrongKindIsABrokenInvariant) {
                 if (!proxy.start(error)) std::exit(3);
                 call_process(proxy, status, fff, score, links, headers, content);
             },
-            "src/worker/millhand/millhand.cc\\([0-9]+\\): assertion \\[rep.id == "
+            "src/millhand/millhand.cc\\([0-9]+\\): assertion \\[rep.id == "
             "reply_t::PROCESSED\\] failed")
             << mode;
     }

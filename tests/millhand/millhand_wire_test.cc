@@ -1,6 +1,6 @@
 // The worker messages on the wire: exact byte layouts, round trips, and what a reader does
 // with cut, absurd or unknown input.
-#include "worker/millhand-serialize/millhand-serialize.h"
+#include "millhand/millhand-serialize.h"
 
 #include "ipc/socket_ipc.h"
 #include "util/log.h"
@@ -468,7 +468,7 @@ TEST(MillhandWire, OverASocketWithTraces) {
           "Received FFF 4\n", "Received link http://x.example/a (10)\n", "Received 2 outlinks\n",
           "Received millhand::request_t::PROCESSED\n"})
         EXPECT_NE(t.find(line), std::string::npos) << line;
-    EXPECT_NE(t.find("src/worker/millhand-serialize/millhand-serialize.cc:"), std::string::npos);
+    EXPECT_NE(t.find("src/millhand/millhand-serialize.cc:"), std::string::npos);
 
     // A peer that goes away in the middle of a reply: the socket framing's error.
     wire_out out;

@@ -1,6 +1,6 @@
 #include "util/config.h"
-#include "worker/fetchers/fetcher.h"
-#include "worker/fetchers/uwclient-fetcher.h"
+#include "fetchers/fetcher.h"
+#include "fetchers/uwclient-fetcher.h"
 
 #include "../support/script_server.h"
 

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "parser_test_util.h"
-#include "worker/parsers/HTMLparser/htmlparser.h"
-#include "worker/parsers/textparser.h"
+#include "htmlparser/htmlparser.h"
+#include "parsers/textparser.h"
 
 namespace lumbrake {
 namespace {

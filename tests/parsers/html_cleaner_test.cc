@@ -3,8 +3,8 @@
 #include <string>
 
 #include "parser_test_util.h"
-#include "worker/parsers/HTMLparser/htmlscanner.h"
-#include "worker/parsers/HTMLparser/tagcleaner.h"
+#include "htmlparser/htmlscanner.h"
+#include "htmlparser/tagcleaner.h"
 
 namespace lumbrake {
 namespace {

@@ -10,13 +10,13 @@
 
 #include "parser_test_util.h"
 #include "util/codecs.h"
-#include "worker/FFF/FFFbuilder.h"
-#include "worker/FFF/text_exclusion.h"
-#include "worker/parsers/HTMLparser/html2fff.h"
-#include "worker/parsers/HTMLparser/htmlscanner.h"
-#include "worker/parsers/HTMLparser/strip.h"
-#include "worker/parsers/HTMLparser/tagcleaner.h"
-#include "worker/parsers/HTMLparser/textscanner.h"
+#include "fff/FFFbuilder.h"
+#include "fff/text_exclusion.h"
+#include "htmlparser/html2fff.h"
+#include "htmlparser/htmlscanner.h"
+#include "htmlparser/strip.h"
+#include "htmlparser/tagcleaner.h"
+#include "htmlparser/textscanner.h"
 
 namespace lumbrake {
 namespace {

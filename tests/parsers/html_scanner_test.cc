@@ -4,8 +4,8 @@
 
 #include "parser_test_util.h"
 #include "util/codecs.h"
-#include "worker/parsers/HTMLparser/htmlscanner.h"
-#include "worker/parsers/HTMLparser/textscanner.h"
+#include "htmlparser/htmlscanner.h"
+#include "htmlparser/textscanner.h"
 
 namespace lumbrake {
 namespace {

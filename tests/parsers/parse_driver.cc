@@ -5,8 +5,8 @@
 #include <sstream>
 
 #include "util/config.h"
-#include "worker/FFF/fff2xml.h"
-#include "worker/parsers/parser.h"
+#include "fff/fff2xml.h"
+#include "parsers/parser.h"
 
 int main(int argc, char** argv) {
     if (argc < 2) {

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "util/config.h"
-#include "worker/FFF/FFF.h"
-#include "worker/parsers/HTMLparser/htmlplug.h"
-#include "worker/parsers/parser.h"
+#include "fff/FFF.h"
+#include "htmlparser/htmlplug.h"
+#include "parsers/parser.h"
 
 namespace lumbrake::test {
 

@@ -10,8 +10,8 @@
 #include <zlib.h>
 
 #include "pdf_core_util.h"
-#include "worker/parsers/PDFparser/pdf-filters.h"
-#include "worker/parsers/PDFparser/pdf-security.h"
+#include "pdfparser/pdf-filters.h"
+#include "pdfparser/pdf-security.h"
 
 using namespace PdfStreamFilter;
 using pdf_core_test::Doc;

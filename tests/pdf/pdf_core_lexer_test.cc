@@ -4,9 +4,9 @@
 #include <string>
 
 #include "pdf_core_util.h"
-#include "worker/parsers/PDFparser/pdf-bytesink.h"
-#include "worker/parsers/PDFparser/pdf-lexer.h"
-#include "worker/parsers/PDFparser/pdf-objects.h"
+#include "pdfparser/pdf-bytesink.h"
+#include "pdfparser/pdf-lexer.h"
+#include "pdfparser/pdf-objects.h"
 
 using namespace PdfParser;
 using pdf_core_test::Doc;

@@ -8,7 +8,7 @@
 
 #include "pdf_core_entry.h"
 #include "pdf_core_util.h"
-#include "worker/parsers/PDFparser/pdf-xref.h"
+#include "pdfparser/pdf-xref.h"
 
 using namespace PdfParser;
 using pdf_core_test::Doc;

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "pdf_core_util.h"
-#include "worker/parsers/PDFparser/pdf-security.h"
-#include "worker/parsers/PDFparser/pdf-xref.h"
+#include "pdfparser/pdf-security.h"
+#include "pdfparser/pdf-xref.h"
 
 using namespace PdfParser;
 using pdf_core_test::Doc;

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "worker/parsers/PDFparser/pdf-lexer.h"
-#include "worker/parsers/PDFparser/pdf-xref.h"
+#include "pdfparser/pdf-lexer.h"
+#include "pdfparser/pdf-xref.h"
 
 namespace pdf_core_test {
 

@@ -9,7 +9,7 @@
 #include <zlib.h>
 
 #include "pdf_core_util.h"
-#include "worker/parsers/PDFparser/pdf-xref.h"
+#include "pdfparser/pdf-xref.h"
 
 using namespace PdfParser;
 using pdf_core_test::build_pdf;

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "worker/parsers/PDFparser/pdf-content.h"
+#include "pdfparser/pdf-content.h"
 
 using namespace PdfParser;
 

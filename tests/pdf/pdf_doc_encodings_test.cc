@@ -1,7 +1,7 @@
 // Built-in encodings, glyph list and standard-font widths.
 #include <gtest/gtest.h>
 
-#include "worker/parsers/PDFparser/pdf-encodings.h"
+#include "pdfparser/pdf-encodings.h"
 
 using namespace PdfParser;
 

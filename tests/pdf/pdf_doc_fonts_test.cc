@@ -4,9 +4,9 @@
 #include <cmath>
 
 #include "pdf_doc_util.h"
-#include "worker/parsers/PDFparser/pdf-fonts.h"
-#include "worker/parsers/PDFparser/pdf-lexer.h"
-#include "worker/parsers/PDFparser/pdf-xref.h"
+#include "pdfparser/pdf-fonts.h"
+#include "pdfparser/pdf-lexer.h"
+#include "pdfparser/pdf-xref.h"
 
 using namespace PdfParser;
 

@@ -8,9 +8,9 @@
 #include <string>
 
 #include "util/config.h"
-#include "worker/FFF/FFF.h"
-#include "worker/FFF/FFFbuilder.h"
-#include "worker/parsers/PDFparser/pdf-parser.h"
+#include "fff/FFF.h"
+#include "fff/FFFbuilder.h"
+#include "pdfparser/pdf-parser.h"
 
 namespace pdf_test {
 

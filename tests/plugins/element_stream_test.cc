@@ -1,7 +1,7 @@
 #include "api/api-types.h"
 #include "plugin-system/element_stream.h"
 #include "plugin-system/plugins_loader.h"
-#include "worker/FFF/FFF.h"
+#include "fff/FFF.h"
 
 #include "plugin_test_support.h"
 

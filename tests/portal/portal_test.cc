@@ -1,14 +1,14 @@
 // The portal through the real HTTP front end on 127.0.0.1: curl for what browsers send, raw
 // sockets for the hostile paths no client library sends as written.
-#include "api/ops/api-archive.h"
-#include "api/ops/api-collection.h"
+#include "api/archive-info.h"
+#include "api/collection-info.h"
 #include "docstorage/docstorage.h"
 #include "fetchqueue/fetchqueue.h"
 #include "logstorage/logstorage.h"
 #include "trawlnestd/cfgstorage.h"
-#include "trawlnestd/http/httpserver.h"
-#include "trawlnestd/http/webservices.h"
-#include "trawlnestd/services/portal.h"
+#include "httpfront/httpserver.h"
+#include "httpfront/webservices.h"
+#include "webservices/portal.h"
 #include "util/md5.h"
 #include "util/sqlite_txn.h"
 

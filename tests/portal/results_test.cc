@@ -1,5 +1,5 @@
 // The results part of a search page rendered from a finished search.
-#include "trawlnestd/services/portal.h"
+#include "webservices/portal.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>

@@ -1,5 +1,5 @@
 // The template engine on its own: expansion and set files.
-#include "trawlnestd/services/template.h"
+#include "webservices/template.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>

@@ -2,17 +2,17 @@
 // documents in the document store and in a real siftvault, requests through the real HTTP
 // front end from the curl program and from our SOAP client.
 #include "../idxstorage/idx_test_env.h"
-#include "api/ops/api-common.h"
+#include "apiops/api-common.h"
 #include "docstorage/docstorage.h"
 #include "idxstorage/idxstorage.h"
 #include "logstorage/logstorage.h"
 #include "soap/soap_proxy.h"
 #include "trawlnestd/cfgstorage.h"
-#include "trawlnestd/http/httpserver.h"
-#include "trawlnestd/http/webservices.h"
-#include "trawlnestd/services/research.h"
+#include "httpfront/httpserver.h"
+#include "httpfront/webservices.h"
+#include "webservices/research.h"
 #include "util/md5.h"
-#include "worker/FFF/FFF.h"
+#include "fff/FFF.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>

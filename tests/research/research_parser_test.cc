@@ -1,5 +1,5 @@
 // The collection GUIDs and the reader of search packets, without a server.
-#include "trawlnestd/services/research.h"
+#include "webservices/research.h"
 
 #include <gtest/gtest.h>
 

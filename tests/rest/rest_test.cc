@@ -1,14 +1,14 @@
 // The REST routes against the curl program on 127.0.0.1 (raw sockets for what curl will not
 // send), and the pattern, id-list, parameter and result writers on their own.
-#include "trawlnestd/services/rest.h"
+#include "webservices/rest.h"
 
-#include "api/ops/api-common.h"
+#include "apiops/api-common.h"
 #include "docstorage/docstorage.h"
 #include "fetchqueue/fetchqueue.h"
 #include "logstorage/logstorage.h"
 #include "trawlnestd/cfgstorage.h"
-#include "trawlnestd/http/httpserver.h"
-#include "trawlnestd/http/webservices.h"
+#include "httpfront/httpserver.h"
+#include "httpfront/webservices.h"
 #include "util/config.h"
 #include "util/md5.h"
 #include "util/sqlite_txn.h"

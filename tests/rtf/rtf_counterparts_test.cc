@@ -11,7 +11,7 @@
 
 #include "../parsers/parser_test_util.h"
 #include "util/codecs.h"
-#include "worker/parsers/rtfparser.h"
+#include "parsers/rtfparser.h"
 
 namespace lumbrake {
 namespace {

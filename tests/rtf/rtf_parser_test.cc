@@ -7,8 +7,8 @@
 
 #include "../parsers/parser_test_util.h"
 #include "util/codecs.h"
-#include "worker/FFF/FFFbuilder.h"
-#include "worker/parsers/rtfparser.h"
+#include "fff/FFFbuilder.h"
+#include "parsers/rtfparser.h"
 
 namespace lumbrake {
 namespace {

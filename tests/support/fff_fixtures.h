@@ -1,7 +1,7 @@
 // Small FFF documents for tests of the storages and the index.
 #pragma once
 
-#include "worker/FFF/FFF.h"
+#include "fff/FFF.h"
 
 #include <string>
 

@@ -1,0 +1,235 @@
+#include "httpfront/webservices.h"
+
+#include "ipc/socket_ipc.h"
+#include "httpfront/httpstate.h"
+#include "httpfront/soapembed.h"
+#include "util/config.h"
+#include "util/escape.h"
+#include "util/log.h"
+#include "util/syslayer.h"
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace lumbrake {
+
+using socket_ipc::sock_printf;
+using socket_ipc::sock_read_line;
+using socket_ipc::sock_send_string;
+
+namespace {
+
+void send_simple_answer(int sock, const char* status_line) {
+    sock_send_string(sock, status_line);
+    sock_send_string(sock, "Content-Type: text/html\r\n");
+    sock_send_string(sock, send_date_header());
+    sock_send_string(sock, "\r\n");
+}
+
+int decimal_prefix(const std::string& text) {
+    long value = std::strtol(text.c_str(), nullptr, 10);
+    return value < 0 || value > 65535 ? 0 : static_cast<int>(value);
+}
+
+// The port of the listen address (2200 when it names none).
+int listen_port(const std::string& listen_address) {
+    std::uint32_t address = 0;
+    std::uint16_t port = 2200;
+    if (!parse_listen_address(listen_address, address, port)) {
+        std::size_t colon = listen_address.find(':');
+        return colon == std::string::npos ? 2200 : decimal_prefix(listen_address.substr(colon + 1));
+    }
+    return port;
+}
+
+// The host and port under which the client reached us: its Host header, else our listen
+// address and this machine's name.
+void find_host_and_port(const httpstate& state, const std::string& listen_address,
+                        std::string& host, int& port) {
+    port = 0;
+    host.clear();
+    if (state.request.get_lower("host", host)) {
+        // The last ':' so that a bracketed IPv6 literal keeps its colons.
+        std::size_t colon = host.rfind(':');
+        if (colon != std::string::npos && host.find(']', colon) == std::string::npos) {
+            port = decimal_prefix(host.substr(colon + 1));
+            host.resize(colon);
+        } else {
+            port = listen_port(listen_address);
+        }
+    }
+    if (host.empty()) {
+        std::size_t colon = listen_address.find(':');
+        std::string listen_host =
+            colon == std::string::npos ? listen_address : listen_address.substr(0, colon);
+        port = listen_port(listen_address);
+        in_addr probe{};
+        bool dotted = inet_pton(AF_INET, listen_host.c_str(), &probe) == 1;
+        host = local_host_name(dotted ? listen_host : std::string());
+    }
+    while (!host.empty() && std::strchr(" \t\r\n", host.back()))
+        host.pop_back();
+}
+
+// Seams of the services that are not part of this build: a plain error status, after the
+// body that the client was allowed to send has been read.
+void soap_service_missing(httpstate& state, const char* path) {
+    std::int64_t length = 0;
+    bool bad = false;
+    if (state.content_length(length, bad) && !bad) discard_body(state.socket, length);
+    TN_LOG(LF_HTTPSERVER, LL_ERROR, "no service for " << path);
+    send_simple_answer(state.socket, "HTTP/1.1 501 Not Implemented\r\n");
+}
+
+void portal_missing(httpstate& state) {
+    send_simple_answer(state.socket, "HTTP/1.1 404 File not found\r\n");
+}
+
+void serve_wsdl(httpstate& state, const http_request_facts& facts) {
+    const http_hooks* hooks = state.context.hooks;
+    config cfg(hooks && !hooks->config_file.empty() ? hooks->config_file.c_str() : nullptr);
+    std::string deploydir, content;
+    cfg.get("DEPLOYDIR", deploydir);
+    if (!deploydir.empty()) {
+        std::string path = deploydir + WSDL_RELATIVE_PATH;
+        if (FILE* f = std::fopen(path.c_str(), "rb")) {
+            std::fseek(f, 0, SEEK_END);
+            long size = std::ftell(f);
+            std::fseek(f, 0, SEEK_SET);
+            if (size > 0 && size <= HTTP_BODY_LIMIT) {
+                content.resize(static_cast<std::size_t>(size));
+                if (std::fread(content.data(), 1, content.size(), f) != content.size())
+                    content.clear();
+            }
+            std::fclose(f);
+        } else {
+            TN_LOG(LF_HTTPSERVER, LL_ERROR, "Cannot open " << path);
+        }
+    }
+    content.resize(std::strlen(content.c_str()));
+    if (content.empty()) {
+        send_simple_answer(state.socket, "HTTP/1.1 404 File not found\r\n");
+        return;
+    }
+    std::size_t token = content.find(WSDL_ENDPOINT_TOKEN);
+    if (token != std::string::npos) {
+        // The host comes from the client's Host header: escaped, it cannot break the XML.
+        std::string endpoint = std::string("\"http") + (facts.secure ? "s" : "") + "://" +
+                               xml_escape(facts.host) + ":" + std::to_string(facts.port) +
+                               "/soap\"";
+        content.replace(token, std::strlen(WSDL_ENDPOINT_TOKEN), endpoint);
+    }
+    sock_send_string(state.socket, "HTTP/1.1 200 OK\r\n");
+    sock_send_string(state.socket, "Content-Type: text/xml\r\n");
+    sock_send_string(state.socket, send_date_header());
+    sock_printf(state.socket, "Content-Length: %zu\r\n", content.size());
+    sock_send_string(state.socket, "\r\n");
+    std::size_t sent = 0;
+    while (sent < content.size()) {
+        ssize_t n =
+            ::send(state.socket, content.data() + sent, content.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) break;
+        sent += static_cast<std::size_t>(n);
+    }
+}
+
+void run_soap_service(httpstate& state, const http_request_facts& facts,
+                      http_services::handler_ptr handler) {
+    std::int64_t length = -1;
+    bool bad = false;
+    if (!state.content_length(length, bad)) length = -1;
+    soap_request request(state.socket, facts.media_type, facts.charset, facts.soap_action, length,
+                         facts.deflate);
+    request.dispatch.DispatchTo(handler.get());
+    run_soap_dispatch(request);
+}
+
+} // namespace
+
+void dispatch_http_request(int sock, const std::string& listen_address, bool secure,
+                           httpcontext& context) {
+    std::string head;
+    char line[4096];
+    for (;;) {
+        int n = sock_read_line(sock, line, sizeof line);
+        if (n <= 0) break;
+        head.append(line, static_cast<std::size_t>(n));
+        if (line[0] == '\r' || line[0] == '\n') break;
+        if (head.size() > HTTP_MAX_HEAD) {
+            head.clear(); // too long to be a request of ours: answered as unparsable
+            break;
+        }
+    }
+
+    httpstate state(sock, head, context);
+    if (!state.request.valid) {
+        send_simple_answer(sock, "HTTP/1.1 400 Bad request\r\n");
+        return;
+    }
+
+    http_request_facts facts;
+    facts.method = state.request.method;
+    const std::string& target = state.request.target;
+    std::size_t question = target.find('?');
+    facts.path = target.substr(0, question);
+    if (question != std::string::npos) facts.query = target.substr(question + 1);
+    std::string value;
+    if (state.request.get_lower("content-length", value)) facts.content_length = value;
+    if (state.request.get_lower("content-type", value)) {
+        facts.content_type = value;
+        content_type parsed(value);
+        facts.media_type = parsed.media_type;
+        if (parsed.get_lower("charset", value)) facts.charset = value;
+    }
+    if (state.request.get_lower("accept", value)) facts.accept = value;
+    if (state.request.get_lower("accept-encoding", value))
+        facts.deflate = value.find("deflate") != std::string::npos;
+    if (state.request.get_lower("soapaction", value)) {
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+            value = value.substr(1, value.size() - 2);
+        facts.soap_action = value;
+    }
+    state.expects_continue();
+    find_host_and_port(state, listen_address, facts.host, facts.port);
+    facts.secure = secure;
+
+    http_services* services = context.services;
+    const bool soap = target == "/soap";
+    const bool research = target == "/research";
+    const bool wsdl = target == "/wsdl";
+    if (soap || research || wsdl) {
+        auth_guard guard;
+        if (!state.attach(guard)) return;
+        if (!state.check_body_size(HTTP_BODY_LIMIT)) return;
+        if (wsdl) {
+            serve_wsdl(state, facts);
+            return;
+        }
+        context.user = state.user;
+        context.groups = state.groups;
+        context.admin = state.admin;
+        http_services::handler_ptr handler;
+        if (soap && services && services->search_handler)
+            handler = services->search_handler(context);
+        else if (research && services && services->research_handler)
+            handler = services->research_handler(context, facts.host, facts.port, secure);
+        if (!handler) {
+            soap_service_missing(state, soap ? "/soap" : "/research");
+            return;
+        }
+        run_soap_service(state, facts, std::move(handler));
+        return;
+    }
+
+    if (services && services->rest && services->rest(state, facts)) return;
+    if (services && services->portal)
+        services->portal(state, facts);
+    else
+        portal_missing(state);
+}
+
+} // namespace lumbrake

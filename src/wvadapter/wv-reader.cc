@@ -1,0 +1,318 @@
+#include "wvadapter/wv-reader.h"
+
+#include <gsf/gsf-doc-meta-data.h>
+#include <gsf/gsf-infile-msole.h>
+#include <gsf/gsf-infile.h>
+#include <gsf/gsf-input-memory.h>
+#include <gsf/gsf-meta-names.h>
+#include <gsf/gsf-msole-utils.h>
+#include <gsf/gsf-utils.h>
+#include <unistd.h>
+#include <wv.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "wvadapter/wv-events.h"
+#include "wvadapter/wv-precheck.h"
+
+namespace lumbrake::wvadapter {
+
+namespace {
+
+// Codes of the init record besides the library's own (which are small positive numbers).
+enum : std::uint8_t { refused_by_check = 200 };
+
+// Windows-1252 bytes 0x80 to 0x9F; Word 97 stores its eight-bit text pieces in this code page.
+constexpr char16_t cp1252_high[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+char16_t from_cp1252(std::uint8_t b) {
+    return b >= 0x80 && b < 0xA0 ? cp1252_high[b - 0x80] : char16_t(b);
+}
+
+// UTF-8 (as libgsf hands out strings) to UTF-16; malformed bytes become U+FFFD.
+std::u16string utf8_to_utf16(const char* s) {
+    std::u16string out;
+    const auto* p = reinterpret_cast<const unsigned char*>(s);
+    while (*p) {
+        std::uint32_t c = *p++;
+        int more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+        if (c >= 0x80 && more == 0)
+            c = 0xFFFD;
+        else if (more)
+            c &= 0x3F >> more;
+        for (; more > 0; --more) {
+            if ((*p & 0xC0) != 0x80) {
+                c = 0xFFFD;
+                break;
+            }
+            c = c << 6 | (*p++ & 0x3F);
+        }
+        if (c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) c = 0xFFFD;
+        if (c >= 0x10000) {
+            out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(c));
+        }
+    }
+    return out;
+}
+
+class emitter {
+public:
+    emitter(int fd, std::string& out) : fd_(fd), out_(fd < 0 ? out : buffer_) {}
+
+    std::string& buf() { return out_; }
+    void maybe_flush() {
+        if (fd_ >= 0 && buffer_.size() >= 64 * 1024) flush();
+    }
+    void flush() {
+        if (fd_ < 0) return;
+        const char* p = buffer_.data();
+        std::size_t left = buffer_.size();
+        while (left > 0) {
+            ssize_t n = ::write(fd_, p, left);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) _exit(3); // the reading side has gone: nothing left to do
+            p += n;
+            left -= static_cast<std::size_t>(n);
+        }
+        buffer_.clear();
+    }
+
+private:
+    int fd_;
+    std::string buffer_;
+    std::string& out_;
+};
+
+struct reader_state {
+    emitter* out = nullptr;
+    wvParseStruct* ps = nullptr;
+    std::uint32_t story_end[story_none] = {}; // first character position after each story
+    int story = -1;
+    bool para_pending = false;
+    std::uint8_t para_flags = 0;
+    bool word97 = false;
+    std::u16string run;
+
+    int story_of(std::uint32_t cp) const {
+        for (int s = 0; s < story_none; ++s)
+            if (cp < story_end[s]) return s;
+        return story_none;
+    }
+    void flush_run() {
+        if (run.empty()) return;
+        append_units(out->buf(), EventType::text, run);
+        run.clear();
+        out->maybe_flush();
+    }
+    // Text arrived: the paragraph that began before it belongs to its story.
+    void before_content() {
+        const int s = story_of(ps->currentcp);
+        if (s != story) {
+            flush_run();
+            append_status(out->buf(), EventType::story, static_cast<std::uint8_t>(s));
+            story = s;
+        }
+        open_para();
+    }
+    void open_para() {
+        if (!para_pending) return;
+        append_status(out->buf(), EventType::para_begin, para_flags);
+        para_pending = false;
+    }
+};
+
+reader_state* state_of(wvParseStruct* ps) {
+    return static_cast<reader_state*>(ps->userData);
+}
+
+int on_char(wvParseStruct* ps, U16 c, U8 chartype, U16 lid) {
+    reader_state* st = state_of(ps);
+    st->before_content();
+    char16_t u = static_cast<char16_t>(c);
+    if (chartype != 0 && c >= 0x80 && c <= 0xFF)
+        u = st->word97 ? from_cp1252(static_cast<std::uint8_t>(c))
+                       : static_cast<char16_t>(wvHandleCodePage(c, lid));
+    st->run.push_back(u);
+    if (st->run.size() >= 4096) st->flush_run();
+    return 0;
+}
+
+int on_special(wvParseStruct* ps, U16 c, CHP*) {
+    reader_state* st = state_of(ps);
+    st->before_content();
+    st->flush_run();
+    append_special(st->out->buf(), c);
+    return 0;
+}
+
+int on_element(wvParseStruct* ps, wvTag tag, void* props, int) {
+    reader_state* st = state_of(ps);
+    switch (tag) {
+    case PARABEGIN: {
+        st->flush_run();
+        st->open_para(); // a paragraph that never saw text still begins and ends
+        const PAP* pap = static_cast<const PAP*>(props);
+        st->para_flags = 0;
+        if (pap && pap->fInTable) st->para_flags |= para_in_table;
+        if (pap && pap->fTtp) st->para_flags |= para_row_end;
+        st->para_pending = true;
+        break;
+    }
+    case PARAEND:
+        st->flush_run();
+        st->open_para();
+        append_mark(st->out->buf(), EventType::para_end);
+        break;
+    case SECTIONBEGIN:
+        st->flush_run();
+        append_mark(st->out->buf(), EventType::section_begin);
+        break;
+    case SECTIONEND:
+        st->flush_run();
+        append_mark(st->out->buf(), EventType::section_end);
+        break;
+    default:
+        break;
+    }
+    st->out->maybe_flush();
+    return 0;
+}
+
+int on_document(wvParseStruct*, wvTag) {
+    return 0;
+}
+
+// Size of a named stream of the compound file, or no_stream.
+std::size_t stream_size(GsfInfile* infile, const char* name) {
+    GsfInput* in = gsf_infile_child_by_name(infile, name);
+    if (!in) return no_stream;
+    const gsf_off_t size = gsf_input_size(in);
+    g_object_unref(in);
+    return size < 0 ? no_stream : static_cast<std::size_t>(size);
+}
+
+// The compound file's Word stream head against its streams; false when the library should not
+// see the document.
+bool fib_is_plausible(GsfInfile* infile) {
+    GsfInput* word = gsf_infile_child_by_name(infile, "WordDocument");
+    if (!word) return false;
+    const gsf_off_t size = gsf_input_size(word);
+    unsigned char head[0x200] = {};
+    const std::size_t want =
+        size < 0 ? 0 : static_cast<std::size_t>(std::min<gsf_off_t>(size, sizeof head));
+    const bool read = want > 0 && gsf_input_read(word, want, head) != nullptr;
+    g_object_unref(word);
+    if (!read) return false;
+    std::string why;
+    return plausible_fib(head, want, static_cast<std::size_t>(size), stream_size(infile, "0Table"),
+                         stream_size(infile, "1Table"), why);
+}
+
+// The title of the summary information, in UTF-16; empty when there is none.
+std::u16string summary_title(GsfInfile* infile) {
+    std::u16string title;
+    GsfInput* si = gsf_infile_child_by_name(infile, "\005SummaryInformation");
+    if (!si) return title;
+    GsfDocMetaData* meta = gsf_doc_meta_data_new();
+    GError* err = gsf_doc_meta_data_read_from_msole(meta, si);
+    if (err) {
+        g_error_free(err);
+    } else if (GsfDocProp* prop = gsf_doc_meta_data_lookup(meta, GSF_META_NAME_TITLE)) {
+        const GValue* v = gsf_doc_prop_get_val(prop);
+        if (v && G_VALUE_HOLDS_STRING(v) && g_value_get_string(v))
+            title = utf8_to_utf16(g_value_get_string(v));
+    }
+    g_object_unref(meta);
+    g_object_unref(si);
+    return title;
+}
+
+std::u16string associated_title(const wvParseStruct& ps) {
+    std::u16string title;
+    const STTBF& s = ps.anSttbfAssoc;
+    if (s.nostrings <= ibstAssocTitle) return title;
+    if (s.extendedflag == 0xFFFF) {
+        if (s.u16strings && s.u16strings[ibstAssocTitle])
+            for (const U16* p = s.u16strings[ibstAssocTitle]; *p; ++p)
+                title.push_back(*p);
+    } else if (s.s8strings && s.s8strings[ibstAssocTitle]) {
+        for (const S8* p = s.s8strings[ibstAssocTitle]; *p; ++p)
+            title.push_back(from_cp1252(static_cast<std::uint8_t>(*p)));
+    }
+    return title;
+}
+
+} // namespace
+
+void read_document_events(const unsigned char* data, std::size_t length, int fd, std::string& out) {
+    emitter em(fd, out);
+    wvInit();
+    std::u16string title;
+    if (has_compound_signature(data, length)) {
+        GsfInput* mem = gsf_input_memory_new(data, static_cast<gsf_off_t>(length), FALSE);
+        GError* err = nullptr;
+        GsfInfile* infile = mem ? gsf_infile_msole_new(mem, &err) : nullptr;
+        if (err) g_error_free(err);
+        const bool ok = infile && fib_is_plausible(infile);
+        if (ok) title = summary_title(infile);
+        if (infile) g_object_unref(infile);
+        if (mem) g_object_unref(mem);
+        if (!ok) {
+            append_status(em.buf(), EventType::init, refused_by_check);
+            em.flush();
+            return;
+        }
+    }
+
+    GsfInput* input = gsf_input_memory_new(data, static_cast<gsf_off_t>(length), FALSE);
+    wvParseStruct ps;
+    std::memset(&ps, 0, sizeof ps);
+    const int init = input ? wvInitParser_gsf(&ps, input) : 1;
+    if (init != 0 || ps.fib.fEncrypted) {
+        append_status(em.buf(), EventType::init, static_cast<std::uint8_t>(init ? init : 1));
+        em.flush();
+        return; // the process ends here; the library's half-built state goes with it
+    }
+    append_status(em.buf(), EventType::init, 0);
+    const std::u16string assoc = associated_title(ps);
+    if (!assoc.empty()) title = assoc;
+    append_units(em.buf(), EventType::title, title);
+    em.flush();
+
+    reader_state st;
+    st.out = &em;
+    st.ps = &ps;
+    st.word97 = ps.fib.nFib >= 0xC1;
+    // The library keeps the counts of the later stories signed: a negative one is empty.
+    const auto count = [](S32 n) { return n > 0 ? static_cast<std::uint64_t>(n) : 0; };
+    const std::uint64_t ccp[story_none] = {ps.fib.ccpText,        count(ps.fib.ccpFtn),
+                                           count(ps.fib.ccpHdr),  count(ps.fib.ccpMcr),
+                                           count(ps.fib.ccpAtn),  count(ps.fib.ccpEdn),
+                                           count(ps.fib.ccpTxbx), count(ps.fib.ccpHdrTxbx)};
+    std::uint64_t at = 0;
+    for (int s = 0; s < story_none; ++s) {
+        at += ccp[s];
+        st.story_end[s] = static_cast<std::uint32_t>(std::min<std::uint64_t>(at, UINT32_MAX));
+    }
+    ps.userData = &st;
+    wvSetCharHandler(&ps, on_char);
+    wvSetSpecialCharHandler(&ps, on_special);
+    wvSetElementHandler(&ps, on_element);
+    wvSetDocumentHandler(&ps, on_document);
+    const int result = wvText(&ps);
+    st.flush_run();
+    append_status(em.buf(), EventType::end, static_cast<std::uint8_t>(result == 0 ? 0 : 1));
+    em.flush();
+    if (fd < 0) wvOLEFree(&ps); // in-process use keeps running: give the memory back
+}
+
+} // namespace lumbrake::wvadapter
