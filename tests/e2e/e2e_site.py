@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """End to end: the installed daemon with its real millhand and siftvault crawls a small site
-that nginx serves on 127.0.0.1 (HTML in three charsets (UTF-8, ISO-8859-1, windows-1251), PDF, RTF, Word, mail, text and a
-robots.txt), and the documents are then found over SOAP, REST and the portal; headless
-Chromium renders the portal's results page (and runs no script of a crawled page); a
+that nginx serves on 127.0.0.1 (HTML in UTF-8, ISO-8859-1, windows-1251 and KOI8-R, PDF, RTF,
+Word, mail, text and a robots.txt), and the documents are then found over SOAP, REST and the
+portal; headless Chromium renders the portal's results page (and runs no script of a crawled page); a
 re-crawl after a file change stores the new version; a restart of the daemon loses nothing.
 
 usage: e2e_site.py PREFIX SCRATCH SOURCE_DIR
@@ -115,6 +115,7 @@ WORDS = {
     "index.html": "welcome",
     "latin1.html": "Bienenstöcke",
     "cyrillic.html": "яблоня",
+    "koi8r.html": "забора",
     "bait.html": "scriptbait",
     "harvest.pdf": "tonnes",
     "irrigation.rtf": "pump",
