@@ -9,15 +9,48 @@
 
 namespace lumbrake {
 
+namespace {
+
+// One deflate state per thread, reset between blobs: setting one up and freeing it for every
+// blob cost more than the compression of a typical page (its large buffers come and go through
+// the heap, and with many threads the returned memory costs TLB shoot-downs).
+struct deflater {
+    z_stream zs{};
+    bool ready = false;
+    deflater() { ready = deflateInit(&zs, Z_DEFAULT_COMPRESSION) == Z_OK; }
+    ~deflater() {
+        if (ready) deflateEnd(&zs);
+    }
+    deflater(const deflater&) = delete;
+    deflater& operator=(const deflater&) = delete;
+};
+
+} // namespace
+
 std::string compress_blob(const std::string& value) {
     std::string blob;
     if (value.empty()) return blob;
-    uLongf size = compressBound(value.size());
-    blob.resize(size);
-    int r = compress(reinterpret_cast<Bytef*>(blob.data()), &size,
-                     reinterpret_cast<const Bytef*>(value.data()), value.size());
-    TN_ASSERT(r == Z_OK);
-    blob.resize(size);
+    // Byte for byte what zlib's compress() writes: the same level, window and memory settings.
+    thread_local deflater d;
+    TN_ASSERT(d.ready);
+    TN_ASSERT(deflateReset(&d.zs) == Z_OK);
+    blob.resize(deflateBound(&d.zs, value.size()));
+    d.zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(value.data()));
+    d.zs.next_out = reinterpret_cast<Bytef*>(blob.data());
+    std::size_t in_left = value.size(), out_left = blob.size();
+    int r = Z_OK;
+    // Blobs fit zlib's 32-bit counts many times over, but feed them in pieces all the same.
+    while (r == Z_OK) {
+        const uInt in_now = static_cast<uInt>(std::min<std::size_t>(in_left, 1u << 30));
+        const uInt out_now = static_cast<uInt>(std::min<std::size_t>(out_left, 1u << 30));
+        d.zs.avail_in = in_now;
+        d.zs.avail_out = out_now;
+        r = deflate(&d.zs, in_now == in_left ? Z_FINISH : Z_NO_FLUSH);
+        in_left -= in_now - d.zs.avail_in;
+        out_left -= out_now - d.zs.avail_out;
+    }
+    TN_ASSERT(r == Z_STREAM_END);
+    blob.resize(blob.size() - out_left);
     return blob;
 }
 

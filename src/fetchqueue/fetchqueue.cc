@@ -157,7 +157,29 @@ bool fetchqueue::next(sqlite3* db, std::uint32_t& arcid, std::string& url,
             if (entry.hosts.empty()) break;
             if (entry.host_cursor == entry.hosts.end()) entry.host_cursor = entry.hosts.begin();
             auto host = entry.host_cursor++;
-            if (may_fetch(host->second, host->first, t)) {
+            if (host->first.empty()) {
+                // Host-less URLs run side by side: the first queued one not yet handed out.
+                host_entry& he = host->second;
+                statement q(db, "select url, priority from fetchqueue where arcid=? and host=? "
+                                "order by priority limit ?");
+                q.bind(1, arcid);
+                q.bind(2, host->first);
+                q.bind(3, static_cast<std::uint32_t>(he.in_flight.size() + 1));
+                while (q.step() == SQLITE_ROW) {
+                    std::string candidate = q.text(0);
+                    if (he.in_flight.count(candidate)) continue;
+                    url = std::move(candidate);
+                    priority = q.u32(1);
+                    he.in_flight.insert(url);
+                    if (entry.host_cursor == entry.hosts.end())
+                        entry.host_cursor = entry.hosts.begin();
+                    if (archive_cursor_ == archives_.end()) archive_cursor_ = archives_.begin();
+                    return true;
+                }
+                // Forgotten only when nothing is out either: a URL still out must not be
+                // handed out again once the host comes back.
+                if (he.in_flight.empty()) entry.hosts.erase(host);
+            } else if (may_fetch(host->second, host->first, t)) {
                 statement q(db, "select url, priority from fetchqueue where arcid=? and host=? "
                                 "order by priority limit 1");
                 q.bind(1, arcid);
@@ -193,7 +215,9 @@ void fetchqueue::remove(sqlite3* db, std::uint32_t arcid, const std::string& url
     auto a = archives_.find(arcid);
     if (a == archives_.end()) return;
     auto h = a->second.hosts.find(host);
-    if (h != a->second.hosts.end()) h->second.busy = false;
+    if (h == a->second.hosts.end()) return;
+    h->second.busy = false;
+    h->second.in_flight.erase(canonical);
 }
 
 bool fetchqueue::empty(sqlite3* db, std::uint32_t arcid) const {

@@ -1,7 +1,8 @@
 // The crawl frontier: URLs waiting to be fetched, per archive, with a priority, kept in the
 // table fetchqueue; beside it, in memory, the politeness state that picks the next URL
 // (archives in turn, an archive's hosts in turn, one fetch per host at a time, a pause
-// between two fetches from one host).
+// between two fetches from one host). URLs without a network host (stored documents to
+// process again, local files) burden no server: any number of them are handed out at once.
 //
 // The queue has no lock of its own: every call runs inside the caller's storage transaction
 // (begin_exclusive_transaction), whose process-wide mutex also guards the in-memory state.
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 
 namespace lumbrake {
@@ -53,6 +55,8 @@ private:
     struct host_entry {
         std::uint32_t last_fetch = 0;
         bool busy = false;
+        // The URLs handed out and not yet removed, for the host-less entry only.
+        std::set<std::string> in_flight;
     };
     using host_map = std::map<std::string, host_entry>;
     struct archive_entry {

@@ -1,4 +1,5 @@
 #include "docstorage/docstorage.h"
+#include "docstorage/docstorage-blob.h"
 
 #include "linux-platform/eventlog.h"
 #include "test_db.h"
@@ -11,6 +12,8 @@
 #include <thread>
 #include <cstdlib>
 #include <vector>
+
+#include <zlib.h>
 
 using namespace lumbrake;
 using docstorage_test::test_db;
@@ -487,4 +490,42 @@ TEST(DocstorageDeathTest, SqliteFailureIsFatal) {
         },
         testing::KilledBySignal(SIGABRT),
         "docstorage.*: assertion \\[SQLite error: \\[1\\] no such table: doccount\\] failed");
+}
+
+// Blobs come out byte for byte as zlib's compress() writes them (so stored files read and
+// compare as before), from any thread, one after another with the state reused, and read back.
+TEST(DocStorageBlob, SameBytesAsCompressOnEveryThread) {
+    std::vector<std::string> values = {std::string(1, 'x'), std::string(100000, 'a'),
+                                       std::string("\0\xff\x01", 3)};
+    std::string noise;
+    std::uint32_t r = 1;
+    for (int i = 0; i < 300000; ++i) {
+        r = r * 1103515245u + 12345u;
+        noise.push_back(static_cast<char>(r >> 16));
+    }
+    values.push_back(noise);
+    auto check = [&] {
+        for (int round = 0; round < 2; ++round) {
+            for (const std::string& v : values) {
+                std::string want(compressBound(v.size()), '\0');
+                uLongf size = want.size();
+                ASSERT_EQ(compress(reinterpret_cast<Bytef*>(want.data()), &size,
+                                   reinterpret_cast<const Bytef*>(v.data()), v.size()),
+                          Z_OK);
+                want.resize(size);
+                const std::string blob = compress_blob(v);
+                EXPECT_EQ(blob, want) << v.size();
+                std::string back;
+                EXPECT_TRUE(inflate_blob(blob.data(), blob.size(),
+                                         static_cast<std::int64_t>(v.size()), back));
+                EXPECT_EQ(back, v);
+            }
+        }
+    };
+    EXPECT_EQ(compress_blob(""), "");
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back(check);
+    for (auto& t : threads)
+        t.join();
 }
