@@ -26,11 +26,14 @@ PACKAGES=(
   openssl perl procps
   # the control panel under a virtual display, driven and photographed
   xvfb xauth xdotool imagemagick
-  # a real browser for the security tests (headless)
-  chromium
+  # a real browser for the security and end-to-end tests (headless); SOAP clients built from
+  # the WSDL
+  chromium python3-zeep python3-requests libwww-perl nodejs
 )
 
 missing=()
+# npm comes with Debian's nodejs as a package of its own, or within another nodejs build.
+command -v npm >/dev/null 2>&1 || PACKAGES+=(npm)
 for p in "${PACKAGES[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
     missing+=("$p")

@@ -63,6 +63,11 @@ int usage() {
     return 1;
 }
 
+// A request for help is no usage error: the text goes to standard output, status 0.
+bool is_help(const char* arg) {
+    return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0;
+}
+
 // Thrown by the argument checks; main prints the usage text.
 struct usage_error {};
 
@@ -487,6 +492,11 @@ const command kCommands[] = {
 int main(int argc, char** argv) {
     // A reader that goes away (| head) gives write errors, not a silent death.
     std::signal(SIGPIPE, SIG_IGN);
+    if (argc == 2 && is_help(argv[1])) {
+        for (const char* line : kUsage)
+            std::cout << line << '\n';
+        return std::cout.flush() ? 0 : 1;
+    }
     std::string endpoint;
     if (const char* env = std::getenv("TRAWLNEST_ENDPOINT")) endpoint = env;
     int first = 1;

@@ -10,6 +10,8 @@
 
 #include <wx/app.h>
 
+#include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -35,7 +37,25 @@ wxAppConsole* create_app() {
 }
 } // namespace
 
+namespace {
+const char kUsage[] =
+    "usage: trawlnestd                      run the daemon in the foreground (systemd unit)\n"
+    "       trawlnestd -install | -remove   write or remove the systemd unit, open or close\n"
+    "                                       HTTP_PORT in the firewall\n"
+    "       trawlnestd /reset | /reindex    empty the storages, or rebuild the index\n"
+    "       trawlnestd /import <dir> | /export <dir>   configuration records from or to <dir>\n"
+    "       trawlnestd /backup <file> | /restore <file>\n"
+    " The configuration file is named by LUMBRAKE_CONFIG_FILE in the environment store\n"
+    " " TRAWLNEST_SYSCONFDIR "/lumbrake/trawlnest/environment (or the file named by\n"
+    " LUMBRAKE_ENV_STORE). SIGTERM or SIGINT stops the daemon.\n";
+} // namespace
+
 int main(int argc, char** argv) {
+    // A request for help is no start argument: the text goes to standard output, status 0.
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
     g_args.assign(argv, argv + argc);
     // Blocked here, before wx or any storage starts a thread, so that every thread inherits
     // the mask and only the signal descriptor sees SIGTERM and SIGINT.

@@ -247,6 +247,13 @@ void serve_template_page(httpstate& state, const std::string& special, const std
     // The user name comes from the client's credentials; escaped, it cannot add markup.
     head["user"] = html_escape(state.user);
     foot["user"] = html_escape(state.user);
+    // The query text, escaped, so that the search form can show it again.
+    for (const char* name : {"q", "rpn", "alg"}) {
+        auto it = params.find(name);
+        if (it == params.end()) continue;
+        head["query"] = html_escape(it->second);
+        break;
+    }
     render_template(set, sock, "head", params, head);
     state.self_url = base_url(https, host, port) + page_path + "?" + query;
     api_result results;

@@ -250,6 +250,11 @@ int docmill::OnExit() {
 wxIMPLEMENT_APP_NO_MAIN(lumbrake::docmill);
 
 int main(int argc, char** argv) {
+    // A request for help is no usage error: the text goes to standard output, status 0.
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::cout << lumbrake::docmill_usage_text << std::flush;
+        return 0;
+    }
     g_args.assign(argv, argv + argc);
     // A reader that goes away (docmill ... | head) must not kill the run.
     std::string error;
