@@ -164,7 +164,7 @@ private:
 
 class httpserver {
 public:
-    // services may be null: every service path then answers its seam's error status.
+    // services may be null: every service path then answers 501 or 404 (webservices.h).
     httpserver(trawlnestd* app, int threads, std::string address, http_hooks hooks = {},
                http_services* services = nullptr,
                int io_timeout_seconds = HTTP_DEFAULT_IO_TIMEOUT_SECONDS);

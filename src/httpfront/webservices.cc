@@ -94,8 +94,9 @@ void find_host_and_port(const httpstate& state, const std::string& listen_addres
         host.pop_back();
 }
 
-// Seams of the services that are not part of this build: a plain error status, after the
-// body that the client was allowed to send has been read.
+// A SOAP path whose service was left empty in `http_services` (a router that serves only some
+// paths, as in the tests): a plain error status, after the body the client was allowed to send
+// has been read.
 void soap_service_missing(httpstate& state, const char* path) {
     std::int64_t length = 0;
     bool bad = false;

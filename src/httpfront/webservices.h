@@ -31,8 +31,8 @@ struct http_request_facts {
     bool secure = false;
 };
 
-// The services behind the router, plugged in by the daemon. An empty member is a service not
-// present in this build: see the seams in webservices.cc for what the client then gets.
+// The services behind the router, plugged in by the trawlnestd program. An empty member (a test
+// plugs in only what it tests) answers /soap and /research with 501 and the rest with 404.
 struct http_services {
     using handler_ptr = std::unique_ptr<EasySoap::SOAPDispatchHandlerInterface>;
     // /soap: the search and administration service's handler over the thread's context.
