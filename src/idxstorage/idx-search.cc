@@ -194,7 +194,7 @@ std::int32_t idxstorage::search(const std::vector<std::int32_t>& archives, std::
     if (!c) return -1;
 
     index_query q = build_search_query(archives, min_time, max_time, min_score, view, sort, query,
-                                       weights, std::time(nullptr));
+                                       weights, now());
     if (!query_fits(q)) {
         TN_LOG(LF_API, LL_ERROR,
                "Query too large for the index server: " << q.items.size() << " items, "

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <new>
 
 #include "util/codecs.h"
@@ -191,8 +192,12 @@ void remove_directory_files(const std::string& path) {
     ::rmdir(path.c_str());
 }
 
-idxstorage::idxstorage() {
+idxstorage::idxstorage(clock_fn clock) : clock_(std::move(clock)) {
     start();
+}
+
+std::int64_t idxstorage::now() const {
+    return clock_ ? clock_() : static_cast<std::int64_t>(std::time(nullptr));
 }
 
 idxstorage::~idxstorage() {

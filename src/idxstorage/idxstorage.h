@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -111,8 +112,11 @@ inline constexpr std::int32_t flush_every = 20;
 
 class idxstorage {
 public:
+    // Seconds since 1970 UTC, for the search's time window; tests pass their own clock.
+    using clock_fn = std::function<std::int64_t()>;
+
     // Starts the index server; a failure is logged and ends the process with exit status 1.
-    idxstorage();
+    explicit idxstorage(clock_fn clock = {});
     // QUIT, then waits for the server to end (it is never killed).
     ~idxstorage();
     idxstorage(const idxstorage&) = delete;
@@ -156,7 +160,9 @@ private:
     void stop();
     void count_add();
     void count_delete();
+    std::int64_t now() const;
 
+    clock_fn clock_;
     std::unique_ptr<index_connection> connection_;
     std::int32_t add_counter_ = 0;
     std::int32_t delete_counter_ = 0;

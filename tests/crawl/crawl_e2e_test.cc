@@ -14,6 +14,8 @@
 #include "util/config.h"
 #include "util/sqlite_txn.h"
 #include "util/uri.h"
+#include "../support/http_client.h"
+#include "../support/ports.h"
 
 #include <gtest/gtest.h>
 #include <wx/init.h>
@@ -37,6 +39,10 @@
 namespace lumbrake {
 namespace {
 
+constexpr auto& run = tn_test::command_output;
+constexpr auto& free_port = tn_test::reserve_port;
+constexpr auto& can_connect = tn_test::port_answers;
+
 namespace fs = std::filesystem;
 
 class wx_environment : public ::testing::Environment {
@@ -59,18 +65,6 @@ std::string read_file(const fs::path& p) {
     return s.str();
 }
 
-std::string run(const std::string& command) {
-    std::string out;
-    FILE* f = ::popen(command.c_str(), "r");
-    if (!f) return out;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-        out.append(buffer, n);
-    ::pclose(f);
-    return out;
-}
-
 std::size_t count_of(const std::string& text, const std::string& what) {
     std::size_t n = 0;
     for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
@@ -85,29 +79,6 @@ std::string page(const std::string& title, const std::vector<std::string>& links
     for (const std::string& l : links)
         html += "<a href=\"" + l + "\">" + l + "</a>\n";
     return html + "</body></html>\n";
-}
-
-int free_port() {
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(s);
-    return ntohs(a.sin_port);
-}
-
-bool can_connect(int port) {
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(s);
-    return ok;
 }
 
 // A python3 program serving on 127.0.0.1:port, killed (by its process id) when the object goes.

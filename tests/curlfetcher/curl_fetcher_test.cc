@@ -8,6 +8,8 @@
 #include "util/uri.h"
 #include "fetchers/curl-fetcher.h"
 #include "fetchers/fetcher.h"
+#include "../support/http_client.h"
+#include "../support/ports.h"
 
 #include <gtest/gtest.h>
 
@@ -39,6 +41,10 @@ extern char** environ;
 namespace lumbrake {
 namespace {
 
+using tn_test::port_answers;
+constexpr auto& run_output = tn_test::command_output;
+constexpr auto& free_port = tn_test::reserve_port;
+
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
@@ -57,43 +63,6 @@ bool python_has(const char* module) {
 void write_file(const fs::path& p, const std::string& bytes) {
     std::ofstream out(p, std::ios::binary);
     out << bytes;
-}
-
-std::string run_output(const std::string& command) {
-    std::string out;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return out;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        out.append(buffer, n);
-    ::pclose(pipe);
-    return out;
-}
-
-int free_port() {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    int port = 0;
-    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-        port = ntohs(addr.sin_port);
-    if (fd >= 0) ::close(fd);
-    return port;
-}
-
-bool port_answers(int port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<std::uint16_t>(port));
-    bool ok = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    if (fd >= 0) ::close(fd);
-    return ok;
 }
 
 bool wait_for_port(int port) {

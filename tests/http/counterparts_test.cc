@@ -2,6 +2,8 @@
 // with curl, request heads of curl and wget received by a small listener, dates checked
 // against Python's email.utils.
 #include "util/httphead.h"
+#include "../support/http_client.h"
+#include "../support/ports.h"
 
 #include <gtest/gtest.h>
 
@@ -32,21 +34,13 @@ using namespace lumbrake;
 
 namespace {
 
+using tn_test::port_answers;
+constexpr auto& run = tn_test::command_output;
+constexpr auto& free_port = tn_test::reserve_port;
+
 bool have(const char* program) {
     std::string cmd = std::string("command -v ") + program + " >/dev/null 2>&1";
     return std::system(cmd.c_str()) == 0;
-}
-
-std::string run(const std::string& cmd) {
-    std::string out;
-    FILE* pipe = popen(cmd.c_str(), "r");
-    if (!pipe) return out;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0)
-        out.append(buf, n);
-    pclose(pipe);
-    return out;
 }
 
 int listen_socket(int& port) {
@@ -62,24 +56,6 @@ int listen_socket(int& port) {
     getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
     port = ntohs(addr.sin_port);
     return fd;
-}
-
-int free_port() {
-    int port = 0;
-    int fd = listen_socket(port);
-    if (fd >= 0) close(fd);
-    return port;
-}
-
-bool port_answers(int port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(uint16_t(port));
-    bool ok = fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    if (fd >= 0) close(fd);
-    return ok;
 }
 
 // A server process of this test, ended by its own pid. It runs under timeout(1), so that it

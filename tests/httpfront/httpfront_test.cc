@@ -5,6 +5,7 @@
 #include "httpfront/httpstate.h"
 #include "httpfront/webservices.h"
 #include "util/md5.h"
+#include "../support/http_client.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -25,6 +26,13 @@
 using namespace lumbrake;
 
 namespace {
+
+using tn_test::http_exchange;
+
+// Runs the curl program; its output (head and body with -i) and the status via -w.
+std::string run_curl(const std::string& args) {
+    return tn_test::command_output("curl -s -S -i --max-time 20 " + args + " 2>&1");
+}
 
 std::string tmpdir() {
     const char* t = std::getenv("TEST_TMPDIR");
@@ -142,48 +150,6 @@ std::string envelope(const std::string& method, const std::string& ns = "urn:tes
     return "<?xml version=\"1.0\"?><SOAP-ENV:Envelope "
            "xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\"><SOAP-ENV:Body><m:" +
            method + " xmlns:m=\"" + ns + "\"/></SOAP-ENV:Body></SOAP-ENV:Envelope>";
-}
-
-// Raw exchange: sends the bytes, optionally half-closes, reads the answer until the server
-// closes the connection.
-std::string http_exchange(int port, const std::string& request, bool half_close = true) {
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<std::uint16_t>(port));
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-        ::close(s);
-        return "connect failed";
-    }
-    std::size_t sent = 0;
-    while (sent < request.size()) {
-        ssize_t n = ::send(s, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) break;
-        sent += static_cast<std::size_t>(n);
-    }
-    if (half_close) ::shutdown(s, SHUT_WR);
-    std::string answer;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::recv(s, buffer, sizeof buffer, 0)) > 0)
-        answer.append(buffer, n);
-    ::close(s);
-    return answer;
-}
-
-// Runs the curl program; its output (head and body with -i) and the status via -w.
-std::string run_curl(const std::string& args) {
-    std::string command = "curl -s -S -i --max-time 20 " + args + " 2>&1";
-    std::string out;
-    if (FILE* p = ::popen(command.c_str(), "r")) {
-        char buffer[4096];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0)
-            out.append(buffer, n);
-        ::pclose(p);
-    }
-    return out;
 }
 
 class HttpFront : public ::testing::Test {

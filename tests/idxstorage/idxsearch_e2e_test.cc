@@ -88,8 +88,9 @@ protected:
         deploy_ = std::make_unique<idx_test::scratch_deploy>(siftvault_program);
         ASSERT_EQ(sqlite3_open(":memory:", &db_), SQLITE_OK);
         docs_ = std::make_unique<docstorage>(db_);
-        index_ = std::make_unique<idxstorage>();
-        now_ = static_cast<std::int32_t>(std::time(nullptr));
+        // A fixed clock for the documents' times and the search's time window alike.
+        now_ = 1700001000; // 2023-11-14 22:30:00 UTC
+        index_ = std::make_unique<idxstorage>([this] { return std::int64_t{now_}; });
 
         add({"g-annual",
              1,

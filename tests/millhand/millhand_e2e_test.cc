@@ -8,6 +8,8 @@
 #include "api/auth.h"
 #include "fff/FFF.h"
 #include "fff/fff2xml.h"
+#include "../support/http_client.h"
+#include "../support/ports.h"
 
 #include <gtest/gtest.h>
 
@@ -29,6 +31,9 @@ extern char** environ;
 
 namespace lumbrake {
 namespace {
+
+using tn_test::port_answers;
+constexpr auto& free_port = tn_test::reserve_port;
 
 using namespace millhand_test;
 using millhand_wire::STATUS_INDEX;
@@ -119,32 +124,6 @@ protected:
 
     static inline deploy_dir* deploy_ = nullptr;
 };
-
-// A free port on 127.0.0.1 at the moment of asking.
-int free_port() {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    ::close(fd);
-    return port;
-}
-
-bool port_answers(int port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
-}
 
 // python3 -m http.server serving a folder on 127.0.0.1 (or a script of ours given the port and
 // the folder), stopped at the end of its scope.

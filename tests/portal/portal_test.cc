@@ -11,6 +11,7 @@
 #include "webservices/portal.h"
 #include "util/md5.h"
 #include "util/sqlite_txn.h"
+#include "../support/http_client.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -32,47 +33,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string http_exchange(int port, const std::string& request) {
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<std::uint16_t>(port));
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-        ::close(s);
-        return "connect failed";
-    }
-    ::send(s, request.data(), request.size(), MSG_NOSIGNAL);
-    ::shutdown(s, SHUT_WR);
-    std::string answer;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::recv(s, buffer, sizeof buffer, 0)) > 0)
-        answer.append(buffer, n);
-    ::close(s);
-    return answer;
-}
+using tn_test::body_of;
+using tn_test::http_exchange;
+using tn_test::status_line;
 
 std::string run_curl(const std::string& args) {
-    std::string command = "curl -s -S -i --path-as-is --max-time 20 " + args + " 2>&1";
-    std::string out;
-    if (FILE* p = ::popen(command.c_str(), "r")) {
-        char buffer[4096];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0)
-            out.append(buffer, n);
-        ::pclose(p);
-    }
-    return out;
-}
-
-std::string status_line(const std::string& answer) {
-    return answer.substr(0, answer.find("\r\n"));
-}
-
-std::string body_of(const std::string& answer) {
-    std::size_t end = answer.find("\r\n\r\n");
-    return end == std::string::npos ? std::string() : answer.substr(end + 4);
+    return tn_test::command_output("curl -s -S -i --path-as-is --max-time 20 " + args + " 2>&1");
 }
 
 const char* const kSecret = "TOP-SECRET-OUTSIDE-THE-ROOT";

@@ -13,6 +13,7 @@
 #include "webservices/research.h"
 #include "util/md5.h"
 #include "fff/FFF.h"
+#include "../support/http_client.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -27,6 +28,10 @@
 using namespace lumbrake;
 
 namespace {
+
+std::string run_curl(const std::string& args) {
+    return tn_test::command_output("curl -s -S --max-time 20 " + args + " 2>&1");
+}
 
 const char* const siftvault_program = TN_BINARY_DIR "/src/index-server/siftvault";
 
@@ -46,19 +51,6 @@ std::string fff_of(const std::vector<std::string>& title, const std::vector<std:
     contents->add_child(p);
     std::string out;
     FFF::ToBinary(root, out);
-    return out;
-}
-
-std::string run_curl(const std::string& args) {
-    std::string command = "curl -s -S --max-time 20 " + args + " 2>&1";
-    std::string out;
-    if (FILE* p = ::popen(command.c_str(), "r")) {
-        char buffer[4096];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0)
-            out.append(buffer, n);
-        ::pclose(p);
-    }
     return out;
 }
 

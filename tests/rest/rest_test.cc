@@ -12,6 +12,7 @@
 #include "util/config.h"
 #include "util/md5.h"
 #include "util/sqlite_txn.h"
+#include "../support/http_client.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -32,6 +33,12 @@ using namespace lumbrake;
 namespace fs = std::filesystem;
 
 namespace {
+
+using tn_test::http_exchange;
+
+std::string run(const std::string& command) {
+    return tn_test::command_output(command + " 2>&1");
+}
 
 // Records what a handler writes instead of sending it.
 class recording_rest : public rest {
@@ -201,44 +208,6 @@ TEST(RestResults, XmlIsEscapedAndLongFieldsAreWhole) {
                          "\t\t<timestamp>11</timestamp>\n\t\t<servertime>12</servertime>\n"
                          "\t\t<score>13</score>\n\t</result>\n"
                          "\t<maxresults>42</maxresults>\n</results>\n");
-}
-
-std::string run(const std::string& command) {
-    std::string out;
-    if (FILE* p = ::popen((command + " 2>&1").c_str(), "r")) {
-        char buffer[4096];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0)
-            out.append(buffer, n);
-        ::pclose(p);
-    }
-    return out;
-}
-
-std::string http_exchange(int port, const std::string& request) {
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<std::uint16_t>(port));
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-        ::close(s);
-        return "connect failed";
-    }
-    std::size_t sent = 0;
-    while (sent < request.size()) {
-        ssize_t n = ::send(s, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) break;
-        sent += static_cast<std::size_t>(n);
-    }
-    ::shutdown(s, SHUT_WR);
-    std::string answer;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::recv(s, buffer, sizeof buffer, 0)) > 0)
-        answer.append(buffer, n);
-    ::close(s);
-    return answer;
 }
 
 class Rest : public ::testing::Test {

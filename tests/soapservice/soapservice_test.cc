@@ -15,6 +15,7 @@
 #include "util/config.h"
 #include "util/md5.h"
 #include "util/sqlite_txn.h"
+#include "../support/http_client.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -36,15 +37,7 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string run(const std::string& command) {
-    std::string out;
-    if (std::FILE* p = ::popen((command + " 2>&1").c_str(), "r")) {
-        char buffer[4096];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0)
-            out.append(buffer, n);
-        ::pclose(p);
-    }
-    return out;
+    return tn_test::command_output(command + " 2>&1");
 }
 
 class SearchService : public ::testing::Test {

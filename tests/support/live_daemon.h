@@ -10,6 +10,9 @@
 //   add_dependencies(x trawlnestd siftvault millhand)
 #pragma once
 
+#include "http_client.h"
+#include "ports.h"
+
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <openssl/evp.h>
@@ -49,33 +52,9 @@ inline std::string md5_hex(const std::string& text) {
     return out;
 }
 
-// A port nobody listens on right now (the kernel's choice for an ephemeral bind).
-inline int unused_port() {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-        socklen_t n = sizeof addr;
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &n);
-        port = ntohs(addr.sin_port);
-    }
-    ::close(fd);
-    return port;
-}
-
-inline bool port_answers(int port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    ::close(fd);
-    return ok;
-}
+using tn_test::port_answers;
+// A port nobody else holds (ports.h: free of the race of picking one by an ephemeral bind).
+inline constexpr auto& unused_port = tn_test::reserve_port;
 
 } // namespace live_daemon_detail
 

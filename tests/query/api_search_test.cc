@@ -62,10 +62,11 @@ protected:
         stores_ = std::make_unique<config_stores>(db_);
         docs_ = std::make_unique<docstorage>(db_);
         logs_ = std::make_unique<logstorage>(db_);
-        index_ = std::make_unique<idxstorage>();
-        // Half past the current hour: the index keeps times rounded down to the hour, so a
-        // clock near the top of the hour would move documents out of an hour-wide window.
-        now_ = std::time(nullptr) / 3600 * 3600 + 1800;
+        // Half past an hour: the index keeps times rounded down to the hour, so a clock near
+        // the top of the hour would move documents out of an hour-wide window. The index's
+        // search window and the API read the same fixed clock.
+        now_ = 1700001000; // 2023-11-14 22:30:00 UTC
+        index_ = std::make_unique<idxstorage>([this] { return now_; });
 
         // 1: everyone reads; 2: only alice; 3: bob may write but not read.
         std::uint32_t magic = 0;

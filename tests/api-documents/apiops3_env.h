@@ -3,6 +3,7 @@
 // caller. The index server is started only by tests that ask for it.
 #pragma once
 
+#include "../support/api_fixture.h"
 #include "apiops/api-common.h"
 #include "docstorage/docstorage.h"
 #include "fetchqueue/fetchqueue.h"
@@ -60,11 +61,7 @@ class daemon_env {
 public:
     // plugins: paths of the shared objects to install into DEPLOYDIR/plugins.
     explicit daemon_env(const std::vector<std::string>& plugins = {}) {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        const char* tmp = std::getenv("TEST_TMPDIR");
-        root_ = fs::path(tmp ? tmp : "/tmp/") /
-                (std::string("apiops3.") + info->test_suite_name() + "." + info->name());
-        fs::remove_all(root_);
+        root_ = tn_test::test_scratch("apiops3");
         fs::create_directories(root_ / "deploy" / "plugins");
         fs::create_directories(root_ / "deploy" / "bin");
         fs::create_directories(root_ / "data");
@@ -81,19 +78,13 @@ public:
         ::setenv("LUMBRAKE_ENV_STORE", (root_ / "environment").c_str(), 1);
         cfg_ = std::make_unique<lumbrake::config>((root_ / "trawlnest.cfg").c_str());
 
-        EXPECT_EQ(sqlite3_open((root_ / "data" / "trawlnest.db").c_str(), &db_), SQLITE_OK);
-        // Scratch data: no need to wait for the disk.
-        sqlite3_exec(db_, "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr);
-        stores_ = std::make_unique<lumbrake::config_stores>(db_);
-        docs_ = std::make_unique<lumbrake::docstorage>(db_);
-        logs_ = std::make_unique<lumbrake::logstorage>(db_);
-        queue_ = std::make_unique<lumbrake::fetchqueue>(db_, 0, [this] { return now; });
+        storages_ = std::make_unique<tn_test::api_storages>(root_ / "data" / "trawlnest.db",
+                                                            [this] { return now; });
+        db_ = storages_->db();
 
         services_.cfg = cfg_.get();
         services_.platform_id = "0123456789abcdef0123456789abcdef";
-        services_.docs = docs_.get();
-        services_.logs = logs_.get();
-        services_.queue = queue_.get();
+        storages_->fill(services_);
         services_.clock = [this] { return now; };
     }
     ~daemon_env() {
@@ -102,8 +93,7 @@ public:
             std::error_code ec;
             fs::current_path(old_cwd_, ec);
         }
-        queue_.reset();
-        sqlite3_close(db_);
+        storages_.reset();
         ::unsetenv("LUMBRAKE_ENV_STORE");
     }
 
@@ -142,9 +132,9 @@ public:
     }
 
     sqlite3* db() const { return db_; }
-    lumbrake::docstorage& docs() { return *docs_; }
-    lumbrake::logstorage& logs() { return *logs_; }
-    lumbrake::fetchqueue& queue() { return *queue_; }
+    lumbrake::docstorage& docs() { return storages_->docs(); }
+    lumbrake::logstorage& logs() { return storages_->logs(); }
+    lumbrake::fetchqueue& queue() { return storages_->queue(); }
     lumbrake::idxstorage& index() { return *index_; }
     fs::path root() const { return root_; }
 
@@ -155,17 +145,12 @@ private:
     fs::path old_cwd_;
     bool cwd_changed_ = false;
     std::unique_ptr<lumbrake::config> cfg_;
+    std::unique_ptr<tn_test::api_storages> storages_;
     sqlite3* db_ = nullptr;
-    std::unique_ptr<lumbrake::config_stores> stores_;
-    std::unique_ptr<lumbrake::docstorage> docs_;
-    std::unique_ptr<lumbrake::logstorage> logs_;
-    std::unique_ptr<lumbrake::fetchqueue> queue_;
     std::unique_ptr<lumbrake::idxstorage> index_;
     lumbrake::crawl_services services_;
 };
 
-inline lumbrake::AccessSpec allow(const std::string& name, lumbrake::AccessType access) {
-    return lumbrake::AccessSpec{name, access, false};
-}
+using tn_test::allow;
 
 } // namespace apiops3

@@ -4,11 +4,8 @@
 // api_context per caller.
 #pragma once
 
-#include "apiops/api-common.h"
-#include "docstorage/docstorage.h"
-#include "trawlnestd/cfgstorage.h"
+#include "../support/api_fixture.h"
 #include "util/config.h"
-#include "util/sqlite_txn.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -25,25 +22,12 @@ namespace apiops2 {
 
 namespace fs = std::filesystem;
 
-inline std::string run_command(const std::string& cmd) {
-    std::string out;
-    if (FILE* p = ::popen(cmd.c_str(), "r")) {
-        char buf[4096];
-        while (std::size_t n = std::fread(buf, 1, sizeof buf, p))
-            out.append(buf, n);
-        ::pclose(p);
-    }
-    return out;
-}
+inline constexpr auto& run_command = tn_test::command_output;
 
 class apiops2_test : public ::testing::Test {
 protected:
     void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        const char* tmp = std::getenv("TEST_TMPDIR");
-        root_ = fs::path(tmp ? tmp : "/tmp/") /
-                (std::string("apiops2.") + info->test_suite_name() + "." + info->name());
-        fs::remove_all(root_);
+        root_ = tn_test::test_scratch("apiops2");
         fs::create_directories(root_ / "data");
         write_config("");
         {
@@ -51,16 +35,13 @@ protected:
             env << "LUMBRAKE_CONFIG_FILE=" << (root_ / "trawlnest.cfg").string() << "\n";
         }
         ::setenv("LUMBRAKE_ENV_STORE", (root_ / "environment").c_str(), 1);
-        ASSERT_EQ(sqlite3_open((root_ / "trawlnest.db").c_str(), &db_), SQLITE_OK);
-        lumbrake::begin_exclusive_transaction(db_);
-        stores_ = std::make_unique<lumbrake::config_stores>(db_);
-        docs_ = std::make_unique<lumbrake::docstorage>(db_);
-        lumbrake::commit_transaction(db_);
+        storages_ = std::make_unique<tn_test::api_storages>(root_ / "trawlnest.db",
+                                                            [this] { return now_; });
+        db_ = storages_->db();
+        docs_ = &storages_->docs();
     }
     void TearDown() override {
-        docs_.reset();
-        stores_.reset();
-        sqlite3_close(db_);
+        storages_.reset();
         ::unsetenv("LUMBRAKE_ENV_STORE");
         std::error_code ec;
         fs::remove_all(root_, ec);
@@ -78,7 +59,7 @@ protected:
                               bool admin = false) {
         lumbrake::api_context c;
         c.services.cfg = cfg_.get();
-        c.services.docs = docs_.get();
+        c.services.docs = docs_;
         c.services.clock = [this] { return now_; };
         c.services.free_space = [this](const std::string& path) {
             last_free_path_ = path;
@@ -111,25 +92,20 @@ protected:
 
     // What the sqlite3 shell reads from the database.
     std::string sql(const std::string& statement) {
-        return run_command("sqlite3 '" + (root_ / "trawlnest.db").string() + "' \"" + statement +
-                           "\" 2>&1");
+        return tn_test::sqlite_shell(root_ / "trawlnest.db", statement);
     }
 
     fs::path root_;
     sqlite3* db_ = nullptr;
     std::unique_ptr<lumbrake::config> cfg_;
-    std::unique_ptr<lumbrake::config_stores> stores_;
-    std::unique_ptr<lumbrake::docstorage> docs_;
+    std::unique_ptr<tn_test::api_storages> storages_;
+    lumbrake::docstorage* docs_ = nullptr;
     std::int64_t now_ = 1700000000;
     std::uint64_t free_ = 10ULL << 30;
     std::string last_free_path_;
 };
 
-inline lumbrake::AccessSpec allow(std::string name, lumbrake::AccessType access) {
-    return {std::move(name), access, false};
-}
-inline lumbrake::AccessSpec deny(std::string name, lumbrake::AccessType access) {
-    return {std::move(name), access, true};
-}
+using tn_test::allow;
+using tn_test::deny;
 
 } // namespace apiops2
