@@ -4,6 +4,7 @@
 #pragma once
 
 #include "../support/api_fixture.h"
+#include "../support/log_capture.h"
 #include "apiops/api-common.h"
 #include "docstorage/docstorage.h"
 #include "fetchqueue/fetchqueue.h"
@@ -29,33 +30,7 @@ namespace apiops3 {
 
 namespace fs = std::filesystem;
 
-// Captures every log line while it lives.
-class log_capture {
-public:
-    log_capture() {
-        saved_ = lumbrake::g_log;
-        stream_ = open_memstream(&buffer_, &size_);
-        lumbrake::g_log.stream = stream_;
-        for (int& t : lumbrake::g_log.thresholds)
-            t = lumbrake::LL_BORING;
-    }
-    ~log_capture() {
-        lumbrake::g_log = saved_;
-        std::fclose(stream_);
-        std::free(buffer_);
-    }
-    std::string text() {
-        std::fflush(stream_);
-        return std::string(buffer_, size_);
-    }
-    bool has(const std::string& piece) { return text().find(piece) != std::string::npos; }
-
-private:
-    lumbrake::log_state saved_{};
-    std::FILE* stream_ = nullptr;
-    char* buffer_ = nullptr;
-    std::size_t size_ = 0;
-};
+using tn_test::log_capture;
 
 class daemon_env {
 public:

@@ -5,6 +5,7 @@
 #include "apiops_fixture.h"
 
 #include "../idxstorage/idx_test_env.h"
+#include "../support/fff_fixtures.h"
 #include "idxstorage/idxstorage.h"
 #include "fff/FFFbuilder.h"
 
@@ -162,16 +163,7 @@ TEST_F(archives, CrawlStateComesFromTheNewestCrawlRecordAndTheSchedule) {
 namespace {
 
 std::string fff_of(const std::u32string& body) {
-    FFFbuilder b(1000000);
-    b.push_dict(10);
-    for (char32_t c : body)
-        b.add_char(static_cast<std::uint32_t>(c));
-    b.close_low();
-    b.pop_dict();
-    b.end_paragraph();
-    std::string out;
-    FFF::ToBinary(*b.document, out);
-    return out;
+    return fff_built(nullptr, body);
 }
 
 } // namespace

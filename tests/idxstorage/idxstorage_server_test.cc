@@ -13,6 +13,8 @@
 #include "idx_test_env.h"
 #include "ipc/socket_ipc.h"
 #include "fff/FFFbuilder.h"
+#include "../support/fff_fixtures.h"
+#include "../support/http_client.h"
 
 using namespace lumbrake;
 using idx_test::scratch_deploy;
@@ -23,36 +25,12 @@ namespace {
 // Text fed through the builder: the title slice, then body text in the given slice.
 std::string build_fff(const std::u32string& title, const std::u32string& body, int body_slice = 10,
                       const std::vector<FFF::meta>& metas = {}) {
-    FFFbuilder b(1000000);
-    for (const FFF::meta& m : metas)
-        b.contents->metas.push_back(m);
-    b.push_dict(FFF::titleDict);
-    for (char32_t c : title)
-        b.add_char(static_cast<std::uint32_t>(c));
-    b.close_low();
-    b.pop_dict();
-    b.end_paragraph();
-    b.push_dict(body_slice);
-    for (char32_t c : body)
-        b.add_char(static_cast<std::uint32_t>(c));
-    b.close_low();
-    b.pop_dict();
-    b.end_paragraph();
-    std::string out;
-    FFF::ToBinary(*b.document, out);
-    return out;
+    return fff_built(&title, body, body_slice, metas);
 }
 
+
 std::string run(const std::string& command) {
-    std::string out;
-    if (std::FILE* p = ::popen((command + " 2>&1").c_str(), "r")) {
-        char buffer[4096];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0)
-            out.append(buffer, n);
-        ::pclose(p);
-    }
-    return out;
+    return tn_test::command_output(command + " 2>&1");
 }
 
 std::vector<std::string> lines_of(const std::string& text) {

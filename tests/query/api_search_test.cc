@@ -18,6 +18,7 @@
 #include "logstorage/logstorage.h"
 #include "trawlnestd/cfgstorage.h"
 #include "fff/FFF.h"
+#include "../support/fff_fixtures.h"
 
 using namespace lumbrake;
 
@@ -25,20 +26,9 @@ namespace {
 
 const char* const siftvault_program = TN_BINARY_DIR "/src/index-server/siftvault";
 
+
 std::string fff_of(const std::vector<std::string>& words) {
-    FFF::DocumentData root(true);
-    auto* contents = new FFF::Contents(true);
-    root.add_child(contents);
-    auto* p = new FFF::P;
-    auto* s = new FFF::S;
-    auto* low = new FFF::Low(10);
-    low->words = words;
-    s->add_child(low);
-    p->add_child(s);
-    contents->add_child(p);
-    std::string out;
-    FFF::ToBinary(root, out);
-    return out;
+    return fff_document(words);
 }
 
 ArchiveConfiguration archive_with(std::vector<AccessSpec> acl) {

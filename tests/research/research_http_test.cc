@@ -14,6 +14,7 @@
 #include "util/md5.h"
 #include "fff/FFF.h"
 #include "../support/http_client.h"
+#include "../support/fff_fixtures.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -35,23 +36,9 @@ std::string run_curl(const std::string& args) {
 
 const char* const siftvault_program = TN_BINARY_DIR "/src/index-server/siftvault";
 
+
 std::string fff_of(const std::vector<std::string>& title, const std::vector<std::string>& words) {
-    FFF::DocumentData root(true);
-    auto* contents = new FFF::Contents(true);
-    root.add_child(contents);
-    auto* p = new FFF::P;
-    auto* s = new FFF::S;
-    auto* t = new FFF::Low(FFF::titleDict);
-    t->words = title;
-    s->add_child(t);
-    auto* low = new FFF::Low(10);
-    low->words = words;
-    s->add_child(low);
-    p->add_child(s);
-    contents->add_child(p);
-    std::string out;
-    FFF::ToBinary(root, out);
-    return out;
+    return fff_document(words, 10, &title);
 }
 
 std::size_t count_of(const std::string& text, const std::string& what) {

@@ -2,22 +2,58 @@
 #pragma once
 
 #include "fff/FFF.h"
+#include "fff/FFFbuilder.h"
 
 #include <string>
+#include <vector>
 
-// The binary form of a document whose one run (slice 10) holds `word` and "common".
-inline std::string fff_with_word(const std::string& word) {
+// The binary form of a document of one sentence: a title run first when `title` is given, then
+// one run of `words` in `slice`.
+inline std::string fff_document(const std::vector<std::string>& words, int slice = 10,
+                                const std::vector<std::string>* title = nullptr) {
     FFF::DocumentData root(true);
     auto* contents = new FFF::Contents(true);
     root.add_child(contents);
     auto* p = new FFF::P;
     auto* s = new FFF::S;
-    auto* low = new FFF::Low(FFF::centralNormDict);
-    low->words = {word, "common"};
+    if (title) {
+        auto* t = new FFF::Low(FFF::titleDict);
+        t->words = *title;
+        s->add_child(t);
+    }
+    auto* low = new FFF::Low(slice);
+    low->words = words;
     s->add_child(low);
     p->add_child(s);
     contents->add_child(p);
     std::string out;
     FFF::ToBinary(root, out);
+    return out;
+}
+
+// The binary form of a document whose one run (slice 10) holds `word` and "common".
+inline std::string fff_with_word(const std::string& word) {
+    return fff_document({word, "common"}, FFF::centralNormDict);
+}
+
+// Text fed through the FFF builder: the metas, a title paragraph when `title` is given, then a
+// paragraph of `body` in `body_slice`.
+inline std::string fff_built(const std::u32string* title, const std::u32string& body,
+                             int body_slice = 10, const std::vector<FFF::meta>& metas = {}) {
+    lumbrake::FFFbuilder b(1000000);
+    for (const FFF::meta& m : metas)
+        b.contents->metas.push_back(m);
+    auto paragraph = [&b](int slice, const std::u32string& text) {
+        b.push_dict(slice);
+        for (char32_t c : text)
+            b.add_char(static_cast<std::uint32_t>(c));
+        b.close_low();
+        b.pop_dict();
+        b.end_paragraph();
+    };
+    if (title) paragraph(FFF::titleDict, *title);
+    paragraph(body_slice, body);
+    std::string out;
+    FFF::ToBinary(*b.document, out);
     return out;
 }
