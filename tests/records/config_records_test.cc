@@ -12,13 +12,6 @@
 
 using namespace lumbrake;
 
-std::string data_file(const std::string& name) {
-    std::ifstream f(std::string(TN_TEST_DATA) + "/" + name, std::ios::binary);
-    EXPECT_TRUE(f.good()) << name;
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
 
 namespace {
 

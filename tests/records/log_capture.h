@@ -1,9 +1,14 @@
-// Captures the API log lines written while it lives.
+// What the record tests share: a capture of the API log lines written while it lives, and the
+// files of the test data folder.
 #pragma once
 
 #include "util/log.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 class log_capture {
@@ -41,4 +46,10 @@ private:
 };
 
 // The text of a file under the test data folder.
-std::string data_file(const std::string& name);
+inline std::string data_file(const std::string& name) {
+    std::ifstream f(std::string(TN_TEST_DATA) + "/" + name, std::ios::binary);
+    EXPECT_TRUE(f.good()) << name;
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}

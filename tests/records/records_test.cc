@@ -1,5 +1,6 @@
 #include "api/api-typeutils.h"
 #include "util/log.h"
+#include "log_capture.h"
 
 #include <gtest/gtest.h>
 
@@ -13,13 +14,6 @@ using namespace lumbrake;
 
 namespace {
 
-std::string data_file(const std::string& name) {
-    std::ifstream f(std::string(TN_TEST_DATA) + "/" + name, std::ios::binary);
-    EXPECT_TRUE(f.good()) << name;
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
 
 // xmllint, an independent parser, must accept every written form.
 void expect_xmllint_accepts(const std::string& xml, const std::string& name) {
@@ -28,38 +22,6 @@ void expect_xmllint_accepts(const std::string& xml, const std::string& name) {
     std::string cmd = "xmllint --noout " + path;
     EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
 }
-
-// Captures the log lines written while it lives.
-class log_capture {
-public:
-    log_capture() {
-        file_ = std::tmpfile();
-        saved_ = g_log.stream;
-        saved_level_ = g_log.thresholds[LF_API];
-        g_log.stream = file_;
-        set_log_level(LF_API, LL_DEBUG);
-    }
-    ~log_capture() {
-        g_log.stream = saved_;
-        g_log.thresholds[LF_API] = saved_level_;
-        std::fclose(file_);
-    }
-    std::string text() {
-        std::fflush(file_);
-        std::rewind(file_);
-        std::string s;
-        char buf[512];
-        std::size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, file_)) > 0)
-            s.append(buf, n);
-        return s;
-    }
-
-private:
-    std::FILE* file_;
-    std::FILE* saved_;
-    int saved_level_;
-};
 
 SourceConfiguration full_source() {
     SourceConfiguration s;
