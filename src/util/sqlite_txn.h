@@ -41,6 +41,31 @@ void abort_transaction(sqlite3* db);
 // aborted: a transaction that met it must not be committed.
 bool storage_failure_pending();
 
+// One storage transaction of the calling thread: begun by the constructor, ended by the
+// destructor, which commits it, or rolls it back when a storage failure is pending on this
+// thread or the commit itself fails. An exception leaving the scope therefore never leaves the
+// process-wide storage mutex held.
+class storage_transaction {
+public:
+    explicit storage_transaction(sqlite3* db) : db_(db) { begin_exclusive_transaction(db_); }
+    ~storage_transaction() {
+        if (storage_failure_pending()) {
+            abort_transaction(db_);
+            return;
+        }
+        try {
+            commit_transaction(db_);
+        } catch (const sqlite_error&) {
+            abort_transaction(db_);
+        }
+    }
+    storage_transaction(const storage_transaction&) = delete;
+    storage_transaction& operator=(const storage_transaction&) = delete;
+
+private:
+    sqlite3* db_;
+};
+
 // The failure of an SQLite error, with the text "SQLite error: [<code>] <message>" of the
 // connection's last error: a storage failure (full, I/O error, damaged file) throws
 // sqlite_error; every other error is a fatal assertion written to the event log.
