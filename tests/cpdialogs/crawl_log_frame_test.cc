@@ -126,13 +126,13 @@ protected:
 
             // Searches of the archive fill its query log.
             for (const char* q : {"alpha", "beta", "page\tgamma"}) {
-                lumbrake::QuerySpec spec;
-                spec.Archives = {archive_.Archive};
-                spec.Parser = lumbrake::NETPARSER;
-                spec.QueryString = q;
+                lumbrake::QuerySpec query;
+                query.Archives = {archive_.Archive};
+                query.Parser = lumbrake::NETPARSER;
+                query.QueryString = q;
                 std::vector<lumbrake::QueryResult> results;
                 int max = 0;
-                proxy.Query(spec, results, max);
+                proxy.Query(query, results, max);
             }
         } catch (const std::exception& e) {
             setup_error_ = e.what();
