@@ -129,6 +129,19 @@ private:
     void OnPendingList(wxListEvent& event);
     void OnPendingContextMenu(wxContextMenuEvent& event);
 
+    // Frame commands, tree navigation, creating and deleting, the context menu
+    // (cp-frame-commands.cc).
+
+    // -------------------------------------------------------------------------------------
+
+    // Editing the lists of the pages and the archive's authentication (cp-frame-lists.cc).
+
+    // -------------------------------------------------------------------------------------
+
+    // Searching, the query pages and their result lists (cp-frame-search.cc).
+
+    // -------------------------------------------------------------------------------------
+
 public:
     // Used by the URL drop target: a confirmed URL becomes the last seed.
     void AddSeed(const wxString& url);
