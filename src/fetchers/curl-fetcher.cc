@@ -30,16 +30,12 @@ constexpr std::size_t max_head_bytes = 256 * 1024;
 constexpr std::uint64_t probe_after = 1024;
 constexpr long transfer_seconds = 180;
 
-struct easy_deleter {
-    void operator()(CURL* h) const { curl_easy_cleanup(h); }
-};
 struct slist_deleter {
     void operator()(curl_slist* l) const { curl_slist_free_all(l); }
 };
 struct curl_string_deleter {
     void operator()(char* s) const { curl_free(s); }
 };
-using easy_ptr = std::unique_ptr<CURL, easy_deleter>;
 using slist_ptr = std::unique_ptr<curl_slist, slist_deleter>;
 
 using probe_function = bool (*)(const fetcher_base* fetcher, const std::string& headers);
@@ -160,6 +156,23 @@ curl_fetcher::curl_fetcher(const config& cfg, std::uint32_t size_limit)
     // Once per process, before any handle exists: curl_easy_init would otherwise do it
     // without the guarantee of running only once.
     global_init();
+}
+
+curl_fetcher::~curl_fetcher() {
+    if (handle_) curl_easy_cleanup(handle_);
+}
+
+CURL* curl_fetcher::reusable_handle() {
+    if (!handle_) {
+        handle_ = curl_easy_init();
+        return handle_;
+    }
+    // The options go back to their defaults; the open connections and the DNS cache stay, so
+    // the next page of a host reuses its connection. Cookies would stay too: a log-in's
+    // cookies must not ride along with the next archive's pages.
+    curl_easy_reset(handle_);
+    curl_easy_setopt(handle_, CURLOPT_COOKIELIST, "ALL");
+    return handle_;
 }
 
 std::int32_t fetch_status_of_curl_code(int code) {
@@ -307,13 +320,18 @@ void curl_fetcher::fetch(std::int32_t base_score, const std::string& url,
     const bool http = scheme == "http" || scheme == "https";
     const bool search = scheme == "google" || scheme == "msn";
 
-    easy_ptr handle(curl_easy_init());
-    if (!handle) {
+    CURL* h = reusable_handle();
+    if (!h) {
         result.error = "Cannot create a transfer handle";
         TN_LOG(LF_WORKERFETCHERS, LL_ERROR, result.error);
         return;
     }
-    CURL* h = handle.get();
+    // The handle outlives this call: nothing it points to (error buffer, lists, targets on
+    // this stack) may be left set in it.
+    struct options_cleared {
+        CURL* h;
+        ~options_cleared() { curl_easy_reset(h); }
+    } clear_at_end{h};
     slist_ptr header_list(curl_slist_append(nullptr, "Accept: */*"));
     slist_ptr quote_list(curl_slist_append(nullptr, "CWD /"));
 
@@ -510,9 +528,6 @@ void curl_fetcher::fetch(std::int32_t base_score, const std::string& url,
         result.status = FETCH_LISTING;
     }
 
-    quote_list.reset();
-    header_list.reset();
-    handle.reset();
 
     std::string type_text;
     fields.get("content-type", type_text);

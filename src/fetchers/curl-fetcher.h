@@ -5,6 +5,8 @@
 
 #include "fetchers/fetcher-base.h"
 
+#include <curl/curl.h>
+
 #include <set>
 #include <string>
 
@@ -16,12 +18,21 @@ class URI;
 class curl_fetcher : public fetcher_base {
 public:
     curl_fetcher(const config& cfg, std::uint32_t size_limit);
+    ~curl_fetcher() override;
+    curl_fetcher(const curl_fetcher&) = delete;
+    curl_fetcher& operator=(const curl_fetcher&) = delete;
 
     // Reads every argument but the spare string. Redirects are reported, never followed.
     void fetch(std::int32_t base_score, const std::string& url, const std::string& user_agent,
                const std::string& cookie, bool cookie_login, const std::string& source_xml,
                const std::string& auth_xml, const std::string& spare, bool want_sidemeta,
                fetch_result& result) override;
+
+private:
+    // One transfer handle for the fetcher's life, so that its connections are reused.
+    CURL* reusable_handle();
+
+    CURL* handle_ = nullptr;
 };
 
 // The pieces of a fetch that do not need a transfer.

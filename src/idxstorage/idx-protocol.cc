@@ -89,6 +89,59 @@ bool idx_socket_channel::read_bytes(void* data, std::size_t count) {
     return recv_all(sock_, data, count) >= 0;
 }
 
+bool idx_buffered_channel::write_bytes(const void* data, std::size_t count) {
+    if (failed_) return false;
+    out_.append(static_cast<const char*>(data), count);
+    return true;
+}
+
+bool idx_buffered_channel::flush() {
+    if (failed_) return false;
+    if (out_.empty()) return true;
+    const bool ok = send_all(sock_, out_.data(), out_.size()) >= 0;
+    out_.clear();
+    // A large document's buffer is not kept for the life of the connection.
+    if (out_.capacity() > 1024 * 1024) out_.shrink_to_fit();
+    if (!ok) failed_ = true;
+    return ok;
+}
+
+bool idx_buffered_channel::read_bytes(void* data, std::size_t count) {
+    // The peer answers only what it has received.
+    if (!flush()) return false;
+    char* to = static_cast<char*>(data);
+    while (count > 0) {
+        if (in_pos_ == in_.size()) {
+            in_.resize(64 * 1024);
+            in_pos_ = 0;
+            ssize_t r;
+            do {
+                r = ::recv(sock_, in_.data(), in_.size(), 0);
+            } while (r < 0 && errno == EINTR);
+            if (r <= 0) {
+                in_.clear();
+                failed_ = true;
+                return false;
+            }
+            in_.resize(static_cast<std::size_t>(r));
+        }
+        const std::size_t n = std::min(count, in_.size() - in_pos_);
+        std::memcpy(to, in_.data() + in_pos_, n);
+        in_pos_ += n;
+        to += n;
+        count -= n;
+    }
+    return true;
+}
+
+void idx_buffered_channel::reset(int sock) {
+    sock_ = sock;
+    failed_ = false;
+    out_.clear();
+    in_.clear();
+    in_pos_ = 0;
+}
+
 bool idx_memory_channel::write_bytes(const void* data, std::size_t count) {
     output_.append(static_cast<const char*>(data), count);
     return true;

@@ -132,6 +132,30 @@ private:
     int sock_;
 };
 
+// Over a connected socket it does not own, with a buffer each way: what is written is
+// collected and goes out in one send when the channel is about to read (a request and its
+// fields leave together, a server's replies to requests that arrived together likewise) or
+// on flush(); reads are served from blocks received as they come.
+class idx_buffered_channel : public idx_channel {
+public:
+    explicit idx_buffered_channel(int sock) : sock_(sock) {}
+    bool write_bytes(const void* data, std::size_t count) override;
+    bool read_bytes(void* data, std::size_t count) override;
+    // Sends what is collected; false (and failed from then on) when the send fails.
+    bool flush();
+    // Forgets what is collected and received: a new connection starts afresh.
+    void reset(int sock);
+    int socket() const { return sock_; }
+    std::size_t pending() const { return out_.size(); }
+
+private:
+    int sock_;
+    bool failed_ = false;
+    std::string out_;
+    std::string in_;
+    std::size_t in_pos_ = 0;
+};
+
 // Reads from a byte range it does not own; collects what is written.
 class idx_memory_channel : public idx_channel {
 public:

@@ -42,46 +42,61 @@ void index_connection::child_environment(std::map<std::string, std::string>& env
 
 bool index_connection::start_index_server(std::string& error) {
     broken_ = false;
-    return start(error);
+    const bool ok = start(error);
+    channel_.reset(socket());
+    return ok;
 }
 
-idx_socket_channel index_connection::channel() {
-    return idx_socket_channel(socket());
+idx_buffered_channel* index_connection::channel() {
+    if (broken_ || socket() < 0) {
+        broken_ = true;
+        return nullptr;
+    }
+    if (channel_.socket() != socket()) channel_.reset(socket());
+    return &channel_;
 }
 
 bool index_connection::send_int(std::int32_t value) {
-    if (broken_ || socket() < 0) return broken_ = true, false;
-    auto ch = channel();
-    if (!ch.write_int(value)) broken_ = true;
+    idx_buffered_channel* ch = channel();
+    if (ch && !ch->write_int(value)) broken_ = true;
     return !broken_;
 }
 
 bool index_connection::send_string(const std::string& value) {
-    if (broken_ || socket() < 0) return broken_ = true, false;
-    auto ch = channel();
-    if (!ch.write_string(value)) broken_ = true;
+    idx_buffered_channel* ch = channel();
+    if (ch && !ch->write_string(value)) broken_ = true;
     return !broken_;
 }
 
 bool index_connection::send_items(const std::vector<index_term>& items) {
-    if (broken_ || socket() < 0) return broken_ = true, false;
-    auto ch = channel();
-    if (!write_items(ch, items)) broken_ = true;
+    idx_buffered_channel* ch = channel();
+    if (ch && !write_items(*ch, items)) broken_ = true;
     return !broken_;
 }
 
 bool index_connection::send_query(const index_query& query) {
-    if (broken_ || socket() < 0) return broken_ = true, false;
-    auto ch = channel();
-    if (!write_query(ch, query)) broken_ = true;
+    idx_buffered_channel* ch = channel();
+    if (ch && !write_query(*ch, query)) broken_ = true;
+    return !broken_;
+}
+
+bool index_connection::send_raw(const std::string& bytes) {
+    idx_buffered_channel* ch = channel();
+    if (ch && !ch->write_bytes(bytes.data(), bytes.size())) broken_ = true;
+    return !broken_;
+}
+
+bool index_connection::flush_sends() {
+    idx_buffered_channel* ch = channel();
+    if (ch && !ch->flush()) broken_ = true;
     return !broken_;
 }
 
 std::int32_t index_connection::recv_int() {
     std::int32_t value = -1;
-    if (broken_ || socket() < 0) return -1;
-    auto ch = channel();
-    if (!ch.read_int(value)) {
+    idx_buffered_channel* ch = channel();
+    if (!ch) return -1;
+    if (!ch->read_int(value)) {
         broken_ = true;
         return -1;
     }
@@ -89,10 +104,10 @@ std::int32_t index_connection::recv_int() {
 }
 
 bool index_connection::recv_string(std::string& value) {
-    if (broken_ || socket() < 0) return false;
-    auto ch = channel();
+    idx_buffered_channel* ch = channel();
+    if (!ch) return false;
     std::string text;
-    if (!ch.read_string(text, socket_ipc::max_string_length)) {
+    if (!ch->read_string(text, socket_ipc::max_string_length)) {
         broken_ = true;
         return false;
     }
@@ -106,7 +121,8 @@ std::int32_t index_connection::request(std::int32_t command) {
 }
 
 void index_connection::send_command(std::int32_t command) {
-    send_int(command);
+    // Nothing answers it, so nothing would push it out.
+    if (send_int(command)) flush_sends();
 }
 
 std::int32_t index_connection::text_field(const std::string& name, const std::string& value,
@@ -142,10 +158,7 @@ void words_extractor::visit(const FFF::tXMLTree* node, int depth, bool leaving) 
     (void)depth;
     if (leaving) {
         if (dynamic_cast<const FFF::DocumentData*>(node)) {
-            if (connection_) {
-                connection_->text_field("title", title_, true, false, false);
-                connection_->text_field("", words_, false, true, true);
-            }
+            if (sink_) sink_(title_, words_);
         }
         return;
     }
@@ -265,27 +278,62 @@ void idxstorage::count_delete() {
     }
 }
 
-void idxstorage::add_document(const std::string& guid, std::uint32_t arcid, const std::string& url,
-                              const std::string& mime, std::int32_t time, std::int32_t servertime,
-                              std::uint32_t score, const std::vector<std::int32_t>& views,
-                              const std::string& fff) {
-    if (!connection_) return;
-    index_connection& c = *connection_;
-    c.delete_term(guid, "guid");
-    c.request(IDX_BEGIN_DOC);
+namespace {
+
+// Requests written in the protocol's form; counts them, since each has one reply to read.
+struct request_writer {
+    idx_memory_channel out{nullptr, 0};
+    std::int32_t requests = 0;
+
+    void field(std::int32_t command, const std::string& name, bool stored, bool indexed,
+               bool tokenized, const std::function<void()>& value) {
+        out.write_int(command);
+        out.write_string(name);
+        value();
+        out.write_int(stored ? 1 : 0);
+        out.write_int(indexed ? 1 : 0);
+        out.write_int(tokenized ? 1 : 0);
+        ++requests;
+    }
+    void text(const std::string& name, const std::string& value, bool stored, bool indexed,
+              bool tokenized) {
+        field(IDX_TEXT_FIELD, name, stored, indexed, tokenized,
+              [&] { out.write_string(value); });
+    }
+    void time(const std::string& name, std::int32_t value, bool stored, bool indexed,
+              bool tokenized) {
+        field(IDX_TIME_FIELD, name, stored, indexed, tokenized, [&] { out.write_int(value); });
+    }
+    void command(std::int32_t code) {
+        out.write_int(code);
+        ++requests;
+    }
+};
+
+} // namespace
+
+index_document prepare_document(const std::string& guid, std::uint32_t arcid,
+                                const std::string& url, const std::string& mime,
+                                std::int32_t time, std::int32_t servertime, std::uint32_t score,
+                                const std::vector<std::int32_t>& views, const std::string& fff) {
+    request_writer w;
+    w.out.write_int(IDX_DELETE);
+    write_items(w.out, {index_term{IDX_OP_TERM, guid, "guid"}});
+    ++w.requests;
+    w.command(IDX_BEGIN_DOC);
     char text[32];
-    c.text_field("guid", guid, true, true, false);
+    w.text("guid", guid, true, true, false);
     std::snprintf(text, sizeof text, "%lu", static_cast<unsigned long>(arcid));
-    c.text_field("arcid", text, true, true, false);
-    c.text_field("url", url, true, false, false);
-    c.text_field("mime", mime, true, false, false);
+    w.text("arcid", text, true, true, false);
+    w.text("url", url, true, false, false);
+    w.text("mime", mime, true, false, false);
     std::snprintf(text, sizeof text, "%08lx", static_cast<unsigned long>(score));
-    c.text_field("score", text, true, true, false);
-    c.time_field("time", round_to_hour(time), true, true, false);
-    c.time_field("servertime", round_to_hour(servertime), true, false, false);
+    w.text("score", text, true, true, false);
+    w.time("time", round_to_hour(time), true, true, false);
+    w.time("servertime", round_to_hour(servertime), true, false, false);
     for (std::int32_t view : views) {
         std::snprintf(text, sizeof text, "%d", view);
-        c.text_field("view", text, true, true, false);
+        w.text("view", text, true, true, false);
     }
 
     FFF::tXMLTree::reader reader(fff, FFF::get_kind_table());
@@ -298,12 +346,33 @@ void idxstorage::add_document(const std::string& guid, std::uint32_t arcid, cons
     } else if (!dynamic_cast<const FFF::DocumentData*>(root.get())) {
         TN_LOG(LF_FFF, LL_ERROR, "BLOB object mismatch?");
     } else {
-        words_extractor extractor(&c);
+        words_extractor extractor([&w](const std::string& title, const std::string& words) {
+            w.text("title", title, true, false, false);
+            w.text("", words, false, true, true);
+        });
         root->accept_const(extractor, 0);
     }
     root.reset();
 
-    c.request(IDX_END_DOC);
+    w.command(IDX_END_DOC);
+    return index_document{std::move(w.out.output()), w.requests};
+}
+
+void idxstorage::add_document(const std::string& guid, std::uint32_t arcid, const std::string& url,
+                              const std::string& mime, std::int32_t time, std::int32_t servertime,
+                              std::uint32_t score, const std::vector<std::int32_t>& views,
+                              const std::string& fff) {
+    if (!connection_) return;
+    add_prepared(prepare_document(guid, arcid, url, mime, time, servertime, score, views, fff));
+}
+
+void idxstorage::add_prepared(const index_document& document) {
+    if (!connection_) return;
+    index_connection& c = *connection_;
+    // Every request of the document leaves in one send; the replies are read after it.
+    c.send_raw(document.bytes);
+    for (std::int32_t i = 0; i < document.requests && !c.broken(); ++i)
+        c.recv_int();
     if (restart_if_lost()) return;
     count_add();
 }

@@ -49,11 +49,15 @@ public:
 
     bool broken() const { return broken_; }
 
-    // Raw fields; false (and broken from then on) when the transfer fails.
+    // Raw fields, collected until the next reply is read (or flush_sends), then sent in one
+    // piece; false (and broken from then on) when the transfer fails.
     bool send_int(std::int32_t value);
     bool send_string(const std::string& value);
     bool send_items(const std::vector<index_term>& items);
     bool send_query(const index_query& query);
+    // Bytes already in the protocol's form (prepared requests).
+    bool send_raw(const std::string& bytes);
+    bool flush_sends();
     // The reply integer, or -1 when it cannot be read.
     std::int32_t recv_int();
     // The reply text; false (target unchanged) when it cannot be read.
@@ -74,9 +78,11 @@ protected:
     void child_environment(std::map<std::string, std::string>& environment) const override;
 
 private:
-    idx_socket_channel channel();
+    // Null (and broken) without a usable connection.
+    idx_buffered_channel* channel();
 
     bool broken_ = false;
+    idx_buffered_channel channel_{-1};
 };
 
 // The child's environment: the daemon's own with LUCENE_MERGEFACTOR, LUCENE_MINMERGEDOCS,
@@ -84,11 +90,12 @@ private:
 // MINMERGEDOCS, MAXMERGEDOCS and MAXFIELDLENGTH that the file holds (empty values too).
 void index_server_environment(const config& cfg, std::map<std::string, std::string>& environment);
 
-// Builds a document's title and word stream from its FFF tree and sends both as the last two
-// fields of the document when it leaves the root.
+// Builds a document's title and word stream from its FFF tree and hands both to the sink
+// (the last two fields of the document) when it leaves the root.
 class words_extractor : public FFF::tXMLTree::visitor {
 public:
-    explicit words_extractor(index_connection* connection) : connection_(connection) {}
+    using sink_fn = std::function<void(const std::string& title, const std::string& words)>;
+    explicit words_extractor(sink_fn sink) : sink_(std::move(sink)) {}
     ~words_extractor() override = default;
     void visit(const FFF::tXMLTree* node, int depth, bool leaving) override;
 
@@ -98,17 +105,32 @@ public:
 private:
     void append_token(const std::string& word, std::int32_t slice);
 
-    index_connection* connection_;
+    sink_fn sink_;
     std::string title_;
     std::string words_;
 };
+
+// A document in the protocol's form: the DELETE of its guid, BEGIN_DOC, its fields (title and
+// word stream from its FFF) and END_DOC. Made without the connection, so the caller need not
+// hold the index while the FFF is read; sent in one piece, then the replies are read.
+struct index_document {
+    std::string bytes;
+    std::int32_t requests = 0; // replies that follow
+};
+index_document prepare_document(const std::string& guid, std::uint32_t arcid,
+                                const std::string& url, const std::string& mime,
+                                std::int32_t time, std::int32_t servertime, std::uint32_t score,
+                                const std::vector<std::int32_t>& views, const std::string& fff);
 
 // Words longer than this after case folding are left out of the word stream.
 inline constexpr std::size_t max_indexed_word = 64;
 // The most hits one search fetches, from its first one on.
 inline constexpr std::int32_t max_result_window = 1000;
-// The add and delete counters flush the index when they reach this.
-inline constexpr std::int32_t flush_every = 20;
+// The add and delete counters flush (commit) the index when they reach this. A commit costs
+// the index server far more than a document, so it comes seldom: between commits the
+// scheduler's FlushLatency flush bounds the time, and what a killed server or daemon had not
+// committed is rebuilt from the document store (restart_if_lost, the index.open marker).
+inline constexpr std::int32_t flush_every = 1000;
 
 class idxstorage {
 public:
@@ -132,6 +154,8 @@ public:
                       const std::string& mime, std::int32_t time, std::int32_t servertime,
                       std::uint32_t score, const std::vector<std::int32_t>& views,
                       const std::string& fff);
+    // add_document in two steps: the document prepared beforehand, then sent.
+    void add_prepared(const index_document& document);
     void remove_document(const std::string& guid);
     void remove_archive(std::int32_t arcid);
 

@@ -76,8 +76,11 @@ int main(int argc, char** argv) {
         siftvault::vault_db db("index", settings);
         std::unique_ptr<siftvault::query_engine> engine = siftvault::make_query_engine();
         siftvault::session s(db, *engine);
-        lumbrake::idx_socket_channel channel(sock);
+        // Requests that arrive together are read together and their replies go out in one
+        // send, before the server waits for more.
+        lumbrake::idx_buffered_channel channel(sock);
         const siftvault::session::outcome o = s.serve(channel);
+        channel.flush();
         ::close(sock);
         if (o == siftvault::session::outcome::protocol_error) {
             note("protocol error, connection dropped: " + s.last_error());

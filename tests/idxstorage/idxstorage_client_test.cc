@@ -257,16 +257,18 @@ TEST_F(RecordedClient, FlushCountersAndArchiveRemoval) {
     scratch_deploy d(TN_IDX_RECORDER);
     const std::string fff = binary_of(*make_doc({}, {}));
     idxstorage index;
-    for (int i = 0; i < 19; ++i)
+    const int last = flush_every - 1;
+    for (int i = 0; i < last; ++i)
         index.add_document("a" + std::to_string(i), 1, "u", "m", 0, 0, 0, {0}, fff);
     index.remove_document("r0");
     index.flush(); // explicit: counters unchanged
-    EXPECT_EQ(index.add_counter(), 19);
+    EXPECT_EQ(index.add_counter(), last);
     EXPECT_EQ(index.delete_counter(), 1);
-    index.add_document("a19", 1, "u", "m", 0, 0, 0, {0}, fff); // the twentieth addition
+    const std::string final_guid = "a" + std::to_string(last);
+    index.add_document(final_guid, 1, "u", "m", 0, 0, 0, {0}, fff); // the flush_every-th addition
     EXPECT_EQ(index.add_counter(), 0);
     EXPECT_EQ(index.delete_counter(), 0);
-    for (int i = 1; i <= 20; ++i)
+    for (int i = 1; i <= flush_every; ++i)
         index.remove_document("r" + std::to_string(i));
     index.add_document("b", 1, "u", "m", 0, 0, 0, {0}, fff);
     index.remove_archive(-2);
@@ -277,11 +279,12 @@ TEST_F(RecordedClient, FlushCountersAndArchiveRemoval) {
     std::vector<std::string> seen;
     for (const std::string& l : log())
         if (l == "FLUSH" || l == "OPTIMIZE" || l.rfind("DELETE 0:r", 0) == 0 ||
-            l.find(":arcid") != std::string::npos || l == "TEXT guid=a19 110" ||
+            l.find(":arcid") != std::string::npos || l == "TEXT guid=" + final_guid + " 110" ||
             l == "TEXT guid=b 110")
             seen.push_back(l);
-    std::vector<std::string> expected = {"DELETE 0:r0:guid", "FLUSH", "TEXT guid=a19 110", "FLUSH"};
-    for (int i = 1; i <= 20; ++i)
+    std::vector<std::string> expected = {"DELETE 0:r0:guid", "FLUSH",
+                                         "TEXT guid=" + final_guid + " 110", "FLUSH"};
+    for (int i = 1; i <= flush_every; ++i)
         expected.push_back("DELETE 0:r" + std::to_string(i) + ":guid");
     expected.insert(expected.end(), {"FLUSH", "TEXT guid=b 110", "FLUSH",
                                      "DELETE 0:4294967294:arcid", "FLUSH", "OPTIMIZE"});

@@ -1,0 +1,166 @@
+#!/usr/bin/python3
+"""Crawl speed against omindex, side by side in one run (not run by ctest).
+
+Generates a site of PAGES HTML pages spread over HOSTS web hosts (one nginx server per port
+on 127.0.0.1, pages linking across hosts), then crawls it with the installed trawlnestd and
+its real millhand and siftvault once per WORKERS value (Throttling 0, a fresh DATADIR each
+time), and runs omindex over the same files in the same run. Prints pages/s of each run and
+the ratios: every WORKERS value against one worker, and the crawl against omindex.
+
+The crawl does fetch, parse, store and index; omindex reads, parses and indexes from disk.
+
+Needs: nginx, and omindex from the Debian package xapian-omega
+(apt-get install --no-install-recommends xapian-omega), and an installed tree:
+  cmake --install build --prefix build/bench-prefix
+
+usage: crawl_bench.py PREFIX [--pages N] [--hosts N] [--workers 1,4,8] [--scratch DIR]
+"""
+
+import argparse
+import os
+import random
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
+import tnlive  # noqa: E402
+from tnlive import b, i, s, strings, text  # noqa: E402
+
+
+def make_site(root, pages, hosts, ports):
+    """pages HTML files over hosts folders h0..h{hosts-1}; page k lives on host k % hosts and
+    links to the next page and to four others, so the whole set is reachable from any seed."""
+    rnd = random.Random(19)
+    vocabulary = ["%s%d" % (w, n) for n in range(400) for w in
+                  ("orchard", "hive", "cider", "meadow", "plough")]
+
+    def url(k):
+        return "http://127.0.0.1:%d/p%d.html" % (ports[k % hosts], k)
+
+    for h in range(hosts):
+        os.makedirs(os.path.join(root, "h%d" % h))
+    for k in range(pages):
+        links = {(k + 1) % pages} | {rnd.randrange(pages) for _ in range(4)}
+        words = " ".join(rnd.choice(vocabulary) for _ in range(400))
+        body = "".join('<p><a href="%s">page %d</a></p>\n' % (url(j), j) for j in sorted(links))
+        with open(os.path.join(root, "h%d" % (k % hosts), "p%d.html" % k), "w") as f:
+            f.write("<html><head><title>Page %d</title></head><body>\n<h1>Page %d</h1>\n"
+                    "<p>%s</p>\n%s</body></html>\n" % (k, k, words, body))
+
+
+def start_nginx(root, work, hosts, ports):
+    servers = "".join("  server { listen 127.0.0.1:%d; root %s/h%d; }\n" % (p, root, h)
+                      for h, p in enumerate(ports))
+    conf = os.path.join(work, "nginx.conf")
+    with open(conf, "w") as f:
+        f.write("""daemon off;
+master_process off;
+pid {w}/nginx.pid;
+error_log {w}/error.log;
+events {{ worker_connections 1024; }}
+http {{
+  access_log off;
+  client_body_temp_path {w}/body; proxy_temp_path {w}/proxy; fastcgi_temp_path {w}/fastcgi;
+  uwsgi_temp_path {w}/uwsgi; scgi_temp_path {w}/scgi;
+  types {{ text/html html; }}
+  keepalive_requests 100000;
+{servers}}}
+""".format(w=work, servers=servers))
+    proc = subprocess.Popen(["/usr/sbin/nginx", "-c", conf, "-p", work],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
+    for _ in range(100):
+        if all(tnlive.port_answers(p) for p in ports):
+            return proc
+        if proc.poll() is not None:
+            break
+        time.sleep(0.1)
+    raise RuntimeError("nginx did not start")
+
+
+def crawl(prefix, scratch, workers, ports, pages):
+    """(documents, seconds) of one crawl from the first host's first page."""
+    root = os.path.join(scratch, "daemon-w%d" % workers)
+    shutil.rmtree(root, ignore_errors=True)
+    d = tnlive.Daemon(prefix, root, extra="WORKERS=%d\nLOGCFG=LOG:ERROR\n" % workers)
+    d.start()
+    try:
+        hosts = "|".join(str(p) for p in ports)
+        arcid = int(text(d.soap("AddIndex", '<cfg xsi:type="ns:IndexConfiguration">%s</cfg>'
+                                % "".join([
+                                    s("Name", "bench"), b("Historicize", False),
+                                    s("AdministrativeContact", ""),
+                                    strings("Seeds", ["http://127.0.0.1:%d/p0.html" % ports[0]]),
+                                    strings("IncludeFilters",
+                                            [r"^http://127\.0\.0\.1:(%s)/.*$" % hosts]),
+                                    s("SchedulingFrequency", "DISABLED"),
+                                    i("SchedulingAttribute", 0), i("AccessTime", 0),
+                                    i("PagesLimit", 0), i("DepthLimit", 0),
+                                    i("GarbageLimit", 0)])), "id"))
+        start = time.time()
+        d.soap("StartCrawl", i("arcid", arcid))
+        deadline = start + max(600, pages)
+        while time.time() < deadline:
+            info = d.soap("GetArchiveInfo", i("id", arcid)).find("info")
+            if text(info, "Crawling") == "false":
+                break
+            time.sleep(0.1)
+        else:
+            raise RuntimeError("the crawl did not end in time")
+        seconds = time.time() - start
+        return int(text(info, "Documents")), seconds
+    finally:
+        d.stop(grace=300)
+
+
+def omindex(site, scratch):
+    db = os.path.join(scratch, "omega-db")
+    shutil.rmtree(db, ignore_errors=True)
+    start = time.time()
+    subprocess.run(["omindex", "--db", db, "--url", "/", site], check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return time.time() - start
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("prefix")
+    ap.add_argument("--pages", type=int, default=2000)
+    ap.add_argument("--hosts", type=int, default=16)
+    ap.add_argument("--workers", default="1,4,8")
+    ap.add_argument("--scratch", default=None)
+    a = ap.parse_args()
+    scratch = os.path.abspath(a.scratch or os.path.join(a.prefix, "..", "crawl-bench"))
+    shutil.rmtree(scratch, ignore_errors=True)
+    os.makedirs(os.path.join(scratch, "nginx"))
+    ports = [tnlive.free_port() for _ in range(a.hosts)]
+    site = os.path.join(scratch, "site")
+    make_site(site, a.pages, a.hosts, ports)
+    nginx = start_nginx(site, os.path.join(scratch, "nginx"), a.hosts, ports)
+    try:
+        seconds = omindex(site, scratch)
+        om_rate = a.pages / seconds
+        print("omindex            %6d pages %7.2f s %8.1f pages/s" % (a.pages, seconds, om_rate),
+              flush=True)
+        rates = {}
+        for w in (int(x) for x in a.workers.split(",")):
+            docs, seconds = crawl(os.path.abspath(a.prefix), scratch, w, ports, a.pages)
+            rates[w] = docs / seconds
+            print("crawl WORKERS=%-3d  %6d pages %7.2f s %8.1f pages/s   x%.2f of omindex"
+                  % (w, docs, seconds, rates[w], rates[w] / om_rate), flush=True)
+            if docs < a.pages:
+                print("  (only %d of %d pages stored)" % (docs, a.pages))
+        base = min(rates)
+        for w in sorted(rates):
+            if w != base:
+                print("WORKERS=%d / WORKERS=%d: x%.2f" % (w, base, rates[w] / rates[base]))
+    finally:
+        nginx.terminate()
+        nginx.wait(10)
+
+
+if __name__ == "__main__":
+    main()
