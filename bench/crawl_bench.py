@@ -81,11 +81,11 @@ http {{
     raise RuntimeError("nginx did not start")
 
 
-def crawl(prefix, scratch, workers, ports, pages):
+def crawl(prefix, scratch, workers, ports, pages, extra=""):
     """(documents, seconds) of one crawl from the first host's first page."""
     root = os.path.join(scratch, "daemon-w%d" % workers)
     shutil.rmtree(root, ignore_errors=True)
-    d = tnlive.Daemon(prefix, root, extra="WORKERS=%d\nLOGCFG=LOG:ERROR\n" % workers)
+    d = tnlive.Daemon(prefix, root, extra="WORKERS=%d\nLOGCFG=LOG:ERROR\n%s" % (workers, extra))
     d.start()
     try:
         hosts = "|".join(str(p) for p in ports)
@@ -132,6 +132,8 @@ def main():
     ap.add_argument("--hosts", type=int, default=16)
     ap.add_argument("--workers", default="1,4,8")
     ap.add_argument("--scratch", default=None)
+    ap.add_argument("--config", action="append", default=[],
+                    help="a KEY=VALUE line added to the daemon's configuration")
     a = ap.parse_args()
     scratch = os.path.abspath(a.scratch or os.path.join(a.prefix, "..", "crawl-bench"))
     shutil.rmtree(scratch, ignore_errors=True)
@@ -147,7 +149,8 @@ def main():
               flush=True)
         rates = {}
         for w in (int(x) for x in a.workers.split(",")):
-            docs, seconds = crawl(os.path.abspath(a.prefix), scratch, w, ports, a.pages)
+            docs, seconds = crawl(os.path.abspath(a.prefix), scratch, w, ports, a.pages,
+                                  "".join(line + "\n" for line in a.config))
             rates[w] = docs / seconds
             print("crawl WORKERS=%-3d  %6d pages %7.2f s %8.1f pages/s   x%.2f of omindex"
                   % (w, docs, seconds, rates[w], rates[w] / om_rate), flush=True)

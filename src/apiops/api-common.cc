@@ -65,7 +65,18 @@ api::api(const api_context& ctx) : ctx_(ctx) {
     begin_exclusive_transaction(ctx_.db);
 }
 
+void api::commit() {
+    if (committed_) return;
+    committed_ = true;
+    commit_transaction(ctx_.db);
+}
+
 api::~api() {
+    if (committed_) {
+        // A commit that failed has rolled back; only the failure state remains to clear.
+        if (storage_failure_pending()) abort_transaction(ctx_.db);
+        return;
+    }
     // Committed also after a refused request or while a fault propagates: operations write
     // nothing before their last check, so there is nothing to roll back, and an open
     // transaction would block every later request. A failure of the storage itself (full,

@@ -122,8 +122,12 @@ public:
     explicit api(const api_context& ctx);
     // The context must outlive the call object: a temporary would dangle.
     explicit api(api_context&&) = delete;
-    // Commits it (releasing the lock), also while an exception propagates.
+    // Commits it (releasing the lock), also while an exception propagates; a commit that
+    // fails there is only logged.
     ~api();
+    // Commits now, before the answer is written: a failure of the storage at commit (a full
+    // volume) throws sqlite_error, so a request whose writes were not kept fails as a request.
+    void commit();
     api(const api&) = delete;
     api& operator=(const api&) = delete;
 
@@ -299,6 +303,7 @@ public:
 
 private:
     const api_context& ctx_;
+    bool committed_ = false;
 };
 
 } // namespace lumbrake

@@ -4,8 +4,13 @@
 
 #include <zlib.h>
 
+#include <atomic>
 #include <climits>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <set>
+#include <utility>
 
 namespace lumbrake {
 
@@ -67,7 +72,77 @@ void ensure_table(sqlite3* db, const char* probe, const char* create, const char
     exec_or_die(db, index, __FILE__, __LINE__);
 }
 
+struct record_cache {
+    std::mutex mutex;
+    std::uint64_t generation = 1;
+    std::set<sqlite3*> writing; // connections whose open transaction wrote records
+    std::map<std::pair<std::string, int>, std::pair<std::shared_ptr<const void>, std::uint32_t>>
+        records;
+
+    void next_generation() {
+        ++generation;
+        records.clear();
+    }
+};
+
+record_cache& cache() {
+    static record_cache c;
+    return c;
+}
+
+// The end of a transaction that wrote records: what was read in it, committed or not, is
+// stale for the others. A reader on another connection cannot read between the write and
+// the end of the transaction (the writer holds SQLite's exclusive lock), so nothing older
+// comes in afterwards.
+void transaction_ended(void* connection) {
+    record_cache& c = cache();
+    std::lock_guard<std::mutex> lock(c.mutex);
+    if (c.writing.erase(static_cast<sqlite3*>(connection)) > 0) c.next_generation();
+}
+
+int on_commit(void* connection) {
+    transaction_ended(connection);
+    return 0; // the commit goes ahead
+}
+
+void on_rollback(void* connection) {
+    transaction_ended(connection);
+}
+
 } // namespace
+
+void written(sqlite3* db) {
+    record_cache& c = cache();
+    std::lock_guard<std::mutex> lock(c.mutex);
+    c.next_generation();
+    if (c.writing.insert(db).second) {
+        sqlite3_commit_hook(db, on_commit, db);
+        sqlite3_rollback_hook(db, on_rollback, db);
+    }
+}
+
+std::uint64_t generation() {
+    record_cache& c = cache();
+    std::lock_guard<std::mutex> lock(c.mutex);
+    return c.generation;
+}
+
+void cache_put(const std::string& key, int id, std::uint64_t generation,
+               std::shared_ptr<const void> record, std::uint32_t magic) {
+    record_cache& c = cache();
+    std::lock_guard<std::mutex> lock(c.mutex);
+    if (generation != c.generation) return;
+    c.records[{key, id}] = {std::move(record), magic};
+}
+
+std::shared_ptr<const void> cache_find(const std::string& key, int id, std::uint32_t& magic) {
+    record_cache& c = cache();
+    std::lock_guard<std::mutex> lock(c.mutex);
+    auto it = c.records.find({key, id});
+    if (it == c.records.end()) return nullptr;
+    magic = it->second.second;
+    return it->second.first;
+}
 
 void ensure(sqlite3* db, const char* key) {
     ensure_table(db, "select * from cfgstorage limit 1",
@@ -76,6 +151,7 @@ void ensure(sqlite3* db, const char* key) {
     ensure_table(db, "select * from cfgcounter limit 1",
                  "create table cfgcounter(key text, lastid integer)",
                  "create unique index cfgcounter_idx1 on cfgcounter(key)");
+    written(db);
     sql_text sql = build(db, "insert into cfgcounter values('%q', 0)", key);
     int rc = exec(db, sql.get());
     // A constraint violation: the row is already there and keeps its count.
@@ -105,6 +181,7 @@ void list(sqlite3* db, const char* key, std::vector<int>& ids) {
 }
 
 bool store(sqlite3* db, const char* key, int id, const std::string& text) {
+    written(db);
     sql_text sql = build(db, "insert or replace into cfgstorage values('%q', %d, '%q')", key, id,
                          text.c_str());
     exec_or_die(db, sql.get(), __FILE__, __LINE__);
@@ -112,6 +189,7 @@ bool store(sqlite3* db, const char* key, int id, const std::string& text) {
 }
 
 int insert_new(sqlite3* db, const char* key, const std::string& text) {
+    written(db);
     sqlite3_int64 lastid;
     {
         sql_text sql = build(db, "select lastid from cfgcounter where key='%q'", key);
@@ -133,6 +211,7 @@ int insert_new(sqlite3* db, const char* key, const std::string& text) {
 }
 
 bool erase(sqlite3* db, const char* key, int id) {
+    written(db);
     sql_text sql = build(db, "delete from cfgstorage where key='%q' and id=%d", key, id);
     exec_or_die(db, sql.get(), __FILE__, __LINE__);
     return sqlite3_changes(db) == 1;

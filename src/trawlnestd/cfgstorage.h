@@ -5,7 +5,11 @@
 // Each record carries a version stamp, the CRC-32 of its stored text. set is a compare-and-set
 // on it: a writer that read an older version is refused instead of overwriting unseen changes.
 //
-// The store holds no data and takes no lock. Every operation takes the calling thread's
+// Records are parsed once and shared (get_shared) until a write of any record: every write
+// through the store, an import or a restore, and the end (commit or rollback) of a transaction
+// that wrote, start a new generation of the cache.
+//
+// The store holds no data of its own beyond that cache. Every operation takes the calling thread's
 // connection; callers run it inside begin_exclusive_transaction / commit_transaction. Every
 // SQLite failure is fatal (sqlite_fatal).
 #pragma once
@@ -22,6 +26,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -90,6 +95,16 @@ bool store(sqlite3* db, const char* key, int id, const std::string& text);
 // has no id left.
 int insert_new(sqlite3* db, const char* key, const std::string& text);
 bool erase(sqlite3* db, const char* key, int id);
+
+// Called on every write of the tables (also by the jobs that write them with their own
+// statements): the records parsed so far are stale from now on, and once more when the
+// connection's transaction ends, whichever way.
+void written(sqlite3* db);
+std::uint64_t generation();
+// A record parsed in `generation`; kept only while no write came since.
+void cache_put(const std::string& key, int id, std::uint64_t generation,
+               std::shared_ptr<const void> record, std::uint32_t magic);
+std::shared_ptr<const void> cache_find(const std::string& key, int id, std::uint32_t& magic);
 } // namespace cfgstore_detail
 
 template <class T> class cfgstorage {
@@ -108,6 +123,25 @@ public:
         bool ok = traits::from_xml(text, record);
         magic = cfg_magic(text);
         return ok;
+    }
+
+    // As get, parsed once and shared until the next write (see above); null when get would
+    // answer false. `shape`, when given, trims the record before it is kept, for a reader
+    // that uses only some fields (each shape is kept apart, under its `shape_name`).
+    static std::shared_ptr<const T> get_shared(sqlite3* db, int id, std::uint32_t& magic,
+                                               const char* shape_name = "",
+                                               void (*shape)(T&) = nullptr) {
+        const std::string cache_key = std::string(traits::key) + "/" + shape_name;
+        if (auto hit = cfgstore_detail::cache_find(cache_key, id, magic))
+            return std::static_pointer_cast<const T>(hit);
+        const std::uint64_t generation = cfgstore_detail::generation();
+        auto record = std::make_shared<T>();
+        std::uint32_t stamp = 0;
+        if (!get(db, id, *record, stamp)) return nullptr;
+        if (shape) shape(*record);
+        magic = stamp;
+        cfgstore_detail::cache_put(cache_key, id, generation, record, stamp);
+        return record;
     }
 
     // All ids of the type in ascending order.

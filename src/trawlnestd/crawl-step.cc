@@ -238,6 +238,11 @@ struct process_thread::worker_reply {
 
 namespace {
 
+void without_seeds(SourceConfiguration& source) {
+    source.Seeds.clear();
+    source.Seeds.shrink_to_fit();
+}
+
 std::string canonical_of(const std::string& url) {
     return URI(url, "http", true).canonical_string(true);
 }
@@ -370,8 +375,14 @@ process_thread::pass_result process_thread::crawl_pass() {
             q.pipeline.push_back(static_cast<std::uint32_t>(id));
     bool have_archive =
         cfgstorage<ArchiveConfiguration>::get(db, static_cast<int>(q.arcid), q.archive, magic);
-    bool have_source =
-        have_archive && cfgstorage<SourceConfiguration>::get(db, q.archive.Source, q.source, magic);
+    // The source is read once per change, not once per URL (a source may hold a million
+    // seeds); the crawl does not use its seeds, so the kept copy goes without them.
+    std::shared_ptr<const SourceConfiguration> source;
+    if (have_archive)
+        source = cfgstorage<SourceConfiguration>::get_shared(db, q.archive.Source, magic,
+                                                             "crawl", without_seeds);
+    const bool have_source = source != nullptr;
+    if (source) q.source = *source;
     if (!have_archive || !have_source) {
         TN_LOG(LF_WORKERSCHEDULING, LL_ERROR,
                "Cannot read configuration for archive " << q.arcid << " or source "

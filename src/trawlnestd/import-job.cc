@@ -183,6 +183,7 @@ bool import_config(const config& cfg, const std::string& directory, const reset_
 
     db_connection db(cfg);
     begin_exclusive_transaction(db);
+    cfgstore_detail::written(db);
     exec_or_die(db, "delete from cfgstorage", __LINE__);
     exec_or_die(db, "delete from cfgcounter", __LINE__);
     while (const dir_entry* entry = lumbrake::readdir(listing.get()))

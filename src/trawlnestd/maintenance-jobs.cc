@@ -1,5 +1,7 @@
 #include "trawlnestd/maintenance-jobs.h"
 
+#include "trawlnestd/cfgstorage.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -141,6 +143,8 @@ std::string check_backup(sqlite3* db) {
 // next add cannot hand out an id that a restored record already holds.
 void raise_config_counters(sqlite3* db) {
     begin_exclusive_transaction(db);
+    // The restored records replace whatever was read before.
+    cfgstore_detail::written(db);
     exec_or_die(db, "insert into cfgcounter select key, max(id) from cfgstorage where key not in "
                     "(select key from cfgcounter) group by key");
     exec_or_die(db, "update cfgcounter set lastid=(select max(id) from cfgstorage c where "

@@ -102,6 +102,7 @@ void rest_add_document(rest& r) {
         rest_api_error(r, res);
         return;
     }
+    session.commit();
     r.content_type("text/xml");
     r.printf("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
     r.printf("<newdocument>\n");

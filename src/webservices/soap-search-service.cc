@@ -161,11 +161,12 @@ LumbrakeSearchHandler::LumbrakeSearchHandler(httpcontext& context, const api_con
 
 // Parameters are read before the session opens, so a malformed request never takes the
 // database lock; results are written only after the session has committed.
-template <class F> void LumbrakeSearchHandler::call(F&& operation) {
+template <class F> void LumbrakeSearchHandler::call(F&& operation, bool kept_writes) {
     api_result res;
     {
         api session(ctx_);
         operation(session, res);
+        if (kept_writes) session.commit();
     }
     if (!res.ok) throw SOAPException(res.fault);
 }
@@ -341,7 +342,8 @@ void LumbrakeSearchHandler::Query(Request& q, Response& r) {
     auto query_spec = get<QuerySpec>(q, "query");
     std::vector<QueryResult> results;
     std::int32_t total = 0;
-    call([&](api& a, api_result& res) { a.query(res, query_spec, results, total, false); });
+    call([&](api& a, api_result& res) { a.query(res, query_spec, results, total, false); },
+         false);
     put_nonempty(r, "results", results);
     put(r, "maxresults", static_cast<int>(total));
 }

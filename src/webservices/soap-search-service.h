@@ -94,7 +94,9 @@ public:
 
 private:
     // Runs one operation in its own API session; a failed result becomes the fault.
-    template <class F> void call(F&& operation);
+    // `kept_writes`: the operation's writes are what it answers for, so a commit that fails
+    // fails the request; a search's query-log row is not (the search answers without it).
+    template <class F> void call(F&& operation, bool kept_writes = true);
 
     httpcontext& http_;
     api_context ctx_;
