@@ -115,10 +115,11 @@ void written(sqlite3* db) {
     record_cache& c = cache();
     std::lock_guard<std::mutex> lock(c.mutex);
     c.next_generation();
-    if (c.writing.insert(db).second) {
-        sqlite3_commit_hook(db, on_commit, db);
-        sqlite3_rollback_hook(db, on_rollback, db);
-    }
+    c.writing.insert(db);
+    // Set on every write: a connection closed in mid-transaction may leave its address in
+    // the set, and a new connection at that address has no hooks yet.
+    sqlite3_commit_hook(db, on_commit, db);
+    sqlite3_rollback_hook(db, on_rollback, db);
 }
 
 std::uint64_t generation() {

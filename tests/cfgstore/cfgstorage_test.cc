@@ -262,4 +262,68 @@ TEST_F(CfgStorageDeath, AddWithoutCounterRowIsFatal) {
         "src/trawlnestd/cfgstorage.cc\\([0-9]+\\): assertion \\[SQLite error: \\[");
 }
 
+// Shared records are parsed once and follow every write: one of this connection, one of
+// another connection, one rolled back, a removal; a trimmed shape is kept apart from the
+// whole record.
+TEST_F(CfgStorage, SharedRecordsFollowEveryWrite) {
+    config_stores stores(db());
+    std::uint32_t magic = 0;
+    SourceConfiguration a = source_named("a");
+    a.Seeds = {"http://one.example/", "http://two.example/"};
+    const int id = cfgstorage<SourceConfiguration>::add(db(), a, magic);
+    using store = cfgstorage<SourceConfiguration>;
+    auto seedless = [](SourceConfiguration& s) { s.Seeds.clear(); };
+    std::uint32_t stamp = 0;
+    auto name_of = [&] {
+        auto r = store::get_shared(db(), id, stamp);
+        return r ? r->Name : std::string("<none>");
+    };
+
+    auto first = store::get_shared(db(), id, stamp);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(stamp, magic);
+    EXPECT_EQ(first->Seeds.size(), 2u);
+    EXPECT_EQ(store::get_shared(db(), id, stamp).get(), first.get()) << "parsed once";
+    auto trimmed = store::get_shared(db(), id, stamp, "seedless", seedless);
+    ASSERT_TRUE(trimmed);
+    EXPECT_TRUE(trimmed->Seeds.empty());
+    EXPECT_EQ(store::get_shared(db(), id, stamp)->Seeds.size(), 2u);
+
+    // A write of this connection.
+    a.Name = "b";
+    ASSERT_TRUE(store::set(db(), id, a, magic));
+    EXPECT_EQ(name_of(), "b");
+    EXPECT_EQ(stamp, magic);
+
+    // A write rolled back: read inside the transaction, gone after it.
+    begin_exclusive_transaction(db());
+    a.Name = "c";
+    std::uint32_t m = magic;
+    ASSERT_TRUE(store::set(db(), id, a, m));
+    EXPECT_EQ(name_of(), "c");
+    abort_transaction(db());
+    EXPECT_EQ(name_of(), "b");
+
+    // A write of another connection, committed.
+    {
+        db_connection other(*cfg_);
+        begin_exclusive_transaction(other.get());
+        a.Name = "d";
+        ASSERT_TRUE(store::set(other.get(), id, a, magic));
+        commit_transaction(other.get());
+    }
+    EXPECT_EQ(name_of(), "d");
+    EXPECT_EQ(store::get_shared(db(), id, stamp, "seedless", seedless)->Name, "d");
+
+    // Records written by statements of their own (import, restore) say so.
+    begin_exclusive_transaction(db());
+    cfgstore_detail::written(db());
+    ASSERT_EQ(query(db(), R"(update cfgstorage set cfg=replace(cfg, 'name="d"', 'name="e"'))"), "");
+    commit_transaction(db());
+    EXPECT_EQ(name_of(), "e");
+
+    ASSERT_TRUE(store::remove(db(), id));
+    EXPECT_EQ(name_of(), "<none>");
+}
+
 } // namespace
