@@ -87,21 +87,43 @@ docstorage::docstorage(sqlite3* db) {
     }
 }
 
+namespace {
+struct kept_blobs {
+    bool full, keeps_fff;
+};
+kept_blobs blobs_kept(std::int32_t error, int cache_mode) {
+    const bool keeps = error == docstorage::STATUS_NONE || error == docstorage::STATUS_UNCHANGED;
+    const bool full = keeps && cache_mode == FULLCACHE_MODE;
+    return {full, full || (keeps && cache_mode == CONTEXTCACHE_MODE)};
+}
+} // namespace
+
+version_blobs compress_version(std::int32_t error, int cache_mode, const std::string& headers,
+                               const std::string& content, const std::string& fff) {
+    const kept_blobs k = blobs_kept(error, cache_mode);
+    version_blobs b;
+    if (k.full) b.headers = compress_blob(headers);
+    if (k.full) b.content = compress_blob(content);
+    if (k.keeps_fff) b.fff = compress_blob(fff);
+    return b;
+}
+
 void docstorage::store(sqlite3* db, const std::string& guid, std::uint32_t arcid,
                        const std::string& url, std::uint32_t timestamp, std::int32_t error,
                        const std::string& headers, const std::string& content,
                        const std::string& fff, std::uint32_t fffcrc, std::uint32_t corecrc,
                        bool corechanged, std::uint32_t score, const std::string& mime,
                        const std::string& charset, std::uint32_t servertime, const aux_values& aux,
-                       int cache_mode) {
-    const bool keeps = error == STATUS_NONE || error == STATUS_UNCHANGED;
-    const bool full = keeps && cache_mode == FULLCACHE_MODE;
-    const bool keeps_fff = full || (keeps && cache_mode == CONTEXTCACHE_MODE);
+                       int cache_mode, const version_blobs* compressed) {
+    const kept_blobs k = blobs_kept(error, cache_mode);
+    const bool full = k.full;
 
     // 1. the blobs the status and the cache mode admit
-    const std::string headers_blob = full ? compress_blob(headers) : std::string();
-    const std::string content_blob = full ? compress_blob(content) : std::string();
-    const std::string fff_blob = keeps_fff ? compress_blob(fff) : std::string();
+    const version_blobs blobs =
+        compressed ? *compressed : compress_version(error, cache_mode, headers, content, fff);
+    const std::string& headers_blob = blobs.headers;
+    const std::string& content_blob = blobs.content;
+    const std::string& fff_blob = blobs.fff;
 
     // 2. the counters of the totals and of the archive
     std::int32_t total_docs, arc_docs;

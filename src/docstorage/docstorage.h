@@ -23,6 +23,14 @@ class fetchqueue;
 // Auxiliary values of one version: duplicate keys kept, ordered by key.
 using aux_values = std::multimap<std::string, std::string>;
 
+// A version's blobs compressed ahead of store, outside the storage lock (compression is
+// most of a store's work). Made for the status and cache mode the store is then called with.
+struct version_blobs {
+    std::string headers, content, fff;
+};
+version_blobs compress_version(std::int32_t error, int cache_mode, const std::string& headers,
+                               const std::string& content, const std::string& fff);
+
 class docstorage {
 public:
     // Processing statuses that decide what a version keeps and what it counts.
@@ -41,7 +49,8 @@ public:
                const std::string& content, const std::string& fff, std::uint32_t fffcrc,
                std::uint32_t corecrc, bool corechanged, std::uint32_t score,
                const std::string& mime, const std::string& charset, std::uint32_t servertime,
-               const aux_values& aux, int cache_mode);
+               const aux_values& aux, int cache_mode,
+               const version_blobs* compressed = nullptr);
 
     // Reads one version by guid; false (outputs untouched) when it is not stored.
     bool load(sqlite3* db, const std::string& guid, std::uint32_t& arcid, std::string& url,

@@ -315,7 +315,7 @@ struct request_writer {
 index_document prepare_document(const std::string& guid, std::uint32_t arcid,
                                 const std::string& url, const std::string& mime,
                                 std::int32_t time, std::int32_t servertime, std::uint32_t score,
-                                const std::vector<std::int32_t>& views, const std::string& fff) {
+                                const std::string& fff) {
     request_writer w;
     w.out.write_int(IDX_DELETE);
     write_items(w.out, {index_term{IDX_OP_TERM, guid, "guid"}});
@@ -331,10 +331,9 @@ index_document prepare_document(const std::string& guid, std::uint32_t arcid,
     w.text("score", text, true, true, false);
     w.time("time", round_to_hour(time), true, true, false);
     w.time("servertime", round_to_hour(servertime), true, false, false);
-    for (std::int32_t view : views) {
-        std::snprintf(text, sizeof text, "%d", view);
-        w.text("view", text, true, true, false);
-    }
+    index_document document;
+    document.head = std::move(w.out.output());
+    w.out.output().clear();
 
     FFF::tXMLTree::reader reader(fff, FFF::get_kind_table());
     int status = 0;
@@ -355,7 +354,9 @@ index_document prepare_document(const std::string& guid, std::uint32_t arcid,
     root.reset();
 
     w.command(IDX_END_DOC);
-    return index_document{std::move(w.out.output()), w.requests};
+    document.tail = std::move(w.out.output());
+    document.requests = w.requests;
+    return document;
 }
 
 void idxstorage::add_document(const std::string& guid, std::uint32_t arcid, const std::string& url,
@@ -363,15 +364,26 @@ void idxstorage::add_document(const std::string& guid, std::uint32_t arcid, cons
                               std::uint32_t score, const std::vector<std::int32_t>& views,
                               const std::string& fff) {
     if (!connection_) return;
-    add_prepared(prepare_document(guid, arcid, url, mime, time, servertime, score, views, fff));
+    add_prepared(prepare_document(guid, arcid, url, mime, time, servertime, score, fff), views);
 }
 
-void idxstorage::add_prepared(const index_document& document) {
+void idxstorage::add_prepared(const index_document& document,
+                              const std::vector<std::int32_t>& views) {
     if (!connection_) return;
     index_connection& c = *connection_;
     // Every request of the document leaves in one send; the replies are read after it.
-    c.send_raw(document.bytes);
-    for (std::int32_t i = 0; i < document.requests && !c.broken(); ++i)
+    c.send_raw(document.head);
+    for (std::int32_t view : views) {
+        c.send_int(IDX_TEXT_FIELD);
+        c.send_string("view");
+        c.send_string(std::to_string(view));
+        c.send_int(1);
+        c.send_int(1);
+        c.send_int(0);
+    }
+    c.send_raw(document.tail);
+    const std::size_t replies = static_cast<std::size_t>(document.requests) + views.size();
+    for (std::size_t i = 0; i < replies && !c.broken(); ++i)
         c.recv_int();
     if (restart_if_lost()) return;
     count_add();

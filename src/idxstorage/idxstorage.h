@@ -110,17 +110,17 @@ private:
     std::string words_;
 };
 
-// A document in the protocol's form: the DELETE of its guid, BEGIN_DOC, its fields (title and
-// word stream from its FFF) and END_DOC. Made without the connection, so the caller need not
-// hold the index while the FFF is read; sent in one piece, then the replies are read.
+// A document in the protocol's form but for its views: the DELETE of its guid, BEGIN_DOC and
+// its identity fields (head); title and word stream from its FFF, and END_DOC (tail). Made
+// without the connection, so the caller need not hold the index while the FFF is read.
 struct index_document {
-    std::string bytes;
-    std::int32_t requests = 0; // replies that follow
+    std::string head, tail;
+    std::int32_t requests = 0; // replies to head and tail
 };
 index_document prepare_document(const std::string& guid, std::uint32_t arcid,
                                 const std::string& url, const std::string& mime,
                                 std::int32_t time, std::int32_t servertime, std::uint32_t score,
-                                const std::vector<std::int32_t>& views, const std::string& fff);
+                                const std::string& fff);
 
 // Words longer than this after case folding are left out of the word stream.
 inline constexpr std::size_t max_indexed_word = 64;
@@ -154,8 +154,9 @@ public:
                       const std::string& mime, std::int32_t time, std::int32_t servertime,
                       std::uint32_t score, const std::vector<std::int32_t>& views,
                       const std::string& fff);
-    // add_document in two steps: the document prepared beforehand, then sent.
-    void add_prepared(const index_document& document);
+    // add_document in two steps: the document prepared beforehand, then sent with its views
+    // in one piece.
+    void add_prepared(const index_document& document, const std::vector<std::int32_t>& views);
     void remove_document(const std::string& guid);
     void remove_archive(std::int32_t arcid);
 

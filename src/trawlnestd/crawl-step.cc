@@ -569,6 +569,18 @@ process_thread::pass_result process_thread::crawl_pass() {
         }
     }
 
+    // What needs no storage is done before the storing transaction takes the storage lock:
+    // the compressed blobs and the index server's request (the page may still turn out to be
+    // unchanged, and then they go unused).
+    const int cache_mode = static_cast<int>(q.archive.DocumentCache);
+    const version_blobs blobs =
+        compress_version(status, cache_mode, r.headers, r.content, r.fff);
+    index_document indexed;
+    if (status == STATUS_NONE)
+        indexed = prepare_document(docid, q.arcid, q.url, r.status.mime,
+                                   static_cast<std::int32_t>(fetch_time),
+                                   static_cast<std::int32_t>(r.status.datetime), r.score, r.fff);
+
     // Storing transaction.
     begin_exclusive_transaction(db);
     std::int64_t crawl_start = 0, crawl_end = 0, crawl_docs = 0, crawl_errors = 0;
@@ -594,14 +606,11 @@ process_thread::pass_result process_thread::crawl_pass() {
             services_.docs->store(db, docid, q.arcid, q.url, static_cast<std::uint32_t>(fetch_time),
                                   status, r.headers, r.content, r.fff, r.status.fffcrc,
                                   r.status.corecrc, core_changed, r.score, r.status.mime,
-                                  r.status.charset, r.status.datetime, aux,
-                                  static_cast<int>(q.archive.DocumentCache));
+                                  r.status.charset, r.status.datetime, aux, cache_mode, &blobs);
             if (status == STATUS_NONE) {
                 std::vector<std::int32_t> views{0};
                 if (core_changed) views.push_back(1);
-                services_.index->add_document(
-                    docid, q.arcid, q.url, r.status.mime, static_cast<std::int32_t>(fetch_time),
-                    static_cast<std::int32_t>(r.status.datetime), r.score, views, r.fff);
+                services_.index->add_prepared(indexed, views);
             } else {
                 services_.index->remove_document(docid);
             }
