@@ -187,6 +187,7 @@ std::int32_t idxstorage::search(const std::vector<std::int32_t>& archives, std::
                                 std::int32_t sort, const std::vector<QueryAtom>& query,
                                 const std::vector<QuerySliceWeight>& weights,
                                 std::vector<QueryResult>& results, sqlite3* db, docstorage& docs) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     results.clear();
     if (archives.empty()) return -1;
     restart_if_lost();

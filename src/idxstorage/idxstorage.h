@@ -2,14 +2,18 @@
 // connection, feeds it documents (identity fields, views, title and word stream) and removes
 // them, flushes, optimises, resets and searches.
 //
-// No lock of its own: every caller holds the process-wide storage lock of
-// begin_exclusive_transaction, so commands of different threads never interleave.
+// Its own lock keeps the commands of different threads from interleaving: the crawl sends a
+// page to the index after its storing transaction, without the process-wide storage lock.
+// Callers may hold the storage lock when they call (taken first, the index lock second);
+// nothing here takes the storage lock.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -188,10 +192,12 @@ private:
     std::int64_t now() const;
 
     clock_fn clock_;
+    // Recursive: the public operations call each other (add_document, flush, restart_if_lost).
+    mutable std::recursive_mutex mutex_;
     std::unique_ptr<index_connection> connection_;
     std::int32_t add_counter_ = 0;
     std::int32_t delete_counter_ = 0;
-    bool needs_rebuild_ = false;
+    std::atomic<bool> needs_rebuild_ = false;
 };
 
 // Unlinks every entry of the directory (not descending; entries that cannot be unlinked stay),

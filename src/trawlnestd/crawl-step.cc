@@ -581,7 +581,12 @@ process_thread::pass_result process_thread::crawl_pass() {
                                    static_cast<std::int32_t>(fetch_time),
                                    static_cast<std::int32_t>(r.status.datetime), r.score, r.fff);
 
-    // Storing transaction.
+    // Storing transaction. The stored page goes to the index after it, under the index's own
+    // lock only, so other threads store pages during the index server's work; a page stored
+    // and never indexed (a kill in between) is rebuilt from the store like any page the index
+    // had not committed.
+    bool send_to_index = false;
+    std::vector<std::int32_t> index_views;
     begin_exclusive_transaction(db);
     std::int64_t crawl_start = 0, crawl_end = 0, crawl_docs = 0, crawl_errors = 0;
     if (services_.logs->last_crawl(db, arc, crawl_start, crawl_end, crawl_docs, crawl_errors) &&
@@ -608,9 +613,9 @@ process_thread::pass_result process_thread::crawl_pass() {
                                   r.status.corecrc, core_changed, r.score, r.status.mime,
                                   r.status.charset, r.status.datetime, aux, cache_mode, &blobs);
             if (status == STATUS_NONE) {
-                std::vector<std::int32_t> views{0};
-                if (core_changed) views.push_back(1);
-                services_.index->add_prepared(indexed, views);
+                index_views.push_back(0);
+                if (core_changed) index_views.push_back(1);
+                send_to_index = true;
             } else {
                 services_.index->remove_document(docid);
             }
@@ -625,6 +630,11 @@ process_thread::pass_result process_thread::crawl_pass() {
     services_.queue->remove(db, q.arcid, q.url);
     const bool ended = finish_archive_if_empty(q.arcid);
     commit_transaction(db);
+    if (send_to_index) {
+        services_.index->add_prepared(indexed, index_views);
+        // The crawl's end flushed the index in its transaction, before this page came.
+        if (ended) services_.index->flush();
+    }
     if (ended) notify_crawl_end(q.arcid);
     return pass_result::handled;
 }
