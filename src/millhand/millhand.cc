@@ -11,32 +11,10 @@ millhand::millhand(const config& cfg) : socket_ipc::server_proxy(cfg, "millhand"
 
 millhand::~millhand() = default;
 
-void millhand::process(std::uint32_t base_score, const std::string& docid, const std::string& url,
-                       const std::string& cookies, std::uint8_t collect_cookies,
-                       const std::string& source_xml, const std::string& auth_xml,
-                       const std::string& reserved, std::uint8_t sidemeta,
-                       const docfilter_id_list& docfilter_ids, const plugin_map& plugins,
-                       const docfilter_map& docfilters, const std::string& text_exclusion_begin,
-                       const std::string& text_exclusion_end, document_status& status,
-                       std::string& fff, std::uint32_t& score, link_list& outlinks,
-                       std::string& headers, std::string& content) {
+millhand::process_reply millhand::process(const process_request& body) {
     request req;
     req.id = request_t::PROCESS;
-    millhand_wire::process_request& body = req.process;
-    body.base_score = base_score;
-    body.docid = docid;
-    body.url = url;
-    body.cookies = cookies;
-    body.collect_cookies = collect_cookies;
-    body.source_xml = source_xml;
-    body.auth_xml = auth_xml;
-    body.reserved = reserved;
-    body.sidemeta = sidemeta;
-    body.docfilter_ids = docfilter_ids;
-    body.plugins = plugins;
-    body.docfilters = docfilters;
-    body.text_exclusion_begin = text_exclusion_begin;
-    body.text_exclusion_end = text_exclusion_end;
+    req.process = body;
     millhand_wire::send_request(*this, req);
 
     reply rep;
@@ -45,40 +23,16 @@ void millhand::process(std::uint32_t base_score, const std::string& docid, const
     if (rep.id != reply_t::PROCESSED)
         throw std::string("Unexpected reply " + std::to_string(static_cast<int>(rep.id)) +
                           " from the worker");
-
-    millhand_wire::process_reply& r = rep.processed;
-    status = std::move(r.status);
-    fff = std::move(r.fff);
-    score = r.score;
-    outlinks = std::move(r.outlinks);
-    headers = std::move(r.headers);
-    content = std::move(r.content);
     TN_LOG(LF_WORKERSCHEDULING, LL_DEBUG,
-           "millhand('" << url << "') ends with " << outlinks.size() << " outlinks");
+           "millhand('" << body.url << "') ends with " << rep.processed.outlinks.size()
+                        << " outlinks");
+    return std::move(rep.processed);
 }
 
-void millhand::reprocess(std::uint32_t base_score, const std::string& guid, const std::string& url,
-                         const std::string& headers, const std::string& content,
-                         const std::string& mime, const std::string& sidemeta_text,
-                         const docfilter_id_list& docfilter_ids, const plugin_map& plugins,
-                         const docfilter_map& docfilters, const std::string& text_exclusion_begin,
-                         const std::string& text_exclusion_end, document_status& status,
-                         std::string& fff, std::uint32_t& score) {
+millhand::reprocess_reply millhand::reprocess(const reprocess_request& body) {
     request req;
     req.id = request_t::REPROCESS;
-    millhand_wire::reprocess_request& body = req.reprocess;
-    body.base_score = base_score;
-    body.guid = guid;
-    body.url = url;
-    body.headers = headers;
-    body.content = content;
-    body.mime = mime;
-    body.sidemeta_text = sidemeta_text;
-    body.docfilter_ids = docfilter_ids;
-    body.plugins = plugins;
-    body.docfilters = docfilters;
-    body.text_exclusion_begin = text_exclusion_begin;
-    body.text_exclusion_end = text_exclusion_end;
+    req.reprocess = body;
     millhand_wire::send_request(*this, req);
 
     reply rep;
@@ -86,12 +40,8 @@ void millhand::reprocess(std::uint32_t base_score, const std::string& guid, cons
     if (rep.id != reply_t::REPROCESSED)
         throw std::string("Unexpected reply " + std::to_string(static_cast<int>(rep.id)) +
                           " from the worker");
-
-    millhand_wire::reprocess_reply& r = rep.reprocessed;
-    status = std::move(r.status);
-    fff = std::move(r.fff);
-    score = r.score;
-    TN_LOG(LF_WORKERSCHEDULING, LL_DEBUG, "millhand('" << url << "') reprocessing ended");
+    TN_LOG(LF_WORKERSCHEDULING, LL_DEBUG, "millhand('" << body.url << "') reprocessing ended");
+    return std::move(rep.reprocessed);
 }
 
 } // namespace lumbrake

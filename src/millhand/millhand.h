@@ -27,26 +27,18 @@ public:
     explicit millhand(const config& cfg);
     ~millhand() override;
 
+    using process_request = millhand_wire::process_request;
+    using process_reply = millhand_wire::process_reply;
+    using reprocess_request = millhand_wire::reprocess_request;
+    using reprocess_reply = millhand_wire::reprocess_reply;
+
     // Fetches and processes one URL. Blocks until the reply is complete; a transfer failure
-    // (a killed or vanished worker) throws the framing's text. A reply of another kind is a
-    // broken invariant and ends the program. outlinks is replaced.
-    void process(std::uint32_t base_score, const std::string& docid, const std::string& url,
-                 const std::string& cookies, std::uint8_t collect_cookies,
-                 const std::string& source_xml, const std::string& auth_xml,
-                 const std::string& reserved, std::uint8_t sidemeta,
-                 const docfilter_id_list& docfilter_ids, const plugin_map& plugins,
-                 const docfilter_map& docfilters, const std::string& text_exclusion_begin,
-                 const std::string& text_exclusion_end, document_status& status, std::string& fff,
-                 std::uint32_t& score, link_list& outlinks, std::string& headers,
-                 std::string& content);
+    // (a killed or vanished worker) throws the framing's text. A reply of another kind is the
+    // worker's failure (thrown likewise).
+    process_reply process(const process_request& request);
 
     // Processes stored content again without fetching it; as process otherwise.
-    void reprocess(std::uint32_t base_score, const std::string& guid, const std::string& url,
-                   const std::string& headers, const std::string& content, const std::string& mime,
-                   const std::string& sidemeta_text, const docfilter_id_list& docfilter_ids,
-                   const plugin_map& plugins, const docfilter_map& docfilters,
-                   const std::string& text_exclusion_begin, const std::string& text_exclusion_end,
-                   document_status& status, std::string& fff, std::uint32_t& score);
+    reprocess_reply reprocess(const reprocess_request& request);
 };
 
 } // namespace lumbrake

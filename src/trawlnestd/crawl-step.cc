@@ -227,13 +227,9 @@ struct process_thread::queued {
     millhand::docfilter_map docfilters;
 };
 
-struct process_thread::worker_reply {
-    millhand::document_status status;
-    std::string fff;
-    std::uint32_t score = 0;
-    millhand::link_list outlinks;
-    std::string headers;
-    std::string content;
+// The worker's answer, kept whole; reset to an empty one when the worker failed.
+struct process_thread::worker_reply : millhand_wire::process_reply {
+    using process_reply::operator=;
 };
 
 namespace {
@@ -430,8 +426,11 @@ process_thread::pass_result process_thread::crawl_pass() {
             worker_reply rr;
             bool ok = call_worker(
                 [&](millhand& w) {
-                    w.process(1000000, docid, robots_url, "", 0, "", "", "", 0, {}, {}, {}, "", "",
-                              rr.status, rr.fff, rr.score, rr.outlinks, rr.headers, rr.content);
+                    millhand::process_request req;
+                    req.base_score = 1000000;
+                    req.docid = docid;
+                    req.url = robots_url;
+                    rr = w.process(req);
                 },
                 error);
             if (!ok) {
@@ -465,9 +464,13 @@ process_thread::pass_result process_thread::crawl_pass() {
             worker_reply cr;
             bool ok = call_worker(
                 [&](millhand& w) {
-                    w.process(base_score, "", q.source.CookieParams.Url, "", 1, q.source_xml,
-                              q.auth_xml, "", 0, {}, {}, {}, "", "", cr.status, cr.fff, cr.score,
-                              cr.outlinks, cr.headers, cr.content);
+                    millhand::process_request req;
+                    req.base_score = base_score;
+                    req.url = q.source.CookieParams.Url;
+                    req.collect_cookies = 1;
+                    req.source_xml = q.source_xml;
+                    req.auth_xml = q.auth_xml;
+                    cr = w.process(req);
                 },
                 error);
             if (!ok) {
@@ -493,10 +496,20 @@ process_thread::pass_result process_thread::crawl_pass() {
     if (status == STATUS_NONE) {
         bool ok = call_worker(
             [&](millhand& w) {
-                w.process(base_score, docid, q.url, cookie_text, 0, q.source_xml, q.auth_xml, "",
-                          q.source.HasSideMetadata ? 1 : 0, q.pipeline, q.plugins, q.docfilters,
-                          q.source.TextExclusionBeginMarker, q.source.TextExclusionEndMarker,
-                          r.status, r.fff, r.score, r.outlinks, r.headers, r.content);
+                millhand::process_request req;
+                req.base_score = base_score;
+                req.docid = docid;
+                req.url = q.url;
+                req.cookies = cookie_text;
+                req.source_xml = q.source_xml;
+                req.auth_xml = q.auth_xml;
+                req.sidemeta = static_cast<std::uint8_t>(q.source.HasSideMetadata);
+                req.docfilter_ids = q.pipeline;
+                req.plugins = q.plugins;
+                req.docfilters = q.docfilters;
+                req.text_exclusion_begin = q.source.TextExclusionBeginMarker;
+                req.text_exclusion_end = q.source.TextExclusionEndMarker;
+                r = w.process(req);
             },
             error, &q);
         if (!ok) {
@@ -663,9 +676,23 @@ process_thread::pass_result process_thread::reprocess_road(queued& q) {
         std::string error;
         bool ok = call_worker(
             [&](millhand& w) {
-                w.reprocess(base_score_of(q.priority), docid, url, headers, content, mime, sidemeta,
-                            q.pipeline, q.plugins, q.docfilters, q.source.TextExclusionBeginMarker,
-                            q.source.TextExclusionEndMarker, st, new_fff, new_score);
+                millhand::reprocess_request req;
+                req.base_score = base_score_of(q.priority);
+                req.guid = docid;
+                req.url = url;
+                req.headers = headers;
+                req.content = content;
+                req.mime = mime;
+                req.sidemeta_text = sidemeta;
+                req.docfilter_ids = q.pipeline;
+                req.plugins = q.plugins;
+                req.docfilters = q.docfilters;
+                req.text_exclusion_begin = q.source.TextExclusionBeginMarker;
+                req.text_exclusion_end = q.source.TextExclusionEndMarker;
+                millhand::reprocess_reply rep = w.reprocess(req);
+                st = std::move(rep.status);
+                new_fff = std::move(rep.fff);
+                new_score = rep.score;
             },
             error, &q);
         if (!ok) {
@@ -709,8 +736,10 @@ process_thread::pass_result process_thread::websearch_road(const queued& q,
     std::string error;
     bool ok = call_worker(
         [&](millhand& w) {
-            w.process(base_score_of(q.priority), "", q.url, "", 0, "", "", "", 0, {}, {}, {}, "",
-                      "", r.status, r.fff, r.score, r.outlinks, r.headers, r.content);
+            millhand::process_request req;
+            req.base_score = base_score_of(q.priority);
+            req.url = q.url;
+            r = w.process(req);
         },
         error);
     if (!ok) {

@@ -92,9 +92,22 @@ processed run_process(millhand& proxy, const std::string& url, std::uint32_t bas
                       const request_records& records = {}, const std::string& begin = "",
                       const std::string& end = "") {
     processed p;
-    proxy.process(base_score, "doc", url, "", 0, "", "", "", 0, records.ids, records.plugins,
-                  records.docfilters, begin, end, p.status, p.fff, p.score, p.links, p.headers,
-                  p.content);
+    millhand::process_request request;
+    request.base_score = base_score;
+    request.docid = "doc";
+    request.url = url;
+    request.docfilter_ids = records.ids;
+    request.plugins = records.plugins;
+    request.docfilters = records.docfilters;
+    request.text_exclusion_begin = begin;
+    request.text_exclusion_end = end;
+    millhand::process_reply r = proxy.process(request);
+    p.status = r.status;
+    p.fff = r.fff;
+    p.score = r.score;
+    p.links = r.outlinks;
+    p.headers = r.headers;
+    p.content = r.content;
     p.xml = fff_xml(p.fff);
     return p;
 }
@@ -270,8 +283,18 @@ TEST_F(RealWorker, PageFromARealHttpServerAndItsReprocessing) {
         millhand::document_status status;
         std::string fff;
         std::uint32_t score = 0;
-        proxy->reprocess(c.base_score, "doc", url, p.headers, p.content, c.mime, c.sidemeta, {}, {},
-                         {}, "", "", status, fff, score);
+        millhand::reprocess_request request;
+        request.base_score = c.base_score;
+        request.guid = "doc";
+        request.url = url;
+        request.headers = p.headers;
+        request.content = p.content;
+        request.mime = c.mime;
+        request.sidemeta_text = c.sidemeta;
+        millhand::reprocess_reply r = proxy->reprocess(request);
+        status = r.status;
+        fff = r.fff;
+        score = r.score;
         EXPECT_EQ(status.status, STATUS_NONE) << status.message;
         EXPECT_EQ(status.mime, c.mime);
         EXPECT_EQ(status.sidemeta_text, c.sidemeta);
@@ -295,12 +318,14 @@ TEST_F(RealWorker, PageFromARealHttpServerAndItsReprocessing) {
     for (const auto& [headers, charset] : std::vector<std::pair<std::string, std::string>>{
              {"HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=UTF-8\r\n\r\n", "utf-8"},
              {"HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n", "iso-8859-1"}}) {
-        millhand::document_status status;
-        std::string fff;
-        std::uint32_t score = 0;
-        proxy->reprocess(1000000, "doc", url, headers, p.content, "text/html", "", {}, {}, {}, "",
-                         "", status, fff, score);
-        EXPECT_EQ(status.charset, charset);
+        millhand::reprocess_request request;
+        request.base_score = 1000000;
+        request.guid = "doc";
+        request.url = url;
+        request.headers = headers;
+        request.content = p.content;
+        request.mime = "text/html";
+        EXPECT_EQ(proxy->reprocess(request).status.charset, charset);
     }
 }
 
@@ -333,28 +358,54 @@ TEST_F(RealWorker, CookieLogInAndSideMetadataOverHttp) {
     std::string fff, headers, content;
     std::uint32_t score = 0;
     millhand::link_list links;
+    auto run = [&](const millhand::process_request& request) {
+        millhand::process_reply r = proxy->process(request);
+        status = r.status;
+        fff = r.fff;
+        score = r.score;
+        links = r.outlinks;
+        headers = r.headers;
+        content = r.content;
+    };
 
     // The cookie-collecting fetch: the daemon takes the Set-Cookie lines from the headers.
-    proxy->process(1000000, "", server.url("/login"), "", 1, source,
-                   auth_record_xml("alice", "secret"), "", 0, {}, {}, {}, "", "", status, fff,
-                   score, links, headers, content);
+    millhand::process_request login;
+    login.base_score = 1000000;
+    login.url = server.url("/login");
+    login.collect_cookies = 1;
+    login.source_xml = source;
+    login.auth_xml = auth_record_xml("alice", "secret");
+    run(login);
     EXPECT_NE(headers.find("Set-Cookie: session=abc123"), std::string::npos) << headers;
-    proxy->process(1000000, "", server.url("/login"), "", 1, source,
-                   auth_record_xml("alice", "wrong"), "", 0, {}, {}, {}, "", "", status, fff, score,
-                   links, headers, content);
+    millhand::process_request wrong_login;
+    wrong_login.base_score = 1000000;
+    wrong_login.url = server.url("/login");
+    wrong_login.collect_cookies = 1;
+    wrong_login.source_xml = source;
+    wrong_login.auth_xml = auth_record_xml("alice", "wrong");
+    run(wrong_login);
     EXPECT_EQ(headers.find("session="), std::string::npos) << headers;
 
     // The gathered cookie goes with the document fetches of the source.
-    proxy->process(1000000, "d", server.url("/echo"), "session=abc123", 0, source,
-                   auth_record_xml("alice", "secret"), "", 0, {}, {}, {}, "", "", status, fff,
-                   score, links, headers, content);
+    millhand::process_request with_cookie;
+    with_cookie.base_score = 1000000;
+    with_cookie.docid = "d";
+    with_cookie.url = server.url("/echo");
+    with_cookie.cookies = "session=abc123";
+    with_cookie.source_xml = source;
+    with_cookie.auth_xml = auth_record_xml("alice", "secret");
+    run(with_cookie);
     EXPECT_EQ(status.status, STATUS_NONE) << status.message;
     EXPECT_NE(content.find("cookie session=abc123"), std::string::npos) << content;
 
     // The side-metadata file beside the document, when the source declares one.
     for (std::uint8_t sidemeta : {0, 1}) {
-        proxy->process(1000000, "d", server.url("/page.html"), "", 0, "", "", "", sidemeta, {}, {},
-                       {}, "", "", status, fff, score, links, headers, content);
+        millhand::process_request page_request;
+        page_request.base_score = 1000000;
+        page_request.docid = "d";
+        page_request.url = server.url("/page.html");
+        page_request.sidemeta = sidemeta;
+        run(page_request);
         EXPECT_EQ(status.status, STATUS_NONE);
         const bool found = status.sidemeta_text.find(">Cook</meta>") != std::string::npos;
         EXPECT_EQ(found, sidemeta == 1) << status.sidemeta_text;
@@ -429,12 +480,14 @@ TEST_F(RealWorker, PluginRecordsAreKeptAndReplaced) {
     EXPECT_NE(m.xml.find(origin_meta("third")), std::string::npos) << m.xml;
 
     // The plug-ins also run on reprocessing.
-    millhand::document_status status;
-    std::string fff;
-    std::uint32_t score = 0;
-    proxy->reprocess(1000000, "doc", page, "", p.content, "text/html", "", {7}, {}, {}, "", "",
-                     status, fff, score);
-    EXPECT_NE(fff_xml(fff).find(origin_meta("third")), std::string::npos);
+    millhand::reprocess_request again;
+    again.base_score = 1000000;
+    again.guid = "doc";
+    again.url = page;
+    again.content = p.content;
+    again.mime = "text/html";
+    again.docfilter_ids = {7};
+    EXPECT_NE(fff_xml(proxy->reprocess(again).fff).find(origin_meta("third")), std::string::npos);
 
     // A new worker has nothing: the daemon sends every record again (it forgot too).
     proxy = started();

@@ -60,9 +60,28 @@ protected:
                       std::uint32_t& score, millhand::link_list& links, std::string& headers,
                       std::string& content) {
         process_inputs in;
-        proxy.process(500000, "doc1", "http://h.example/p", "c=1", 1, "<source/>", "<auth/>", "", 1,
-                      in.ids, in.plugins, in.docfilters, "[[", "]]", status, fff, score, links,
-                      headers, content);
+        millhand::process_request request;
+        request.base_score = 500000;
+        request.docid = "doc1";
+        request.url = "http://h.example/p";
+        request.cookies = "c=1";
+        request.collect_cookies = 1;
+        request.source_xml = "<source/>";
+        request.auth_xml = "<auth/>";
+        request.reserved = "";
+        request.sidemeta = 1;
+        request.docfilter_ids = in.ids;
+        request.plugins = in.plugins;
+        request.docfilters = in.docfilters;
+        request.text_exclusion_begin = "[[";
+        request.text_exclusion_end = "]]";
+        millhand::process_reply r = proxy.process(request);
+        status = r.status;
+        fff = r.fff;
+        score = r.score;
+        links = r.outlinks;
+        headers = r.headers;
+        content = r.content;
     }
 };
 
@@ -107,8 +126,21 @@ TEST_F(FakeWorker, ProcessAndReprocessCarryEveryField) {
     // A second request on the same connection; reprocess returns the reply's score.
     process_inputs in;
     std::uint32_t rscore = 0;
-    proxy.reprocess(1000000, "g1", "file:///srv/a.txt", "H", std::string("C\0C", 3), "text/plain",
-                    "s=2", {9}, {}, {}, "b", "e", status, fff, rscore);
+    millhand::reprocess_request request;
+    request.base_score = 1000000;
+    request.guid = "g1";
+    request.url = "file:///srv/a.txt";
+    request.headers = "H";
+    request.content = std::string("C\0C", 3);
+    request.mime = "text/plain";
+    request.sidemeta_text = "s=2";
+    request.docfilter_ids = {9};
+    request.text_exclusion_begin = "b";
+    request.text_exclusion_end = "e";
+    millhand::reprocess_reply rr = proxy.reprocess(request);
+    status = rr.status;
+    fff = rr.fff;
+    rscore = rr.score;
     EXPECT_EQ(status.status, 4);
     EXPECT_EQ(status.message,
               "g1|file:///srv/a.txt|H|" + std::string("C\0C", 3) + "|text/plain|s=2|b|e");
@@ -221,9 +253,11 @@ TEST_F(FakeWorker, ReplyOfTheWrongKindIsTheWorkersFailure) {
     millhand proxy(deploy.cfg());
     std::string error;
     ASSERT_TRUE(proxy.start(error)) << error;
-    EXPECT_THROW(
-        proxy.reprocess(1, "g", "u", "", "", "", "", {}, {}, {}, "", "", status, fff, score),
-        std::string);
+    millhand::reprocess_request request;
+    request.base_score = 1;
+    request.guid = "g";
+    request.url = "u";
+    EXPECT_THROW(proxy.reprocess(request), std::string);
     proxy.kill_worker();
 }
 
