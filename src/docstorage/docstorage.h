@@ -49,8 +49,7 @@ public:
                const std::string& content, const std::string& fff, std::uint32_t fffcrc,
                std::uint32_t corecrc, bool corechanged, std::uint32_t score,
                const std::string& mime, const std::string& charset, std::uint32_t servertime,
-               const aux_values& aux, int cache_mode,
-               const version_blobs* compressed = nullptr);
+               const aux_values& aux, int cache_mode, const version_blobs* compressed = nullptr);
 
     // Reads one version by guid; false (outputs untouched) when it is not stored.
     bool load(sqlite3* db, const std::string& guid, std::uint32_t& arcid, std::string& url,

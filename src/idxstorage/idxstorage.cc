@@ -301,8 +301,7 @@ struct request_writer {
     }
     void text(const std::string& name, const std::string& value, bool stored, bool indexed,
               bool tokenized) {
-        field(IDX_TEXT_FIELD, name, stored, indexed, tokenized,
-              [&] { out.write_string(value); });
+        field(IDX_TEXT_FIELD, name, stored, indexed, tokenized, [&] { out.write_string(value); });
     }
     void time(const std::string& name, std::int32_t value, bool stored, bool indexed,
               bool tokenized) {
@@ -317,8 +316,8 @@ struct request_writer {
 } // namespace
 
 index_document prepare_document(const std::string& guid, std::uint32_t arcid,
-                                const std::string& url, const std::string& mime,
-                                std::int32_t time, std::int32_t servertime, std::uint32_t score,
+                                const std::string& url, const std::string& mime, std::int32_t time,
+                                std::int32_t servertime, std::uint32_t score,
                                 const std::string& fff) {
     request_writer w;
     w.out.write_int(IDX_DELETE);

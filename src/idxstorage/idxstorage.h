@@ -122,8 +122,8 @@ struct index_document {
     std::int32_t requests = 0; // replies to head and tail
 };
 index_document prepare_document(const std::string& guid, std::uint32_t arcid,
-                                const std::string& url, const std::string& mime,
-                                std::int32_t time, std::int32_t servertime, std::uint32_t score,
+                                const std::string& url, const std::string& mime, std::int32_t time,
+                                std::int32_t servertime, std::uint32_t score,
                                 const std::string& fff);
 
 // Words longer than this after case folding are left out of the word stream.

@@ -375,8 +375,8 @@ process_thread::pass_result process_thread::crawl_pass() {
     // seeds); the crawl does not use its seeds, so the kept copy goes without them.
     std::shared_ptr<const SourceConfiguration> source;
     if (have_archive)
-        source = cfgstorage<SourceConfiguration>::get_shared(db, q.archive.Source, magic,
-                                                             "crawl", without_seeds);
+        source = cfgstorage<SourceConfiguration>::get_shared(db, q.archive.Source, magic, "crawl",
+                                                             without_seeds);
     const bool have_source = source != nullptr;
     if (source) q.source = *source;
     if (!have_archive || !have_source) {
@@ -586,8 +586,7 @@ process_thread::pass_result process_thread::crawl_pass() {
     // the compressed blobs and the index server's request (the page may still turn out to be
     // unchanged, and then they go unused).
     const int cache_mode = static_cast<int>(q.archive.DocumentCache);
-    const version_blobs blobs =
-        compress_version(status, cache_mode, r.headers, r.content, r.fff);
+    const version_blobs blobs = compress_version(status, cache_mode, r.headers, r.content, r.fff);
     index_document indexed;
     if (status == STATUS_NONE)
         indexed = prepare_document(docid, q.arcid, q.url, r.status.mime,

@@ -2,6 +2,7 @@
 // yet committed to the index must come back from the document store. The real daemon crawls
 // a chain of pages; in the middle of the crawl the index server (and in one case the daemon
 // too) is killed with SIGKILL; afterwards every stored page is found by a search.
+#include "../support/crawl_archive.h"
 #include "../support/live_daemon.h"
 
 #include "client/soap-client-proxy.h"
@@ -34,30 +35,14 @@ fs::path scratch(const char* name) {
 void make_chain(const fs::path& dir) {
     fs::create_directories(dir);
     for (int i = 0; i < pages; ++i) {
-        std::string next = i + 1 < pages ? "<a href=\"p" + std::to_string(i + 1) + ".html\">next</a>"
-                                         : std::string();
+        std::string next = i + 1 < pages
+                               ? "<a href=\"p" + std::to_string(i + 1) + ".html\">next</a>"
+                               : std::string();
         tn_test::live_daemon::write(dir / ("p" + std::to_string(i) + ".html"),
                                     "<html><head><title>page " + std::to_string(i) +
                                         "</title></head><body><p>" + common_word +
                                         " river bank</p>" + next + "</body></html>\n");
     }
-}
-
-int start_chain_crawl(lumbrake::SoapClientProxy& proxy, const fs::path& dir) {
-    lumbrake::SourceConfiguration src;
-    src.Name = "chain";
-    src.Seeds = {"file://" + (dir / "p0.html").string()};
-    src.IncludeFilters = {"^file://"};
-    src.CheckRobotsTxt = false;
-    lumbrake::SourceInfo sinfo;
-    proxy.AddSource(src, sinfo);
-    lumbrake::ArchiveConfiguration arc;
-    arc.Name = "chain";
-    arc.Source = sinfo.Source;
-    lumbrake::ArchiveInfo ainfo;
-    proxy.AddArchive(arc, ainfo);
-    proxy.StartCrawl(ainfo.Archive, ainfo);
-    return ainfo.Archive;
 }
 
 lumbrake::ArchiveInfo archive_info(lumbrake::SoapClientProxy& proxy, int arcid) {
@@ -132,31 +117,42 @@ std::string settings(bool crawl_now) {
     return lines;
 }
 
-TEST(crawl_recovery, KilledIndexServerLosesNoStoredPage) {
-    tn_test::live_daemon d(scratch("server"));
+// Starts the daemon for crawling now; answers its SOAP endpoint.
+std::string start_daemon(tn_test::live_daemon& d) {
     d.set_extra_config(settings(true));
     d.start();
-    lumbrake::SoapClientProxy proxy(d.soap_endpoint());
+    return d.soap_endpoint();
+}
+
+int start_chain_crawl(tn_test::live_daemon& d, lumbrake::SoapClientProxy& proxy) {
     make_chain(d.root() / "site");
-    const int arc = start_chain_crawl(proxy, d.root() / "site");
+    return tn_test::start_file_crawl(proxy, "chain",
+                                     "file://" + (d.root() / "site" / "p0.html").string());
+}
+
+TEST(crawl_recovery, KilledIndexServerLosesNoStoredPage) {
+    tn_test::live_daemon d(scratch("server"));
+    lumbrake::SoapClientProxy proxy(start_daemon(d));
+    const int arc = start_chain_crawl(d, proxy);
     const lumbrake::ArchiveInfo before = wait_for(proxy, arc, 40);
     ASSERT_TRUE(before.Crawling) << "the crawl ended before the index server could be killed";
     kill_index_server(d.pid());
     // The crawl goes on with a new index server, which is rebuilt from the store.
     const lumbrake::ArchiveInfo after = wait_for(proxy, arc, pages);
     EXPECT_EQ(after.Documents, pages);
-    EXPECT_EQ(hits(proxy, arc), after.Documents);
+    // The scheduler's next tick (each second) rebuilds the index; the search waits for it.
+    int found = 0;
+    for (int i = 0; i < 300 && (found = hits(proxy, arc)) != after.Documents; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(found, after.Documents);
     EXPECT_NE(d.log_text().find("Index server lost"), std::string::npos);
     EXPECT_EQ(d.stop(), 0);
 }
 
 TEST(crawl_recovery, KilledDaemonAndIndexServerLoseNoStoredPage) {
     tn_test::live_daemon d(scratch("both"));
-    d.set_extra_config(settings(true));
-    d.start();
-    lumbrake::SoapClientProxy proxy(d.soap_endpoint());
-    make_chain(d.root() / "site");
-    const int arc = start_chain_crawl(proxy, d.root() / "site");
+    lumbrake::SoapClientProxy proxy(start_daemon(d));
+    const int arc = start_chain_crawl(d, proxy);
     const lumbrake::ArchiveInfo before = wait_for(proxy, arc, 40);
     ASSERT_TRUE(before.Crawling) << "the crawl ended before the kill";
     // The index server first, so that it cannot commit when its connection ends.

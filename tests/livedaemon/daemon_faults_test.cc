@@ -1,5 +1,6 @@
 // The real daemon against the faults of its surroundings: a dead index server, a killed
 // daemon, a damaged database, a full data volume.
+#include "../support/crawl_archive.h"
 #include "../support/live_daemon.h"
 
 #include "client/soap-client-proxy.h"
@@ -30,26 +31,15 @@ int crawl_site(lumbrake::SoapClientProxy& proxy, const fs::path& dir, const std:
     fs::create_directories(dir);
     tn_test::live_daemon::write(dir / "page.html", "<html><head><title>page</title></head><body><p>" +
                                                        word + " text</p></body></html>\n");
-    lumbrake::SourceConfiguration src;
-    src.Name = "site";
-    src.Seeds = {"file://" + (dir / "page.html").string()};
-    src.IncludeFilters = {"^file://"};
-    src.CheckRobotsTxt = false;
-    lumbrake::SourceInfo sinfo;
-    proxy.AddSource(src, sinfo);
-    lumbrake::ArchiveConfiguration arc;
-    arc.Name = "site";
-    arc.Source = sinfo.Source;
-    lumbrake::ArchiveInfo ainfo;
-    proxy.AddArchive(arc, ainfo);
-    proxy.StartCrawl(ainfo.Archive, ainfo);
+    const int arcid =
+        tn_test::start_file_crawl(proxy, "site", "file://" + (dir / "page.html").string());
     for (int i = 0; i < 300; ++i) {
         std::vector<lumbrake::ArchiveInfo> all;
         proxy.EnumArchiveConfigurations(all);
         if (!all.empty() && !all[0].Crawling) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    return ainfo.Archive;
+    return arcid;
 }
 
 int hits(lumbrake::SoapClientProxy& proxy, int arcid, const std::string& word) {
