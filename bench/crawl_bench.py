@@ -81,8 +81,22 @@ http {{
     raise RuntimeError("nginx did not start")
 
 
-def crawl(prefix, scratch, workers, ports, pages, extra=""):
-    """(documents, seconds) of one crawl from the first host's first page."""
+def daemon_peak_kib(d):
+    """The daemon's peak resident size (VmHWM) in KiB, 0 when it cannot be read."""
+    try:
+        with open("/proc/%d/status" % d.proc.pid) as f:
+            for line in f:
+                if line.startswith("VmHWM:"):
+                    return int(line.split()[1])
+    except OSError:
+        pass
+    return 0
+
+
+def crawl(prefix, scratch, workers, ports, pages, extra="", extra_seeds=0):
+    """(documents, seconds, peak KiB) of one crawl from the first host's first page. The
+    extra seeds name a host outside the include filter: each is taken from the queue and
+    refused by the filter without a fetch, so they cost what reading the source costs."""
     root = os.path.join(scratch, "daemon-w%d" % workers)
     shutil.rmtree(root, ignore_errors=True)
     d = tnlive.Daemon(prefix, root, extra="WORKERS=%d\nLOGCFG=LOG:ERROR\n%s" % (workers, extra))
@@ -93,7 +107,9 @@ def crawl(prefix, scratch, workers, ports, pages, extra=""):
                                 % "".join([
                                     s("Name", "bench"), b("Historicize", False),
                                     s("AdministrativeContact", ""),
-                                    strings("Seeds", ["http://127.0.0.1:%d/p0.html" % ports[0]]),
+                                    strings("Seeds", ["http://127.0.0.1:%d/p0.html" % ports[0]] +
+                                            ["http://seed.invalid/s%d" % k
+                                             for k in range(extra_seeds)]),
                                     strings("IncludeFilters",
                                             [r"^http://127\.0\.0\.1:(%s)/.*$" % hosts]),
                                     s("SchedulingFrequency", "DISABLED"),
@@ -111,7 +127,7 @@ def crawl(prefix, scratch, workers, ports, pages, extra=""):
         else:
             raise RuntimeError("the crawl did not end in time")
         seconds = time.time() - start
-        return int(text(info, "Documents")), seconds
+        return int(text(info, "Documents")), seconds, daemon_peak_kib(d)
     finally:
         d.stop(grace=300)
 
@@ -132,6 +148,8 @@ def main():
     ap.add_argument("--hosts", type=int, default=16)
     ap.add_argument("--workers", default="1,4,8")
     ap.add_argument("--scratch", default=None)
+    ap.add_argument("--extra-seeds", type=int, default=0,
+                    help="seeds outside the include filter added to the source")
     ap.add_argument("--config", action="append", default=[],
                     help="a KEY=VALUE line added to the daemon's configuration")
     a = ap.parse_args()
@@ -149,11 +167,13 @@ def main():
               flush=True)
         rates = {}
         for w in (int(x) for x in a.workers.split(",")):
-            docs, seconds = crawl(os.path.abspath(a.prefix), scratch, w, ports, a.pages,
-                                  "".join(line + "\n" for line in a.config))
+            docs, seconds, peak = crawl(os.path.abspath(a.prefix), scratch, w, ports, a.pages,
+                                        "".join(line + "\n" for line in a.config),
+                                        a.extra_seeds)
             rates[w] = docs / seconds
             print("crawl WORKERS=%-3d  %6d pages %7.2f s %8.1f pages/s   x%.2f of omindex"
-                  % (w, docs, seconds, rates[w], rates[w] / om_rate), flush=True)
+                  "   daemon peak %d MiB" % (w, docs, seconds, rates[w], rates[w] / om_rate,
+                                             peak // 1024), flush=True)
             if docs < a.pages:
                 print("  (only %d of %d pages stored)" % (docs, a.pages))
         base = min(rates)
