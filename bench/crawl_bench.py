@@ -1,8 +1,10 @@
 #!/usr/bin/python3
 """Crawl speed against omindex, side by side in one run (not run by ctest).
 
-Generates a site of PAGES HTML pages spread over HOSTS web hosts (one nginx server per port
-on 127.0.0.1, pages linking across hosts), then crawls it with the installed trawlnestd and
+Generates a site of PAGES HTML pages spread over HOSTS web hosts (one nginx server per
+loopback address 127.0.0.1, 127.0.0.2, ..., all on one port: the fetch queue's politeness is
+per host name, so hosts that differ only by port would be crawled one page at a time; pages
+link across hosts), then crawls it with the installed trawlnestd and
 its real millhand and siftvault once per WORKERS value (Throttling 0, a fresh DATADIR each
 time), and runs omindex over the same files in the same run. Prints pages/s of each run and
 the ratios: every WORKERS value against one worker, and the crawl against omindex.
@@ -31,7 +33,11 @@ import tnlive  # noqa: E402
 from tnlive import b, i, s, strings, text  # noqa: E402
 
 
-def make_site(root, pages, hosts, ports):
+def host_address(h):
+    return "127.0.0.%d" % (h + 1)
+
+
+def make_site(root, pages, hosts, port):
     """pages HTML files over hosts folders h0..h{hosts-1}; page k lives on host k % hosts and
     links to the next page and to four others, so the whole set is reachable from any seed."""
     rnd = random.Random(19)
@@ -39,7 +45,7 @@ def make_site(root, pages, hosts, ports):
                   ("orchard", "hive", "cider", "meadow", "plough")]
 
     def url(k):
-        return "http://127.0.0.1:%d/p%d.html" % (ports[k % hosts], k)
+        return "http://%s:%d/p%d.html" % (host_address(k % hosts), port, k)
 
     for h in range(hosts):
         os.makedirs(os.path.join(root, "h%d" % h))
@@ -52,9 +58,9 @@ def make_site(root, pages, hosts, ports):
                     "<p>%s</p>\n%s</body></html>\n" % (k, k, words, body))
 
 
-def start_nginx(root, work, hosts, ports):
-    servers = "".join("  server { listen 127.0.0.1:%d; root %s/h%d; }\n" % (p, root, h)
-                      for h, p in enumerate(ports))
+def start_nginx(root, work, hosts, port):
+    servers = "".join("  server { listen %s:%d; root %s/h%d; }\n" % (host_address(h), port, root, h)
+                      for h in range(hosts))
     conf = os.path.join(work, "nginx.conf")
     with open(conf, "w") as f:
         f.write("""daemon off;
@@ -73,7 +79,7 @@ http {{
     proc = subprocess.Popen(["/usr/sbin/nginx", "-c", conf, "-p", work],
                             stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
     for _ in range(100):
-        if all(tnlive.port_answers(p) for p in ports):
+        if tnlive.port_answers(port):
             return proc
         if proc.poll() is not None:
             break
@@ -93,7 +99,7 @@ def daemon_peak_kib(d):
     return 0
 
 
-def crawl(prefix, scratch, workers, ports, pages, extra="", extra_seeds=0):
+def crawl(prefix, scratch, workers, port, pages, extra="", extra_seeds=0):
     """(documents, seconds, peak KiB) of one crawl from the first host's first page. The
     extra seeds name a host outside the include filter: each is taken from the queue and
     refused by the filter without a fetch, so they cost what reading the source costs."""
@@ -102,16 +108,15 @@ def crawl(prefix, scratch, workers, ports, pages, extra="", extra_seeds=0):
     d = tnlive.Daemon(prefix, root, extra="WORKERS=%d\nLOGCFG=LOG:ERROR\n%s" % (workers, extra))
     d.start()
     try:
-        hosts = "|".join(str(p) for p in ports)
         arcid = int(text(d.soap("AddIndex", '<cfg xsi:type="ns:IndexConfiguration">%s</cfg>'
                                 % "".join([
                                     s("Name", "bench"), b("Historicize", False),
                                     s("AdministrativeContact", ""),
-                                    strings("Seeds", ["http://127.0.0.1:%d/p0.html" % ports[0]] +
+                                    strings("Seeds", ["http://127.0.0.1:%d/p0.html" % port] +
                                             ["http://seed.invalid/s%d" % k
                                              for k in range(extra_seeds)]),
                                     strings("IncludeFilters",
-                                            [r"^http://127\.0\.0\.1:(%s)/.*$" % hosts]),
+                                            [r"^http://127\.0\.0\.[0-9]+:%d/.*$" % port]),
                                     s("SchedulingFrequency", "DISABLED"),
                                     i("SchedulingAttribute", 0), i("AccessTime", 0),
                                     i("PagesLimit", 0), i("DepthLimit", 0),
@@ -156,10 +161,10 @@ def main():
     scratch = os.path.abspath(a.scratch or os.path.join(a.prefix, "..", "crawl-bench"))
     shutil.rmtree(scratch, ignore_errors=True)
     os.makedirs(os.path.join(scratch, "nginx"))
-    ports = [tnlive.free_port() for _ in range(a.hosts)]
+    port = tnlive.free_port()
     site = os.path.join(scratch, "site")
-    make_site(site, a.pages, a.hosts, ports)
-    nginx = start_nginx(site, os.path.join(scratch, "nginx"), a.hosts, ports)
+    make_site(site, a.pages, a.hosts, port)
+    nginx = start_nginx(site, os.path.join(scratch, "nginx"), a.hosts, port)
     try:
         seconds = omindex(site, scratch)
         om_rate = a.pages / seconds
@@ -167,7 +172,7 @@ def main():
               flush=True)
         rates = {}
         for w in (int(x) for x in a.workers.split(",")):
-            docs, seconds, peak = crawl(os.path.abspath(a.prefix), scratch, w, ports, a.pages,
+            docs, seconds, peak = crawl(os.path.abspath(a.prefix), scratch, w, port, a.pages,
                                         "".join(line + "\n" for line in a.config),
                                         a.extra_seeds)
             rates[w] = docs / seconds
