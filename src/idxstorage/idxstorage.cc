@@ -19,7 +19,12 @@ namespace lumbrake {
 index_connection::index_connection() : socket_ipc::server_proxy(cfg, "siftvault") {}
 
 index_connection::~index_connection() {
-    if (socket() >= 0) send_command(IDX_QUIT);
+    if (socket() >= 0) {
+        // Closing with replies unread would reset the connection, and the server would lose
+        // the requests it had not yet read.
+        drain_replies();
+        send_command(IDX_QUIT);
+    }
     // The base closes the sockets and waits for the server to end.
 }
 
@@ -92,8 +97,27 @@ bool index_connection::flush_sends() {
     return !broken_;
 }
 
+bool index_connection::drain_replies() {
+    idx_buffered_channel* ch = channel();
+    if (!ch) return false;
+    std::int32_t ignored = 0;
+    for (; unread_replies_ > 0; --unread_replies_) {
+        if (!ch->read_int(ignored)) {
+            unread_replies_ = 0;
+            broken_ = true;
+            return false;
+        }
+    }
+    return true;
+}
+
+void index_connection::leave_replies(std::int32_t count) {
+    unread_replies_ += count;
+}
+
 std::int32_t index_connection::recv_int() {
     std::int32_t value = -1;
+    if (!drain_replies()) return -1;
     idx_buffered_channel* ch = channel();
     if (!ch) return -1;
     if (!ch->read_int(value)) {
@@ -104,6 +128,7 @@ std::int32_t index_connection::recv_int() {
 }
 
 bool index_connection::recv_string(std::string& value) {
+    if (!drain_replies()) return false;
     idx_buffered_channel* ch = channel();
     if (!ch) return false;
     std::string text;
@@ -376,7 +401,11 @@ void idxstorage::add_prepared(const index_document& document,
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     if (!connection_) return;
     index_connection& c = *connection_;
-    // Every request of the document leaves in one send; the replies are read after it.
+    // The previous document's replies first: at most one document is in flight, so the
+    // server's replies never fill the socket while the daemon is sending.
+    c.drain_replies();
+    // Every request of the document leaves in one send. Its replies (which nothing checks)
+    // are read before the next request: the caller goes on while the server indexes.
     c.send_raw(document.head);
     for (std::int32_t view : views) {
         c.send_int(IDX_TEXT_FIELD);
@@ -387,9 +416,8 @@ void idxstorage::add_prepared(const index_document& document,
         c.send_int(0);
     }
     c.send_raw(document.tail);
-    const std::size_t replies = static_cast<std::size_t>(document.requests) + views.size();
-    for (std::size_t i = 0; i < replies && !c.broken(); ++i)
-        c.recv_int();
+    if (c.flush_sends())
+        c.leave_replies(document.requests + static_cast<std::int32_t>(views.size()));
     if (restart_if_lost()) return;
     count_add();
 }

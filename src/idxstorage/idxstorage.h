@@ -67,6 +67,11 @@ public:
     // The reply text; false (target unchanged) when it cannot be read.
     bool recv_string(std::string& value);
 
+    // Replies that the next read skips first: requests whose answers nobody waits for.
+    void leave_replies(std::int32_t count);
+    // Reads the skipped replies now; false (and broken) when they cannot be read.
+    bool drain_replies();
+
     // A command without fields and its integer reply (-1 when it fails).
     std::int32_t request(std::int32_t command);
     // A command without fields and without reply (QUIT, END_QUERY).
@@ -86,6 +91,7 @@ private:
     idx_buffered_channel* channel();
 
     bool broken_ = false;
+    std::int32_t unread_replies_ = 0;
     idx_buffered_channel channel_{-1};
 };
 
