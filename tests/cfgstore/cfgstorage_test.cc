@@ -224,10 +224,10 @@ TEST_F(CfgStorage, SqliteShellReadsTheTables) {
     if (::access("/usr/bin/sqlite3", X_OK) != 0) GTEST_SKIP() << "no sqlite3 shell";
     {
         config_stores stores(db());
-        begin_exclusive_transaction(db());
+        storage_transaction txn(db());
         std::uint32_t magic = 0;
         stores.sources.add(db(), source_named("shell's"), magic);
-        commit_transaction(db());
+        txn.commit();
     }
     db_.reset();
     FILE* p = ::popen("/usr/bin/sqlite3 trawlnest.db \"select key, id, length(cfg) > 0 from "
