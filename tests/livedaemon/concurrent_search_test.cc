@@ -20,13 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path scratch(const char* name) {
-    const char* tmp = std::getenv("TEST_TMPDIR");
-    auto p = fs::path(tmp ? tmp : "/tmp/") / (std::string("concurrent.") + name);
-    fs::remove_all(p);
-    return p;
-}
-
 // A client whose every call ends within 30 seconds: a deadlocked daemon fails the test.
 struct client {
     explicit client(const tn_test::live_daemon& d) : proxy(d.soap_endpoint()) {
@@ -78,7 +71,10 @@ int wait_for_hits(lumbrake::SoapClientProxy& proxy, int arcid, const std::string
 }
 
 TEST(concurrent_search, ManySearchesBesideAWriterAllSucceedConsistently) {
-    tn_test::live_daemon d(scratch("searches"));
+    const char* tmp = std::getenv("TEST_TMPDIR");
+    const fs::path root = fs::path(tmp ? tmp : "/tmp/") / "concurrent.searches";
+    fs::remove_all(root);
+    tn_test::live_daemon d(root);
     d.set_extra_config("WORKERS=2\nHTTP_THREADS=8\n");
     d.start();
     client admin(d);
