@@ -149,7 +149,7 @@ TEST(controlpanel_commands, CreateDeleteCrawlAndWindowsAgainstARealDaemon) {
     silent_server silent;
     SoapClientProxy soap(d.soap_endpoint());
     SourceConfiguration intranet;
-    intranet.Name = "web\\intranet";
+    intranet.Name = "w\u00e9b\\intran\u00e9t";
     intranet.Description = "the intranet";
     intranet.Seeds = {"http://127.0.0.1:" + std::to_string(silent.port()) + "/"};
     intranet.IncludeFilters = {"^http://127\\.0\\.0\\.1:"};
@@ -163,7 +163,7 @@ TEST(controlpanel_commands, CreateDeleteCrawlAndWindowsAgainstARealDaemon) {
     wxTreeCtrl* archives = frame->tree(1);
     wxTreeCtrl* collections = frame->tree(2);
     wxTreeCtrl* watches = frame->tree(3);
-    ASSERT_TRUE(pump_until([&] { return find_top(sources, "web\\intranet").IsOk(); }));
+    ASSERT_TRUE(pump_until([&] { return find_top(sources, "w\u00e9b\\intran\u00e9t").IsOk(); }));
     ASSERT_TRUE(services.errors.empty()) << services.errors[0];
 
     // Every menu item and button of the real window is routed by the event table.
@@ -221,9 +221,9 @@ TEST(controlpanel_commands, CreateDeleteCrawlAndWindowsAgainstARealDaemon) {
     EXPECT_EQ(frame->name_field(cp_kind::source)->GetValue(), "(new)");
     EXPECT_EQ(wxWindow::FindFocus(), frame->name_field(cp_kind::source));
 
-    // New archive on web\intranet (basic authentication): the historicize question, an empty
-    // authentication record linked through Auth, the name behind the backslash.
-    show(frame, cp_kind::source, "web\\intranet", 0);
+    // New archive on a source with basic authentication: the historicize question, an empty
+    // authentication record linked through Auth, the name behind the backslash (in UTF-8).
+    show(frame, cp_kind::source, "w\u00e9b\\intran\u00e9t", 0);
     hook.answers.push_back([](wxDialog* dialog) {
         static_cast<WXHistoricizeDialog*>(dialog)->historicize = true;
         return wxID_OK;
@@ -234,7 +234,7 @@ TEST(controlpanel_commands, CreateDeleteCrawlAndWindowsAgainstARealDaemon) {
     SOAP(soap.EnumArchiveConfigurations(stored_archives));
     ASSERT_EQ(stored_archives.size(), 1u);
     const ArchiveInfo arc = stored_archives[0];
-    EXPECT_EQ(arc.Configuration.Name, "intranet");
+    EXPECT_EQ(arc.Configuration.Name, "intran\u00e9t");
     EXPECT_EQ(arc.Configuration.Source, intranet_info.Source);
     EXPECT_TRUE(arc.Configuration.Historicize);
     EXPECT_EQ(arc.Configuration.SchedulingFrequency, DISABLED);
@@ -247,7 +247,7 @@ TEST(controlpanel_commands, CreateDeleteCrawlAndWindowsAgainstARealDaemon) {
     EXPECT_TRUE(auth.Username.empty() && auth.Password.empty());
     EXPECT_EQ(auth.ACL, admin_owner);
     EXPECT_EQ(frame->trees_notebook()->GetSelection(), 1);
-    EXPECT_EQ(selected_label(archives), "intranet");
+    EXPECT_EQ(selected_label(archives), "intran\u00e9t");
 
     // New collection, then a watch on it and one on "<All archives>".
     click(frame->trees_notebook()->GetPage(2), ID_NEW_COLLECTION);
@@ -286,7 +286,7 @@ TEST(controlpanel_commands, CreateDeleteCrawlAndWindowsAgainstARealDaemon) {
 
     // "Add to ->": "<New Collection...>" makes a collection of this archive alone; an existing
     // collection gains it at its end, once, however often the button is pressed.
-    show(frame, cp_kind::archive, "intranet", 1);
+    show(frame, cp_kind::archive, "intran\u00e9t", 1);
     wxWindow* archive_info = frame->kind_notebook(cp_kind::archive)->GetPage(1);
     // The page's one choice sits beside the button.
     auto* add_to = dynamic_cast<wxChoice*>(
@@ -297,14 +297,14 @@ TEST(controlpanel_commands, CreateDeleteCrawlAndWindowsAgainstARealDaemon) {
     EXPECT_EQ(add_to->GetString(1), "(new)");
     add_to->SetSelection(0);
     hook.answers.push_back([](wxDialog* dialog) {
-        static_cast<WXTextDialog*>(dialog)->text = "Intranet only";
+        static_cast<WXTextDialog*>(dialog)->text = wxString::FromUTF8("Intranet \u00fcber alles");
         return wxID_OK;
     });
     click(archive_info, ID_ADD_TO_COLLECTION);
     EXPECT_EQ(hook.seen.back().title, "New collection");
     SOAP(soap.EnumCollectionConfigurations(stored_collections));
     ASSERT_EQ(stored_collections.size(), 2u);
-    EXPECT_EQ(stored_collections[1].Configuration.Name, "Intranet only");
+    EXPECT_EQ(stored_collections[1].Configuration.Name, "Intranet \u00fcber alles");
     EXPECT_EQ(stored_collections[1].Configuration.Archives,
               std::vector<std::int32_t>{arc.Archive});
     EXPECT_EQ(stored_collections[1].Configuration.ACL, admin_owner);
@@ -352,7 +352,7 @@ TEST(controlpanel_commands, CreateDeleteCrawlAndWindowsAgainstARealDaemon) {
     EXPECT_EQ(frame->archive_list().size(), 1u);
 
     // A source with an archive is never sent to the daemon.
-    show(frame, cp_kind::source, "web\\intranet", 0);
+    show(frame, cp_kind::source, "w\u00e9b\\intran\u00e9t", 0);
     hook.reply(wxID_OK);
     click(frame->kind_notebook(cp_kind::source)->GetPage(0), ID_DELETE_SOURCE);
     EXPECT_EQ(hook.seen.back().title, "Source in use");
@@ -406,15 +406,15 @@ TEST(controlpanel_commands, CreateDeleteCrawlAndWindowsAgainstARealDaemon) {
 
     // A second-level item stands for an object of another tree: selecting it goes there.
     frame->trees_notebook()->SetSelection(0);
-    sources->SelectItem(find_top(sources, "web\\intranet"));
-    const wxTreeItemId link = find_child(sources, find_top(sources, "web\\intranet"), "intranet");
+    sources->SelectItem(find_top(sources, "w\u00e9b\\intran\u00e9t"));
+    const wxTreeItemId link = find_child(sources, find_top(sources, "w\u00e9b\\intran\u00e9t"), "intran\u00e9t");
     ASSERT_TRUE(link.IsOk());
     frame->filter_text()->ChangeValue("intra");
     sources->SelectItem(link);
     ASSERT_TRUE(pump_until([&] { return frame->current_archive().Archive == arc.Archive; }));
     EXPECT_EQ(frame->trees_notebook()->GetSelection(), 1);
-    EXPECT_EQ(selected_label(archives), "intranet");
-    EXPECT_EQ(selected_label(sources), "web\\intranet");
+    EXPECT_EQ(selected_label(archives), "intran\u00e9t");
+    EXPECT_EQ(selected_label(sources), "w\u00e9b\\intran\u00e9t");
     EXPECT_EQ(frame->filter_text()->GetValue(), "");
 
     // Users and Security and Plugins open their dialogs; the manuals open in the browser, and
@@ -488,6 +488,74 @@ TEST(controlpanel_commands, CreateDeleteCrawlAndWindowsAgainstARealDaemon) {
 
     frame->Destroy();
     pump(300);
+}
+
+// New archive for a user who may gather but may no longer read the source: the daemon refuses
+// the archive after the authentication record was made for it, and that record goes again.
+TEST(controlpanel_commands, RefusedNewArchiveLeavesNoAuthenticationRecord) {
+    const auto root = tn_test::scratch("refused");
+    setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
+    tn_test::live_daemon d(root / "d");
+    d.start();
+    SoapClientProxy admin(d.soap_endpoint());
+    SOAP(admin.AddUser("bob", "pw", false, {}));
+    std::vector<AccessSpec> root_acl;
+    std::uint32_t root_magic = 0;
+    SOAP(admin.GetRootACL(ROOTACL_CRAWLING, root_acl, root_magic));
+    root_acl.push_back({"bob", READACCESS, false});
+    root_acl.push_back({"bob", WRITEACCESS, false});
+    SOAP(admin.SetRootACL(ROOTACL_CRAWLING, root_acl, root_magic));
+    // Reading the daemon's status and principals, as every poll of the window does.
+    SOAP(admin.GetRootACL(ROOTACL_BROWSING, root_acl, root_magic));
+    root_acl.push_back({"bob", READACCESS, false});
+    SOAP(admin.SetRootACL(ROOTACL_BROWSING, root_acl, root_magic));
+    SourceConfiguration locked;
+    locked.Name = "locked";
+    locked.Type = AUTH_COOKIE;
+    locked.ACL = {{"bob", READACCESS, false}};
+    SourceInfo locked_info;
+    SOAP(admin.AddSource(locked, locked_info));
+
+    services.endpoint = "http://bob:pw@127.0.0.1:" + std::to_string(d.port()) + "/soap";
+    services.settings.host = "127.0.0.1";
+    services.settings.port = wxString::Format("%d", d.port());
+    services.settings.user_name = "bob";
+    services.errors.clear();
+    bool historicize = false, is_admin = true, browsing = false, crawling = false;
+    SoapClientProxy bob(services.endpoint);
+    SOAP(bob.GetCapabilities(historicize, is_admin, browsing, crawling));
+    EXPECT_FALSE(is_admin);
+    EXPECT_TRUE(crawling);
+
+    auto* frame = new WXControlPanelFrame();
+    frame->Show();
+    ASSERT_TRUE(pump_until([&] { return find_top(frame->tree(0), "locked").IsOk(); }, 15))
+        << frame->source_list().size() << " sources; " << testing::PrintToString(services.errors)
+        << testing::PrintToString(services.warnings);
+    show(frame, cp_kind::source, "locked", 0);
+
+    // Behind the window's back the source stops being readable for bob.
+    locked_info.Configuration.ACL.clear();
+    SourceInfo changed;
+    SOAP(admin.SetSourceConfiguration(locked_info.Source, locked_info.Configuration,
+                                      locked_info.Magic, changed));
+    if (historicize) hook.reply(wxID_OK);
+    click(frame->kind_notebook(cp_kind::source)->GetPage(0), ID_NEW_ARCHIVE);
+    ASSERT_EQ(services.errors.size(), 1u);
+    EXPECT_EQ(services.errors[0], "You haven't the needed rights to modify this object");
+    std::vector<ArchiveInfo> stored;
+    SOAP(admin.EnumArchiveConfigurations(stored));
+    EXPECT_TRUE(stored.empty());
+    // The first authentication record of this daemon was made and removed again.
+    AuthConfiguration auth;
+    std::uint32_t magic = 0;
+    EXPECT_THROW(admin.GetAuthConfiguration(1, auth, magic), EasySoap::SOAPException);
+    EXPECT_TRUE(frame->archive_list().empty());
+    EXPECT_TRUE(hook.answers.empty());
+
+    frame->Destroy();
+    pump(300);
+    services.errors.clear();
 }
 
 } // namespace
