@@ -23,6 +23,8 @@
 #include <wx/textctrl.h>
 #include <wx/utils.h>
 
+#include <functional>
+
 namespace lumbrake {
 
 namespace {
@@ -133,25 +135,9 @@ void WXControlPanelFrame::OnTreeSelChanging(wxTreeEvent& event) {
     if (d == nullptr || d->kind() != kind) return;
     // A link item stands for an object of another tree: go there instead of selecting it.
     event.Veto();
-    const int id = d->id();
     filterText->ChangeValue("");
     treesNotebook->SetSelection(tree_page_of(kind));
-    switch (kind) {
-    case cp_kind::source:
-        pending.source = id;
-        break;
-    case cp_kind::archive:
-        pending.archive = id;
-        break;
-    case cp_kind::collection:
-        pending.collection = id;
-        break;
-    case cp_kind::watch:
-        pending.watch = id;
-        break;
-    default:
-        break;
-    }
+    SetPending(kind, d->id());
     // The rebuild may replace items of the tree that is still handling this event.
     CallAfter([this] { RefreshTrees(); });
 }
@@ -205,25 +191,52 @@ void WXControlPanelFrame::ShowNewObject(cp_kind kind) {
     name_field(kind)->SetFocus();
 }
 
-void WXControlPanelFrame::OnNewSource(wxCommandEvent&) {
-    ApplyPending();
-    const SourceConfiguration cfg = new_source_record(connection_user(), wx_to_utf8(_("(new)")));
+void WXControlPanelFrame::SetPending(cp_kind kind, int id) {
+    switch (kind) {
+    case cp_kind::source:
+        pending.source = id;
+        break;
+    case cp_kind::archive:
+        pending.archive = id;
+        break;
+    case cp_kind::collection:
+        pending.collection = id;
+        break;
+    case cp_kind::watch:
+        pending.watch = id;
+        break;
+    default:
+        break;
+    }
+}
+
+void WXControlPanelFrame::CreateObject(cp_kind kind,
+                                       const std::function<int(SoapClientProxy&)>& add) {
     pending = {};
     if (!EnsureProxy()) return;
     wxBusyCursor busy;
     try {
-        SourceInfo answer;
-        proxy->AddSource(cfg, answer);
-        if (answer.Source > 0) {
-            sources.push_back(answer);
-            pending.source = answer.Source;
-            treesNotebook->SetSelection(tree_page_of(cp_kind::source));
+        const int id = add(*proxy);
+        if (id > 0) {
+            SetPending(kind, id);
+            treesNotebook->SetSelection(tree_page_of(kind));
         }
     } catch (const EasySoap::SOAPException& e) {
         report(e, this);
         return;
     }
-    ShowNewObject(cp_kind::source);
+    ShowNewObject(kind);
+}
+
+void WXControlPanelFrame::OnNewSource(wxCommandEvent&) {
+    ApplyPending();
+    const SourceConfiguration cfg = new_source_record(connection_user(), wx_to_utf8(_("(new)")));
+    CreateObject(cp_kind::source, [&](SoapClientProxy& p) {
+        SourceInfo answer;
+        p.AddSource(cfg, answer);
+        if (answer.Source > 0) sources.push_back(answer);
+        return answer.Source;
+    });
 }
 
 void WXControlPanelFrame::OnNewArchive(wxCommandEvent&) {
@@ -239,9 +252,9 @@ void WXControlPanelFrame::OnNewArchive(wxCommandEvent&) {
     }
     if (!EnsureProxy()) return;
     const std::string user = connection_user();
-    wxBusyCursor busy;
     int auth = 0;
     if (needs_auth_record(source)) {
+        wxBusyCursor busy;
         try {
             proxy->AddAuth(new_auth_record(user), auth);
         } catch (const EasySoap::SOAPException& e) {
@@ -249,54 +262,41 @@ void WXControlPanelFrame::OnNewArchive(wxCommandEvent&) {
             return;
         }
     }
-    auto drop_auth = [&] {
+    // The authentication record was made for this archive alone: when the archive is not
+    // made, it goes again, and the archive's failure is the one shown.
+    auto drop_auth = [&](SoapClientProxy& p) {
         if (auth <= 0) return;
         try {
-            proxy->RemoveAuth(auth);
+            p.RemoveAuth(auth);
         } catch (const EasySoap::SOAPException&) {
         }
     };
-    pending = {};
-    ArchiveInfo answer;
-    try {
-        proxy->AddArchive(new_archive_record(source, historicize, auth, user), answer);
-    } catch (const EasySoap::SOAPException& e) {
-        // The authentication record was made for this archive alone: it goes again, and the
-        // archive's failure is the one shown.
-        drop_auth();
-        report(e, this);
-        return;
-    }
-    if (answer.Archive > 0) {
-        archives.push_back(answer);
-        pending.archive = answer.Archive;
-        treesNotebook->SetSelection(tree_page_of(cp_kind::archive));
-    } else {
-        drop_auth();
-    }
-    ShowNewObject(cp_kind::archive);
+    CreateObject(cp_kind::archive, [&](SoapClientProxy& p) {
+        ArchiveInfo answer;
+        try {
+            p.AddArchive(new_archive_record(source, historicize, auth, user), answer);
+        } catch (const EasySoap::SOAPException&) {
+            drop_auth(p);
+            throw;
+        }
+        if (answer.Archive > 0)
+            archives.push_back(answer);
+        else
+            drop_auth(p);
+        return answer.Archive;
+    });
 }
 
 void WXControlPanelFrame::OnNewCollection(wxCommandEvent&) {
     ApplyPending();
     const CollectionConfiguration cfg =
         new_collection_record(connection_user(), wx_to_utf8(_("(new)")), {});
-    pending = {};
-    if (!EnsureProxy()) return;
-    wxBusyCursor busy;
-    try {
+    CreateObject(cp_kind::collection, [&](SoapClientProxy& p) {
         CollectionInfo answer;
-        proxy->AddCollection(cfg, answer);
-        if (answer.Collection > 0) {
-            collections.push_back(answer);
-            pending.collection = answer.Collection;
-            treesNotebook->SetSelection(tree_page_of(cp_kind::collection));
-        }
-    } catch (const EasySoap::SOAPException& e) {
-        report(e, this);
-        return;
-    }
-    ShowNewObject(cp_kind::collection);
+        p.AddCollection(cfg, answer);
+        if (answer.Collection > 0) collections.push_back(answer);
+        return answer.Collection;
+    });
 }
 
 void WXControlPanelFrame::OnNewWatch(wxCommandEvent&) {
@@ -307,22 +307,12 @@ void WXControlPanelFrame::OnNewWatch(wxCommandEvent&) {
     if (collection < 1 && collection != -1) return;
     const WatchConfiguration cfg =
         new_watch_record(connection_user(), wx_to_utf8(_("(new)")), collection);
-    pending = {};
-    if (!EnsureProxy()) return;
-    wxBusyCursor busy;
-    try {
+    CreateObject(cp_kind::watch, [&](SoapClientProxy& p) {
         WatchInfo answer;
-        proxy->AddWatch(cfg, answer);
-        if (answer.Watch > 0) {
-            watches.push_back(answer);
-            pending.watch = answer.Watch;
-            treesNotebook->SetSelection(tree_page_of(cp_kind::watch));
-        }
-    } catch (const EasySoap::SOAPException& e) {
-        report(e, this);
-        return;
-    }
-    ShowNewObject(cp_kind::watch);
+        p.AddWatch(cfg, answer);
+        if (answer.Watch > 0) watches.push_back(answer);
+        return answer.Watch;
+    });
 }
 
 void WXControlPanelFrame::OnAddToCollection(wxCommandEvent&) {
@@ -405,6 +395,36 @@ void WXControlPanelFrame::ForgetShown(cp_kind kind, int id) {
     if (shown) modified[0] = false;
 }
 
+bool WXControlPanelFrame::RemoveObject(cp_kind kind, int id,
+                                       const std::function<void(SoapClientProxy&)>& remove) {
+    if (!EnsureProxy()) return false;
+    wxBusyCursor busy;
+    try {
+        remove(*proxy);
+    } catch (const EasySoap::SOAPException& e) {
+        report(e, this);
+        return false;
+    }
+    switch (kind) {
+    case cp_kind::source:
+        remove_by_id(sources, id);
+        break;
+    case cp_kind::archive:
+        remove_by_id(archives, id);
+        break;
+    case cp_kind::collection:
+        remove_by_id(collections, id);
+        break;
+    case cp_kind::watch:
+        remove_by_id(watches, id);
+        break;
+    default:
+        break;
+    }
+    ForgetShown(kind, id);
+    return true;
+}
+
 void WXControlPanelFrame::OnDeleteSource(wxCommandEvent&) {
     WXCPTreeItemData* d = SelectedData(0, cp_kind::source);
     if (d == nullptr) return;
@@ -415,17 +435,8 @@ void WXControlPanelFrame::OnDeleteSource(wxCommandEvent&) {
         return;
     }
     if (!ConfirmDelete(_("Are you sure you want to delete this source?"))) return;
-    if (!EnsureProxy()) return;
-    wxBusyCursor busy;
-    try {
-        proxy->RemoveSource(id);
-    } catch (const EasySoap::SOAPException& e) {
-        report(e, this);
-        return;
-    }
-    remove_by_id(sources, id);
-    ForgetShown(cp_kind::source, id);
-    RefreshTrees();
+    if (RemoveObject(cp_kind::source, id, [id](SoapClientProxy& p) { p.RemoveSource(id); }))
+        RefreshTrees();
 }
 
 void WXControlPanelFrame::OnDeleteArchive(wxCommandEvent&) {
@@ -434,15 +445,10 @@ void WXControlPanelFrame::OnDeleteArchive(wxCommandEvent&) {
     const int id = d->archive->Archive;
     const int auth = d->archive->Configuration.Auth;
     if (!ConfirmDelete(_("Are you sure you want to delete this archive?"))) return;
-    if (!EnsureProxy()) return;
-    wxBusyCursor busy;
-    try {
-        proxy->RemoveArchive(id);
-    } catch (const EasySoap::SOAPException& e) {
-        report(e, this);
+    if (!RemoveObject(cp_kind::archive, id, [id](SoapClientProxy& p) { p.RemoveArchive(id); }))
         return;
-    }
     if (auth >= 1) {
+        wxBusyCursor busy;
         try {
             proxy->RemoveAuth(auth);
         } catch (const EasySoap::SOAPException& e) {
@@ -450,8 +456,6 @@ void WXControlPanelFrame::OnDeleteArchive(wxCommandEvent&) {
             report(e, this);
         }
     }
-    remove_by_id(archives, id);
-    ForgetShown(cp_kind::archive, id);
     RefreshTrees();
 }
 
@@ -466,17 +470,9 @@ void WXControlPanelFrame::OnDeleteCollection(wxCommandEvent&) {
         return;
     }
     if (!ConfirmDelete(_("Are you sure you want to delete this collection?"))) return;
-    if (!EnsureProxy()) return;
-    wxBusyCursor busy;
-    try {
-        proxy->RemoveCollection(id);
-    } catch (const EasySoap::SOAPException& e) {
-        report(e, this);
-        return;
-    }
-    remove_by_id(collections, id);
-    ForgetShown(cp_kind::collection, id);
-    RefreshTrees();
+    if (RemoveObject(cp_kind::collection, id,
+                     [id](SoapClientProxy& p) { p.RemoveCollection(id); }))
+        RefreshTrees();
 }
 
 void WXControlPanelFrame::OnDeleteWatch(wxCommandEvent&) {
@@ -484,17 +480,8 @@ void WXControlPanelFrame::OnDeleteWatch(wxCommandEvent&) {
     if (d == nullptr) return;
     const int id = d->watch->Watch;
     if (!ConfirmDelete(_("Are you sure you want to delete this watch?"))) return;
-    if (!EnsureProxy()) return;
-    wxBusyCursor busy;
-    try {
-        proxy->RemoveWatch(id);
-    } catch (const EasySoap::SOAPException& e) {
-        report(e, this);
-        return;
-    }
-    remove_by_id(watches, id);
-    ForgetShown(cp_kind::watch, id);
-    RefreshTrees();
+    if (RemoveObject(cp_kind::watch, id, [id](SoapClientProxy& p) { p.RemoveWatch(id); }))
+        RefreshTrees();
 }
 
 } // namespace lumbrake

@@ -9,6 +9,7 @@
 #include "cpmodel/frame-enabling.h"
 #include "cpmodel/trees-model.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -152,8 +153,14 @@ private:
     bool EnsureProxy();
     void ApplyPending();
     void ShowNewObject(cp_kind kind);
+    void SetPending(cp_kind kind, int id);
+    // Runs one Add call (it answers the new id, 0 when none); the new object is selected.
+    void CreateObject(cp_kind kind, const std::function<int(SoapClientProxy&)>& add);
     bool ConfirmDelete(const wxString& question);
     void ForgetShown(cp_kind kind, int id);
+    // Sends the removal; on success drops the record from its list and from the pages.
+    bool RemoveObject(cp_kind kind, int id,
+                      const std::function<void(SoapClientProxy&)>& remove);
     // The command ids of the last tree context menu (empty when none opened), for tests.
     std::vector<int> contextMenuIds;
     friend struct frame_event_table_check;
