@@ -7,11 +7,12 @@
 //
 // Records are parsed once and shared (get_shared) until a write of any record: every write
 // through the store, an import or a restore, and the end (commit or rollback) of a transaction
-// that wrote, start a new generation of the cache.
+// that wrote, start a new generation of the cache. get_shared is for writers' transactions
+// (the storage lock keeps a fill from overlapping a write); snapshot readers use get.
 //
-// The store holds no data of its own beyond that cache. Every operation takes the calling thread's
-// connection; callers run it inside begin_exclusive_transaction / commit_transaction. Every
-// SQLite failure is fatal (sqlite_fatal).
+// The store holds no other data and takes no lock. Every operation takes the calling thread's
+// connection; writers run it inside a storage_transaction, readers may run get and list in a
+// storage_snapshot. Every SQLite failure is fatal (sqlite_fatal).
 #pragma once
 
 #include "api/acl.h"

@@ -65,15 +65,12 @@ sqlite3* open_db(const config& cfg) {
     sqlite3* db = nullptr;
     int rc = sqlite3_open("trawlnest.db", &db);
     if (rc != SQLITE_OK) open_failed(rc, __FILE__, __LINE__);
-    // Write-ahead logging: a commit appends to the log, and at SyncLevel 1 (NORMAL) it is
-    // written to disk at checkpoints rather than with every commit, so a crawled page costs
-    // no disk flush of its own. A killed daemon loses nothing committed (the log is replayed
-    // at the next open); only a crash of the whole system can lose the last commits, as the
-    // level says. The mode stays with the file; the first connection sets it.
-    // (A file held busy by another connection keeps its mode for now; the wait is short.)
-    sqlite3_busy_timeout(db, 1000);
-    sqlite3_exec(db, "pragma journal_mode=wal", nullptr, nullptr, nullptr);
-    sqlite3_busy_timeout(db, 0);
+    // Write-ahead logging lets readers (searches, the portal, configuration reads) work beside
+    // the one writer; a failure to switch (another process holds the file) keeps the rollback
+    // journal, where readers wait for the writer instead. The busy timeout is that wait, and
+    // covers a WAL reader's rare wait as well.
+    sqlite3_busy_timeout(db, 60000);
+    sqlite3_exec(db, "pragma main.journal_mode=WAL", nullptr, nullptr, nullptr);
     std::string pragma = "pragma synchronous=" + std::to_string(sync_level(cfg));
     sqlite3_exec(db, pragma.c_str(), nullptr, nullptr, nullptr);
     return db;

@@ -94,9 +94,9 @@ public:
 
 private:
     // Runs one operation in its own API session; a failed result becomes the fault.
-    // `kept_writes`: the operation's writes are what it answers for, so a commit that fails
-    // fails the request; a search's query-log row is not (the search answers without it).
-    template <class F> void call(F&& operation, bool kept_writes = true);
+    template <class F> void call(F&& operation);
+    // The same for an operation that only reads: its session holds a snapshot, not the lock.
+    template <class F> void read(F&& operation);
 
     httpcontext& http_;
     api_context ctx_;

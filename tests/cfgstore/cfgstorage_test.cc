@@ -224,10 +224,10 @@ TEST_F(CfgStorage, SqliteShellReadsTheTables) {
     if (::access("/usr/bin/sqlite3", X_OK) != 0) GTEST_SKIP() << "no sqlite3 shell";
     {
         config_stores stores(db());
-        begin_exclusive_transaction(db());
+        storage_transaction txn(db());
         std::uint32_t magic = 0;
         stores.sources.add(db(), source_named("shell's"), magic);
-        commit_transaction(db());
+        txn.commit();
     }
     db_.reset();
     int status = -1;
@@ -292,30 +292,35 @@ TEST_F(CfgStorage, SharedRecordsFollowEveryWrite) {
     EXPECT_EQ(stamp, magic);
 
     // A write rolled back: read inside the transaction, gone after it.
-    begin_exclusive_transaction(db());
-    a.Name = "c";
-    std::uint32_t m = magic;
-    ASSERT_TRUE(store::set(db(), id, a, m));
-    EXPECT_EQ(name_of(), "c");
-    abort_transaction(db());
+    {
+        storage_transaction txn(db());
+        a.Name = "c";
+        std::uint32_t m = magic;
+        ASSERT_TRUE(store::set(db(), id, a, m));
+        EXPECT_EQ(name_of(), "c");
+        txn.rollback();
+    }
     EXPECT_EQ(name_of(), "b");
 
     // A write of another connection, committed.
     {
         db_connection other(*cfg_);
-        begin_exclusive_transaction(other.get());
+        storage_transaction txn(other.get());
         a.Name = "d";
         ASSERT_TRUE(store::set(other.get(), id, a, magic));
-        commit_transaction(other.get());
+        txn.commit();
     }
     EXPECT_EQ(name_of(), "d");
     EXPECT_EQ(store::get_shared(db(), id, stamp, "seedless", seedless)->Name, "d");
 
     // Records written by statements of their own (import, restore) say so.
-    begin_exclusive_transaction(db());
-    cfgstore_detail::written(db());
-    ASSERT_EQ(query(db(), R"(update cfgstorage set cfg=replace(cfg, 'name="d"', 'name="e"'))"), "");
-    commit_transaction(db());
+    {
+        storage_transaction txn(db());
+        cfgstore_detail::written(db());
+        ASSERT_EQ(query(db(), R"(update cfgstorage set cfg=replace(cfg, 'name="d"', 'name="e"'))"),
+                  "");
+        txn.commit();
+    }
     EXPECT_EQ(name_of(), "e");
 
     ASSERT_TRUE(store::remove(db(), id));

@@ -431,14 +431,17 @@ TEST(daemon_settings, DefaultsReplaceValuesThatAreNotAccepted) {
         int workers, timeout, throttling, http_threads;
         const char* port;
     };
+    // The pool has a thread per core, at least 5.
+    const int threads = lumbrake::default_http_threads();
+    EXPECT_GE(threads, 5);
     const row rows[] = {
-        {"", 5, 180, 20, 5, "*:2200"},
-        {"WORKERS=0\nWORKER_TIMEOUT=0\nThrottling=0\nHTTP_PORT=\n", 5, 180, 0, 5, "*:2200"},
-        {"WORKERS=-2\nThrottling=-1\nHTTP_THREADS=x\n", 5, 180, 20, 5, "*:2200"},
-        {"WORKERS=many\nThrottling=soon\n", 5, 180, 20, 5, "*:2200"},
+        {"", 5, 180, 20, threads, "*:2200"},
+        {"WORKERS=0\nWORKER_TIMEOUT=0\nThrottling=0\nHTTP_PORT=\n", 5, 180, 0, threads, "*:2200"},
+        {"WORKERS=-2\nThrottling=-1\nHTTP_THREADS=x\n", 5, 180, 20, threads, "*:2200"},
+        {"WORKERS=many\nThrottling=soon\n", 5, 180, 20, threads, "*:2200"},
         {"WORKERS=3x\nWORKER_TIMEOUT=60\nThrottling=7\nHTTP_THREADS=2\nHTTP_PORT=1.2.3.4:80\n", 3,
          60, 7, 2, "1.2.3.4:80"},
-        {"Throttling=00\n", 5, 180, 20, 5, "*:2200"},
+        {"Throttling=00\n", 5, 180, 20, threads, "*:2200"},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.text);

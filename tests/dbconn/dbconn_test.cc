@@ -107,9 +107,9 @@ TEST(DatabaseConnection, DbconfigIsMadeOnceAndTheShellReadsIt) {
     std::int64_t before = now_ms();
     {
         db_connection db(cfg);
-        begin_exclusive_transaction(db);
+        storage_transaction txn(db);
         init_dbconfig(db);
-        commit_transaction(db);
+        txn.commit();
     }
     std::int64_t after = now_ms();
     ASSERT_TRUE(fs::exists(data / "trawlnest.db")); // in the current directory

@@ -370,10 +370,10 @@ TEST_F(LogStore, RemoveArchiveAndClear) {
 
 TEST_F(LogStore, WorksInsideTheStorageTransaction) {
     logstorage ls(db_);
-    begin_exclusive_transaction(db_);
+    storage_transaction txn(db_);
     ls.start_crawl(db_, 1, 10);
     ls.log_document(db_, "g", 1, "http://h/", 11, 0);
-    commit_transaction(db_);
+    txn.commit();
     EXPECT_EQ(shell(path_, "select docs from crawlstats"), "1\n");
 }
 
