@@ -64,19 +64,6 @@ lumbrake::ArchiveInfo wait_for(lumbrake::SoapClientProxy& proxy, int arcid, int 
     return info;
 }
 
-int hits(lumbrake::SoapClientProxy& proxy, int arcid) {
-    lumbrake::QuerySpec q;
-    q.Archives = {arcid};
-    q.Info = lumbrake::INFO_URL;
-    q.Query = {lumbrake::QueryAtom{}};
-    q.Query[0].Type = lumbrake::ATOM_WORD;
-    q.Query[0].Param = common_word;
-    std::vector<lumbrake::QueryResult> results;
-    int count = 0;
-    proxy.Query(q, results, count);
-    return count;
-}
-
 // The daemon's index server child, found by its parent and name.
 pid_t index_server_of(pid_t daemon) {
     DIR* proc = ::opendir("/proc");
@@ -142,7 +129,8 @@ TEST(crawl_recovery, KilledIndexServerLosesNoStoredPage) {
     EXPECT_EQ(after.Documents, pages);
     // The scheduler's next tick (each second) rebuilds the index; the search waits for it.
     int found = 0;
-    for (int i = 0; i < 300 && (found = hits(proxy, arc)) != after.Documents; ++i)
+    for (int i = 0;
+         i < 300 && (found = tn_test::word_hits(proxy, arc, common_word)) != after.Documents; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(found, after.Documents);
     EXPECT_NE(d.log_text().find("Index server lost"), std::string::npos);
@@ -165,7 +153,7 @@ TEST(crawl_recovery, KilledDaemonAndIndexServerLoseNoStoredPage) {
     const lumbrake::ArchiveInfo stored = archive_info(again, arc);
     EXPECT_GE(stored.Documents, before.Documents);
     EXPECT_LT(stored.Documents, pages);
-    EXPECT_EQ(hits(again, arc), stored.Documents);
+    EXPECT_EQ(tn_test::word_hits(again, arc, common_word), stored.Documents);
     EXPECT_NE(d.log_text().find("rebuilding it from the store"), std::string::npos);
     EXPECT_EQ(d.stop(), 0);
 }

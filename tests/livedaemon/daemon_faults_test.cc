@@ -42,33 +42,20 @@ int crawl_site(lumbrake::SoapClientProxy& proxy, const fs::path& dir, const std:
     return arcid;
 }
 
-int hits(lumbrake::SoapClientProxy& proxy, int arcid, const std::string& word) {
-    lumbrake::QuerySpec q;
-    q.Archives = {arcid};
-    q.Info = lumbrake::INFO_URL;
-    q.Query = {lumbrake::QueryAtom{}};
-    q.Query[0].Type = lumbrake::ATOM_WORD;
-    q.Query[0].Param = word;
-    std::vector<lumbrake::QueryResult> results;
-    int count = 0;
-    proxy.Query(q, results, count);
-    return count;
-}
-
 TEST(daemon_faults, IndexIsBroughtBackInStepAfterAKilledDaemon) {
     tn_test::live_daemon d(scratch("killed"));
     d.set_extra_config("WORKERS=1\n");
     d.start();
     lumbrake::SoapClientProxy proxy(d.soap_endpoint());
     const int arc = crawl_site(proxy, d.root() / "site", "zebrafish");
-    EXPECT_EQ(hits(proxy, arc, "zebrafish"), 1);
+    EXPECT_EQ(tn_test::word_hits(proxy, arc, "zebrafish"), 1);
     // Killed before a clean end; the index lost what was not flushed (here: all of it).
     d.kill9();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     fs::remove_all(d.data() / "index");
     d.start();
     lumbrake::SoapClientProxy again(d.soap_endpoint());
-    EXPECT_EQ(hits(again, arc, "zebrafish"), 1);
+    EXPECT_EQ(tn_test::word_hits(again, arc, "zebrafish"), 1);
     EXPECT_NE(d.log_text().find("rebuilding it from the store"), std::string::npos);
 }
 
@@ -115,12 +102,12 @@ TEST(daemon_faults, FullDataVolumeFailsRequestsButNotTheDaemon) {
     d.start();
     lumbrake::SoapClientProxy proxy(d.soap_endpoint());
     const int arc = crawl_site(proxy, root / "site", "zebrafish");
-    ASSERT_EQ(hits(proxy, arc, "zebrafish"), 1);
+    ASSERT_EQ(tn_test::word_hits(proxy, arc, "zebrafish"), 1);
 
     volume.fill();
     // Searches go on (their query-log row cannot be written); writes fail as requests.
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(hits(proxy, arc, "zebrafish"), 1);
+        EXPECT_EQ(tn_test::word_hits(proxy, arc, "zebrafish"), 1);
     bool refused = false;
     for (int i = 0; i < 50 && !refused; ++i) {
         lumbrake::SourceConfiguration src;
@@ -142,7 +129,7 @@ TEST(daemon_faults, FullDataVolumeFailsRequestsButNotTheDaemon) {
     }
     std::this_thread::sleep_for(std::chrono::seconds(2));
     ASSERT_EQ(::kill(d.pid(), 0), 0) << d.stderr_text();
-    EXPECT_EQ(hits(proxy, arc, "zebrafish"), 1);
+    EXPECT_EQ(tn_test::word_hits(proxy, arc, "zebrafish"), 1);
 
     // Room again: writes and crawls work.
     volume.make_room();

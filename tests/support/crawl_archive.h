@@ -1,10 +1,11 @@
-// One source and one archive over a running daemon's SOAP interface, and the crawl started:
-// what the live-daemon tests crawl. Needs tn_soapclient.
+// One source and one archive over a running daemon's SOAP interface, the crawl started, and a
+// search: what the live-daemon tests crawl and look for. Needs tn_soapclient.
 #pragma once
 
 #include "client/soap-client-proxy.h"
 
 #include <string>
+#include <vector>
 
 namespace tn_test {
 
@@ -26,6 +27,20 @@ inline int start_file_crawl(lumbrake::SoapClientProxy& proxy, const std::string&
     proxy.AddArchive(arc, ainfo);
     proxy.StartCrawl(ainfo.Archive, ainfo);
     return ainfo.Archive;
+}
+
+// The number of hits of a one-word search in one archive.
+inline int word_hits(lumbrake::SoapClientProxy& proxy, int arcid, const std::string& word) {
+    lumbrake::QuerySpec q;
+    q.Archives = {arcid};
+    q.Info = lumbrake::INFO_URL;
+    q.Query = {lumbrake::QueryAtom{}};
+    q.Query[0].Type = lumbrake::ATOM_WORD;
+    q.Query[0].Param = word;
+    std::vector<lumbrake::QueryResult> results;
+    int count = 0;
+    proxy.Query(q, results, count);
+    return count;
 }
 
 } // namespace tn_test
