@@ -43,8 +43,10 @@ void millhand::process(std::uint32_t base_score, const std::string& docid, const
     millhand_wire::receive_reply(*this, rep);
     // A reply of another kind is a worker out of step: its failure, not the daemon's.
     if (rep.id != reply_t::PROCESSED)
-        throw std::string("Unexpected reply " + std::to_string(static_cast<int>(rep.id)) +
-                          " from the worker");
+        throw socket_ipc::socket_error("recv", 0,
+                                       "Unexpected reply " +
+                                           std::to_string(static_cast<int>(rep.id)) +
+                                           " from the worker");
 
     millhand_wire::process_reply& r = rep.processed;
     status = std::move(r.status);
@@ -84,8 +86,10 @@ void millhand::reprocess(std::uint32_t base_score, const std::string& guid, cons
     reply rep;
     millhand_wire::receive_reply(*this, rep);
     if (rep.id != reply_t::REPROCESSED)
-        throw std::string("Unexpected reply " + std::to_string(static_cast<int>(rep.id)) +
-                          " from the worker");
+        throw socket_ipc::socket_error("recv", 0,
+                                       "Unexpected reply " +
+                                           std::to_string(static_cast<int>(rep.id)) +
+                                           " from the worker");
 
     millhand_wire::reprocess_reply& r = rep.reprocessed;
     status = std::move(r.status);

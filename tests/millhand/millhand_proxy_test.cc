@@ -5,6 +5,7 @@
 
 #include "linux-platform/eventlog.h"
 #include "millhand_test_support.h"
+#include "../support/socket_errors.h"
 
 #include <gtest/gtest.h>
 
@@ -21,14 +22,7 @@ using namespace millhand_test;
 
 const std::string fake_worker = std::string(TN_TEST_DATA) + "/fake_millhand.py";
 
-std::string thrown_text(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const std::string& s) {
-        return s;
-    }
-    return "(nothing thrown)";
-}
+using tn_test::thrown_text;
 
 // The inputs of one call, filled with a value in every field.
 struct process_inputs {
@@ -212,7 +206,8 @@ TEST_F(FakeWorker, ReplyOfTheWrongKindIsTheWorkersFailure) {
         try {
             call_process(proxy, status, fff, score, links, headers, content);
             ADD_FAILURE() << mode << ": accepted";
-        } catch (const std::string& text) {
+        } catch (const socket_ipc::socket_error& e) {
+            const std::string text = e.what();
             EXPECT_NE(text.find("Unexpected reply"), std::string::npos) << mode << ": " << text;
         }
         proxy.kill_worker();
@@ -223,7 +218,7 @@ TEST_F(FakeWorker, ReplyOfTheWrongKindIsTheWorkersFailure) {
     ASSERT_TRUE(proxy.start(error)) << error;
     EXPECT_THROW(
         proxy.reprocess(1, "g", "u", "", "", "", "", {}, {}, {}, "", "", status, fff, score),
-        std::string);
+        socket_ipc::socket_error);
     proxy.kill_worker();
 }
 
