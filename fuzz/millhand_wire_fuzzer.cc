@@ -1,7 +1,9 @@
 // Worker messages under libFuzzer: the input is read as a request (the worker's side) and as a
 // reply (the daemon's side). Whatever a reader accepts must write back to bytes that read back
-// to the very same bytes again; a reader must fail only by the framing's thrown text.
+// to the very same bytes again; a reader must fail only by the framing's socket_error.
 #include "millhand/millhand-serialize.h"
+
+#include "ipc/socket_ipc.h"
 
 #include <cstdlib>
 #include <string>
