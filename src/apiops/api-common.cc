@@ -61,24 +61,33 @@ api_context make_api_context(trawlnestd& app, sqlite3* db, std::string user,
     return ctx;
 }
 
-api::api(const api_context& ctx) : ctx_(ctx) {
-    begin_exclusive_transaction(ctx_.db);
+api::api(const api_context& ctx, api_access access) : ctx_(ctx) {
+    if (access == api_access::read)
+        snapshot_.emplace(ctx_.db);
+    else
+        txn_.emplace(ctx_.db);
 }
 
 api::~api() {
     // Committed also after a refused request or while a fault propagates: operations write
     // nothing before their last check, so there is nothing to roll back, and an open
     // transaction would block every later request. A failure of the storage itself (full,
-    // damaged) rolls back; the request has already failed.
-    if (storage_failure_pending()) {
-        abort_transaction(ctx_.db);
-        return;
-    }
+    // damaged) rolls back (the guard does, on its way out); the request has already failed.
+    if (!txn_ || !txn_->open() || storage_failure_pending()) return;
     try {
-        commit_transaction(ctx_.db);
+        txn_->commit();
     } catch (const sqlite_error& e) {
         TN_LOG(LF_API, LL_ERROR, "Request not committed: " << e.what());
     }
+}
+
+void api::finish() {
+    if (snapshot_) snapshot_->end();
+    if (!txn_ || !txn_->open()) return;
+    if (storage_failure_pending())
+        txn_->rollback();
+    else
+        txn_->commit();
 }
 
 bool api::has_access(const std::vector<AccessSpec>& acl, int access) const {

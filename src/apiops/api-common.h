@@ -2,8 +2,11 @@
 // method of one short-lived `api`, bound to the authenticated caller and to the calling
 // thread's connection, inside one exclusive transaction that lasts from construction to
 // destruction (and is committed also when the operation fails: operations check everything
-// before their first write). Every operation reports through an `api_result`, either success
-// or one row of the error table; no operation throws for a refused request.
+// before their first write). Operations that only read may run in a call object made for
+// reading instead, which holds a snapshot and not the storage lock, so that reads (searches
+// above all) run side by side and beside the crawl. Every operation reports through an
+// `api_result`, either success or one row of the error table; no operation throws for a
+// refused request.
 //
 // Layout of this header: the result record and error table, the caller's context, then the
 // class. Each area's block of operation declarations belongs to the file that defines it
@@ -23,11 +26,13 @@
 #include "logstorage/logstorage.h"
 #include "trawlnestd/cfgstorage.h"
 #include "trawlnestd/crawl-step.h"
+#include "util/sqlite_txn.h"
 
 #include <sqlite3.h>
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -115,15 +120,29 @@ struct QuerySpec;      // api-query.h
 // ---------------------------------------------------------------------------------------------
 // The call object
 
+// What a call object holds for its life: the storage lock and an exclusive transaction, or
+// (for the operations that only read, listed by the services that make such objects) a
+// snapshot of the database without the lock. A search made for reading writes its query log
+// in a transaction of its own, after the index search.
+enum class api_access { write, read };
+
 class api {
 public:
     // Begins an exclusive transaction on ctx.db (taking the process-wide storage lock, which is
-    // not recursive: never make a second call object on a thread while one lives).
-    explicit api(const api_context& ctx);
+    // not recursive: never make a second call object on a thread while one lives), or, for
+    // reading, a snapshot.
+    explicit api(const api_context& ctx, api_access access = api_access::write);
     // The context must outlive the call object: a temporary would dangle.
-    explicit api(api_context&&) = delete;
-    // Commits it (releasing the lock), also while an exception propagates.
+    explicit api(api_context&&, api_access = api_access::write) = delete;
+    // Commits it (releasing the lock), also while an exception propagates; a storage failure
+    // rolls it back. A commit that fails here is only logged: callers that answer a request
+    // call finish() first.
     ~api();
+    // Ends the transaction now: commits it, or rolls it back after a storage failure the
+    // operation already met; a commit that fails (a full volume: with write-ahead logging the
+    // writes reach the disk only then) throws sqlite_error, so the request fails instead of
+    // being answered as done. A snapshot just ends.
+    void finish();
     api(const api&) = delete;
     api& operator=(const api&) = delete;
 
@@ -299,6 +318,9 @@ public:
 
 private:
     const api_context& ctx_;
+    // Exactly one of the two, from construction on (query ends the snapshot early).
+    std::optional<storage_transaction> txn_;
+    std::optional<storage_snapshot> snapshot_;
 };
 
 } // namespace lumbrake

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 namespace lumbrake {
 
@@ -119,7 +120,10 @@ void api::query(api_result& res, QuerySpec& query_spec, std::vector<QueryResult>
     }
     std::string log_text = query_to_rpn_text(query_spec.Query);
 
-    // Search and log.
+    // Search and log. A call made for reading lets go of its snapshot first: the index is not
+    // part of it, and the summaries are read in a snapshot of their own.
+    const bool reading = snapshot_.has_value();
+    if (reading) snapshot_->end();
     idxstorage* index = ctx_.services.index;
     docstorage* docs = ctx_.services.docs;
     if (index && docs) {
@@ -134,8 +138,11 @@ void api::query(api_result& res, QuerySpec& query_spec, std::vector<QueryResult>
     if (total >= 0 && !log_text.empty() && logs) {
         // The log row is a by-product: a volume too full for it does not cost the answer.
         try {
+            std::optional<storage_transaction> own;
+            if (reading) own.emplace(db);
             for (std::int32_t id : accepted)
                 logs->log_query(db, id, log_text, now());
+            if (own) own->commit();
         } catch (const sqlite_error& e) {
             TN_LOG(LF_API, LL_ERROR, "Query log not written: " << e.what());
         }

@@ -11,7 +11,6 @@
 #include "cpmodel/access-masks.h"
 #include "cpmodel/frame-ids.h"
 
-#include <wx/aboutdlg.h>
 #include <wx/checkbox.h>
 #include <wx/choice.h>
 #include <wx/listctrl.h>
@@ -30,43 +29,43 @@ namespace lumbrake {
 // clang-format off
 wxBEGIN_EVENT_TABLE(WXControlPanelFrame, wxFrame)
     // Frame commands, trees, creating and deleting, the page synchroniser and enabling.
-    EVT_CONTEXT_MENU(WXControlPanelFrame::OnPendingContextMenu)
+    EVT_CONTEXT_MENU(WXControlPanelFrame::OnTreeContextMenu)
     EVT_TIMER(ID_TIMER, WXControlPanelFrame::OnTimer)
     EVT_CLOSE(WXControlPanelFrame::OnClose)
     EVT_MENU(wxID_EXIT, WXControlPanelFrame::OnExit)
     EVT_MENU(wxID_ABOUT, WXControlPanelFrame::OnAbout)
     EVT_MENU(wxID_PREFERENCES, WXControlPanelFrame::OnSetup)
     EVT_MENU(ID_STATUS, WXControlPanelFrame::OnStatus)
-    EVT_MENU(ID_USERS_AND_SECURITY, WXControlPanelFrame::OnPendingCommand)
+    EVT_MENU(ID_USERS_AND_SECURITY, WXControlPanelFrame::OnUsersAndSecurity)
     EVT_MENU(ID_REFRESH, WXControlPanelFrame::OnRefresh)
-    EVT_MENU_RANGE(ID_MANUAL_INSTALLATION, ID_MANUAL_COOKBOOK, WXControlPanelFrame::OnPendingCommand)
-    EVT_MENU(ID_PLUGINS, WXControlPanelFrame::OnPendingCommand)
-    EVT_MENU(ID_NEW_SOURCE, WXControlPanelFrame::OnPendingCommand)
-    EVT_MENU(ID_DELETE_SOURCE, WXControlPanelFrame::OnPendingCommand)
-    EVT_MENU(ID_NEW_ARCHIVE, WXControlPanelFrame::OnPendingCommand)
-    EVT_MENU(ID_DELETE_ARCHIVE, WXControlPanelFrame::OnPendingCommand)
-    EVT_MENU(ID_NEW_COLLECTION, WXControlPanelFrame::OnPendingCommand)
-    EVT_MENU(ID_DELETE_COLLECTION, WXControlPanelFrame::OnPendingCommand)
-    EVT_MENU(ID_NEW_WATCH, WXControlPanelFrame::OnPendingCommand)
-    EVT_MENU(ID_DELETE_WATCH, WXControlPanelFrame::OnPendingCommand)
-    EVT_BUTTON(ID_NEW_SOURCE, WXControlPanelFrame::OnPendingCommand)
-    EVT_BUTTON(ID_DELETE_SOURCE, WXControlPanelFrame::OnPendingCommand)
-    EVT_BUTTON(ID_NEW_ARCHIVE, WXControlPanelFrame::OnPendingCommand)
-    EVT_BUTTON(ID_DELETE_ARCHIVE, WXControlPanelFrame::OnPendingCommand)
-    EVT_BUTTON(ID_NEW_COLLECTION, WXControlPanelFrame::OnPendingCommand)
-    EVT_BUTTON(ID_DELETE_COLLECTION, WXControlPanelFrame::OnPendingCommand)
-    EVT_BUTTON(ID_NEW_WATCH, WXControlPanelFrame::OnPendingCommand)
-    EVT_BUTTON(ID_DELETE_WATCH, WXControlPanelFrame::OnPendingCommand)
+    EVT_MENU_RANGE(ID_MANUAL_INSTALLATION, ID_MANUAL_COOKBOOK, WXControlPanelFrame::OnManual)
+    EVT_MENU(ID_PLUGINS, WXControlPanelFrame::OnPlugins)
+    EVT_MENU(ID_NEW_SOURCE, WXControlPanelFrame::OnNewSource)
+    EVT_MENU(ID_DELETE_SOURCE, WXControlPanelFrame::OnDeleteSource)
+    EVT_MENU(ID_NEW_ARCHIVE, WXControlPanelFrame::OnNewArchive)
+    EVT_MENU(ID_DELETE_ARCHIVE, WXControlPanelFrame::OnDeleteArchive)
+    EVT_MENU(ID_NEW_COLLECTION, WXControlPanelFrame::OnNewCollection)
+    EVT_MENU(ID_DELETE_COLLECTION, WXControlPanelFrame::OnDeleteCollection)
+    EVT_MENU(ID_NEW_WATCH, WXControlPanelFrame::OnNewWatch)
+    EVT_MENU(ID_DELETE_WATCH, WXControlPanelFrame::OnDeleteWatch)
+    EVT_BUTTON(ID_NEW_SOURCE, WXControlPanelFrame::OnNewSource)
+    EVT_BUTTON(ID_DELETE_SOURCE, WXControlPanelFrame::OnDeleteSource)
+    EVT_BUTTON(ID_NEW_ARCHIVE, WXControlPanelFrame::OnNewArchive)
+    EVT_BUTTON(ID_DELETE_ARCHIVE, WXControlPanelFrame::OnDeleteArchive)
+    EVT_BUTTON(ID_NEW_COLLECTION, WXControlPanelFrame::OnNewCollection)
+    EVT_BUTTON(ID_DELETE_COLLECTION, WXControlPanelFrame::OnDeleteCollection)
+    EVT_BUTTON(ID_NEW_WATCH, WXControlPanelFrame::OnNewWatch)
+    EVT_BUTTON(ID_DELETE_WATCH, WXControlPanelFrame::OnDeleteWatch)
     EVT_BUTTON(ID_APPLY, WXControlPanelFrame::OnApply)
     EVT_BUTTON(ID_REVERT, WXControlPanelFrame::OnRevert)
-    EVT_BUTTON(ID_START_GATHERING, WXControlPanelFrame::OnPendingCommand)
-    EVT_BUTTON(ID_STOP_GATHERING, WXControlPanelFrame::OnPendingCommand)
-    EVT_BUTTON(ID_LOGS, WXControlPanelFrame::OnPendingCommand)
-    EVT_BUTTON(ID_ADD_TO_COLLECTION, WXControlPanelFrame::OnPendingCommand)
-    EVT_TREE_SEL_CHANGING(ID_SOURCES_TREE, WXControlPanelFrame::OnPendingTree)
-    EVT_TREE_SEL_CHANGING(ID_ARCHIVES_TREE, WXControlPanelFrame::OnPendingTree)
-    EVT_TREE_SEL_CHANGING(ID_COLLECTIONS_TREE, WXControlPanelFrame::OnPendingTree)
-    EVT_TREE_SEL_CHANGING(ID_WATCHES_TREE, WXControlPanelFrame::OnPendingTree)
+    EVT_BUTTON(ID_START_GATHERING, WXControlPanelFrame::OnStartGathering)
+    EVT_BUTTON(ID_STOP_GATHERING, WXControlPanelFrame::OnStopGathering)
+    EVT_BUTTON(ID_LOGS, WXControlPanelFrame::OnLogs)
+    EVT_BUTTON(ID_ADD_TO_COLLECTION, WXControlPanelFrame::OnAddToCollection)
+    EVT_TREE_SEL_CHANGING(ID_SOURCES_TREE, WXControlPanelFrame::OnTreeSelChanging)
+    EVT_TREE_SEL_CHANGING(ID_ARCHIVES_TREE, WXControlPanelFrame::OnTreeSelChanging)
+    EVT_TREE_SEL_CHANGING(ID_COLLECTIONS_TREE, WXControlPanelFrame::OnTreeSelChanging)
+    EVT_TREE_SEL_CHANGING(ID_WATCHES_TREE, WXControlPanelFrame::OnTreeSelChanging)
     EVT_TREE_BEGIN_LABEL_EDIT(ID_SOURCES_TREE, WXControlPanelFrame::OnBeginLabelEdit)
     EVT_TREE_BEGIN_LABEL_EDIT(ID_ARCHIVES_TREE, WXControlPanelFrame::OnBeginLabelEdit)
     EVT_TREE_BEGIN_LABEL_EDIT(ID_COLLECTIONS_TREE, WXControlPanelFrame::OnBeginLabelEdit)
@@ -341,6 +340,12 @@ void WXControlPanelFrame::OnRefresh(wxCommandEvent&) {
 void WXControlPanelFrame::OnSetup(wxCommandEvent&) {
     WXSetupDialog setup(this);
     if (setup.ShowModal() != wxID_OK) return;
+    // Nothing on show belongs to the new connection.
+    modified[0] = false;
+    currentSource.Source = 0;
+    currentArchive.Archive = 0;
+    currentCollection.Collection = 0;
+    currentWatch.Watch = 0;
     RecreateProxy();
     for (wxTreeCtrl* t : trees_)
         t->DeleteChildren(t->GetRootItem());
@@ -358,11 +363,9 @@ void WXControlPanelFrame::OnExit(wxCommandEvent&) {
 }
 
 void WXControlPanelFrame::OnAbout(wxCommandEvent&) {
-    wxAboutDialogInfo info;
-    info.SetName("trawlnest");
-    info.SetVersion(CLIENT_VERSION);
-    info.SetDescription(_("The control panel of the trawlnest search server."));
-    wxAboutBox(info, this);
+    wxMessageBox(wxString::Format(_("%s version %s"), "trawlnest control panel", CLIENT_VERSION) +
+                     "\n\n" + _("The control panel of the trawlnest search server."),
+                 _("About"), wxOK | wxICON_INFORMATION, this);
 }
 
 void WXControlPanelFrame::OnRevert(wxCommandEvent&) {

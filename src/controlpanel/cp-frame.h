@@ -9,6 +9,7 @@
 #include "cpmodel/frame-enabling.h"
 #include "cpmodel/trees-model.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -131,7 +132,45 @@ private:
 
     // Frame commands, tree navigation, creating and deleting, the context menu
     // (cp-frame-commands.cc).
+    void OnUsersAndSecurity(wxCommandEvent& event);
+    void OnManual(wxCommandEvent& event);
+    void OnStartGathering(wxCommandEvent& event);
+    void OnStopGathering(wxCommandEvent& event);
+    void OnLogs(wxCommandEvent& event);
+    void OnTreeSelChanging(wxTreeEvent& event);
+    void OnNewSource(wxCommandEvent& event);
+    void OnDeleteSource(wxCommandEvent& event);
+    void OnNewArchive(wxCommandEvent& event);
+    void OnDeleteArchive(wxCommandEvent& event);
+    void OnNewCollection(wxCommandEvent& event);
+    void OnDeleteCollection(wxCommandEvent& event);
+    void OnNewWatch(wxCommandEvent& event);
+    void OnDeleteWatch(wxCommandEvent& event);
+    void OnAddToCollection(wxCommandEvent& event);
+    void OnPlugins(wxCommandEvent& event);
+    void OnTreeContextMenu(wxContextMenuEvent& event);
+    void ChangeCrawl(bool start);
+    bool EnsureProxy();
+    void ApplyPending();
+    void ShowNewObject(cp_kind kind);
+    void SetPending(cp_kind kind, int id);
+    // Runs one Add call (it answers the new id, 0 when none); the new object is selected.
+    void CreateObject(cp_kind kind, const std::function<int(SoapClientProxy&)>& add);
+    bool ConfirmDelete(const wxString& question);
+    void ForgetShown(cp_kind kind, int id);
+    // Sends the removal; on success drops the record from its list and from the pages.
+    bool RemoveObject(cp_kind kind, int id,
+                      const std::function<void(SoapClientProxy&)>& remove);
+    // The command ids of the last tree context menu (empty when none opened), for tests.
+    std::vector<int> contextMenuIds;
+    friend struct frame_event_table_check;
 
+public:
+    const std::vector<int>& last_context_menu() const { return contextMenuIds; }
+    const std::vector<CollectionInfo>& collection_list() const { return collections; }
+    const std::vector<WatchInfo>& watch_list() const { return watches; }
+
+private:
     // -------------------------------------------------------------------------------------
 
     // Editing the lists of the pages and the archive's authentication (cp-frame-lists.cc).

@@ -4,8 +4,8 @@
 // between two fetches from one host). URLs without a network host (stored documents to
 // process again, local files) burden no server: any number of them are handed out at once.
 //
-// The queue has no lock of its own: every call runs inside the caller's storage transaction
-// (begin_exclusive_transaction), whose process-wide mutex also guards the in-memory state.
+// The queue has no lock of its own: every call runs inside the caller's storage_transaction,
+// whose process-wide mutex also guards the in-memory state (never call it from a snapshot).
 #pragma once
 
 #include <sqlite3.h>

@@ -177,9 +177,10 @@ bool httpstate::authenticate() {
     // transaction of another request; without that copy it is read in a transaction.
     if (context.db && hooks && hooks->cached_login && hooks->cached_login(context.db, login)) {
     } else if (context.db && hooks && hooks->load_login) {
-        begin_exclusive_transaction(context.db);
+        // A writer's transaction: the read fills the shared copy, which must not overtake a
+        // write of the record.
+        storage_transaction txn(context.db);
         if (!hooks->load_login(context.db, login)) login = LoginConfiguration();
-        commit_transaction(context.db);
     }
 
     if (user.empty()) {

@@ -12,6 +12,7 @@
 #include "idxstorage/idxstorage.h"
 #include "util/codecs.h"
 #include "util/log.h"
+#include "util/sqlite_txn.h"
 #include "fff/FFF.h"
 
 namespace lumbrake {
@@ -189,6 +190,37 @@ std::int32_t idxstorage::search(const std::vector<std::int32_t>& archives, std::
                                 std::vector<QueryResult>& results, sqlite3* db, docstorage& docs) {
     results.clear();
     if (archives.empty()) return -1;
+    std::int32_t n = search_hits(archives, first, last, min_time, max_time, min_score, info, view,
+                                 sort, query, weights, results);
+    if (info == INFO_CONTEXT && db && !results.empty()) {
+        // The index may show a document whose writer has not committed it yet (writers change
+        // the index inside their storage transaction): once they are through, a fresh snapshot
+        // holds every document that the hits name.
+        wait_for_storage_writers();
+        storage_snapshot snapshot(db);
+        for (QueryResult& hit : results) {
+            if (hit.ID.empty()) continue;
+            std::uint32_t arcid = 0, timestamp = 0, fffcrc = 0, corecrc = 0, score = 0,
+                          servertime = 0;
+            std::int32_t error = 0;
+            bool corechanged = false;
+            std::string url, headers, content, fff, mime, charset;
+            if (docs.load(db, hit.ID, arcid, url, timestamp, error, headers, content, fff, fffcrc,
+                          corecrc, corechanged, score, mime, charset, servertime))
+                summarise(fff, query, hit);
+        }
+    }
+    return n;
+}
+
+std::int32_t idxstorage::search_hits(const std::vector<std::int32_t>& archives,
+                                     std::int32_t first, std::int32_t last, std::int32_t min_time,
+                                     std::int32_t max_time, std::uint32_t min_score,
+                                     std::int32_t info, std::int32_t view, std::int32_t sort,
+                                     const std::vector<QueryAtom>& query,
+                                     const std::vector<QuerySliceWeight>& weights,
+                                     std::vector<QueryResult>& results) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     restart_if_lost();
     index_connection* c = connection_.get();
     if (!c) return -1;
@@ -211,8 +243,8 @@ std::int32_t idxstorage::search(const std::vector<std::int32_t>& archives, std::
 
     std::int32_t n = c->request(IDX_HIT_COUNT);
     if (n > 0 && first < n) {
-        // Every hit of the window is fetched (and maybe summarised) under the storage lock:
-        // one request cannot ask for all of them.
+        // Every hit of the window is fetched under the index lock: one request cannot ask for
+        // all of them.
         std::int32_t end = static_cast<std::int32_t>(std::min<std::int64_t>(
             {last, n - 1, std::max<std::int64_t>(first, 0) + max_result_window - 1}));
         auto text = [c](const char* field) {
@@ -239,16 +271,6 @@ std::int32_t idxstorage::search(const std::vector<std::int32_t>& archives, std::
             if (info == INFO_TITLE || info == INFO_CONTEXT) {
                 hit.Title = text(idx_field::title);
                 hit.MimeType = text(idx_field::mime);
-            }
-            if (info == INFO_CONTEXT && !hit.ID.empty() && db) {
-                std::uint32_t arcid = 0, timestamp = 0, fffcrc = 0, corecrc = 0, score = 0,
-                              servertime = 0;
-                std::int32_t error = 0;
-                bool corechanged = false;
-                std::string url, headers, content, fff, mime, charset;
-                if (docs.load(db, hit.ID, arcid, url, timestamp, error, headers, content, fff,
-                              fffcrc, corecrc, corechanged, score, mime, charset, servertime))
-                    summarise(fff, query, hit);
             }
             hit.Timestamp = time_of(idx_field::time);
             hit.ServerTime = time_of(idx_field::servertime);

@@ -223,6 +223,7 @@ void idxstorage::stop() {
 }
 
 bool idxstorage::restart_if_lost() {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     if (connection_ && !connection_->broken() && connection_->child_alive()) return false;
     TN_LOG(LF_IPCSOCK, LL_ERROR,
            "Index server lost; starting a new one and rebuilding the index from the store");
@@ -233,16 +234,19 @@ bool idxstorage::restart_if_lost() {
 }
 
 void idxstorage::flush() {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     if (connection_) connection_->request(IDX_FLUSH);
     restart_if_lost();
 }
 
 void idxstorage::optimize() {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     if (connection_) connection_->request(IDX_OPTIMIZE);
     restart_if_lost();
 }
 
 void idxstorage::reset() {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     stop();
     remove_directory_files("index");
     start();
@@ -269,6 +273,7 @@ void idxstorage::add_document(const std::string& guid, std::uint32_t arcid, cons
                               const std::string& mime, std::int32_t time, std::int32_t servertime,
                               std::uint32_t score, const std::vector<std::int32_t>& views,
                               const std::string& fff) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     if (!connection_) return;
     index_connection& c = *connection_;
     c.delete_term(guid, "guid");
@@ -309,6 +314,7 @@ void idxstorage::add_document(const std::string& guid, std::uint32_t arcid, cons
 }
 
 void idxstorage::remove_document(const std::string& guid) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     if (!connection_) return;
     connection_->delete_term(guid, "guid");
     if (restart_if_lost()) return;
@@ -316,6 +322,7 @@ void idxstorage::remove_document(const std::string& guid) {
 }
 
 void idxstorage::remove_archive(std::int32_t arcid) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     if (!connection_) return;
     flush();
     char text[32];

@@ -2,14 +2,19 @@
 // connection, feeds it documents (identity fields, views, title and word stream) and removes
 // them, flushes, optimises, resets and searches.
 //
-// No lock of its own: every caller holds the process-wide storage lock of
-// begin_exclusive_transaction, so commands of different threads never interleave.
+// The connection has a lock of its own (the index lock), held for each command and for a whole
+// search, so commands of different threads never interleave: writers call it inside their
+// storage transaction (storage lock first, then the index lock), searches without the storage
+// lock, so they do not wait for a crawl step's whole transaction. Nothing waits for the storage
+// lock while it holds the index lock.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <atomic>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -136,7 +141,8 @@ public:
     void remove_archive(std::int32_t arcid);
 
     // Runs one query and fills the hits of the window first..last (idx-search.cc). The total
-    // number of hits, or -1.
+    // number of hits, or -1. The summaries (info level 3) are read from db after the index lock
+    // is released, in a snapshot that holds every document the index showed.
     std::int32_t search(const std::vector<std::int32_t>& archives, std::int32_t first,
                         std::int32_t last, std::int32_t min_time, std::int32_t max_time,
                         std::uint32_t min_score, std::int32_t info, std::int32_t view,
@@ -149,6 +155,11 @@ public:
     bool restart_if_lost();
     // Set when a lost server was replaced; cleared by reset (the rebuild's first step).
     bool needs_rebuild() const { return needs_rebuild_; }
+    // Holds the index lock until the returned lock ends, so that no search sees the index
+    // between the steps of a longer change (a rebuild).
+    std::unique_lock<std::recursive_mutex> hold() {
+        return std::unique_lock<std::recursive_mutex>(mutex_);
+    }
 
     // The running connection (null only between a failed allocation and the next start).
     index_connection* connection() { return connection_.get(); }
@@ -156,6 +167,13 @@ public:
     std::int32_t delete_counter() const { return delete_counter_; }
 
 private:
+    // The index part of search: the query and the window's hits, under the index lock.
+    std::int32_t search_hits(const std::vector<std::int32_t>& archives, std::int32_t first,
+                             std::int32_t last, std::int32_t min_time, std::int32_t max_time,
+                             std::uint32_t min_score, std::int32_t info, std::int32_t view,
+                             std::int32_t sort, const std::vector<QueryAtom>& query,
+                             const std::vector<QuerySliceWeight>& weights,
+                             std::vector<QueryResult>& results);
     void start();
     void stop();
     void count_add();
@@ -163,10 +181,12 @@ private:
     std::int64_t now() const;
 
     clock_fn clock_;
+    // Recursive: commands call one another (a full counter flushes, a failure restarts).
+    std::recursive_mutex mutex_;
     std::unique_ptr<index_connection> connection_;
     std::int32_t add_counter_ = 0;
     std::int32_t delete_counter_ = 0;
-    bool needs_rebuild_ = false;
+    std::atomic<bool> needs_rebuild_ = false;
 };
 
 // Unlinks every entry of the directory (not descending; entries that cannot be unlinked stay),

@@ -6,8 +6,8 @@
 // on it: a writer that read an older version is refused instead of overwriting unseen changes.
 //
 // The store holds no data and takes no lock. Every operation takes the calling thread's
-// connection; callers run it inside begin_exclusive_transaction / commit_transaction. Every
-// SQLite failure is fatal (sqlite_fatal).
+// connection; writers run it inside a storage_transaction, readers may run get and list in a
+// storage_snapshot. Every SQLite failure is fatal (sqlite_fatal).
 #pragma once
 
 #include "api/acl.h"

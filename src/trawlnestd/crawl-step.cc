@@ -309,11 +309,10 @@ void process_thread::replace_worker(queued* carried) {
     if (!carried) return;
     carried->plugins.clear();
     carried->docfilters.clear();
-    sqlite3* db = db_.get();
-    begin_exclusive_transaction(db);
+    storage_transaction txn(db_.get());
     update_plugin_cache(carried->archive.Source, carried->pipeline, carried->plugins,
                         carried->docfilters);
-    commit_transaction(db);
+    txn.commit();
 }
 
 void process_thread::restart_worker() {
@@ -357,9 +356,9 @@ process_thread::pass_result process_thread::crawl_pass() {
 
     sqlite3* db = db_.get();
     queued q;
-    begin_exclusive_transaction(db);
+    storage_transaction txn(db);
     if (!services_.queue->next(db, q.arcid, q.url, q.priority)) {
-        commit_transaction(db);
+        txn.commit();
         return pass_result::idle;
     }
     TN_LOG(LF_FETCHEDDOCS, LL_INFO, "Going to fetch " << q.url);
@@ -396,7 +395,7 @@ process_thread::pass_result process_thread::crawl_pass() {
             q.pipeline.push_back(static_cast<std::uint32_t>(id));
     }
     update_plugin_cache(q.archive.Source, q.pipeline, q.plugins, q.docfilters);
-    commit_transaction(db);
+    txn.commit();
 
     URI uri(q.url, "http", true);
     const std::string& scheme = uri.scheme();
@@ -413,10 +412,10 @@ process_thread::pass_result process_thread::crawl_pass() {
 
     std::string error;
     if (status == STATUS_NONE && q.source.CheckRobotsTxt) {
-        begin_exclusive_transaction(db);
+        txn.begin();
         std::string robots_url;
         if (services_.robots->needs_refresh(db, q.url, robots_url)) {
-            commit_transaction(db);
+            txn.commit();
             worker_reply rr;
             bool ok = call_worker(
                 [&](millhand& w) {
@@ -436,7 +435,7 @@ process_thread::pass_result process_thread::crawl_pass() {
             }
             // Only a robots.txt that was really fetched holds rules; an error page does not.
             if (rr.status.status != STATUS_NONE) rr.content.clear();
-            begin_exclusive_transaction(db);
+            txn.begin();
             services_.robots->store(db, robots_url, rr.content);
         }
         bool compiled = true;
@@ -445,7 +444,7 @@ process_thread::pass_result process_thread::crawl_pass() {
             if (robots_url.empty()) robots_url = robotschecker::robots_url_of(uri);
             TN_LOG(LF_WORKERPARSERS, LL_INFO, "Error parsing robots.txt " << robots_url);
         }
-        commit_transaction(db);
+        txn.commit();
     }
 
     std::string cookie_text;
@@ -549,18 +548,18 @@ process_thread::pass_result process_thread::crawl_pass() {
     if (follow_links && r.outlinks.size() > LINK_BATCH) {
         links_queued = true;
         for (std::size_t from = 0; from < r.outlinks.size() && !stop_; from += LINK_BATCH) {
-            begin_exclusive_transaction(db);
+            txn.begin();
             std::int64_t start = 0, end = 0, docs = 0, errors = 0;
             const bool running = services_.logs->last_crawl(db, arc, start, end, docs, errors) &&
                                  end == 0;
             if (running) queue_links(from, std::min(from + LINK_BATCH, r.outlinks.size()), start);
-            commit_transaction(db);
+            txn.commit();
             if (!running) break;
         }
     }
 
     // Storing transaction.
-    begin_exclusive_transaction(db);
+    txn.begin();
     std::int64_t crawl_start = 0, crawl_end = 0, crawl_docs = 0, crawl_errors = 0;
     if (services_.logs->last_crawl(db, arc, crawl_start, crawl_end, crawl_docs, crawl_errors) &&
         crawl_end == 0) {
@@ -605,7 +604,7 @@ process_thread::pass_result process_thread::crawl_pass() {
     }
     services_.queue->remove(db, q.arcid, q.url);
     const bool ended = finish_archive_if_empty(q.arcid);
-    commit_transaction(db);
+    txn.commit();
     if (ended) notify_crawl_end(q.arcid);
     return pass_result::handled;
 }
@@ -618,12 +617,12 @@ process_thread::pass_result process_thread::reprocess_road(queued& q) {
     std::string url, headers, content, fff, mime, charset;
     bool core_changed = false;
     aux_values aux;
-    begin_exclusive_transaction(db);
+    storage_transaction txn(db);
     bool found =
         services_.docs->load(db, docid, arcid, url, timestamp, stored_status, headers, content, fff,
                              fffcrc, corecrc, core_changed, score, mime, charset, servertime);
     if (found) services_.docs->load_aux(db, docid, aux);
-    commit_transaction(db);
+    txn.commit();
 
     if (found) {
         std::string sidemeta;
@@ -648,7 +647,7 @@ process_thread::pass_result process_thread::reprocess_road(queued& q) {
             st = millhand::document_status{};
             st.status = STATUS_INTERNAL;
         }
-        begin_exclusive_transaction(db);
+        txn.begin();
         if (st.status == STATUS_NONE) {
             services_.docs->store(db, docid, arcid, url, timestamp, STATUS_NONE, headers, content,
                                   new_fff, st.fffcrc, st.corecrc, core_changed, new_score, mime,
@@ -663,11 +662,11 @@ process_thread::pass_result process_thread::reprocess_road(queued& q) {
         services_.logs->log_document(db, docid, static_cast<std::int32_t>(arcid), url,
                                      services_.now(), st.status);
     } else {
-        begin_exclusive_transaction(db);
+        txn.begin();
     }
     services_.queue->remove(db, q.arcid, q.url);
     const bool ended = finish_archive_if_empty(q.arcid);
-    commit_transaction(db);
+    txn.commit();
     if (ended) notify_crawl_end(q.arcid);
     return pass_result::handled;
 }
@@ -697,7 +696,7 @@ process_thread::pass_result process_thread::websearch_road(const queued& q,
         });
     }
 
-    begin_exclusive_transaction(db);
+    storage_transaction txn(db);
     const std::int32_t arc = static_cast<std::int32_t>(q.arcid);
     std::int64_t start = 0, end = 0, docs = 0, errors = 0;
     if (services_.logs->last_crawl(db, arc, start, end, docs, errors) && end == 0) {
@@ -714,7 +713,7 @@ process_thread::pass_result process_thread::websearch_road(const queued& q,
     }
     services_.queue->remove(db, q.arcid, q.url);
     const bool ended = finish_archive_if_empty(q.arcid);
-    commit_transaction(db);
+    txn.commit();
     if (ended) notify_crawl_end(q.arcid);
     return pass_result::handled;
 }

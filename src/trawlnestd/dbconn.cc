@@ -65,6 +65,12 @@ sqlite3* open_db(const config& cfg) {
     sqlite3* db = nullptr;
     int rc = sqlite3_open("trawlnest.db", &db);
     if (rc != SQLITE_OK) open_failed(rc, __FILE__, __LINE__);
+    // Write-ahead logging lets readers (searches, the portal, configuration reads) work beside
+    // the one writer; a failure to switch (another process holds the file) keeps the rollback
+    // journal, where readers wait for the writer instead. The busy timeout is that wait, and
+    // covers a WAL reader's rare wait as well.
+    sqlite3_busy_timeout(db, 60000);
+    sqlite3_exec(db, "pragma main.journal_mode=WAL", nullptr, nullptr, nullptr);
     std::string pragma = "pragma synchronous=" + std::to_string(sync_level(cfg));
     sqlite3_exec(db, pragma.c_str(), nullptr, nullptr, nullptr);
     return db;

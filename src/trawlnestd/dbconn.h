@@ -19,8 +19,8 @@ int sync_level(const config& cfg);
 // open); else what the check (or the attempt to open it) found.
 std::string database_damage(const std::string& path);
 
-// Opens "trawlnest.db" in the current directory (the data directory) and applies the
-// synchronous level. Failing to open is fatal.
+// Opens "trawlnest.db" in the current directory (the data directory) in WAL mode (readers beside
+// the writer), with a busy timeout, and applies the synchronous level. Failing to open is fatal.
 sqlite3* open_db(const config& cfg);
 
 // Closes a connection; a failure (statements still open) is fatal.

@@ -59,7 +59,7 @@ bool export_config(const config& cfg, const std::string& directory, std::string&
     }
 
     db_connection db(cfg);
-    begin_exclusive_transaction(db);
+    storage_transaction txn(db);
     export_type<SourceConfiguration>(db, directory);
     export_type<ArchiveConfiguration>(db, directory);
     export_type<CollectionConfiguration>(db, directory);
@@ -70,7 +70,7 @@ bool export_config(const config& cfg, const std::string& directory, std::string&
     export_type<Plugin>(db, directory);
     export_type<DocFilter>(db, directory);
     export_type<RendererPluginPipe>(db, directory);
-    commit_transaction(db);
+    txn.commit();
     return true;
 }
 

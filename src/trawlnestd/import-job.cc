@@ -182,7 +182,7 @@ bool import_config(const config& cfg, const std::string& directory, const reset_
     }
 
     db_connection db(cfg);
-    begin_exclusive_transaction(db);
+    storage_transaction txn(db);
     exec_or_die(db, "delete from cfgstorage", __LINE__);
     exec_or_die(db, "delete from cfgcounter", __LINE__);
     while (const dir_entry* entry = lumbrake::readdir(listing.get()))
@@ -190,7 +190,7 @@ bool import_config(const config& cfg, const std::string& directory, const reset_
     exec_or_die(
         db, "insert or replace into cfgcounter select key, max(id) from cfgstorage group by key",
         __LINE__);
-    commit_transaction(db);
+    txn.commit();
     return true;
 }
 

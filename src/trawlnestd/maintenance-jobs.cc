@@ -56,7 +56,7 @@ void detach_backup(sqlite3* db) {
 void copy_pages(sqlite3* db, const std::string& from, const std::string& to) {
     sqlite3_int64 last_copied = 0;
     for (;;) {
-        begin_exclusive_transaction(db);
+        storage_transaction txn(db);
         sql_text select("select rowid from %s where rowid>%lld order by rowid limit 100",
                         from.c_str(), static_cast<long long>(last_copied));
         sqlite3_stmt* stmt = nullptr;
@@ -77,7 +77,7 @@ void copy_pages(sqlite3* db, const std::string& from, const std::string& to) {
             exec_or_die(db, insert.text);
             last_copied = last;
         }
-        commit_transaction(db);
+        txn.commit();
         if (complete) break;
     }
 }
@@ -140,13 +140,13 @@ std::string check_backup(sqlite3* db) {
 // Raises each configuration id counter to the largest restored id of its type, so that the
 // next add cannot hand out an id that a restored record already holds.
 void raise_config_counters(sqlite3* db) {
-    begin_exclusive_transaction(db);
+    storage_transaction txn(db);
     exec_or_die(db, "insert into cfgcounter select key, max(id) from cfgstorage where key not in "
                     "(select key from cfgcounter) group by key");
     exec_or_die(db, "update cfgcounter set lastid=(select max(id) from cfgstorage c where "
                     "c.key=cfgcounter.key) where lastid<(select max(id) from cfgstorage c where "
                     "c.key=cfgcounter.key)");
-    commit_transaction(db);
+    txn.commit();
 }
 
 } // namespace
@@ -204,13 +204,13 @@ const std::vector<std::string>& backup_tables() {
 bool reset(const config& cfg, const maintenance_storages& storages, std::string& error) {
     error.clear();
     db_connection db(cfg);
-    begin_exclusive_transaction(db);
+    storage_transaction txn(db);
     storages.docs->clear(db);
     storages.queue->clear(db);
     storages.logs->clear(db);
     storages.index->reset();
     storages.robots->clear(db);
-    commit_transaction(db);
+    txn.commit();
     // Compacting only reclaims space: wait out other connections, but a vacuum that cannot
     // succeed (a full disk) must not keep the job from ending; the cleared data is committed.
     for (;;) {
@@ -228,29 +228,29 @@ bool reset(const config& cfg, const maintenance_storages& storages, std::string&
 bool reindex(const config& cfg, const maintenance_storages& storages, std::string& error) {
     error.clear();
     db_connection db(cfg);
-    begin_exclusive_transaction(db);
+    storage_transaction txn(db);
     storages.docs->rebuild_index(db, *storages.index);
-    commit_transaction(db);
+    txn.commit();
     return true;
 }
 
 int backup_table(sqlite3* db, const std::string& table) {
-    begin_exclusive_transaction(db);
+    storage_transaction txn(db);
     sql_text create("create table backup.%s as select * from %s limit 1", table.c_str(),
                     table.c_str());
     exec_or_die(db, create.text);
     sql_text clear("delete from backup.%s", table.c_str());
     exec_or_die(db, clear.text);
-    commit_transaction(db);
+    txn.commit();
     copy_pages(db, table, "backup." + table);
     return 0;
 }
 
 int restore_table(sqlite3* db, const std::string& table) {
-    begin_exclusive_transaction(db);
+    storage_transaction txn(db);
     sql_text clear("delete from %s", table.c_str());
     exec_or_die(db, clear.text);
-    commit_transaction(db);
+    txn.commit();
     copy_pages(db, "backup." + table, table);
     return 0;
 }
@@ -283,7 +283,7 @@ bool backup(const config& cfg, const std::string& path, std::string& error) {
             backup_table(db, table);
         reason = check_backup(db);
     } catch (const sqlite_error& e) {
-        abort_transaction(db);
+        // The failed copy's transaction was rolled back on the way out.
         reason = e.what();
     }
     detach_backup(db);
@@ -328,9 +328,9 @@ bool restore(const config& cfg, const std::string& path, const maintenance_stora
     for (const std::string& table : backup_tables())
         restore_table(db, table);
     raise_config_counters(db);
-    begin_exclusive_transaction(db);
+    storage_transaction txn(db);
     storages.docs->rebuild_index(db, *storages.index);
-    commit_transaction(db);
+    txn.commit();
     detach_backup(db);
     return true;
 }

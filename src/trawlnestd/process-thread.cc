@@ -130,8 +130,7 @@ wxThread::ExitCode process_thread::Entry() {
         try {
             r = crawl_pass();
         } catch (const sqlite_error& e) {
-            // The step is rolled back: its URL stays queued for a later pass.
-            abort_transaction(db_.get());
+            // The step was rolled back on the way out: its URL stays queued for a later pass.
             TN_LOG(LF_WORKERSCHEDULING, LL_ERROR, "Crawl step failed: " << e.what());
             if (e.code() == SQLITE_FULL) {
                 full = true;

@@ -57,7 +57,7 @@ void scheduler_thread::hourly_pass(std::int64_t now) {
     last_hour_ = utc.tm_hour;
 
     sqlite3* db = db_.get();
-    begin_exclusive_transaction(db);
+    storage_transaction txn(db);
     std::vector<int> ids;
     cfgstorage<ArchiveConfiguration>::list(db, ids);
     for (int id : ids) {
@@ -91,18 +91,20 @@ void scheduler_thread::hourly_pass(std::int64_t now) {
     last_flush_ = now;
     services_.index->flush();
     if (utc.tm_hour == optimize_at_) services_.index->optimize();
-    commit_transaction(db);
+    txn.commit();
 }
 
 void scheduler_thread::keep_index_in_step() {
     sqlite3* db = db_.get();
-    begin_exclusive_transaction(db);
+    storage_transaction txn(db);
     services_.index->restart_if_lost();
     if (services_.index->needs_rebuild()) {
+        // Searches wait for the whole rebuild rather than see a part of the index.
+        auto hold = services_.index->hold();
         services_.docs->rebuild_index(db, *services_.index);
         TN_LOG(LF_LOG, LL_ERROR, "Index rebuilt from the document store");
     }
-    commit_transaction(db);
+    txn.commit();
 }
 
 void scheduler_thread::tick() {
@@ -115,10 +117,9 @@ void scheduler_thread::tick() {
         if (utc.tm_year > last_year_ || utc.tm_yday > last_yday_ || utc.tm_hour > last_hour_) {
             hourly_pass(now);
         } else if (now - last_flush_ >= flush_latency_) {
-            sqlite3* db = db_.get();
-            begin_exclusive_transaction(db);
+            storage_transaction txn(db_.get());
             services_.index->flush();
-            commit_transaction(db);
+            txn.commit();
             last_flush_ = now;
         }
     }
@@ -130,7 +131,7 @@ wxThread::ExitCode scheduler_thread::Entry() {
         try {
             tick();
         } catch (const sqlite_error& e) {
-            abort_transaction(db_.get());
+            // The pass's transaction was rolled back on the way out.
             TN_LOG(LF_WORKERSCHEDULING, LL_ERROR, "Scheduler pass failed: " << e.what());
         }
         if (stop_) return 0;

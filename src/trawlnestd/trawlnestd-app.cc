@@ -23,9 +23,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 namespace lumbrake {
 
@@ -59,6 +61,10 @@ int positive_setting(const config& cfg, const char* key, int fallback) {
 }
 
 } // namespace
+
+int default_http_threads() {
+    return std::max(5, static_cast<int>(std::thread::hardware_concurrency()));
+}
 
 daemon_settings daemon_settings::read(const config& cfg) {
     daemon_settings s;
@@ -192,7 +198,7 @@ bool trawlnestd::open_storages(std::string& error) {
     }
 
     sqlite3* db = open_db();
-    begin_exclusive_transaction(db);
+    storage_transaction txn(db);
 
     cookies_ = std::make_unique<cookie_cache>();
     docs_ = std::make_unique<docstorage>(db);
@@ -217,11 +223,12 @@ bool trawlnestd::open_storages(std::string& error) {
     }
 
     if (!register_builtin_plugins(db, error)) {
-        // The start ends the process; the transaction is never committed.
+        // The start ends the process; nothing of it is kept.
+        txn.rollback();
         return false;
     }
 
-    commit_transaction(db);
+    txn.commit();
     close_db(db);
 
     services_.cfg = &cfg_;

@@ -28,6 +28,10 @@ struct config_stores;
 class process_thread;
 class scheduler_thread;
 
+// The HTTP thread pool's default size: one thread per core, at least 5 (searches run side by
+// side, each on its request's thread).
+int default_http_threads();
+
 // The settings of the start job, each with its default when absent or not accepted.
 struct daemon_settings {
     int throttling = 20;                    // Throttling: > 0, or exactly "0"
@@ -35,7 +39,7 @@ struct daemon_settings {
     int workers = 5;                        // WORKERS: > 0
     int worker_timeout = 180;               // WORKER_TIMEOUT: > 0
     std::string http_port = "*:2200";       // HTTP_PORT: non-empty
-    int http_threads = 5;                   // HTTP_THREADS: > 0
+    int http_threads = default_http_threads(); // HTTP_THREADS: > 0
     int http_head_timeout = 15;             // HTTP_HEAD_TIMEOUT (seconds): > 0
     int http_body_timeout = 120;            // HTTP_BODY_TIMEOUT (seconds): > 0
     int http_bind_attempts = 10;            // HTTP_BIND_ATTEMPTS: > 0

@@ -68,15 +68,13 @@ void sqlite_fatal(sqlite3* db, const char* file, unsigned long line) {
     assertion_failed(text.c_str(), file, line);
 }
 
+namespace {
+
 void abort_transaction(sqlite3* db) {
     if (db && !sqlite3_get_autocommit(db))
         sqlite3_exec(db, "rollback transaction", nullptr, nullptr, nullptr);
     failure_pending = false;
     release_storage_mutex();
-}
-
-bool storage_failure_pending() {
-    return failure_pending;
 }
 
 int begin_exclusive_transaction(sqlite3* db) {
@@ -109,6 +107,61 @@ int commit_transaction(sqlite3* db) {
     }
     release_storage_mutex();
     return rc;
+}
+
+} // namespace
+
+bool storage_failure_pending() {
+    return failure_pending;
+}
+
+storage_transaction::~storage_transaction() {
+    if (!open_) return;
+    open_ = false;
+    if (storage_failure_pending()) {
+        abort_transaction(db_);
+        return;
+    }
+    try {
+        commit_transaction(db_);
+    } catch (const sqlite_error&) {
+        abort_transaction(db_);
+    }
+}
+
+void storage_transaction::begin() {
+    begin_exclusive_transaction(db_);
+    open_ = true;
+}
+
+void storage_transaction::commit() {
+    open_ = false;
+    commit_transaction(db_);
+}
+
+void storage_transaction::rollback() {
+    open_ = false;
+    abort_transaction(db_);
+}
+
+void wait_for_storage_writers() {
+    // The thread's own transaction would be waited for for ever.
+    if (holds_storage_mutex) return;
+    std::lock_guard<std::mutex> passed(storage_mutex());
+}
+
+storage_snapshot::storage_snapshot(sqlite3* db) : db_(db) {
+    if (!sqlite3_get_autocommit(db_)) return;
+    if (exec_waiting(db_, "begin deferred transaction") != SQLITE_OK)
+        sqlite_fatal(db_, __FILE__, __LINE__);
+    open_ = true;
+}
+
+void storage_snapshot::end() {
+    if (!open_) return;
+    open_ = false;
+    if (!sqlite3_get_autocommit(db_))
+        sqlite3_exec(db_, "rollback transaction", nullptr, nullptr, nullptr);
 }
 
 } // namespace lumbrake

@@ -221,7 +221,7 @@ void render_results_page(httpcontext& context, api_result& res, int sock, httpst
     if (!maker || !maker(context, ctx)) {
         res.set_error(API_INTERNAL_ERROR);
     } else {
-        api call(ctx);
+        api call(ctx, api_access::read);
         call.query(res, query_spec, search.results, search.total, true);
         search.now = call.now();
     }

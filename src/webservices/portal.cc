@@ -106,7 +106,8 @@ std::string content_type_of(const std::string& name) {
     return {};
 }
 
-// One API session for the caller; false (and InternalError) when there is no API to run.
+// One API session for the caller, for reading (the portal only reads); false (and
+// InternalError) when there is no API to run.
 template <class F>
 void with_api(api_result& res, httpcontext& context, const portal_api_maker& maker, F&& f) {
     api_context ctx;
@@ -114,7 +115,7 @@ void with_api(api_result& res, httpcontext& context, const portal_api_maker& mak
         res.set_error(API_INTERNAL_ERROR);
         return;
     }
-    api call(ctx);
+    api call(ctx, api_access::read);
     f(call);
 }
 

@@ -194,7 +194,7 @@ std::string LumbrakeResearchHandler::registration_xml() {
     out += "</RegistrationPath><AboutPath></AboutPath><Type>SOAP</Type><Services>";
     {
         const api_context ctx = make_context();
-        api call(ctx);
+        api call(ctx, api_access::read);
         api_result res;
         std::vector<CollectionInfo> infos;
         call.enum_collection_configurations(res, infos);
@@ -231,7 +231,7 @@ std::string LumbrakeResearchHandler::query_xml(const std::string& packet) {
         api_result res;
         {
             const api_context ctx = make_context();
-            api call(ctx);
+            api call(ctx, api_access::read);
             call.query(res, query_spec, results, total, true);
         }
         if (!res.ok) continue;

@@ -83,6 +83,8 @@ void rest_add_document(rest& r) {
         rest_api_error(r, res);
         return;
     }
+    // Stored before it is announced: a commit that fails fails the request.
+    session.finish();
     r.content_type("text/xml");
     r.printf("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n");
     r.printf("<newdocument>\n");
@@ -100,7 +102,7 @@ void rest_get_document(rest& r) {
             form = 2;
     }
     const api_context ctx = r.make_context(*r.context);
-    api session(ctx);
+    api session(ctx, api_access::read);
     api_result res;
     std::string url, type, content;
     session.get_cached_page(res, r.captures[1].text, form, url, type, content);
@@ -135,7 +137,7 @@ void rest_query(rest& r) {
         return;
     }
     const api_context ctx = r.make_context(*r.context);
-    api session(ctx);
+    api session(ctx, api_access::read);
     api_result res;
     std::vector<QueryResult> results;
     std::int32_t total = -1;
@@ -149,7 +151,7 @@ void rest_query(rest& r) {
 
 void rest_platform_status(rest& r) {
     const api_context ctx = r.make_context(*r.context);
-    api session(ctx);
+    api session(ctx, api_access::read);
     api_result res;
     std::int32_t status = 0;
     std::vector<ExtendedStatus> rows;

@@ -166,6 +166,17 @@ template <class F> void LumbrakeSearchHandler::call(F&& operation) {
     {
         api session(ctx_);
         operation(session, res);
+        session.finish();
+    }
+    if (!res.ok) throw SOAPException(res.fault);
+}
+
+template <class F> void LumbrakeSearchHandler::read(F&& operation) {
+    api_result res;
+    {
+        api session(ctx_, api_access::read);
+        operation(session, res);
+        session.finish();
     }
     if (!res.ok) throw SOAPException(res.fault);
 }
@@ -186,7 +197,7 @@ void LumbrakeSearchHandler::GetSourceConfiguration(Request& q, Response& r) {
     const int id = get<int>(q, "id");
     SourceConfiguration cfg;
     std::uint32_t magic = 0;
-    call([&](api& a, api_result& res) { a.get_source_configuration(res, id, cfg, magic); });
+    read([&](api& a, api_result& res) { a.get_source_configuration(res, id, cfg, magic); });
     put(r, "cfg", cfg);
     put_magic(r, magic);
 }
@@ -200,7 +211,7 @@ void LumbrakeSearchHandler::SetSourceConfiguration(Request& q, Response& r) {
 }
 void LumbrakeSearchHandler::EnumSourceConfigurations(Request&, Response& r) {
     std::vector<SourceInfo> infos;
-    call([&](api& a, api_result& res) { a.enum_source_configurations(res, infos); });
+    read([&](api& a, api_result& res) { a.enum_source_configurations(res, infos); });
     put_nonempty(r, "infos", infos);
 }
 void LumbrakeSearchHandler::AddAuth(Request& q, Response& r) {
@@ -217,7 +228,7 @@ void LumbrakeSearchHandler::GetAuthConfiguration(Request& q, Response& r) {
     const int id = get<int>(q, "id");
     AuthConfiguration cfg;
     std::uint32_t magic = 0;
-    call([&](api& a, api_result& res) { a.get_auth_configuration(res, id, cfg, magic); });
+    read([&](api& a, api_result& res) { a.get_auth_configuration(res, id, cfg, magic); });
     put(r, "cfg", cfg);
     put_magic(r, magic);
 }
@@ -244,7 +255,7 @@ void LumbrakeSearchHandler::GetArchiveConfiguration(Request& q, Response& r) {
     const int id = get<int>(q, "id");
     ArchiveConfiguration cfg;
     std::uint32_t magic = 0;
-    call([&](api& a, api_result& res) { a.get_archive_configuration(res, id, cfg, magic); });
+    read([&](api& a, api_result& res) { a.get_archive_configuration(res, id, cfg, magic); });
     put(r, "cfg", cfg);
     put_magic(r, magic);
 }
@@ -258,13 +269,13 @@ void LumbrakeSearchHandler::SetArchiveConfiguration(Request& q, Response& r) {
 }
 void LumbrakeSearchHandler::EnumArchiveConfigurations(Request&, Response& r) {
     std::vector<ArchiveInfo> infos;
-    call([&](api& a, api_result& res) { a.enum_archive_configurations(res, infos); });
+    read([&](api& a, api_result& res) { a.enum_archive_configurations(res, infos); });
     put_nonempty(r, "infos", infos);
 }
 void LumbrakeSearchHandler::GetArchiveInfo(Request& q, Response& r) {
     const int id = get<int>(q, "id");
     ArchiveInfo info;
-    call([&](api& a, api_result& res) { a.get_archive_info(res, id, info); });
+    read([&](api& a, api_result& res) { a.get_archive_info(res, id, info); });
     put(r, "info", info);
 }
 
@@ -284,7 +295,7 @@ void LumbrakeSearchHandler::GetCollectionConfiguration(Request& q, Response& r) 
     const int id = get<int>(q, "id");
     CollectionConfiguration cfg;
     std::uint32_t magic = 0;
-    call([&](api& a, api_result& res) { a.get_collection_configuration(res, id, cfg, magic); });
+    read([&](api& a, api_result& res) { a.get_collection_configuration(res, id, cfg, magic); });
     put(r, "cfg", cfg);
     put_magic(r, magic);
 }
@@ -300,7 +311,7 @@ void LumbrakeSearchHandler::SetCollectionConfiguration(Request& q, Response& r) 
 }
 void LumbrakeSearchHandler::EnumCollectionConfigurations(Request&, Response& r) {
     std::vector<CollectionInfo> infos;
-    call([&](api& a, api_result& res) { a.enum_collection_configurations(res, infos); });
+    read([&](api& a, api_result& res) { a.enum_collection_configurations(res, infos); });
     put_nonempty(r, "infos", infos);
 }
 void LumbrakeSearchHandler::AddWatch(Request& q, Response& r) {
@@ -317,7 +328,7 @@ void LumbrakeSearchHandler::GetWatchConfiguration(Request& q, Response& r) {
     const int id = get<int>(q, "id");
     WatchConfiguration cfg;
     std::uint32_t magic = 0;
-    call([&](api& a, api_result& res) { a.get_watch_configuration(res, id, cfg, magic); });
+    read([&](api& a, api_result& res) { a.get_watch_configuration(res, id, cfg, magic); });
     put(r, "cfg", cfg);
     put_magic(r, magic);
 }
@@ -331,7 +342,7 @@ void LumbrakeSearchHandler::SetWatchConfiguration(Request& q, Response& r) {
 }
 void LumbrakeSearchHandler::EnumWatchConfigurations(Request&, Response& r) {
     std::vector<WatchInfo> infos;
-    call([&](api& a, api_result& res) { a.enum_watch_configurations(res, infos); });
+    read([&](api& a, api_result& res) { a.enum_watch_configurations(res, infos); });
     put_nonempty(r, "infos", infos);
 }
 
@@ -341,7 +352,7 @@ void LumbrakeSearchHandler::Query(Request& q, Response& r) {
     auto query_spec = get<QuerySpec>(q, "query");
     std::vector<QueryResult> results;
     std::int32_t total = 0;
-    call([&](api& a, api_result& res) { a.query(res, query_spec, results, total, false); });
+    read([&](api& a, api_result& res) { a.query(res, query_spec, results, total, false); });
     put_nonempty(r, "results", results);
     put(r, "maxresults", static_cast<int>(total));
 }
@@ -349,7 +360,7 @@ void LumbrakeSearchHandler::GetDocument(Request& q, Response& r) {
     const auto docid = get_either<std::string>(q, "docid", "ID");
     const int format = get_token(q, "format", wire::document_format_enum);
     std::string url, type, content;
-    call([&](api& a, api_result& res) {
+    read([&](api& a, api_result& res) {
         a.get_cached_page(res, docid, format, url, type, content);
     });
     put(r, "url", url);
@@ -359,7 +370,7 @@ void LumbrakeSearchHandler::GetDocument(Request& q, Response& r) {
 void LumbrakeSearchHandler::GetDocumentURL(Request& q, Response& r) {
     const auto docid = get<std::string>(q, "docid");
     std::string url;
-    call([&](api& a, api_result& res) { a.get_document_url(res, docid, url); });
+    read([&](api& a, api_result& res) { a.get_document_url(res, docid, url); });
     put(r, "url", url);
 }
 void LumbrakeSearchHandler::AddDocument(Request& q, Response& r) {
@@ -383,23 +394,23 @@ void LumbrakeSearchHandler::RemoveDocument(Request& q, Response&) {
 void LumbrakeSearchHandler::GetStatus(Request&, Response& r) {
     std::int32_t status = 0;
     std::vector<ExtendedStatus> rows;
-    call([&](api& a, api_result& res) { a.get_status(res, status, rows); });
+    read([&](api& a, api_result& res) { a.get_status(res, status, rows); });
     put(r, "status", static_cast<api_status_code>(status));
     put_nonempty(r, "extendedstatus", rows);
 }
 void LumbrakeSearchHandler::GetVersion(Request&, Response& r) {
     std::string version;
-    call([&](api& a, api_result& res) { a.get_version(res, version); });
+    read([&](api& a, api_result& res) { a.get_version(res, version); });
     put(r, "version", version);
 }
 void LumbrakeSearchHandler::GetMinClientVersion(Request&, Response& r) {
     std::string version;
-    call([&](api& a, api_result& res) { a.get_min_client_version(res, version); });
+    read([&](api& a, api_result& res) { a.get_min_client_version(res, version); });
     put(r, "version", version);
 }
 void LumbrakeSearchHandler::GetCapabilities(Request&, Response& r) {
     bool historicize = false, admin = false, browsing = false, crawling = false;
-    call([&](api& a, api_result& res) {
+    read([&](api& a, api_result& res) {
         a.get_capabilities(res, historicize, admin, browsing, crawling);
     });
     put(r, "historicize", historicize);
@@ -410,7 +421,7 @@ void LumbrakeSearchHandler::GetCapabilities(Request&, Response& r) {
 void LumbrakeSearchHandler::NormalizeURL(Request& q, Response& r) {
     const auto url = get<std::string>(q, "url");
     std::string normalized;
-    call([&](api& a, api_result& res) { a.normalize_url(res, url, normalized); });
+    read([&](api& a, api_result& res) { a.normalize_url(res, url, normalized); });
     put(r, "url", normalized);
 }
 
@@ -437,7 +448,7 @@ void LumbrakeSearchHandler::ReprocessDocuments(Request& q, Response& r) {
 void LumbrakeSearchHandler::GetAvailableCrawlLogs(Request& q, Response& r) {
     const int arcid = get_either<int>(q, "arcid", "idxid");
     std::vector<CrawlLog> logs;
-    call([&](api& a, api_result& res) { a.get_available_crawl_logs(res, arcid, logs); });
+    read([&](api& a, api_result& res) { a.get_available_crawl_logs(res, arcid, logs); });
     put_nonempty(r, "logs", logs);
 }
 void LumbrakeSearchHandler::GetCrawlLog(Request& q, Response& r) {
@@ -448,7 +459,7 @@ void LumbrakeSearchHandler::GetCrawlLog(Request& q, Response& r) {
     cursor.Time = get<int>(log, "Time");
     cursor.Cookie = get<std::string>(log, "Cookie");
     std::vector<CrawlLogData> rows;
-    call([&](api& a, api_result& res) { a.get_crawl_log(res, arcid, nmax, cursor, rows); });
+    read([&](api& a, api_result& res) { a.get_crawl_log(res, arcid, nmax, cursor, rows); });
     put(r, "log", cursor);
     put_nonempty(r, "data", rows);
 }
@@ -457,7 +468,7 @@ void LumbrakeSearchHandler::GetQueryLog(Request& q, Response& r) {
     const int begin = get<int>(q, "begin");
     const int end = get<int>(q, "end");
     std::vector<QueryLogData> rows;
-    call([&](api& a, api_result& res) { a.get_query_log(res, arcid, begin, end, rows); });
+    read([&](api& a, api_result& res) { a.get_query_log(res, arcid, begin, end, rows); });
     put_nonempty(r, "data", rows);
 }
 
@@ -478,7 +489,7 @@ void LumbrakeSearchHandler::GetUserData(Request& q, Response& r) {
     const auto user = get<std::string>(q, "username");
     bool admin = false;
     std::vector<std::string> groups;
-    call([&](api& a, api_result& res) { a.get_user_data(res, user, admin, groups); });
+    read([&](api& a, api_result& res) { a.get_user_data(res, user, admin, groups); });
     put(r, "admin", admin);
     put_nonempty(r, "groups", groups);
 }
@@ -503,7 +514,7 @@ void LumbrakeSearchHandler::RemoveGroup(Request& q, Response&) {
 }
 void LumbrakeSearchHandler::EnumUsersAndGroups(Request&, Response& r) {
     std::vector<std::string> users, builtin_users, groups, builtin_groups;
-    call([&](api& a, api_result& res) {
+    read([&](api& a, api_result& res) {
         a.enum_users_and_groups(res, users, builtin_users, groups, builtin_groups);
     });
     put_nonempty(r, "users", users);
@@ -515,7 +526,7 @@ void LumbrakeSearchHandler::GetRootACL(Request& q, Response& r) {
     const int type = get_token(q, "type", wire::root_acl_type_enum);
     std::vector<AccessSpec> acl;
     std::uint32_t magic = 0;
-    call([&](api& a, api_result& res) { a.get_root_acl(res, type, acl, magic); });
+    read([&](api& a, api_result& res) { a.get_root_acl(res, type, acl, magic); });
     put(r, "acl", acl); // written also when empty
     put_magic(r, magic);
 }
@@ -626,7 +637,7 @@ void LumbrakeSearchHandler::GetIndexConfiguration(Request& q, Response& r) {
     const int id = get<int>(q, "id");
     IndexConfiguration cfg;
     std::uint32_t magic = 0;
-    call([&](api& a, api_result& res) { a.get_index_configuration(res, id, cfg, magic); });
+    read([&](api& a, api_result& res) { a.get_index_configuration(res, id, cfg, magic); });
     put(r, "cfg", cfg);
     put_magic(r, magic);
 }
@@ -638,7 +649,7 @@ void LumbrakeSearchHandler::SetIndexConfiguration(Request& q, Response&) {
 }
 void LumbrakeSearchHandler::EnumIndexConfigurations(Request&, Response& r) {
     std::vector<IndexInfo> infos;
-    call([&](api& a, api_result& res) { a.enum_index_configurations(res, infos); });
+    read([&](api& a, api_result& res) { a.enum_index_configurations(res, infos); });
     put_nonempty(r, "infos", infos);
 }
 

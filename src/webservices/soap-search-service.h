@@ -95,6 +95,8 @@ public:
 private:
     // Runs one operation in its own API session; a failed result becomes the fault.
     template <class F> void call(F&& operation);
+    // The same for an operation that only reads: its session holds a snapshot, not the lock.
+    template <class F> void read(F&& operation);
 
     httpcontext& http_;
     api_context ctx_;

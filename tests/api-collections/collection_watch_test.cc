@@ -15,9 +15,9 @@ protected:
         arc.Name = "arc-" + name;
         arc.ACL = {allow(name, READACCESS)};
         std::uint32_t magic = 0;
-        begin_exclusive_transaction(db_);
+        storage_transaction txn(db_);
         std::int32_t id = cfgstorage<ArchiveConfiguration>::add(db_, arc, magic);
-        commit_transaction(db_);
+        txn.commit();
         return id;
     }
     // The stored XML text as the sqlite3 shell reads it (its line end removed).

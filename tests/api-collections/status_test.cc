@@ -89,7 +89,7 @@ TEST_F(status, LowDiskSpaceWinsOverTheWindow) {
 }
 
 TEST_F(status, ExtendedRows) {
-    begin_exclusive_transaction(db_);
+    storage_transaction txn(db_);
     for (int i = 0; i < 3; ++i)
         docs_->store(db_, "guid" + std::to_string(i), 1 + i % 2, "http://h/" + std::to_string(i),
                      1000, 0, "", std::string(100 * (i + 1), 'x'), "", 0, 0, false, 0, "text/plain",
@@ -98,7 +98,7 @@ TEST_F(status, ExtendedRows) {
     std::uint32_t magic = 0;
     cfgstorage<ArchiveConfiguration>::add(db_, arc, magic);
     cfgstorage<ArchiveConfiguration>::add(db_, arc, magic);
-    commit_transaction(db_);
+    txn.commit();
     free_ = 5ULL * 1048576 * 1024 + 1048575; // 5 GiB and a bit less than one more MB
 
     std::vector<ExtendedStatus> rows;

@@ -115,11 +115,11 @@ TEST_F(users, GetUserDataForSelfAndAdministrators) {
     // The configured administrator is answered as such whatever the stored record holds.
     LoginConfiguration login;
     std::uint32_t magic = 0;
-    begin_exclusive_transaction(db_);
+    storage_transaction txn(db_);
     load_login_configuration(db_, login, magic);
     login.users["master"] = LoginUser{"master", "", false, {"staff"}};
     ASSERT_TRUE(cfgstorage<LoginConfiguration>::set(db_, LOGIN_CONFIGURATION_ID, login, magic));
-    commit_transaction(db_);
+    txn.commit();
     ASSERT_TRUE(
         call(root, [&](auto& a, auto& r) { a.get_user_data(r, "master", is_admin, groups); }).ok);
     EXPECT_TRUE(is_admin);

@@ -120,11 +120,11 @@ TEST_F(archives, CrawlStateComesFromTheNewestCrawlRecordAndTheSchedule) {
     EXPECT_EQ(info.LastRunEnd, 0);
     EXPECT_EQ(info.NextRun, 0); // disabled schedule
 
-    begin_exclusive_transaction(db_);
+    storage_transaction txn(db_);
     logs_->start_crawl(db_, 1, now_ - 100);
     logs_->log_document(db_, "g1", 1, "http://a/", now_ - 90, 0);
     logs_->log_document(db_, "g2", 1, "http://b/", now_ - 80, 3);
-    commit_transaction(db_);
+    txn.commit();
     ASSERT_TRUE(info_of(admin(), 1, info).ok);
     EXPECT_TRUE(info.Crawling);
     EXPECT_EQ(info.LastRunStart, now_ - 100);
@@ -132,9 +132,9 @@ TEST_F(archives, CrawlStateComesFromTheNewestCrawlRecordAndTheSchedule) {
     EXPECT_EQ(info.Documents, 1);
     EXPECT_EQ(info.Errors, 1);
 
-    begin_exclusive_transaction(db_);
+    txn.begin();
     logs_->end_crawl(db_, 1, now_ - 10);
-    commit_transaction(db_);
+    txn.commit();
     std::uint32_t magic = info.Magic;
     cfg.SchedulingFrequency = HOURLY;
     cfg.SchedulingAttribute = 1;
@@ -178,7 +178,7 @@ TEST_F(archives, RemoveClearsEveryStorageUnlessACollectionListsTheArchive) {
     ASSERT_TRUE(add(admin(), archive(), kept).ok);
     const int a1 = gone.Archive, a2 = kept.Archive;
 
-    begin_exclusive_transaction(db_);
+    storage_transaction txn(db_);
     const std::string fff = fff_of(U"quarterly report");
     for (int arc : {a1, a2}) {
         for (int n = 0; n < 2; ++n) {
@@ -194,7 +194,7 @@ TEST_F(archives, RemoveClearsEveryStorageUnlessACollectionListsTheArchive) {
         queue_->push(db_, arc, "http://h/" + std::to_string(arc) + "/next", 1);
     }
     index->flush();
-    commit_transaction(db_);
+    txn.commit();
     auto counts = [&] {
         return sql("select (select count(*) from docstorage where arcid=" + std::to_string(a1) +
                    "), (select count(*) from auxstorage), (select count(*) from documentlog "
@@ -224,16 +224,16 @@ TEST_F(archives, RemoveClearsEveryStorageUnlessACollectionListsTheArchive) {
     EXPECT_EQ(res.code, API_ACCESS_VIOLATION);
 
     erase<CollectionConfiguration>(colid);
-    begin_exclusive_transaction(db_);
+    txn.begin();
     const std::int32_t total = docs_->document_count(db_, 0);
-    commit_transaction(db_);
+    txn.commit();
     res = call(user("ann"), [&](api& a, api_result& r) { a.remove_archive(r, a1); });
     ASSERT_TRUE(res.ok);
     EXPECT_EQ(counts(), "0 2 0 0 0 0\n");
-    begin_exclusive_transaction(db_);
+    txn.begin();
     EXPECT_EQ(docs_->document_count(db_, 0), total - 2);
     index->flush();
-    commit_transaction(db_);
+    txn.commit();
     EXPECT_EQ(indexed(a1), 0);
     EXPECT_EQ(indexed(a2), 2);
     EXPECT_EQ(sql("select count(*) from docstorage where arcid=" + std::to_string(a2)), "2\n");

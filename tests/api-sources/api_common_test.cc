@@ -1,7 +1,12 @@
 // The result record, the error table, the access rule and the call object's transaction.
 #include "apiops_fixture.h"
 
+#include "apiops/api-source.h"
+
+#include <chrono>
+#include <future>
 #include <stdexcept>
+#include <thread>
 
 using namespace apiops_test;
 
@@ -144,5 +149,64 @@ TEST_F(api_db, CallObjectCommitsAfterFailuresAndExceptions) {
         const api_context ann = user("ann");
         api a(ann); // the storage lock was released too
     }
+    sqlite3_close(other);
+}
+
+TEST_F(api_db, CallObjectForReadingNeitherTakesNorWaitsForTheWritersLock) {
+    ASSERT_EQ(sqlite3_exec(db_, "pragma journal_mode=WAL", nullptr, nullptr, nullptr), SQLITE_OK);
+    SourceConfiguration first;
+    first.Name = "first";
+    put(first);
+
+    // A writer on its own connection and thread holds the storage lock with a source added but
+    // not committed, until it is told to finish.
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open((dir_ / "trawlnest.db").c_str(), &other), SQLITE_OK);
+    std::promise<void> holding, finish;
+    std::thread writer([&] {
+        storage_transaction txn(other);
+        SourceConfiguration second;
+        second.Name = "second";
+        std::uint32_t magic = 0;
+        cfgstorage<SourceConfiguration>::add(other, second, magic);
+        holding.set_value();
+        finish.get_future().wait();
+    });
+    holding.get_future().wait();
+
+    auto names = [](api& a) {
+        api_result res;
+        std::vector<SourceInfo> infos;
+        a.enum_source_configurations(res, infos);
+        EXPECT_TRUE(res.ok);
+        std::string text;
+        for (const SourceInfo& i : infos)
+            text += i.Configuration.Name + " ";
+        return text;
+    };
+    // On another thread with a bounded wait: a call that took the lock would never end.
+    const api_context root = admin();
+    auto read = std::async(std::launch::async, [&] {
+        api a(root, api_access::read);
+        return names(a);
+    });
+    if (read.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        finish.set_value(); // lets the waiting read end, so the test fails instead of hanging
+        writer.join();
+        sqlite3_close(other);
+        FAIL() << "a read waited for the writer";
+    }
+    EXPECT_EQ(read.get(), "first "); // the uncommitted source is not seen
+
+    // One call object reads one state: the commit in between does not show in it.
+    {
+        api a(root, api_access::read);
+        EXPECT_EQ(names(a), "first ");
+        finish.set_value();
+        writer.join();
+        EXPECT_EQ(names(a), "first ");
+    }
+    api later(root, api_access::read);
+    EXPECT_EQ(names(later), "first second ");
     sqlite3_close(other);
 }

@@ -224,22 +224,18 @@ TEST_F(CfgStorage, SqliteShellReadsTheTables) {
     if (::access("/usr/bin/sqlite3", X_OK) != 0) GTEST_SKIP() << "no sqlite3 shell";
     {
         config_stores stores(db());
-        begin_exclusive_transaction(db());
+        storage_transaction txn(db());
         std::uint32_t magic = 0;
         stores.sources.add(db(), source_named("shell's"), magic);
-        commit_transaction(db());
+        txn.commit();
     }
     db_.reset();
-    FILE* p = ::popen("/usr/bin/sqlite3 trawlnest.db \"select key, id, length(cfg) > 0 from "
-                      "cfgstorage; select lastid from cfgcounter where "
-                      "key='SourceConfiguration'; pragma integrity_check;\"",
-                      "r");
-    ASSERT_NE(p, nullptr);
-    std::string out;
-    char buf[256];
-    while (std::size_t n = std::fread(buf, 1, sizeof buf, p))
-        out.append(buf, n);
-    EXPECT_EQ(::pclose(p), 0);
+    int status = -1;
+    const std::string out = tn_test::command_output_with_status(
+        "/usr/bin/sqlite3 trawlnest.db \"select key, id, length(cfg) > 0 from cfgstorage; "
+        "select lastid from cfgcounter where key='SourceConfiguration'; pragma integrity_check;\"",
+        status);
+    EXPECT_EQ(status, 0);
     EXPECT_EQ(out, "SourceConfiguration|1|1\n1\nok\n");
 }
 

@@ -1,6 +1,7 @@
 // Whole crawls through process threads: the real millhand worker fetches file:// pages and
 // pages of python3 http.server sites on 127.0.0.1, the real siftvault indexes them, and what
 // the crawl stored and logged is read back with the sqlite3 shell and xapian-delve.
+#include "../support/files.h"
 #include "docstorage/docstorage.h"
 #include "fetchqueue/fetchqueue.h"
 #include "idxstorage/idxstorage.h"
@@ -58,12 +59,7 @@ void write_file(const fs::path& p, const std::string& bytes) {
     out << bytes;
 }
 
-std::string read_file(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using tn_test::read_file;
 
 std::size_t count_of(const std::string& text, const std::string& what) {
     std::size_t n = 0;
@@ -132,7 +128,7 @@ protected:
         fs::current_path(root_ / "data");
         cfg_ = std::make_unique<config>((root_ / "trawlnest.conf").c_str());
         db_ = std::make_unique<db_connection>(*cfg_);
-        begin_exclusive_transaction(*db_);
+        storage_transaction txn(*db_);
         cookies_ = std::make_unique<cookie_cache>();
         docs_ = std::make_unique<docstorage>(*db_);
         queue_ = std::make_unique<fetchqueue>(*db_, 0);
@@ -142,7 +138,7 @@ protected:
         stores_ = std::make_unique<config_stores>(*db_);
         init_dbconfig(*db_);
         read_platform_guid(*db_, services_.platform_id);
-        commit_transaction(*db_);
+        txn.commit();
 
         services_.cfg = cfg_.get();
         services_.cookies = cookies_.get();
@@ -179,9 +175,9 @@ protected:
 
     int add_source(const SourceConfiguration& source) {
         std::uint32_t magic = 0;
-        begin_exclusive_transaction(db());
+        storage_transaction txn(db());
         int id = cfgstorage<SourceConfiguration>::add(db(), source, magic);
-        commit_transaction(db());
+        txn.commit();
         return id;
     }
 
@@ -192,9 +188,9 @@ protected:
         a.Historicize = historicize;
         a.PagesLimit = pages_limit;
         std::uint32_t magic = 0;
-        begin_exclusive_transaction(db());
+        storage_transaction txn(db());
         int id = cfgstorage<ArchiveConfiguration>::add(db(), a, magic);
-        commit_transaction(db());
+        txn.commit();
         return id;
     }
 
@@ -210,26 +206,26 @@ protected:
         AuthConfiguration auth;
         auth.Username = "crawler";
         std::uint32_t magic = 0;
-        begin_exclusive_transaction(db());
+        storage_transaction txn(db());
         const int auth_id = cfgstorage<AuthConfiguration>::add(db(), auth, magic);
-        commit_transaction(db());
+        txn.commit();
         ArchiveConfiguration a;
         a.Source = add_source(s);
         a.Auth = auth_id;
-        begin_exclusive_transaction(db());
+        txn.begin();
         const int arc = cfgstorage<ArchiveConfiguration>::add(db(), a, magic);
-        commit_transaction(db());
+        txn.commit();
         return arc;
     }
 
     // Opens a crawl of the archive now and queues the URLs at priority 0, as the scheduler
     // and StartCrawl do.
     void start_crawl(int arcid, const std::vector<std::string>& urls) {
-        begin_exclusive_transaction(db());
+        storage_transaction txn(db());
         logs_->start_crawl(db(), arcid, services_.now());
         for (const std::string& u : urls)
             queue_->push(db(), static_cast<std::uint32_t>(arcid), u, 0);
-        commit_transaction(db());
+        txn.commit();
     }
 
     // Passes until the thread finds nothing to do.
@@ -253,16 +249,16 @@ protected:
 
     bool crawl_running(int arcid) {
         std::int64_t start = 0, end = 0, docs = 0, errors = 0;
-        begin_exclusive_transaction(db());
+        storage_transaction txn(db());
         bool found = logs_->last_crawl(db(), arcid, start, end, docs, errors);
-        commit_transaction(db());
+        txn.commit();
         return found && end == 0;
     }
 
     std::size_t indexed_documents() {
-        begin_exclusive_transaction(db());
+        storage_transaction txn(db());
         index_->flush();
-        commit_transaction(db());
+        txn.commit();
         const std::string out = run("xapian-delve '" + (root_ / "data" / "index").string() + "'");
         const auto at = out.find("number of documents = ");
         if (at == std::string::npos) return static_cast<std::size_t>(-1);
@@ -400,9 +396,9 @@ TEST_F(CrawlTest, ClosedCrawlStoresNothingButEmptiesTheQueue) {
     const int arc = add_archive(add_source(site.source(0)));
     process_thread& t = thread();
     start_crawl(arc, {site.url("a.html")});
-    begin_exclusive_transaction(db());
+    storage_transaction txn(db());
     logs_->end_crawl(db(), arc, services_.now());
-    commit_transaction(db());
+    txn.commit();
     EXPECT_EQ(crawl_until_idle(t), 1);
     EXPECT_EQ(sql("select count(*) from docstorage"), "0\n");
     EXPECT_EQ(sql("select count(*) from documentlog"), "0\n");
@@ -419,10 +415,10 @@ TEST_F(CrawlTest, ReprocessRoadRebuildsStoredDocuments) {
     const std::string guid = document_id(services_.platform_id, arc, site.url("a.html"), false, 0);
     // No crawl is running: the stored document is reprocessed all the same; an unknown id is
     // dropped without a log entry.
-    begin_exclusive_transaction(db());
+    storage_transaction txn(db());
     queue_->push(db(), arc, "guid:" + guid, 0);
     queue_->push(db(), arc, "guid:0123456789abcdef0123456789abcdef", 0);
-    commit_transaction(db());
+    txn.commit();
     const std::string before = sql("select count(*) from documentlog");
     EXPECT_EQ(crawl_until_idle(t), 2);
     const std::string log =
@@ -623,7 +619,7 @@ TEST_F(CrawlTest, PluginCacheSendsEachRecordOncePerWorker) {
     open();
     process_thread& t = thread();
     std::uint32_t m = 0;
-    begin_exclusive_transaction(db());
+    storage_transaction txn(db());
     Plugin p;
     p.Name = "p";
     const int pid = cfgstorage<Plugin>::add(db(), p, m);
@@ -634,13 +630,13 @@ TEST_F(CrawlTest, PluginCacheSendsEachRecordOncePerWorker) {
     f2.PluginID = pid;
     const std::uint32_t id1 = cfgstorage<DocFilter>::add(db(), f1, m);
     const std::uint32_t id2 = cfgstorage<DocFilter>::add(db(), f2, m);
-    commit_transaction(db());
+    txn.commit();
 
     auto update = [&](const std::vector<std::uint32_t>& ids, bool sent = true) {
         std::pair<millhand::plugin_map, millhand::docfilter_map> out;
-        begin_exclusive_transaction(t.db()); // it reads on the thread's own connection
+        storage_transaction txn(t.db()); // it reads on the thread's own connection
         t.update_plugin_cache(1, ids, out.first, out.second);
-        commit_transaction(t.db());
+        txn.commit();
         if (sent) t.plugins_sent(out.first, out.second);
         return out;
     };
@@ -657,13 +653,13 @@ TEST_F(CrawlTest, PluginCacheSendsEachRecordOncePerWorker) {
     EXPECT_TRUE(update({id1, id2}).second.empty());
 
     // An edited docfilter goes again with its new stamp; its plug-in does not.
-    begin_exclusive_transaction(db());
+    txn.begin();
     std::uint32_t magic = 0;
     DocFilter read;
     ASSERT_TRUE(cfgstorage<DocFilter>::get(db(), id2, read, magic));
     read.Config = "changed";
     ASSERT_TRUE(cfgstorage<DocFilter>::set(db(), id2, read, magic));
-    commit_transaction(db());
+    txn.commit();
     auto edited = update({id1, id2});
     EXPECT_TRUE(edited.first.empty());
     ASSERT_EQ(edited.second.size(), 1u);
@@ -689,9 +685,9 @@ TEST_F(CrawlTest, SchedulerStartsDueCrawlsAndExpiresOldVersions) {
         a.SchedulingAttribute = 1;
         a.GarbageLimit = garbage;
         std::uint32_t magic = 0;
-        begin_exclusive_transaction(db());
+        storage_transaction txn(db());
         int id = cfgstorage<ArchiveConfiguration>::add(db(), a, magic);
-        commit_transaction(db());
+        txn.commit();
         return id;
     };
     const int finished = archive(true, 0);
@@ -699,7 +695,7 @@ TEST_F(CrawlTest, SchedulerStartsDueCrawlsAndExpiresOldVersions) {
     const int never = archive(true, 0);
     const int expiring = archive(false, 86400);
     const std::int64_t now = services_.now();
-    begin_exclusive_transaction(db());
+    storage_transaction txn(db());
     logs_->start_crawl(db(), finished, now - 7200);
     logs_->end_crawl(db(), finished, now - 7000);
     logs_->start_crawl(db(), running, now - 7200);
@@ -711,7 +707,7 @@ TEST_F(CrawlTest, SchedulerStartsDueCrawlsAndExpiresOldVersions) {
                  "", "", 0, 0, false, 0, "", "", 0, {}, 0);
     logs_->log_query(db(), expiring, "WORD:old", now - 90000);
     logs_->log_query(db(), expiring, "WORD:new", now - 10);
-    commit_transaction(db());
+    txn.commit();
 
     int watchdog_runs = 0;
     services_.check_workers = [&] { ++watchdog_runs; };
@@ -752,11 +748,11 @@ TEST_F(CrawlTest, ThreadsRunAScheduledCrawlToItsEnd) {
     a.SchedulingFrequency = HOURLY;
     a.SchedulingAttribute = 1;
     std::uint32_t magic = 0;
-    begin_exclusive_transaction(db());
+    storage_transaction txn(db());
     const int arc = cfgstorage<ArchiveConfiguration>::add(db(), a, magic);
     logs_->start_crawl(db(), arc, services_.now() - 7200);
     logs_->end_crawl(db(), arc, services_.now() - 7100);
-    commit_transaction(db());
+    txn.commit();
 
     process_thread* worker = new process_thread(services_, 180);
     services_.check_workers = [worker] { worker->check_timeout(false); };
@@ -893,11 +889,11 @@ TEST_F(CrawlTest, ScheduledCrawlOfASourceWithoutSeedsEndsAtOnce) {
     a.SchedulingFrequency = HOURLY;
     a.SchedulingAttribute = 1;
     std::uint32_t magic = 0;
-    begin_exclusive_transaction(db());
+    storage_transaction txn(db());
     const int arc = cfgstorage<ArchiveConfiguration>::add(db(), a, magic);
     logs_->start_crawl(db(), arc, services_.now() - 7200);
     logs_->end_crawl(db(), arc, services_.now() - 7000);
-    commit_transaction(db());
+    txn.commit();
     scheduler_thread sched(services_);
     sched.hourly_pass(services_.now());
     EXPECT_EQ(sql("select count(*) from crawlstats where arcid=" + std::to_string(arc)), "2\n");

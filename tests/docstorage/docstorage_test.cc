@@ -267,9 +267,9 @@ TEST(DocstorageStore, CountersStayInStepAcrossThreads) {
                 v.arcid = 1 + i % 2;
                 v.error = i % 7 == 0 ? 4 : 0;
                 v.content = std::string(static_cast<std::size_t>(n * 100 + i), 'x');
-                begin_exclusive_transaction(db);
+                storage_transaction txn(db);
                 v.store(ds, db);
-                commit_transaction(db);
+                txn.commit();
             }
             sqlite3_close(db);
         });

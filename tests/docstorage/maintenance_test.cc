@@ -96,12 +96,12 @@ TEST(DocstorageExpiry, OldestDocumentsInPages) {
     test_db t;
     docstorage ds(t.db());
     // 250 expired versions stored newest first, and a few newer ones and another archive
-    begin_exclusive_transaction(t.db());
+    storage_transaction txn(t.db());
     for (int i = 249; i >= 0; --i)
         store(ds, t.db(), "old" + std::to_string(i), 1, i % 3 == 0 ? 0 : 4, 1, 1000 + i);
     store(ds, t.db(), "fresh", 1, 0, 1, 5000);
     store(ds, t.db(), "other", 2, 0, 1, 1);
-    commit_transaction(t.db());
+    txn.commit();
 
     std::vector<std::string> guids{"kept"};
     ds.oldest_documents(t.db(), 1, 4000, 100, guids);

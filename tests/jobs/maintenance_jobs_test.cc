@@ -1,4 +1,5 @@
 // The maintenance jobs against the real storages, a real index server and the sqlite3 shell.
+#include "../support/command.h"
 #include "../support/fff_fixtures.h"
 #include "trawlnestd/maintenance-jobs.h"
 
@@ -72,7 +73,7 @@ private:
 // What the daemon's start-up opens in the current directory, in one transaction.
 struct open_storages {
     explicit open_storages(const config& cfg) : db(cfg) {
-        begin_exclusive_transaction(db);
+        storage_transaction txn(db);
         docs = std::make_unique<docstorage>(db);
         queue = std::make_unique<fetchqueue>(db, 0);
         logs = std::make_unique<logstorage>(db);
@@ -80,7 +81,7 @@ struct open_storages {
         robots = std::make_unique<robotschecker>(db, "lumbrakebot", [] { return 1000000; });
         stores = std::make_unique<config_stores>(db);
         init_dbconfig(db);
-        commit_transaction(db);
+        txn.commit();
     }
     maintenance_storages view() const {
         return {docs.get(), queue.get(), logs.get(), index.get(), robots.get()};
@@ -123,7 +124,7 @@ struct open_storages {
 // Documents (two indexable, one failed fetch), queued URLs, a crawl with its log, a robots.txt
 // and (unless told not to) two sources. The query log stays empty. Nothing is indexed.
 void fill(open_storages& s, const std::vector<std::string>& guids, bool sources = true) {
-    begin_exclusive_transaction(s.db);
+    storage_transaction txn(s.db);
     for (const std::string& g : guids) {
         std::int32_t error = g == "failed" ? 4 : 0;
         s.docs->store(s.db, g, 1, "http://h/" + g, 7200, error, "H", "content " + g,
@@ -141,18 +142,12 @@ void fill(open_storages& s, const std::vector<std::string>& guids, bool sources 
         src.Name = name;
         EXPECT_NE(cfgstorage<SourceConfiguration>::add(s.db, src, magic), 0);
     }
-    commit_transaction(s.db);
+    txn.commit();
 }
 
 // The first line that the sqlite3 shell prints for the SQL over the file.
 std::string shell(const std::string& file, const std::string& sql) {
-    std::string cmd = "sqlite3 '" + file + "' \"" + sql + "\" 2>&1";
-    FILE* p = popen(cmd.c_str(), "r");
-    std::string out;
-    char buf[4096];
-    while (p && fgets(buf, sizeof buf, p))
-        out += buf;
-    if (p) pclose(p);
+    std::string out = tn_test::sqlite_output(file, sql);
     while (!out.empty() && (out.back() == '\n' || out.back() == ' '))
         out.pop_back();
     return out;
@@ -199,10 +194,10 @@ TEST(MaintenanceJobs, BackupReadByShellAndRestoredIntoFreshDatabase) {
     root.enter("data2");
     open_storages fresh(root.cfg());
     fill(fresh, {"zeta"}, false); // its source counter stays at 0
-    begin_exclusive_transaction(fresh.db);
+    storage_transaction txn(fresh.db);
     fresh.docs->rebuild_index(fresh.db, *fresh.index);
     fresh.robots->store(fresh.db, "http://r2/robots.txt", "User-agent: *\nDisallow: /\n");
-    commit_transaction(fresh.db);
+    txn.commit();
     ASSERT_EQ(fresh.indexed(), std::set<std::string>{"zeta"});
     EXPECT_NE(fresh.guid(), guid);
 
@@ -221,14 +216,14 @@ TEST(MaintenanceJobs, BackupReadByShellAndRestoredIntoFreshDatabase) {
     bool compiled = false;
     EXPECT_FALSE(fresh.robots->allowed(fresh.db, "http://r2/x", compiled));
     // The restored sources keep their ids, and the next source does not take one of them.
-    begin_exclusive_transaction(fresh.db);
+    txn.begin();
     SourceConfiguration src;
     std::uint32_t magic = 0;
     ASSERT_TRUE(cfgstorage<SourceConfiguration>::get(fresh.db, 2, src, magic));
     EXPECT_EQ(src.Name, "two");
     src.Name = "three";
     EXPECT_EQ(cfgstorage<SourceConfiguration>::add(fresh.db, src, magic), 3);
-    commit_transaction(fresh.db);
+    txn.commit();
 }
 
 // A file that is not a complete backup is refused before anything live changes.
@@ -330,10 +325,10 @@ TEST(MaintenanceJobs, BackupOnAFullVolumeKeepsThePreviousBackup) {
     std::string noise(400 * 1024, '\0');
     for (char& c : noise)
         c = static_cast<char>(rng());
-    begin_exclusive_transaction(live.db);
+    storage_transaction txn(live.db);
     live.docs->store(live.db, "big", 1, "http://h/big", 7200, 0, "H", noise, fff_with_word("big"),
                      1, 2, false, 500000, "text/html", "utf-8", 7200, {}, 0);
-    commit_transaction(live.db);
+    txn.commit();
     EXPECT_FALSE(backup(root.cfg(), file, error));
     EXPECT_NE(error.find("the previous backup is kept"), std::string::npos) << error;
     std::ifstream again(file, std::ios::binary);
@@ -362,9 +357,9 @@ TEST(MaintenanceJobs, ResetEmptiesStoragesButKeepsConfiguration) {
     std::uint32_t arcid;
     std::string url;
     std::uint32_t priority;
-    begin_exclusive_transaction(live.db);
+    storage_transaction txn(live.db);
     EXPECT_FALSE(live.queue->next(live.db, arcid, url, priority));
-    commit_transaction(live.db);
+    txn.commit();
 }
 
 TEST(MaintenanceJobs, ReindexIndexesExactlyTheStoredDocuments) {

@@ -56,12 +56,12 @@ protected:
         write_config({});
 
         ASSERT_EQ(sqlite3_open((dir_ + "/trawlnest.db").c_str(), &db_), SQLITE_OK);
-        begin_exclusive_transaction(db_);
+        storage_transaction txn(db_);
         stores_ = std::make_unique<config_stores>(db_);
         docs_ = std::make_unique<docstorage>(db_);
         queue_ = std::make_unique<fetchqueue>(db_, 0);
         logs_ = std::make_unique<logstorage>(db_);
-        commit_transaction(db_);
+        txn.commit();
         base_.services.docs = docs_.get();
         base_.services.queue = queue_.get();
         base_.services.logs = logs_.get();
@@ -345,11 +345,11 @@ TEST_F(Portal, TemplatePageEscapesWhatItInserts) {
     CollectionConfiguration col;
     col.Name = "Col<1>";
     col.ACL = arc.ACL;
-    begin_exclusive_transaction(db_);
+    storage_transaction txn(db_);
     std::uint32_t magic = 0;
     int arcid = cfgstorage<ArchiveConfiguration>::add(db_, arc, magic);
     int colid = cfgstorage<CollectionConfiguration>::add(db_, col, magic);
-    commit_transaction(db_);
+    txn.commit();
     page("index.html.special", "template\nhead: head.html\nfoot: foot.html\n");
     page("head.html", "[{=user=}]{=archiveselect=}|{=collectionselect=}|{=watchselect=}");
     page("foot.html", "<foot {=user=}>");
@@ -392,10 +392,10 @@ TEST_F(Portal, SearchPages) {
     ArchiveConfiguration arc;
     arc.Name = "<A>";
     arc.ACL = {AccessSpec{"All Users", READACCESS, false}};
-    begin_exclusive_transaction(db_);
+    storage_transaction txn(db_);
     std::uint32_t magic = 0;
     std::string a = std::to_string(cfgstorage<ArchiveConfiguration>::add(db_, arc, magic));
-    commit_transaction(db_);
+    txn.commit();
     struct Case {
         std::string query;
         std::string body;
@@ -438,10 +438,10 @@ TEST_F(Portal, CachePages) {
     ArchiveConfiguration arc;
     arc.Name = "A";
     arc.ACL = {AccessSpec{"All Users", READACCESS, false}};
-    begin_exclusive_transaction(db_);
+    storage_transaction txn(db_);
     std::uint32_t magic = 0;
     int arcid = cfgstorage<ArchiveConfiguration>::add(db_, arc, magic);
-    commit_transaction(db_);
+    txn.commit();
     std::string docid;
     {
         api_context ctx = base_;

@@ -221,12 +221,12 @@ protected:
         fs::remove_all(dir_);
         fs::create_directories(dir_ / "data");
         ASSERT_EQ(sqlite3_open((dir_ / "trawlnest.db").c_str(), &db_), SQLITE_OK);
-        begin_exclusive_transaction(db_);
+        storage_transaction txn(db_);
         stores_ = std::make_unique<config_stores>(db_);
         docs_ = std::make_unique<docstorage>(db_);
         queue_ = std::make_unique<fetchqueue>(db_, 0);
         logs_ = std::make_unique<logstorage>(db_);
-        commit_transaction(db_);
+        txn.commit();
 
         // Archive 1 is open to everyone; archive 2 only to the administrator.
         ArchiveConfiguration open;
@@ -234,7 +234,7 @@ protected:
         open.ACL = {{"All Users", READACCESS, false}, {"All Users", WRITEACCESS, false}};
         ArchiveConfiguration closed;
         closed.Name = "closed";
-        begin_exclusive_transaction(db_);
+        txn.begin();
         std::uint32_t magic = 0;
         open_id_ = cfgstorage<ArchiveConfiguration>::add(db_, open, magic);
         closed_id_ = cfgstorage<ArchiveConfiguration>::add(db_, closed, magic);
@@ -242,7 +242,7 @@ protected:
         RootACL old;
         cfgstorage<RootACL>::get(db_, ROOTACL_BROWSING, old, magic);
         cfgstorage<RootACL>::set(db_, ROOTACL_BROWSING, root, magic);
-        commit_transaction(db_);
+        txn.commit();
 
         config_file_ = (dir_ / "trawlnest.conf").string();
         std::ofstream(config_file_) << "HTTP_USER=root\nHTTP_MD5PASS=" << md5_hex("secret")
@@ -543,12 +543,12 @@ TEST_F(Rest, PlatformStatus) {
     EXPECT_NE(body.find("\t\t<extendedstatus>\n\t\t\t<key>"), std::string::npos);
     EXPECT_EQ(body.substr(body.size() - 37), "\t</extendedstatuslist>\n</statusinfo>\n");
     // Without read access on the browsing root: the API's refusal.
-    begin_exclusive_transaction(db_);
+    storage_transaction txn(db_);
     std::uint32_t magic = 0;
     RootACL old;
     cfgstorage<RootACL>::get(db_, ROOTACL_BROWSING, old, magic);
     cfgstorage<RootACL>::set(db_, ROOTACL_BROWSING, RootACL{}, magic);
-    commit_transaction(db_);
+    txn.commit();
     EXPECT_EQ(status_line(curl("-u bob:bobpw " + url("/platform/status"))),
               "HTTP/1.1 400 Access violation");
     EXPECT_EQ(status_line(curl(std::string(kRoot) + " -X DELETE " + url("/platform/status"))),

@@ -51,12 +51,12 @@ protected:
         fs::create_directories(dir_ / "bin");
         db_path_ = (dir_ / "trawlnest.db").string();
         ASSERT_EQ(sqlite3_open(db_path_.c_str(), &db_), SQLITE_OK);
-        begin_exclusive_transaction(db_);
+        storage_transaction txn(db_);
         stores_ = std::make_unique<config_stores>(db_);
         docs_ = std::make_unique<docstorage>(db_);
         queue_ = std::make_unique<fetchqueue>(db_, 0);
         logs_ = std::make_unique<logstorage>(db_);
-        commit_transaction(db_);
+        txn.commit();
         std::ofstream(dir_ / "trawlnest.conf")
             << "DEPLOYDIR=" << dir_.string()
             << "\nHTTP_USER=root\nHTTP_MD5PASS=" << md5_hex("secret") << "\n";

@@ -10,6 +10,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <memory>
+#include <stdexcept>
 #include <thread>
 
 using namespace lumbrake;
@@ -54,19 +57,18 @@ TEST(StorageTransaction, ThreadsRunOneAfterTheOtherEvenOnSeparateDatabases) {
     db_handle a(dir + "/a.db"), b(dir + "/b.db");
     std::atomic<bool> a_inside{false}, a_committed{false}, b_saw_a_committed{false};
     std::thread ta([&] {
-        EXPECT_EQ(begin_exclusive_transaction(a.db), SQLITE_OK);
+        storage_transaction txn(a.db);
         a_inside = true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         EXPECT_EQ(a.exec("create table t(x)"), SQLITE_OK);
         a_committed = true;
-        EXPECT_EQ(commit_transaction(a.db), SQLITE_OK);
+        txn.commit();
     });
     while (!a_inside)
         std::this_thread::yield();
     std::thread tb([&] {
-        EXPECT_EQ(begin_exclusive_transaction(b.db), SQLITE_OK);
+        storage_transaction txn(b.db);
         b_saw_a_committed = a_committed.load();
-        EXPECT_EQ(commit_transaction(b.db), SQLITE_OK);
     });
     ta.join();
     tb.join();
@@ -100,10 +102,10 @@ TEST(StorageTransaction, WaitsOutALockHeldByTheSqliteShell) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         std::ofstream(dir + "/release") << "go";
     });
-    EXPECT_EQ(begin_exclusive_transaction(mine.db), SQLITE_OK);
+    storage_transaction txn(mine.db);
     EXPECT_EQ(mine.count("t"), 1); // the shell's transaction committed before ours began
     EXPECT_EQ(mine.exec("insert into t values (2)"), SQLITE_OK);
-    EXPECT_EQ(commit_transaction(mine.db), SQLITE_OK);
+    txn.commit();
     release.join();
     shell.join();
     EXPECT_EQ(mine.count("t"), 2);
@@ -115,9 +117,9 @@ TEST(StorageTransactionDeathTest, EverySqliteErrorIsFatalWithCodeAndMessage) {
         {
             platform::set_eventlog_sink(&to_stderr);
             db_handle db(dir + "/d.db");
-            begin_exclusive_transaction(db.db);
-            db.exec("commit"); // the transaction ends behind the helper's back
-            commit_transaction(db.db);
+            storage_transaction txn(db.db);
+            db.exec("commit"); // the transaction ends behind the guard's back
+            txn.commit();
         },
         "assertion \\[SQLite error: \\[1\\] cannot commit - no transaction is active\\] failed");
     EXPECT_DEATH(
@@ -127,4 +129,162 @@ TEST(StorageTransactionDeathTest, EverySqliteErrorIsFatalWithCodeAndMessage) {
             TN_SQLITE_CHECK(db.db, db.exec("select * from nosuch"));
         },
         "SQLite error: \\[1\\] no such table: nosuch");
+}
+
+namespace {
+
+// Runs `f` on another thread; false when it has not finished within five seconds (a deadlock:
+// the thread is left behind, the test fails instead of hanging).
+template <class F> bool finishes(F f) {
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> ended = done->get_future();
+    std::thread([f, done]() mutable {
+        f();
+        done->set_value();
+    }).detach();
+    return ended.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+}
+
+void make_wal_table(db_handle& h) {
+    ASSERT_EQ(h.exec("pragma journal_mode=WAL"), SQLITE_OK);
+    ASSERT_EQ(h.exec("create table t(x)"), SQLITE_OK);
+}
+
+} // namespace
+
+TEST(StorageTransaction, GuardEndsTheTransactionOnEveryWayOut) {
+    std::string dir = fresh_dir("txn-guard");
+    db_handle a(dir + "/a.db");
+    ASSERT_EQ(a.exec("create table t(x)"), SQLITE_OK);
+
+    // An exception that is not a storage failure: the changes are committed and the storage
+    // mutex is free again, for another thread's transaction as for this thread's next one.
+    EXPECT_THROW(
+        {
+            storage_transaction txn(a.db);
+            a.exec("insert into t values(1)");
+            throw std::runtime_error("peer gone");
+        },
+        std::runtime_error);
+    EXPECT_EQ(a.count("t"), 1);
+    db_handle other(dir + "/a.db");
+    EXPECT_TRUE(finishes([&] {
+        storage_transaction txn(other.db);
+        other.exec("insert into t values(2)");
+    }));
+    EXPECT_EQ(a.count("t"), 2);
+
+    // commit(), another thread's transaction, begin() again on the same guard.
+    {
+        storage_transaction txn(a.db);
+        a.exec("insert into t values(3)");
+        txn.commit();
+        EXPECT_FALSE(txn.open());
+        EXPECT_TRUE(finishes([&] { storage_transaction inner(other.db); }));
+        txn.begin();
+        EXPECT_TRUE(txn.open());
+        a.exec("insert into t values(4)");
+    }
+    EXPECT_EQ(a.count("t"), 4);
+
+    // rollback(): nothing of it is kept.
+    {
+        storage_transaction txn(a.db);
+        a.exec("insert into t values(5)");
+        txn.rollback();
+    }
+    EXPECT_EQ(a.count("t"), 4);
+    EXPECT_TRUE(finishes([&] { storage_transaction again(other.db); }));
+}
+
+TEST(StorageTransaction, StorageFailureRollsBackAndFreesTheLock) {
+    std::string dir = fresh_dir("txn-full");
+    db_handle a(dir + "/a.db");
+    ASSERT_EQ(a.exec("create table t(x)"), SQLITE_OK);
+    ASSERT_EQ(a.exec("insert into t values(0)"), SQLITE_OK);
+    // A volume that is full: the page limit makes a large row fail with SQLITE_FULL.
+    ASSERT_EQ(a.exec("pragma max_page_count=8"), SQLITE_OK);
+    try {
+        storage_transaction txn(a.db);
+        ASSERT_EQ(a.exec("insert into t values(1)"), SQLITE_OK);
+        TN_SQLITE_CHECK(a.db, a.exec("insert into t values(zeroblob(100000))"));
+        ADD_FAILURE() << "the insert did not fail";
+    } catch (const sqlite_error& e) {
+        EXPECT_EQ(e.code(), SQLITE_FULL);
+    }
+    EXPECT_FALSE(storage_failure_pending());
+    EXPECT_EQ(a.count("t"), 1); // the row before the failure went with it
+    db_handle other(dir + "/a.db");
+    EXPECT_TRUE(finishes([&] {
+        storage_transaction txn(other.db);
+        other.exec("insert into t values(2)");
+    }));
+    EXPECT_EQ(a.count("t"), 2);
+}
+
+TEST(StorageSnapshot, ReadsBesideAnOpenWriterAndKeepsItsView) {
+    std::string dir = fresh_dir("txn-snapshot");
+    db_handle writer(dir + "/w.db");
+    make_wal_table(writer);
+    ASSERT_EQ(writer.exec("insert into t values(1)"), SQLITE_OK);
+    db_handle reader(dir + "/w.db");
+
+    storage_transaction txn(writer.db);
+    ASSERT_EQ(writer.exec("insert into t values(2)"), SQLITE_OK);
+    // The writer holds the storage lock; a snapshot on another thread neither waits for it nor
+    // sees its uncommitted row, and keeps its view after the writer commits.
+    long long before = -1, during = -1;
+    std::atomic<bool> first_read{false}, committed{false};
+    std::thread t([&] {
+        storage_snapshot snap(reader.db);
+        before = reader.count("t");
+        first_read = true;
+        while (!committed)
+            std::this_thread::yield();
+        during = reader.count("t");
+    });
+    while (!first_read)
+        std::this_thread::yield();
+    txn.commit();
+    committed = true;
+    t.join();
+    EXPECT_EQ(before, 1);
+    EXPECT_EQ(during, 1);
+    EXPECT_EQ(reader.count("t"), 2); // a new read outside the snapshot sees the commit
+}
+
+TEST(StorageSnapshot, JoinsTheConnectionsOpenTransaction) {
+    std::string dir = fresh_dir("txn-snapshot-nested");
+    db_handle a(dir + "/a.db");
+    make_wal_table(a);
+    storage_transaction txn(a.db);
+    ASSERT_EQ(a.exec("insert into t values(1)"), SQLITE_OK);
+    {
+        storage_snapshot snap(a.db); // no second begin: the reads belong to the writer's
+        EXPECT_FALSE(snap.open());
+        EXPECT_EQ(a.count("t"), 1);
+    }
+    txn.commit();
+    EXPECT_EQ(a.count("t"), 1);
+}
+
+TEST(StorageSnapshot, WaitForWritersReturnsOnlyOnceTheOpenTransactionEnded) {
+    std::string dir = fresh_dir("txn-barrier");
+    db_handle a(dir + "/a.db");
+    make_wal_table(a);
+    auto txn = std::make_unique<storage_transaction>(a.db);
+    ASSERT_EQ(a.exec("insert into t values(1)"), SQLITE_OK);
+    std::atomic<bool> passed{false};
+    std::thread t([&] {
+        wait_for_storage_writers();
+        passed = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(passed);
+    txn.reset();
+    t.join();
+    EXPECT_TRUE(passed);
+    // The thread that holds the lock itself does not wait for its own transaction.
+    storage_transaction mine(a.db);
+    wait_for_storage_writers();
 }
