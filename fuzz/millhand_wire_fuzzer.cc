@@ -1,7 +1,9 @@
 // Worker messages under libFuzzer: the input is read as a request (the worker's side) and as a
 // reply (the daemon's side). Whatever a reader accepts must write back to bytes that read back
-// to the very same bytes again; a reader must fail only by the framing's thrown text.
+// to the very same bytes again; a reader must fail only by the framing's socket_error.
 #include "millhand/millhand-serialize.h"
+
+#include "ipc/socket_ipc.h"
 
 #include <cstdlib>
 #include <string>
@@ -18,7 +20,7 @@ void check(std::string_view input, void (*read)(wire_in&, Message&),
     try {
         buffer_in in(input);
         read(in, first);
-    } catch (const std::string&) {
+    } catch (const socket_ipc::socket_error&) {
         return; // cut short, or a string beyond the framing's limit
     }
     wire_out once;
@@ -27,7 +29,7 @@ void check(std::string_view input, void (*read)(wire_in&, Message&),
     buffer_in again(once.bytes());
     try {
         read(again, second);
-    } catch (const std::string&) {
+    } catch (const socket_ipc::socket_error&) {
         std::abort(); // what was written cannot be read back
     }
     if (again.remaining() != 0) std::abort();

@@ -1,6 +1,5 @@
 #include "httpfront/httpserver.h"
 
-#include "ipc/socket_ipc.h"
 #include "httpfront/webservices.h"
 #include "util/log.h"
 #include "util/syslayer.h"
@@ -14,13 +13,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <ctime>
 
 namespace lumbrake {
-
-using socket_ipc::sock_printf;
-using socket_ipc::sock_read_line;
-using socket_ipc::sock_send_string;
 
 namespace {
 
@@ -82,38 +76,6 @@ bool parse_listen_address(const std::string& text, std::uint32_t& address, std::
     if (digits == text.size()) return parse_port(text, port);
     if (digits > 0 && text[digits] == '.') return parse_dotted(text, address);
     return false;
-}
-
-std::string send_date_header() {
-    char buffer[256];
-    std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    gmtime_r(&now, &tm);
-    std::strftime(buffer, sizeof buffer, "Date: %a, %d %b %Y %T GMT\r\n", &tm);
-    return buffer;
-}
-
-void send_no_cache_headers(int sock) {
-    char buffer[256];
-    std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    gmtime_r(&now, &tm);
-    std::strftime(buffer, sizeof buffer, "Last-Modified: %a, %d %b %Y %T GMT\r\n", &tm);
-    sock_send_string(sock, buffer);
-    sock_send_string(sock, "Cache-Control: no-store, no-cache, must-revalidate, post-check=0, "
-                           "pre-check=0\r\n");
-    sock_send_string(sock, "Expires: Mon, 26 Jul 1997 05:00:00 GMT\r\n");
-    sock_send_string(sock, "Pragma: no-cache\r\n");
-}
-
-void discard_body(int sock, std::int64_t length) {
-    char buffer[1024];
-    while (length > 0) {
-        std::size_t n = length < 1024 ? static_cast<std::size_t>(length) : sizeof buffer;
-        ssize_t got = ::recv(sock, buffer, n, 0);
-        if (got <= 0) return;
-        length -= got;
-    }
 }
 
 // ---- connection deadlines ----

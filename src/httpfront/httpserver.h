@@ -101,13 +101,6 @@ inline constexpr int HTTP_DEFAULT_IO_TIMEOUT_SECONDS = 60;
 // HTTP_PORT: "*:2200", "8080", "10.0.0.1", "10.0.0.1:8080". Address in network byte order.
 bool parse_listen_address(const std::string& text, std::uint32_t& address, std::uint16_t& port);
 
-// "Date: ...\r\n" for now, in UTC.
-std::string send_date_header();
-// Last-Modified (now), Cache-Control, Expires and Pragma lines.
-void send_no_cache_headers(int sock);
-// Reads and drops length bytes in reads of at most 1024; stops at the first failed read.
-void discard_body(int sock, std::int64_t length);
-
 template <class T> class threadpool;
 class httpserver;
 

@@ -1,6 +1,5 @@
 #include "httpfront/httpstate.h"
 
-#include "ipc/socket_ipc.h"
 #include "util/base64.h"
 #include "util/config.h"
 #include "util/log.h"
@@ -17,12 +16,11 @@
 
 namespace lumbrake {
 
-using socket_ipc::sock_printf;
-using socket_ipc::sock_read_line;
-using socket_ipc::sock_send_string;
+httpstate::httpstate(http_reader reader, std::string_view head, httpcontext& ctx)
+    : socket(reader.socket()), input(std::move(reader)), request(head), context(ctx) {}
 
 httpstate::httpstate(int sock, std::string_view head, httpcontext& ctx)
-    : socket(sock), request(head), context(ctx) {}
+    : httpstate(http_reader(sock), head, ctx) {}
 
 void httpstate::expects_continue() {
     std::string expect;
@@ -59,19 +57,19 @@ bool httpstate::check_body_size(std::int64_t limit) {
     bool bad = false;
     if (!content_length(length, bad)) return true;
     if (bad) {
-        sock_send_string(socket, "HTTP/1.1 400 Bad request\r\n\r\n");
+        http_answer(400, "Bad request").send(socket);
         return false;
     }
     if (length > limit) {
         if (expects_continue_flag) {
-            sock_send_string(socket, "HTTP/1.1 417 Document too large\r\n\r\n");
+            http_answer(417, "Document too large").send(socket);
         } else {
-            discard_body(socket, length);
-            sock_send_string(socket, "HTTP/1.1 400 Document too large\r\n\r\n");
+            input.discard(length);
+            http_answer(400, "Document too large").send(socket);
         }
         return false;
     }
-    if (expects_continue_flag) sock_send_string(socket, "HTTP/1.1 100 continue\r\n\r\n");
+    if (expects_continue_flag) http_answer(100, "continue").send(socket);
     return true;
 }
 
@@ -115,14 +113,13 @@ bool httpstate::attach(auth_guard& guard) {
     std::int64_t length = 0;
     bool bad = false;
     if (content_length(length, bad) && !bad && length != 0 && !expects_continue_flag)
-        discard_body(socket, length);
+        input.discard(length);
     if (config_unreadable) {
         // Without the file nobody can be told apart from the administrator: refuse everyone.
         TN_LOG(LF_HTTPSERVER, LL_ERROR,
                "configuration file cannot be read: request from " << peer_address(socket)
                                                                   << " refused");
-        sock_send_string(socket, "HTTP/1.1 503 Service Unavailable\r\n"
-                                 "Content-Type: text/html\r\n\r\n");
+        http_answer(503, "Service Unavailable").content_type("text/html").send(socket);
         return false;
     }
     // A request without credentials is a browser's first try, not a failed login. The
@@ -132,8 +129,9 @@ bool httpstate::attach(auth_guard& guard) {
         TN_LOG(LF_HTTPSERVER, LL_WARNING,
                "Failed login for user '" << loggable(given_name) << "' from "
                                          << peer_address(socket));
-    sock_send_string(socket, "HTTP/1.1 401 Authorization required\r\n"
-                             "WWW-Authenticate: Basic realm=\"trawlnest\"\r\n\r\n");
+    http_answer(401, "Authorization required")
+        .header("WWW-Authenticate", "Basic realm=\"trawlnest\"")
+        .send(socket);
     return false;
 }
 

@@ -2,6 +2,7 @@
 // under, with HTTP Basic authentication and the body-size check.
 #pragma once
 
+#include "httpfront/httpio.h"
 #include "httpfront/httpserver.h"
 #include "util/httphead.h"
 
@@ -29,9 +30,13 @@ private:
 
 class httpstate {
 public:
+    // The request whose head is given; its body comes from `input` (the head's reader, which
+    // holds the body bytes that arrived with the head), or from sock alone.
+    httpstate(http_reader input, std::string_view head, httpcontext& context);
     httpstate(int sock, std::string_view head, httpcontext& context);
 
     int socket;
+    http_reader input;
     http_request request;
     std::string user = "Anonymous";
     std::string passhash;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "soap/soap_server.h"
+#include "httpfront/httpio.h"
 
 #include <cstdint>
 #include <optional>
@@ -12,7 +13,7 @@ namespace lumbrake {
 
 class HTTPTransport : public EasySoap::SOAPServerTransport {
 public:
-    HTTPTransport(int sock, std::optional<std::string> media_type, std::string charset,
+    HTTPTransport(http_reader& input, std::optional<std::string> media_type, std::string charset,
                   std::optional<std::string> soap_action, std::int64_t content_length,
                   bool deflate);
 
@@ -28,7 +29,7 @@ public:
     void SetError() override { fault_ = true; }
 
 private:
-    int socket_;
+    http_reader& input_;
     std::optional<std::string> media_type_;
     std::string charset_;
     std::optional<std::string> soap_action_;
@@ -39,11 +40,11 @@ private:
 
 // One SOAP request: the dispatch and the request facts.
 struct soap_request {
-    soap_request(int sock, std::optional<std::string> media_type, std::string charset,
+    soap_request(http_reader& input, std::optional<std::string> media_type, std::string charset,
                  std::optional<std::string> soap_action, std::int64_t content_length, bool deflate);
 
     EasySoap::SOAPServerDispatch dispatch;
-    int socket;
+    http_reader& input; // the body, and the connection the answer goes to
     std::optional<std::string> media_type;
     std::string charset;
     std::optional<std::string> soap_action;

@@ -1,6 +1,5 @@
 #include "httpfront/webservices.h"
 
-#include "ipc/socket_ipc.h"
 #include "httpfront/httpstate.h"
 #include "httpfront/soapembed.h"
 #include "util/config.h"
@@ -18,17 +17,11 @@
 
 namespace lumbrake {
 
-using socket_ipc::sock_printf;
-using socket_ipc::sock_read_line;
-using socket_ipc::sock_send_string;
-
 namespace {
 
-void send_simple_answer(int sock, const char* status_line) {
-    sock_send_string(sock, status_line);
-    sock_send_string(sock, "Content-Type: text/html\r\n");
-    sock_send_string(sock, send_date_header());
-    sock_send_string(sock, "\r\n");
+// A status without a body: the router's refusals and the missing services.
+void send_simple_answer(int sock, int code, const char* reason) {
+    http_answer(code, reason).content_type("text/html").date().send(sock);
 }
 
 int decimal_prefix(const std::string& text) {
@@ -100,13 +93,13 @@ void find_host_and_port(const httpstate& state, const std::string& listen_addres
 void soap_service_missing(httpstate& state, const char* path) {
     std::int64_t length = 0;
     bool bad = false;
-    if (state.content_length(length, bad) && !bad) discard_body(state.socket, length);
+    if (state.content_length(length, bad) && !bad) state.input.discard(length);
     TN_LOG(LF_HTTPSERVER, LL_ERROR, "no service for " << path);
-    send_simple_answer(state.socket, "HTTP/1.1 501 Not Implemented\r\n");
+    send_simple_answer(state.socket, 501, "Not Implemented");
 }
 
 void portal_missing(httpstate& state) {
-    send_simple_answer(state.socket, "HTTP/1.1 404 File not found\r\n");
+    send_simple_answer(state.socket, 404, "File not found");
 }
 
 void serve_wsdl(httpstate& state, const http_request_facts& facts) {
@@ -132,7 +125,7 @@ void serve_wsdl(httpstate& state, const http_request_facts& facts) {
     }
     content.resize(std::strlen(content.c_str()));
     if (content.empty()) {
-        send_simple_answer(state.socket, "HTTP/1.1 404 File not found\r\n");
+        send_simple_answer(state.socket, 404, "File not found");
         return;
     }
     std::size_t token = content.find(WSDL_ENDPOINT_TOKEN);
@@ -143,18 +136,11 @@ void serve_wsdl(httpstate& state, const http_request_facts& facts) {
                                "/soap\"";
         content.replace(token, std::strlen(WSDL_ENDPOINT_TOKEN), endpoint);
     }
-    sock_send_string(state.socket, "HTTP/1.1 200 OK\r\n");
-    sock_send_string(state.socket, "Content-Type: text/xml\r\n");
-    sock_send_string(state.socket, send_date_header());
-    sock_printf(state.socket, "Content-Length: %zu\r\n", content.size());
-    sock_send_string(state.socket, "\r\n");
-    std::size_t sent = 0;
-    while (sent < content.size()) {
-        ssize_t n =
-            ::send(state.socket, content.data() + sent, content.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) break;
-        sent += static_cast<std::size_t>(n);
-    }
+    http_answer(200, "OK")
+        .content_type("text/xml")
+        .date()
+        .content_length(content.size())
+        .send(state.socket, content);
 }
 
 void run_soap_service(httpstate& state, const http_request_facts& facts,
@@ -162,7 +148,7 @@ void run_soap_service(httpstate& state, const http_request_facts& facts,
     std::int64_t length = -1;
     bool bad = false;
     if (!state.content_length(length, bad)) length = -1;
-    soap_request request(state.socket, facts.media_type, facts.charset, facts.soap_action, length,
+    soap_request request(state.input, facts.media_type, facts.charset, facts.soap_action, length,
                          facts.deflate);
     request.dispatch.DispatchTo(handler.get());
     run_soap_dispatch(request);
@@ -199,11 +185,11 @@ bool absolute_target(std::string& target) {
 bool acceptable_soap_request(httpstate& state, const http_request_facts& facts) {
     std::string coding;
     if (state.request.get_lower("transfer-encoding", coding) && coding != "identity") {
-        send_simple_answer(state.socket, "HTTP/1.1 411 Length Required\r\n");
+        send_simple_answer(state.socket, 411, "Length Required");
         return false;
     }
     if (!facts.soap_action) {
-        send_simple_answer(state.socket, "HTTP/1.1 400 SOAPAction header required\r\n");
+        send_simple_answer(state.socket, 400, "SOAPAction header required");
         return false;
     }
     const std::string media = facts.media_type.value_or("");
@@ -211,7 +197,7 @@ bool acceptable_soap_request(httpstate& state, const http_request_facts& facts) 
                      (media.size() > 4 && media.compare(media.size() - 4, 4, "+xml") == 0 &&
                       media.find('/') != std::string::npos);
     if (!xml) {
-        send_simple_answer(state.socket, "HTTP/1.1 415 Unsupported Media Type\r\n");
+        send_simple_answer(state.socket, 415, "Unsupported Media Type");
         return false;
     }
     return true;
@@ -221,27 +207,20 @@ bool acceptable_soap_request(httpstate& state, const http_request_facts& facts) 
 
 void dispatch_http_request(int sock, const std::string& listen_address, bool secure,
                            httpcontext& context) {
+    // A head too long to be a request of ours is left empty: answered as unparsable. One that
+    // ended early is parsed as far as it came.
+    http_reader reader(sock);
     std::string head;
-    char line[4096];
-    for (;;) {
-        int n = sock_read_line(sock, line, sizeof line);
-        if (n <= 0) break;
-        head.append(line, static_cast<std::size_t>(n));
-        if (line[0] == '\r' || line[0] == '\n') break;
-        if (head.size() > HTTP_MAX_HEAD) {
-            head.clear(); // too long to be a request of ours: answered as unparsable
-            break;
-        }
-    }
+    reader.read_head(head, HTTP_MAX_HEAD);
 
     if (context.connection && !context.connection->in_time()) {
-        send_simple_answer(sock, "HTTP/1.1 408 Request Timeout\r\n");
+        send_simple_answer(sock, 408, "Request Timeout");
         return;
     }
 
-    httpstate state(sock, head, context);
+    httpstate state(std::move(reader), head, context);
     if (!state.request.valid || !absolute_target(state.request.target)) {
-        send_simple_answer(sock, "HTTP/1.1 400 Bad request\r\n");
+        send_simple_answer(sock, 400, "Bad request");
         return;
     }
 

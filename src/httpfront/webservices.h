@@ -4,6 +4,7 @@
 #pragma once
 
 #include "soap/soap_server.h"
+#include "httpfront/httpio.h"
 #include "httpfront/httpserver.h"
 
 #include <cstdint>
@@ -53,8 +54,5 @@ inline constexpr const char* WSDL_ENDPOINT_TOKEN = "\"@@@@@@@@@@\"";
 // Handles one connection's request; answers it, or leaves it to a service that does.
 void dispatch_http_request(int sock, const std::string& listen_address, bool secure,
                            httpcontext& context);
-
-// The longest request head read (request line and header lines together).
-inline constexpr std::size_t HTTP_MAX_HEAD = 65536;
 
 } // namespace lumbrake

@@ -22,26 +22,28 @@ namespace socket_ipc {
 
 namespace {
 
-std::string transfer_error(const char* what, int error_number, int sock, ssize_t last,
-                           std::size_t done, std::size_t n) {
+socket_error transfer_error(const char* what, int error_number, int sock, ssize_t last,
+                            std::size_t done, std::size_t n) {
     std::ostringstream os;
     os << what << " error (" << error_number << " " << sock << " " << last << "/" << done << "/"
        << n << "): " << lumbrake::system_error_text(error_number);
-    return os.str();
+    return socket_error(what, error_number, os.str());
 }
 
-void check_count(std::size_t expected, std::size_t actual, const char* verb) {
+void check_count(std::size_t expected, std::size_t actual, const char* operation,
+                 const char* verb) {
     if (actual != expected)
-        throw "Expecting " + std::to_string(expected) + " bytes, " + verb + " " +
-            std::to_string(actual);
+        throw socket_error(operation, 0,
+                           "Expecting " + std::to_string(expected) + " bytes, " + verb + " " +
+                               std::to_string(actual));
 }
 
 void send_exact(int sock, const void* buffer, std::size_t n) {
-    check_count(n, safe_send(sock, buffer, n), "sent");
+    check_count(n, safe_send(sock, buffer, n), "send", "sent");
 }
 
 void recv_exact(int sock, void* buffer, std::size_t n) {
-    check_count(n, safe_recv(sock, buffer, n), "got");
+    check_count(n, safe_recv(sock, buffer, n), "recv", "got");
 }
 
 // The wire is little-endian whatever the machine.
@@ -116,7 +118,9 @@ void send_u32(int sock, std::uint32_t value) {
 
 void send_string(int sock, const std::string& value) {
     if (value.size() > 0x7fffffffu)
-        throw "String of " + std::to_string(value.size()) + " bytes is too long to send";
+        throw socket_error("send", 0,
+                           "String of " + std::to_string(value.size()) +
+                               " bytes is too long to send");
     send_u32(sock, static_cast<std::uint32_t>(value.size()));
     if (!value.empty()) send_exact(sock, value.data(), value.size());
 }
@@ -139,8 +143,9 @@ void recv_string(int sock, std::string& value) {
     if (length <= 0) return;
     const auto n = static_cast<std::uint32_t>(length);
     if (n > max_string_length)
-        throw "Refusing a string of " + std::to_string(n) + " bytes (at most " +
-            std::to_string(max_string_length) + ")";
+        throw socket_error("recv", 0,
+                           "Refusing a string of " + std::to_string(n) + " bytes (at most " +
+                               std::to_string(max_string_length) + ")");
     if (n <= 4096) {
         char local[4096];
         recv_exact(sock, local, n);
@@ -157,41 +162,6 @@ void recv_string(int sock, std::string& value) {
         recv_exact(sock, value.data() + got, part);
         got += part;
     }
-}
-
-void sock_send_string(int sock, const std::string& text) {
-    (void)::send(sock, text.data(), text.size(), MSG_NOSIGNAL);
-}
-
-ssize_t sock_vprintf(int sock, const char* format, va_list args) {
-    char buffer[4096];
-    int n = std::vsnprintf(buffer, sizeof buffer, format, args);
-    if (n < 0) return -1;
-    std::size_t length = std::min<std::size_t>(static_cast<std::size_t>(n), sizeof buffer - 1);
-    return ::send(sock, buffer, length, MSG_NOSIGNAL);
-}
-
-ssize_t sock_printf(int sock, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    ssize_t r = sock_vprintf(sock, format, args);
-    va_end(args);
-    return r;
-}
-
-int sock_read_line(int sock, char* buffer, std::size_t size) {
-    if (size == 0) return 0;
-    std::size_t count = 0;
-    while (count + 1 < size) {
-        char c;
-        ssize_t r = ::recv(sock, &c, 1, 0);
-        if (r < 0 && errno == EINTR) continue;
-        if (r != 1) break;
-        buffer[count++] = c;
-        if (c == '\n') break;
-    }
-    buffer[count] = '\0';
-    return static_cast<int>(count);
 }
 
 // ---- server_helper ----

@@ -1,16 +1,16 @@
 // The daemon's side of its child programs: a loopback listener that starts a child with the
 // port as its only argument and accepts the one connection the child opens back, the binary
-// framing spoken over it, and small text helpers for plain sockets.
+// framing spoken over it.
 //
 // Wire format: integers raw in little-endian order (1, 2 or 4 bytes), strings as a 32-bit
-// length and the bytes. Transfer failures throw a std::string; the connection is then unusable.
+// length and the bytes. Transfer failures throw socket_error; the connection is then unusable.
 #pragma once
 
 #include <atomic>
-#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <sys/types.h>
 
@@ -20,13 +20,32 @@ class config;
 
 namespace socket_ipc {
 
-// Received strings longer than this are refused (the message is thrown and nothing is
+// A transfer over a connection of this layer failed: a system call failed, the peer closed, or
+// the bytes broke the framing (a short transfer, a string beyond the limit). what() is the
+// whole message.
+class socket_error : public std::runtime_error {
+public:
+    socket_error(std::string operation, int error_number, const std::string& message)
+        : std::runtime_error(message), operation_(std::move(operation)),
+          error_number_(error_number) {}
+    // The operation that failed: "safe_send", "safe_recv", "send" or "recv".
+    const std::string& operation() const noexcept { return operation_; }
+    // errno of the failed call; 0 when the peer closed or the framing was broken.
+    int error_number() const noexcept { return error_number_; }
+
+private:
+    std::string operation_;
+    int error_number_;
+};
+
+// Received strings longer than this are refused (socket_error, and nothing is
 // allocated for them): the largest thing carried is a document of the worker's 16 MiB limit
 // with its FFF form, far below it.
 constexpr std::uint32_t max_string_length = 256u * 1024 * 1024;
 
 // Loops until n bytes are transferred. A signal (EINTR) is retried; the peer closing or any
-// other error throws "safe_recv error (errno sock ret/got/n): <system text>" (or safe_send).
+// other error throws socket_error "safe_recv error (errno sock ret/got/n): <system text>" (or
+// safe_send).
 // Sending never raises SIGPIPE. Returns n.
 std::size_t safe_send(int sock, const void* buffer, std::size_t n);
 std::size_t safe_recv(int sock, void* buffer, std::size_t n);
@@ -39,16 +58,6 @@ std::uint16_t recv_u16(int sock);
 std::uint32_t recv_u32(int sock);
 // Clears the target first; a length of 0 or below (read as signed) gives the empty string.
 void recv_string(int sock, std::string& value);
-
-// Sends the bytes with one send call; the result is ignored.
-void sock_send_string(int sock, const std::string& text);
-// Formats into 4096 bytes (longer text is cut to 4095) and sends it once; the send result.
-ssize_t sock_printf(int sock, const char* format, ...) __attribute__((format(printf, 2, 3)));
-ssize_t sock_vprintf(int sock, const char* format, va_list args);
-// Reads one byte at a time up to and including a line feed, or until size - 1 bytes; stops
-// early when a read does not give one byte. NUL-terminates and returns the bytes read. A size
-// of 1 gives an empty text at once; a size of 0 writes nothing.
-int sock_read_line(int sock, char* buffer, std::size_t size);
 
 // One connected socket (-1 for none), closed on destruction.
 class server_helper {

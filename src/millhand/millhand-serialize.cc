@@ -14,9 +14,12 @@ namespace {
 // grows as elements actually arrive, so a false count costs no memory.
 constexpr std::uint32_t max_reserve = 1024;
 
-std::string short_transfer(std::size_t expected, std::size_t actual, const char* verb) {
-    return "Expecting " + std::to_string(expected) + " bytes, " + verb + " " +
-           std::to_string(actual);
+// A message cut short: sent or received ("got") fewer bytes than it needs.
+socket_ipc::socket_error short_transfer(std::size_t expected, std::size_t actual,
+                                        bool sending) {
+    return socket_ipc::socket_error(sending ? "send" : "recv", 0,
+                                    "Expecting " + std::to_string(expected) + " bytes, " +
+                                        (sending ? "sent " : "got ") + std::to_string(actual));
 }
 
 // ---- bodies ----
@@ -218,7 +221,7 @@ void read_reprocessed(wire_in& in, reprocess_reply& r) {
 
 void send_all(socket_ipc::server_helper& helper, const std::string& bytes) {
     const std::size_t sent = socket_ipc::safe_send(helper.socket(), bytes.data(), bytes.size());
-    if (sent != bytes.size()) throw short_transfer(bytes.size(), sent, "sent");
+    if (sent != bytes.size()) throw short_transfer(bytes.size(), sent, true);
 }
 
 } // namespace
@@ -242,7 +245,9 @@ void wire_out::u32(std::uint32_t value) {
 void wire_out::string(const std::string& value) {
     // A count read back as negative would mean "empty" to the peer.
     if (value.size() > 0x7fffffffu)
-        throw "String of " + std::to_string(value.size()) + " bytes is too long to send";
+        throw socket_ipc::socket_error("send", 0,
+                                       "String of " + std::to_string(value.size()) +
+                                           " bytes is too long to send");
     u32(static_cast<std::uint32_t>(value.size()));
     bytes_.append(value);
 }
@@ -256,7 +261,7 @@ void wire_in::link(FFF::linkscore_t& value) {
 std::uint8_t socket_in::u8() {
     std::uint8_t b = 0;
     const std::size_t got = socket_ipc::safe_recv(helper_.socket(), &b, 1);
-    if (got != 1) throw short_transfer(1, got, "got");
+    if (got != 1) throw short_transfer(1, got, false);
     return b;
 }
 
@@ -284,7 +289,7 @@ void buffer_in::take(void* out, std::size_t n) {
     if (n > remaining()) {
         const std::size_t got = remaining();
         pos_ = data_.size();
-        throw short_transfer(n, got, "got");
+        throw short_transfer(n, got, false);
     }
     std::memcpy(out, data_.data() + pos_, n);
     pos_ += n;
@@ -315,12 +320,14 @@ void buffer_in::string(std::string& value) {
     if (length <= 0) return;
     const auto n = static_cast<std::uint32_t>(length);
     if (n > socket_ipc::max_string_length)
-        throw "Refusing a string of " + std::to_string(n) + " bytes (at most " +
-            std::to_string(socket_ipc::max_string_length) + ")";
+        throw socket_ipc::socket_error("recv", 0,
+                                       "Refusing a string of " + std::to_string(n) +
+                                           " bytes (at most " +
+                                           std::to_string(socket_ipc::max_string_length) + ")");
     if (n > remaining()) {
         const std::size_t got = remaining();
         pos_ = data_.size();
-        throw short_transfer(n, got, "got");
+        throw short_transfer(n, got, false);
     }
     value.assign(data_.data() + pos_, n);
     pos_ += n;

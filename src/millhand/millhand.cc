@@ -21,8 +21,10 @@ millhand::process_reply millhand::process(const process_request& body) {
     millhand_wire::receive_reply(*this, rep);
     // A reply of another kind is a worker out of step: its failure, not the daemon's.
     if (rep.id != reply_t::PROCESSED)
-        throw std::string("Unexpected reply " + std::to_string(static_cast<int>(rep.id)) +
-                          " from the worker");
+        throw socket_ipc::socket_error("recv", 0,
+                                       "Unexpected reply " +
+                                           std::to_string(static_cast<int>(rep.id)) +
+                                           " from the worker");
     TN_LOG(LF_WORKERSCHEDULING, LL_DEBUG,
            "millhand('" << body.url << "') ends with " << rep.processed.outlinks.size()
                         << " outlinks");
@@ -38,8 +40,10 @@ millhand::reprocess_reply millhand::reprocess(const reprocess_request& body) {
     reply rep;
     millhand_wire::receive_reply(*this, rep);
     if (rep.id != reply_t::REPROCESSED)
-        throw std::string("Unexpected reply " + std::to_string(static_cast<int>(rep.id)) +
-                          " from the worker");
+        throw socket_ipc::socket_error("recv", 0,
+                                       "Unexpected reply " +
+                                           std::to_string(static_cast<int>(rep.id)) +
+                                           " from the worker");
     TN_LOG(LF_WORKERSCHEDULING, LL_DEBUG, "millhand('" << body.url << "') reprocessing ended");
     return std::move(rep.reprocessed);
 }

@@ -5,6 +5,7 @@
 #include "docstorage/docstorage.h"
 #include "fetchqueue/fetchqueue.h"
 #include "idxstorage/idxstorage.h"
+#include "ipc/socket_ipc.h"
 #include "logstorage/logstorage.h"
 #include "robotschecker/robotschecker.h"
 #include "trawlnestd/cfgstorage.h"
@@ -275,8 +276,8 @@ bool process_thread::call_worker(const std::function<void(millhand&)>& request,
         bool ok = true;
         try {
             request(*worker_);
-        } catch (const std::string& text) {
-            error = text;
+        } catch (const socket_ipc::socket_error& e) {
+            error = e.what();
             ok = false;
         } catch (const std::exception& e) {
             error = e.what();

@@ -4,7 +4,7 @@
 #include "api/collection-info.h"
 #include "api/watch-info.h"
 #include "webservices/rest.h"
-#include "ipc/socket_ipc.h"
+#include "httpfront/httpio.h"
 #include "util/codecs.h"
 #include "util/config.h"
 #include "util/escape.h"
@@ -12,10 +12,8 @@
 #include "util/log.h"
 #include "util/uri.h"
 
-#include <sys/socket.h>
 #include <sys/stat.h>
 
-#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -23,9 +21,6 @@
 #include <vector>
 
 namespace lumbrake {
-
-using socket_ipc::sock_printf;
-using socket_ipc::sock_send_string;
 
 namespace {
 
@@ -35,48 +30,28 @@ bool is_space(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
 
-// Header values from files or stored documents must not end the header line early.
-std::string header_safe(std::string text) {
-    for (char& c : text)
-        if (c == '\r' || c == '\n' || c == '\0') c = ' ';
-    return text;
+// The head of every portal page: pages are built per request, so none is kept in a cache.
+http_answer page_answer(int code, const char* reason, std::string_view type) {
+    http_answer answer(code, reason);
+    answer.content_type(type).date().no_cache();
+    return answer;
 }
 
-void send_all(int sock, const char* data, std::size_t size) {
-    std::size_t sent = 0;
-    while (sent < size) {
-        ssize_t n = ::send(sock, data + sent, size - sent, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        sent += static_cast<std::size_t>(n);
-    }
-}
-
-void send_head(int sock, const char* status, const std::string& type) {
-    sock_send_string(sock, status);
-    sock_send_string(sock, "Content-Type: " + header_safe(type) + "\r\n");
-    sock_send_string(sock, send_date_header());
-    send_no_cache_headers(sock);
-}
-
-void send_error(int sock, const char* status, const char* body) {
-    send_head(sock, status, HTML_TYPE);
-    sock_send_string(sock, "\r\n");
-    sock_send_string(sock, body);
+void send_error(int sock, int code, const char* reason, const char* body) {
+    page_answer(code, reason, HTML_TYPE).send(sock, body);
 }
 
 void send_not_found(int sock) {
-    send_error(sock, "HTTP/1.1 404 Not found\r\n",
-               "<html><body>Error 404 - File not found.</body></html>");
+    send_error(sock, 404, "Not found", "<html><body>Error 404 - File not found.</body></html>");
 }
 
 void send_invalid_template(int sock) {
-    send_error(sock, "HTTP/1.1 500 Internal server error\r\n",
+    send_error(sock, 500, "Internal server error",
                "<html><body>Error 500 - Internal server error, invalid template.</body></html>");
 }
 
 void send_invalid_redirect(int sock) {
-    send_error(sock, "HTTP/1.1 500 Internal server error\r\n",
+    send_error(sock, 500, "Internal server error",
                "<html><body>Error 500 - Internal server error, invalid redirect.</body></html>");
 }
 
@@ -88,11 +63,10 @@ std::string base_url(bool https, const std::string& host, int port) {
 void send_redirect(int sock, bool https, const std::string& host, int port,
                    const std::string& target) {
     std::string location = header_safe(base_url(https, host, port) + target);
-    send_head(sock, "HTTP/1.1 302 Found\r\n", HTML_TYPE);
-    sock_send_string(sock, "Location: " + location + "\r\n");
-    sock_send_string(sock, "\r\n");
-    sock_send_string(sock, "<html><body>Moved <a href=\"" + html_escape(location) +
-                               "\">here</a></body></html>\r\n");
+    page_answer(302, "Found", HTML_TYPE)
+        .header("Location", location)
+        .send(sock, "<html><body>Moved <a href=\"" + html_escape(location) +
+                        "\">here</a></body></html>\r\n");
 }
 
 // The canonical form of an existing path, or empty.
@@ -152,15 +126,15 @@ void serve_file(int sock, const std::string& file) {
         send_not_found(sock);
         return;
     }
-    send_head(sock, "HTTP/1.1 200 OK\r\n", type);
+    http_answer answer = page_answer(200, "OK", type);
     struct stat st {};
-    if (::fstat(fileno(f), &st) == 0)
-        sock_printf(sock, "Content-Length: %lld\r\n", static_cast<long long>(st.st_size));
-    sock_send_string(sock, "\r\n");
-    char block[4096];
+    if (::fstat(fileno(f), &st) == 0) answer.content_length(static_cast<std::uint64_t>(st.st_size));
+    bool sending = answer.send(sock);
+    char block[16384];
     std::size_t n;
-    while ((n = std::fread(block, 1, sizeof block, f)) > 0)
-        send_all(sock, block, n);
+    // A client that has gone is not sent the rest of the file.
+    while (sending && (n = std::fread(block, 1, sizeof block, f)) > 0)
+        sending = http_send(sock, std::string_view(block, n));
     std::fclose(f);
 }
 
@@ -186,8 +160,7 @@ bool serve_cached_page(httpstate& state, const template_set& set,
     });
     int sock = state.socket;
     if (!res.ok) {
-        send_head(sock, "HTTP/1.1 200 OK\r\n", HTML_TYPE);
-        sock_send_string(sock, "\r\n");
+        page_answer(200, "OK", HTML_TYPE).send(sock);
         render_internal_error(sock, set, params, res);
         return true;
     }
@@ -201,14 +174,14 @@ bool serve_cached_page(httpstate& state, const template_set& set,
             at = html_prologue_length(body);
         }
     }
-    send_head(sock, "HTTP/1.1 200 OK\r\n", type);
+    http_answer answer = page_answer(200, "OK", type);
     for (const auto& [name, value] : STORED_DOCUMENT_HEADERS)
-        sock_send_string(sock, std::string(name) + ": " + value + "\r\n");
-    sock_printf(sock, "Content-Length: %zu\r\n", prefix.size() + body.size());
-    sock_send_string(sock, "\r\n");
-    send_all(sock, body.data(), at);
-    send_all(sock, prefix.data(), prefix.size());
-    send_all(sock, body.data() + at, body.size() - at);
+        answer.header(name, value);
+    answer.content_length(prefix.size() + body.size());
+    // The base element goes in after the document's prologue.
+    const std::string_view document(body);
+    if (answer.send(sock, document.substr(0, at)) && http_send(sock, prefix))
+        http_send(sock, document.substr(at));
     return true;
 }
 
@@ -223,8 +196,7 @@ void serve_template_page(httpstate& state, const std::string& special, const std
         return;
     }
     auto mime = set.find("mimetype");
-    send_head(sock, "HTTP/1.1 200 OK\r\n", mime != set.end() ? mime->second.text : HTML_TYPE);
-    sock_send_string(sock, "\r\n");
+    page_answer(200, "OK", mime != set.end() ? mime->second.text : HTML_TYPE).send(sock);
 
     int archive = id_of(params, "a", "i");
     int collection = id_of(params, "c");

@@ -6,10 +6,7 @@
 #include "util/httphead.h"
 #include "util/log.h"
 
-#include <sys/socket.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -20,22 +17,6 @@ namespace lumbrake {
 namespace {
 
 constexpr std::size_t REST_MAX_PATH = 8192;
-
-// Sends every byte unless the peer goes away; the count sent, or -1 when nothing was.
-ssize_t send_all(int sock, const char* data, std::size_t length) {
-    std::size_t sent = 0;
-    while (sent < length) {
-        ssize_t n = ::send(sock, data + sent, length - sent, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return sent ? static_cast<ssize_t>(sent) : -1;
-        sent += static_cast<std::size_t>(n);
-    }
-    return static_cast<ssize_t>(sent);
-}
-
-void send_text(int sock, const std::string& text) {
-    send_all(sock, text.data(), text.size());
-}
 
 std::string escaped(std::string text) {
     xml_escape_inplace(text);
@@ -220,35 +201,30 @@ const rest_row rest_routes[] = {
 // ---- restembed --------------------------------------------------------------------------
 
 restembed::~restembed() {
-    if (!content_type_sent_) content_type("text/html");
-    if (!head_ended_) {
-        head_ended_ = true;
-        send_text(socket_, "\r\n");
-    }
+    end_headers();
 }
 
 void restembed::status(int code, const char* message) {
     status_sent_ = true;
-    send_text(socket_, "HTTP/1.1 " + std::to_string(code) + " " + message + "\r\n");
+    head_.emplace(code, message);
 }
 
 void restembed::content_type(const char* media_type) {
     if (!status_sent_) status(200, "OK");
-    send_text(socket_, std::string("Content-Type: ") + media_type + "\r\n");
-    send_text(socket_, send_date_header());
+    head_->content_type(media_type).date();
     content_type_sent_ = true;
 }
 
 void restembed::header(const char* name, const char* value) {
     if (!status_sent_) status(200, "OK");
-    send_text(socket_, std::string(name) + ": " + value + "\r\n");
+    head_->header(name, value);
 }
 
 void restembed::end_headers() {
     if (!content_type_sent_) content_type("text/html");
     if (!head_ended_) {
         head_ended_ = true;
-        send_text(socket_, "\r\n");
+        head_->send(input_.socket());
     }
 }
 
@@ -268,26 +244,24 @@ void restembed::printf(const char* format, ...) {
     }
     if (static_cast<std::size_t>(n) < sizeof buffer) {
         va_end(again);
-        send_all(socket_, buffer, static_cast<std::size_t>(n));
+        http_send(input_.socket(), buffer, static_cast<std::size_t>(n));
         return;
     }
     std::string text(static_cast<std::size_t>(n) + 1, '\0');
     std::vsnprintf(text.data(), text.size(), format, again);
     va_end(again);
-    send_all(socket_, text.data(), static_cast<std::size_t>(n));
+    http_send(input_.socket(), text.data(), static_cast<std::size_t>(n));
 }
 
 ssize_t restembed::write(const void* bytes, std::size_t length) {
     if (!head_ended_) end_headers();
-    return send_all(socket_, static_cast<const char*>(bytes), length);
+    // The count sent, or -1 when the client took nothing.
+    const std::size_t sent = http_send(input_.socket(), bytes, length);
+    return sent == 0 && length > 0 ? -1 : static_cast<ssize_t>(sent);
 }
 
 ssize_t restembed::read(void* buffer, std::size_t length) {
-    ssize_t n;
-    do {
-        n = ::recv(socket_, buffer, length, 0);
-    } while (n < 0 && errno == EINTR);
-    return n;
+    return input_.read(buffer, length);
 }
 
 // ---- error answers ----------------------------------------------------------------------
@@ -561,7 +535,7 @@ bool dispatch_rest_request(rest& r) {
 
 bool rest_route(httpstate& state, const http_request_facts& facts,
                 const rest_context_maker& make_context) {
-    restembed r(state.socket);
+    restembed r(state.input);
     r.context = &state.context;
     r.state = &state;
     r.make_context = make_context;

@@ -58,10 +58,11 @@ public:
     bool answered_by_state = false;
 };
 
-// Over the request's socket.
+// Over the request's connection: the body from its reader, the answer to its socket. The head
+// is sent in one piece once it is complete.
 class restembed : public rest {
 public:
-    explicit restembed(int sock) : socket_(sock) {}
+    explicit restembed(http_reader& input) : input_(input) {}
     ~restembed() override;
     void status(int code, const char* message) override;
     void content_type(const char* media_type) override;
@@ -80,7 +81,8 @@ private:
     bool status_sent_ = false;
     bool content_type_sent_ = false;
     bool head_ended_ = false;
-    int socket_;
+    std::optional<http_answer> head_;
+    http_reader& input_;
 };
 
 bool match_rest_pattern(const char* pattern, const std::string& path, rest& r);

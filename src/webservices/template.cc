@@ -1,11 +1,8 @@
 #include "webservices/template.h"
 
-#include "ipc/socket_ipc.h"
+#include "httpfront/httpio.h"
 #include "util/escape.h"
 
-#include <sys/socket.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -133,14 +130,7 @@ bool render_template(const template_set& set, int sock, const std::string& name,
     std::string text;
     if (!read_whole_file(entry->second.path, text)) return false;
     std::string out = expand_template(text, outer, inner);
-    // One send for the whole part; a large part is sent in a loop so none of it is lost.
-    std::size_t sent = 0;
-    while (sent < out.size()) {
-        ssize_t n = ::send(sock, out.data() + sent, out.size() - sent, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        sent += static_cast<std::size_t>(n);
-    }
+    http_send(sock, out);
     return true;
 }
 

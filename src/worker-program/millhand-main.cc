@@ -83,8 +83,8 @@ int serve(int fd, millhand_service& service) {
         millhand_wire::request req;
         try {
             millhand_wire::receive_request(connection, req);
-        } catch (const std::string& e) {
-            TN_LOG(LF_WORKER, LL_ERROR, "millhand: reading a request failed: " << e);
+        } catch (const socket_ipc::socket_error& e) {
+            TN_LOG(LF_WORKER, LL_ERROR, "millhand: reading a request failed: " << e.what());
             return 1;
         }
         if (req.id != millhand_wire::QUIT && req.id != millhand_wire::PROCESS &&
@@ -98,8 +98,8 @@ int serve(int fd, millhand_service& service) {
         const bool go_on = service.answer(req, rep);
         try {
             millhand_wire::send_reply(connection, rep);
-        } catch (const std::string& e) {
-            TN_LOG(LF_WORKER, LL_ERROR, "millhand: sending a reply failed: " << e);
+        } catch (const socket_ipc::socket_error& e) {
+            TN_LOG(LF_WORKER, LL_ERROR, "millhand: sending a reply failed: " << e.what());
             return 1;
         }
         if (!go_on) return 0;

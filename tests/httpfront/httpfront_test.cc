@@ -28,6 +28,8 @@ using namespace lumbrake;
 namespace {
 
 using tn_test::http_exchange;
+using tn_test::http_exchange_in_pieces;
+using tn_test::status_line;
 
 // Runs the curl program; its output (head and body with -i) and the status via -w.
 std::string run_curl(const std::string& args) {
@@ -156,7 +158,8 @@ class HttpFront : public ::testing::Test {
 protected:
     void SetUp() override { start({}); }
 
-    void start(const std::vector<std::string>& extra, int threads = 2, int timeout = 5) {
+    void start(const std::vector<std::string>& extra, int threads = 2, int timeout = 5,
+               int head_deadline = HTTP_DEFAULT_HEAD_TIMEOUT_SECONDS) {
         dir_ = tmpdir() + ::testing::UnitTest::GetInstance()->current_test_info()->name();
         std::filesystem::remove_all(dir_); // a folder left by an earlier run would hold its files
         std::filesystem::create_directories(dir_ + "/bin");
@@ -182,6 +185,7 @@ protected:
         server_ = std::make_unique<httpserver>(nullptr, threads, "127.0.0.1:0", hooks, &services_,
                                                timeout);
         server_->set_bind_retries(1, 0);
+        server_->set_deadlines(head_deadline, HTTP_DEFAULT_BODY_TIMEOUT_SECONDS);
         server_->run();
         port_ = server_->bound_port();
         ASSERT_NE(port_, 0);
@@ -422,6 +426,112 @@ TEST_F(HttpFront, ConcurrentRequestsBeyondThePoolSize) {
         t.join();
     EXPECT_EQ(ok, 6);
     EXPECT_LE(TestHandler::max_sleeping, 2); // never more requests at once than threads
+}
+
+// The head is read in blocks: whatever the client sends behind it in the same packet, or in
+// pieces of any size, reaches the service whole.
+TEST_F(HttpFront, BodyBytesArrivingWithTheHeadAreKept) {
+    const std::string env = envelope("Who");
+    const std::string head = "POST /soap HTTP/1.1\r\nHost: x\r\n" SOAP_HEADERS "Content-Length: " +
+                             std::to_string(env.size()) + "\r\n";
+    struct row {
+        const char* name;
+        std::string request;
+        std::size_t piece;
+    } rows[] = {
+        {"one packet", head + "\r\n" + env, 100000},
+        {"a byte a packet", head + "\r\n" + env, 1},
+        {"seven bytes a packet", head + "\r\n" + env, 7},
+        // The next request behind the body is not read as part of it.
+        {"pipelined request behind the body", head + "\r\n" + env + "GET /wsdl HTTP/1.1\r\n\r\n",
+         100000},
+        // A client that sends its body without waiting for the interim answer.
+        {"expecting 100-continue, body sent at once",
+         head + "Expect: 100-continue\r\n\r\n" + env, 100000},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        std::string answer = http_exchange_in_pieces(port_, r.request, r.piece, 1);
+        const bool interim = r.request.find("Expect:") != std::string::npos;
+        if (interim) {
+            ASSERT_EQ(answer.rfind("HTTP/1.1 100 continue\r\n\r\n", 0), 0u) << answer;
+            answer.erase(0, answer.find("\r\n\r\n") + 4);
+        }
+        EXPECT_EQ(status_line(answer), "HTTP/1.1 200 OK") << answer;
+        EXPECT_NE(answer.find("WhoResponse"), std::string::npos) << answer;
+        EXPECT_EQ(answer.find("HTTP/1.1", 5), std::string::npos) << "one answer only";
+    }
+}
+
+// The limit counts the request line and the header lines; a head over it is refused at once,
+// without waiting for its end.
+TEST_F(HttpFront, HeadSizeLimit) {
+    auto head_of_size = [](std::size_t size) {
+        std::string lines = "GET /wsdl HTTP/1.1\r\nHost: x\r\nX-Pad: ";
+        lines.append(size - lines.size() - 2, 'p');
+        return lines + "\r\n";
+    };
+    ASSERT_EQ(head_of_size(HTTP_MAX_HEAD).size(), HTTP_MAX_HEAD);
+    EXPECT_EQ(status_line(http_exchange(port_, head_of_size(HTTP_MAX_HEAD) + "\r\n")),
+              "HTTP/1.1 404 File not found"); // served: no WSDL file in this fixture
+    EXPECT_EQ(status_line(http_exchange(port_, head_of_size(HTTP_MAX_HEAD + 1) + "\r\n")),
+              "HTTP/1.1 400 Bad request");
+    // In small pieces, and never ended: still refused once the limit is passed.
+    std::string endless = head_of_size(HTTP_MAX_HEAD + 1);
+    EXPECT_EQ(status_line(http_exchange_in_pieces(port_, endless, 4096, 1, false)),
+              "HTTP/1.1 400 Bad request");
+}
+
+// A client that stops mid-head: cut by the head deadline and told so when it keeps the
+// connection open; answered for what came when it closes its side.
+TEST_F(HttpFront, ClientThatStopsMidHead) {
+    start({}, 1, 30, 1);
+    int s = tn_test::connect_loopback(port_);
+    ASSERT_GE(s, 0);
+    timeval tv{10, 0};
+    ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    const std::string partial = "GET /wsdl HTTP/1.1\r\nHost: x";
+    ASSERT_EQ(::send(s, partial.data(), partial.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(partial.size()));
+    const auto began = std::chrono::steady_clock::now();
+    const std::string answer = tn_test::read_to_close(s);
+    EXPECT_EQ(status_line(answer), "HTTP/1.1 408 Request Timeout") << answer;
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(5));
+    // The request line came whole before the client closed: routed as far as it came.
+    EXPECT_EQ(status_line(http_exchange_in_pieces(port_, partial, 3)), "HTTP/1.1 404 File not found");
+}
+
+// Heads no client should send: each gets a plain answer and the server goes on serving.
+TEST_F(HttpFront, MalformedHeads) {
+    struct row {
+        std::string head;
+        const char* status;
+    } rows[] = {
+        {"\r\n\r\n", "HTTP/1.1 400 Bad request"},
+        {"\n", "HTTP/1.1 400 Bad request"},
+        {"GET\r\n\r\n", "HTTP/1.1 400 Bad request"},
+        {"GET /wsdl\r\n\r\n", "HTTP/1.1 400 Bad request"},
+        {"GET * HTTP/1.1\r\n\r\n", "HTTP/1.1 400 Bad request"},
+        {"GET wsdl HTTP/1.1\r\n\r\n", "HTTP/1.1 400 Bad request"},
+        {"GET  /wsdl  HTTP/1.1\r\n\r\n", "HTTP/1.1 404 File not found"},
+        {"G\xff" "T /wsdl HTTP/1.1\r\n\r\n", "HTTP/1.1 400 Bad request"},
+        {std::string("GET /wsdl\0 HTTP/1.1\r\n\r\n", 22), "HTTP/1.1 400 Bad request"},
+        {"\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", "HTTP/1.1 400 Bad request"},
+        {"GET /wsdl HTTP/1.1\r\nNo colon here\r\n\r\n", "HTTP/1.1 404 File not found"},
+        {"GET /wsdl HTTP/1.1\r\n folded: line\r\n\r\n", "HTTP/1.1 404 File not found"},
+        {std::string("GET /wsdl HTTP/1.1\r\nHost: a\0b\r\n\r\n", 33), "HTTP/1.1 404 File not found"},
+        {"GET /wsdl HTTP/9.9\r\n\r\n", "HTTP/1.1 404 File not found"},
+        {"GET /wsdl HTTP/1.1\n\n", "HTTP/1.1 404 File not found"},
+        {"GET /wsdl HTTP/1.1\r\n\rX\r\n", "HTTP/1.1 404 File not found"},
+        {"GET /" + std::string(20000, 'a') + " HTTP/1.1\r\n\r\n", "HTTP/1.1 404 File not found"},
+        {"POST /soap HTTP/1.1\r\n" SOAP_HEADERS "Content-Length: 99999999999999999999\r\n\r\n",
+         "HTTP/1.1 400 Bad request"},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.head.substr(0, 60));
+        EXPECT_EQ(status_line(http_exchange(port_, r.head)), r.status);
+    }
+    EXPECT_EQ(status_line(post_soap(envelope("Who"))), "HTTP/1.1 200 OK");
 }
 
 } // namespace

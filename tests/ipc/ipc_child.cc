@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
             ::pause();
     try {
         serve(connect_back(port));
-    } catch (const std::string&) {
+    } catch (const socket_ipc::socket_error&) {
         return 6;
     }
     return 0;

@@ -2,13 +2,16 @@
 #include "util/config.h"
 #include "fff/FFF.h"
 #include "millhand/millhand-serialize.h"
+#include "../support/socket_errors.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -46,14 +49,7 @@ struct socket_pair {
     }
 };
 
-std::string thrown_text(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const std::string& s) {
-        return s;
-    }
-    return "(nothing thrown)";
-}
+using tn_test::thrown_text;
 
 TEST(SocketFraming, IntegersAndStringsAreLittleEndianAndLengthPrefixed) {
     socket_pair p;
@@ -128,43 +124,42 @@ TEST(SocketFraming, PeerClosingMidIntegerThrowsWithCounts) {
     EXPECT_EQ(safe_recv(p.a, nullptr, 0), 0u);
 }
 
+// The error names the failed call and carries its errno for callers that act on it.
+TEST(SocketFraming, ErrorsCarryTheOperationAndErrno) {
+    struct row {
+        const char* name;
+        std::function<void(socket_pair&)> call;
+        const char* operation;
+        int error_number;
+    } rows[] = {
+        {"peer closed mid-read", [](socket_pair& p) { p.close_b(); (void)recv_u16(p.a); },
+         "safe_recv", 0},
+        {"peer gone before a send",
+         [](socket_pair& p) { p.close_b(); send_string(p.a, std::string(100000, 'x')); },
+         "safe_send", EPIPE},
+        {"string beyond the limit",
+         [](socket_pair& p) { p.write_b(std::string("\xff\xff\xff\x7f", 4)); std::string s; recv_string(p.a, s); },
+         "recv", 0},
+        {"not a socket", [](socket_pair&) { char c; (void)safe_recv(-1, &c, 1); }, "safe_recv",
+         EBADF},
+    };
+    for (row& r : rows) {
+        socket_pair p;
+        try {
+            r.call(p);
+            ADD_FAILURE() << r.name << ": nothing thrown";
+        } catch (const socket_error& e) {
+            EXPECT_EQ(e.operation(), r.operation) << r.name;
+            EXPECT_EQ(e.error_number(), r.error_number) << r.name;
+        }
+    }
+}
+
 TEST(SocketFraming, SendingToAClosedPeerThrowsInsteadOfKilling) {
     socket_pair p;
     p.close_b();
     std::string text = thrown_text([&] { send_string(p.a, std::string(100000, 'x')); });
     EXPECT_EQ(text.rfind("safe_send error (" + std::to_string(EPIPE) + " ", 0), 0u) << text;
-}
-
-TEST(SocketText, ReadLineKeepsLineFeedAndStopsAtSize) {
-    socket_pair p;
-    p.write_b("ABCDEFGHIJKLMNOPQRST\nshort\n");
-    char buf[10];
-    EXPECT_EQ(sock_read_line(p.a, buf, sizeof buf), 9);
-    EXPECT_STREQ(buf, "ABCDEFGHI");
-    EXPECT_EQ(sock_read_line(p.a, buf, sizeof buf), 9);
-    EXPECT_STREQ(buf, "JKLMNOPQR");
-    EXPECT_EQ(sock_read_line(p.a, buf, sizeof buf), 3);
-    EXPECT_STREQ(buf, "ST\n");
-    EXPECT_EQ(sock_read_line(p.a, buf, 1), 0);
-    EXPECT_STREQ(buf, "");
-    EXPECT_EQ(sock_read_line(p.a, buf, sizeof buf), 6);
-    EXPECT_STREQ(buf, "short\n");
-    // The end of the connection stops the line early.
-    p.write_b("tail");
-    p.close_b();
-    EXPECT_EQ(sock_read_line(p.a, buf, sizeof buf), 4);
-    EXPECT_STREQ(buf, "tail");
-}
-
-TEST(SocketText, PrintfIsCutAtItsBuffer) {
-    socket_pair p;
-    EXPECT_EQ(sock_printf(p.a, "%s=%d\n", "n", 42), 5);
-    EXPECT_EQ(p.read_b(5), "n=42\n");
-    std::string big(10000, 'y');
-    EXPECT_EQ(sock_printf(p.a, "%s", big.c_str()), 4095);
-    EXPECT_EQ(p.read_b(4095), big.substr(0, 4095));
-    sock_send_string(p.a, "plain");
-    EXPECT_EQ(p.read_b(5), "plain");
 }
 
 // ---- The proxy with a real child program ----

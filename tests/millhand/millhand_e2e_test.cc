@@ -10,6 +10,7 @@
 #include "fff/fff2xml.h"
 #include "../support/http_client.h"
 #include "../support/ports.h"
+#include "../support/socket_errors.h"
 
 #include <gtest/gtest.h>
 
@@ -47,14 +48,7 @@ std::string file_url(const std::string& rest) {
     return "file://" + site.string() + rest;
 }
 
-std::string thrown_text(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const std::string& s) {
-        return s;
-    }
-    return "(nothing thrown)";
-}
+using tn_test::thrown_text;
 
 std::uint32_t crc_of(const std::string& bytes) {
     return static_cast<std::uint32_t>(

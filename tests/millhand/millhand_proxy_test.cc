@@ -5,6 +5,7 @@
 
 #include "linux-platform/eventlog.h"
 #include "millhand_test_support.h"
+#include "../support/socket_errors.h"
 
 #include <gtest/gtest.h>
 
@@ -21,14 +22,7 @@ using namespace millhand_test;
 
 const std::string fake_worker = std::string(TN_TEST_DATA) + "/fake_millhand.py";
 
-std::string thrown_text(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const std::string& s) {
-        return s;
-    }
-    return "(nothing thrown)";
-}
+using tn_test::thrown_text;
 
 // The inputs of one call, filled with a value in every field.
 struct process_inputs {
@@ -244,7 +238,8 @@ TEST_F(FakeWorker, ReplyOfTheWrongKindIsTheWorkersFailure) {
         try {
             call_process(proxy, status, fff, score, links, headers, content);
             ADD_FAILURE() << mode << ": accepted";
-        } catch (const std::string& text) {
+        } catch (const socket_ipc::socket_error& e) {
+            const std::string text = e.what();
             EXPECT_NE(text.find("Unexpected reply"), std::string::npos) << mode << ": " << text;
         }
         proxy.kill_worker();
@@ -257,7 +252,7 @@ TEST_F(FakeWorker, ReplyOfTheWrongKindIsTheWorkersFailure) {
     request.base_score = 1;
     request.guid = "g";
     request.url = "u";
-    EXPECT_THROW(proxy.reprocess(request), std::string);
+    EXPECT_THROW(proxy.reprocess(request), socket_ipc::socket_error);
     proxy.kill_worker();
 }
 

@@ -4,6 +4,7 @@
 
 #include "ipc/socket_ipc.h"
 #include "util/log.h"
+#include "../support/socket_errors.h"
 
 #include <gtest/gtest.h>
 
@@ -31,14 +32,7 @@ std::string str(const std::string& v) {
     return le32(static_cast<std::uint32_t>(v.size())) + v;
 }
 
-std::string thrown_text(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const std::string& s) {
-        return s;
-    }
-    return "(nothing thrown)";
-}
+using tn_test::thrown_text;
 
 process_request sample_process() {
     process_request r;

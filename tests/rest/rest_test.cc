@@ -35,6 +35,7 @@ namespace fs = std::filesystem;
 namespace {
 
 using tn_test::http_exchange;
+using tn_test::http_exchange_in_pieces;
 
 std::string run(const std::string& command) {
     return tn_test::command_output(command + " 2>&1");
@@ -414,6 +415,48 @@ TEST_F(Rest, AddDocumentRefusals) {
         }
     }
     EXPECT_EQ(sql("SELECT count(*) FROM docstorage"), "0\n") << "refused posts store nothing";
+}
+
+// A posted document arrives whole however its bytes travel with the head: in the head's own
+// packet, behind a head sent in small pieces, or sent at once while the head asks to wait for
+// 100-continue. Every byte is stored, none is taken for the head.
+TEST_F(Rest, DocumentBytesSentWithTheHeadAreStoredWhole) {
+    std::string doc;
+    for (int i = 0; i < 5000; ++i)
+        doc += static_cast<char>("\r\n\r\nPOST body "[i % 15]);
+    const std::string auth = "Authorization: Basic cm9vdDpzZWNyZXQ=\r\n";
+    struct row {
+        const char* name;
+        const char* extra; // header lines
+        std::size_t piece;
+    } rows[] = {
+        {"one packet", "", 1 << 20},
+        {"head in 5-byte pieces", "", 5},
+        {"expecting 100-continue, body at once", "Expect: 100-continue\r\n", 1 << 20},
+    };
+    int n = 0;
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        const std::string head = "POST /index/" + std::to_string(open_id_) +
+                                 "/doc?url=http://ex.org/" + std::to_string(++n) +
+                                 " HTTP/1.1\r\nHost: x\r\n" + auth +
+                                 "Content-Type: application/octet-stream\r\n" + r.extra +
+                                 "Content-Length: " + std::to_string(doc.size()) + "\r\n\r\n";
+        // In pieces of the row's size: the end of the head and the document share one.
+        std::string answer = http_exchange_in_pieces(port_, head + doc, r.piece, 1);
+        if (*r.extra) {
+            ASSERT_EQ(answer.rfind("HTTP/1.1 100 continue\r\n\r\n", 0), 0u) << answer;
+            answer.erase(0, answer.find("\r\n\r\n") + 4);
+        }
+        ASSERT_EQ(status_line(answer), "HTTP/1.1 200 OK") << answer;
+        const std::string body = body_of(answer);
+        const std::size_t at = body.find("\">");
+        ASSERT_NE(at, std::string::npos) << body;
+        const std::string id = body.substr(at + 2, 32);
+        EXPECT_EQ(body_of(curl(std::string(kRoot) + " -H 'Accept: application/octet-stream' " +
+                               url("/index/1/doc/" + id))),
+                  doc);
+    }
 }
 
 TEST_F(Rest, RoutesThatDoNotMatchGoToThePortal) {

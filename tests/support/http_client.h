@@ -6,12 +6,16 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 namespace tn_test {
 
@@ -38,6 +42,17 @@ inline bool port_answers(int port) {
     return true;
 }
 
+// Everything the server sends until it closes the connection; then closes s.
+inline std::string read_to_close(int s) {
+    std::string answer;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::recv(s, buffer, sizeof buffer, 0)) > 0)
+        answer.append(buffer, static_cast<std::size_t>(n));
+    ::close(s);
+    return answer;
+}
+
 // Raw exchange: sends the bytes, half-closes unless told not to, and reads the answer until
 // the server closes the connection. "connect failed" when nothing listens.
 inline std::string http_exchange(int port, const std::string& request, bool half_close = true) {
@@ -50,13 +65,24 @@ inline std::string http_exchange(int port, const std::string& request, bool half
         sent += static_cast<std::size_t>(n);
     }
     if (half_close) ::shutdown(s, SHUT_WR);
-    std::string answer;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::recv(s, buffer, sizeof buffer, 0)) > 0)
-        answer.append(buffer, static_cast<std::size_t>(n));
-    ::close(s);
-    return answer;
+    return read_to_close(s);
+}
+
+// As http_exchange, the request sent in pieces of `piece` bytes that leave one by one (no
+// coalescing, a pause of `pause_ms` between them), as a slow or fragmenting client sends it.
+inline std::string http_exchange_in_pieces(int port, const std::string& request, std::size_t piece,
+                                           int pause_ms = 2, bool half_close = true) {
+    int s = connect_loopback(port);
+    if (s < 0) return "connect failed";
+    int one = 1;
+    ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    for (std::size_t at = 0; at < request.size(); at += piece) {
+        if (at > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
+        const std::size_t n = std::min(piece, request.size() - at);
+        if (::send(s, request.data() + at, n, MSG_NOSIGNAL) != static_cast<ssize_t>(n)) break;
+    }
+    if (half_close) ::shutdown(s, SHUT_WR);
+    return read_to_close(s);
 }
 
 // The status line of an answer, and its body after the blank line.
