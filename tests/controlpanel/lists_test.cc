@@ -6,6 +6,7 @@
 // credentials record.
 #include "../cpdialogs/dlga_support.h"
 #include "../cpdialogs/modal_driver.h"
+#include "../support/fixture_doc_filters.h"
 #include "../support/live_daemon.h"
 #include "frame_support.h"
 
@@ -119,26 +120,8 @@ protected:
         soap = std::make_unique<SoapClientProxy>(daemon->soap_endpoint());
 
         // A real archive plug-in with three document filters for the pipeline.
-        std::filesystem::copy_file(TN_PLUGIN_ARCHIVE, daemon->deploy() / "plugins" / "archive.so",
-                                   std::filesystem::copy_options::overwrite_existing);
-        std::vector<PluginDLLInfo> dlls;
-        soap->EnumPluginDLLs({ARCHIVEFFF_PLUGINTYPE}, dlls);
-        if (dlls.empty()) throw std::runtime_error("the fixture plug-in is not listed");
-        Plugin plugin;
-        plugin.Name = "fixture";
-        plugin.DLLName = dlls[0].Name;
-        int plugin_id = 0;
-        soap->AddPlugin(plugin, plugin_id);
-        for (const char* name : {"alpha", "beta", "gamma"}) {
-            DocFilter f;
-            f.Type = ARCHIVEFFF_PLUGINTYPE;
-            f.Name = name;
-            f.Description = std::string("the ") + name + " filter";
-            f.PluginID = plugin_id;
-            int id = 0;
-            soap->AddDocFilter(f, id);
-            filter_ids.push_back(id);
-        }
+        filter_ids = tn_test::add_fixture_doc_filters(*soap, TN_PLUGIN_ARCHIVE, daemon->deploy(),
+                                                      {"alpha", "beta", "gamma"});
         soap->AddUser("reader", "pw", false, {});
 
         SourceConfiguration web;
@@ -210,7 +193,7 @@ protected:
     static inline std::unique_ptr<tn_test::live_daemon> daemon;
     static inline std::unique_ptr<SoapClientProxy> soap;
     static inline WXControlPanelFrame* frame = nullptr;
-    static inline std::vector<int> filter_ids;
+    static inline std::vector<int32_t> filter_ids;
     static inline SourceInfo source;
     static inline ArchiveInfo news, odd;
     static inline CollectionInfo collection;
