@@ -200,37 +200,33 @@ protected:
     static inline WatchInfo watch;
 };
 
-template <> SourceInfo lists::stored<SourceInfo>(int id) {
-    std::vector<SourceInfo> all;
-    soap->EnumSourceConfigurations(all);
-    for (const auto& s : all)
-        if (s.Source == id) return s;
-    ADD_FAILURE() << "no source " << id;
+// The daemon's record of one object, found in its kind's enumeration.
+template <class Info>
+Info stored_record(SoapClientProxy& soap, int id,
+                   void (SoapClientProxy::*enumerate)(std::vector<Info>&),
+                   std::int32_t Info::*key) {
+    std::vector<Info> all;
+    (soap.*enumerate)(all);
+    for (const Info& info : all)
+        if (info.*key == id) return info;
+    ADD_FAILURE() << "no record " << id;
     return {};
+}
+
+template <> SourceInfo lists::stored<SourceInfo>(int id) {
+    return stored_record(*soap, id, &SoapClientProxy::EnumSourceConfigurations,
+                         &SourceInfo::Source);
 }
 template <> ArchiveInfo lists::stored<ArchiveInfo>(int id) {
-    std::vector<ArchiveInfo> all;
-    soap->EnumArchiveConfigurations(all);
-    for (const auto& a : all)
-        if (a.Archive == id) return a;
-    ADD_FAILURE() << "no archive " << id;
-    return {};
+    return stored_record(*soap, id, &SoapClientProxy::EnumArchiveConfigurations,
+                         &ArchiveInfo::Archive);
 }
 template <> CollectionInfo lists::stored<CollectionInfo>(int id) {
-    std::vector<CollectionInfo> all;
-    soap->EnumCollectionConfigurations(all);
-    for (const auto& c : all)
-        if (c.Collection == id) return c;
-    ADD_FAILURE() << "no collection " << id;
-    return {};
+    return stored_record(*soap, id, &SoapClientProxy::EnumCollectionConfigurations,
+                         &CollectionInfo::Collection);
 }
 template <> WatchInfo lists::stored<WatchInfo>(int id) {
-    std::vector<WatchInfo> all;
-    soap->EnumWatchConfigurations(all);
-    for (const auto& w : all)
-        if (w.Watch == id) return w;
-    ADD_FAILURE() << "no watch " << id;
-    return {};
+    return stored_record(*soap, id, &SoapClientProxy::EnumWatchConfigurations, &WatchInfo::Watch);
 }
 
 bool has(const std::vector<AccessSpec>& acl, const AccessSpec& entry) {
