@@ -51,6 +51,25 @@ wxString translated_mask(std::uint32_t mask) {
         access_mask_text(mask, [](const char* part) { return translated(part).utf8_string(); }));
 }
 
+// Deletes the first selected row; false when none is selected.
+bool remove_first_selected(wxListCtrl* list) {
+    const long row = list != nullptr ? first_selected(list) : -1;
+    if (row < 0) return false;
+    list->DeleteItem(row);
+    return true;
+}
+
+// The first selected row's URL edited through a dialog with a `url` member; true after OK.
+template <class Dialog> bool edit_url_row(wxWindow* parent, wxListCtrl* list) {
+    const long row = first_selected(list);
+    if (row < 0) return false;
+    Dialog dialog(parent);
+    dialog.url = list->GetItemText(row);
+    if (dialog.ShowModal() != wxID_OK) return false;
+    list->SetItemText(row, dialog.url);
+    return true;
+}
+
 int row_image(wxListCtrl* list, long row) {
     wxListItem item;
     item.SetId(row);
@@ -69,29 +88,16 @@ void WXControlPanelFrame::OnSeedAdd(wxCommandEvent&) {
     if (dialog.ShowModal() == wxID_OK) AddSeed(dialog.url);
 }
 
-void WXControlPanelFrame::EditSeed() {
-    const long row = first_selected(seeds);
-    if (row < 0) return;
-    WXUrlSmartDialog dialog(this);
-    dialog.url = seeds->GetItemText(row);
-    if (dialog.ShowModal() != wxID_OK) return;
-    seeds->SetItemText(row, dialog.url);
-    modified[0] = true;
-}
-
 void WXControlPanelFrame::OnSeedEdit(wxCommandEvent&) {
-    EditSeed();
+    if (edit_url_row<WXUrlSmartDialog>(this, seeds)) modified[0] = true;
 }
 
 void WXControlPanelFrame::OnSeedActivated(wxListEvent&) {
-    EditSeed();
+    if (edit_url_row<WXUrlSmartDialog>(this, seeds)) modified[0] = true;
 }
 
 void WXControlPanelFrame::OnSeedRemove(wxCommandEvent&) {
-    const long row = first_selected(seeds);
-    if (row < 0) return;
-    seeds->DeleteItem(row);
-    modified[0] = true;
+    if (remove_first_selected(seeds)) modified[0] = true;
 }
 
 void WXControlPanelFrame::OnSeedBrowse(wxCommandEvent&) {
@@ -134,10 +140,7 @@ void WXControlPanelFrame::OnFilterActivated(wxListEvent&) {
 }
 
 void WXControlPanelFrame::OnFilterRemove(wxCommandEvent&) {
-    const long row = first_selected(filters);
-    if (row < 0) return;
-    filters->DeleteItem(row);
-    modified[0] = true;
+    if (remove_first_selected(filters)) modified[0] = true;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -203,29 +206,16 @@ void WXControlPanelFrame::OnPreUrlAdd(wxCommandEvent&) {
     modified[0] = true;
 }
 
-void WXControlPanelFrame::EditPreUrl() {
-    const long row = first_selected(preUrls);
-    if (row < 0) return;
-    WXUrlDialog dialog(this);
-    dialog.url = preUrls->GetItemText(row);
-    if (dialog.ShowModal() != wxID_OK) return;
-    preUrls->SetItemText(row, dialog.url);
-    modified[0] = true;
-}
-
 void WXControlPanelFrame::OnPreUrlEdit(wxCommandEvent&) {
-    EditPreUrl();
+    if (edit_url_row<WXUrlDialog>(this, preUrls)) modified[0] = true;
 }
 
 void WXControlPanelFrame::OnPreUrlActivated(wxListEvent&) {
-    EditPreUrl();
+    if (edit_url_row<WXUrlDialog>(this, preUrls)) modified[0] = true;
 }
 
 void WXControlPanelFrame::OnPreUrlRemove(wxCommandEvent&) {
-    const long row = first_selected(preUrls);
-    if (row < 0) return;
-    preUrls->DeleteItem(row);
-    modified[0] = true;
+    if (remove_first_selected(preUrls)) modified[0] = true;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -279,11 +269,7 @@ void WXControlPanelFrame::OnAclActivated(wxListEvent& event) {
 }
 
 void WXControlPanelFrame::OnAclRemove(wxCommandEvent& event) {
-    wxListCtrl* list = AclList(event.GetId());
-    const long row = list != nullptr ? first_selected(list) : -1;
-    if (row < 0) return;
-    list->DeleteItem(row);
-    modified[0] = true;
+    if (remove_first_selected(AclList(event.GetId()))) modified[0] = true;
 }
 
 // ---------------------------------------------------------------------------------------

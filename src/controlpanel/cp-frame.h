@@ -140,7 +140,6 @@ private:
     void OnSeedActivated(wxListEvent& event);
     void OnSeedRemove(wxCommandEvent& event);
     void OnSeedBrowse(wxCommandEvent& event);
-    void EditSeed();
     void OnFilterAdd(wxCommandEvent& event);
     void OnFilterEdit(wxCommandEvent& event);
     void OnFilterActivated(wxListEvent& event);
@@ -157,7 +156,6 @@ private:
     void OnPreUrlEdit(wxCommandEvent& event);
     void OnPreUrlActivated(wxListEvent& event);
     void OnPreUrlRemove(wxCommandEvent& event);
-    void EditPreUrl();
     // One handler per action for the four ACL pages; the event's id names the page.
     void OnAclAdd(wxCommandEvent& event);
     void OnAclEdit(wxCommandEvent& event);
