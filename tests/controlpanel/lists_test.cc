@@ -123,6 +123,7 @@ protected:
         filter_ids = tn_test::add_fixture_doc_filters(*soap, TN_PLUGIN_ARCHIVE, daemon->deploy(),
                                                       {"alpha", "beta", "gamma"});
         soap->AddUser("reader", "pw", false, {});
+        soap->AddUser("j\u00fcrgen", "pw", false, {});
 
         SourceConfiguration web;
         web.Name = "Web";
@@ -635,31 +636,33 @@ TEST_F(lists, CollectionArchivesAndEveryKindsAclReachTheDaemon) {
     EXPECT_TRUE(has(c.Configuration.ACL, {"reader", READACCESS, false}));
     EXPECT_TRUE(has(c.Configuration.ACL, {"reader", WRITEACCESS, false}));
 
-    // The watch's and the archive's ACL pages, each on its own list.
-    for (const auto& [kind, name, index, list_id] :
-         {std::tuple{cp_kind::watch, "Breaking", 2, ID_WATCH_ACL},
-          std::tuple{cp_kind::archive, "News archive", 3, ID_ARCHIVE_ACL}}) {
+    // The watch's and the archive's ACL pages, each on its own list; a name that is not ASCII
+    // goes through the UTF-8 conversions both ways.
+    for (const auto& [kind, name, index, list_id, user] :
+         {std::tuple{cp_kind::watch, "Breaking", 2, ID_WATCH_ACL, "reader"},
+          std::tuple{cp_kind::archive, "News archive", 3, ID_ARCHIVE_ACL, "j\u00fcrgen"}}) {
         show(frame, kind, name, index);
         wxListCtrl* l = list(kind, list_id);
         {
             modal_script script;
-            script.then<WXACLDialog>(confirm<WXACLDialog>([](WXACLDialog& d) {
-                d.name = "reader";
+            script.then<WXACLDialog>(confirm<WXACLDialog>([user = user](WXACLDialog& d) {
+                d.name = wxString::FromUTF8(user);
                 d.mask = 0x1;
             }));
             script.then<WXACLDialog>(
                 confirm<WXACLDialog>([](WXACLDialog& d) { d.mask = 0x10000; }));
             click(page(kind, index), list_id + 1);
-            select_row(*l, tn_test::find_row(*l, "reader"));
+            select_row(*l, tn_test::find_row(*l, user));
             click(page(kind, index), list_id + 2);
         }
-        EXPECT_EQ(l->GetItemText(tn_test::find_row(*l, "reader"), 1).utf8_string(), "Deny Read");
+        ASSERT_NE(tn_test::find_row(*l, user), -1) << user;
+        EXPECT_EQ(l->GetItemText(tn_test::find_row(*l, user), 1).utf8_string(), "Deny Read");
         apply(kind, index);
     }
     EXPECT_TRUE(
         has(stored<WatchInfo>(watch.Watch).Configuration.ACL, {"reader", READACCESS, true}));
-    EXPECT_TRUE(
-        has(stored<ArchiveInfo>(news.Archive).Configuration.ACL, {"reader", READACCESS, true}));
+    EXPECT_TRUE(has(stored<ArchiveInfo>(news.Archive).Configuration.ACL,
+                    {"j\u00fcrgen", READACCESS, true}));
     // Removing the entry again.
     show(frame, cp_kind::watch, "Breaking", 2);
     wxListCtrl* watch_acl = list(cp_kind::watch, ID_WATCH_ACL);
