@@ -578,11 +578,13 @@ wxPanel* WXControlPanelFrame::BuildSourcePanel() {
         g->Add(pipeline, 1, wxEXPAND | wxALL, 4);
         auto* right = new wxBoxSizer(wxVERTICAL);
         auto* desc = new wxStaticBoxSizer(wxVERTICAL, b, _("Description"));
-        desc->Add(value_label(desc->GetStaticBox()), 1, wxEXPAND | wxALL, 4);
+        pluginDescription = value_label(desc->GetStaticBox());
+        desc->Add(pluginDescription, 1, wxEXPAND | wxALL, 4);
         right->Add(desc, 1, wxEXPAND);
         auto* row = new wxFlexGridSizer(1, 3, 0, 8);
         row->AddGrowableCol(0);
-        row->Add(new wxCheckBox(b, ID_PLUGIN_ENABLED, _("Enabled")), 0, wxALIGN_CENTER_VERTICAL);
+        pluginEnabled = new wxCheckBox(b, ID_PLUGIN_ENABLED, _("Enabled"));
+        row->Add(pluginEnabled, 0, wxALIGN_CENTER_VERTICAL);
         row->Add(new wxButton(b, ID_PLUGIN_UP, _("Move up")));
         row->Add(new wxButton(b, ID_PLUGIN_DOWN, _("Move down")));
         right->Add(row, 0, wxEXPAND | wxTOP, 4);
@@ -759,7 +761,8 @@ wxPanel* WXControlPanelFrame::BuildArchivePanel() {
             new wxChoice(sp, ID_SCHEDULE_FREQUENCY, wxDefaultPosition, wxDefaultSize,
                          choices({_("hourly"), _("daily"), _("weekly"), _("monthly")}));
         sg->Add(scheduleFrequency, 0, wxALL, 4);
-        sg->Add(value_label(sp), 1, wxEXPAND | wxALL, 4);
+        scheduleLabel = value_label(sp);
+        sg->Add(scheduleLabel, 1, wxEXPAND | wxALL, 4);
         add_label(sg, sp, _("Start at:"));
         scheduleStart = spin(sp, ID_SCHEDULE_START, -1, 0, 23);
         sg->Add(scheduleStart, 0, wxALL, 4);

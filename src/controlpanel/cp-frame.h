@@ -174,6 +174,54 @@ private:
     // -------------------------------------------------------------------------------------
 
     // Editing the lists of the pages and the archive's authentication (cp-frame-lists.cc).
+    void OnSeedAdd(wxCommandEvent& event);
+    void OnSeedEdit(wxCommandEvent& event);
+    void OnSeedActivated(wxListEvent& event);
+    void OnSeedRemove(wxCommandEvent& event);
+    void OnSeedBrowse(wxCommandEvent& event);
+    void OnFilterAdd(wxCommandEvent& event);
+    void OnFilterEdit(wxCommandEvent& event);
+    void OnFilterActivated(wxListEvent& event);
+    void OnFilterRemove(wxCommandEvent& event);
+    void EditFilter();
+    void OnCookieUrlEdit(wxCommandEvent& event);
+    void OnCookieParamAdd(wxCommandEvent& event);
+    void OnCookieParamEdit(wxCommandEvent& event);
+    void OnCookieParamActivated(wxListEvent& event);
+    void OnCookieParamRemove(wxCommandEvent& event);
+    void EditCookieParam();
+    void SetCookieParamRow(long row, const CookieParam& param);
+    void OnPreUrlAdd(wxCommandEvent& event);
+    void OnPreUrlEdit(wxCommandEvent& event);
+    void OnPreUrlActivated(wxListEvent& event);
+    void OnPreUrlRemove(wxCommandEvent& event);
+    // One handler per action for the four ACL pages; the event's id names the page.
+    void OnAclAdd(wxCommandEvent& event);
+    void OnAclEdit(wxCommandEvent& event);
+    void OnAclActivated(wxListEvent& event);
+    void OnAclRemove(wxCommandEvent& event);
+    wxListCtrl* AclList(int id) const;
+    void EditAcl(wxListCtrl* list);
+    void SetAclRow(wxListCtrl* list, long row, const wxString& name, std::uint32_t mask);
+    std::vector<wxString> AclNames() const;
+    void OnCollectionArchivesEdit(wxCommandEvent& event);
+    void OnPipelineSelected(wxListEvent& event);
+    void OnPipelineDeselected(wxListEvent& event);
+    void OnPluginEnabled(wxCommandEvent& event);
+    void OnPluginUp(wxCommandEvent& event);
+    void OnPluginDown(wxCommandEvent& event);
+    void MovePlugin(int step);
+    void OnScheduleFrequency(wxCommandEvent& event);
+    void OnUpdateScheduleFrequency(wxUpdateUIEvent& event);
+    // Label and spin range of the "When:" value for `frequency`; a stored value is kept in
+    // range while a record fills the page.
+    void ShowScheduleRule(int frequency, std::optional<int> stored);
+    void OnEditAuthentication(wxCommandEvent& event);
+
+    wxStaticText* pluginDescription = nullptr;
+    wxCheckBox* pluginEnabled = nullptr;
+    wxStaticText* scheduleLabel = nullptr;
+    int scheduleShown = -1; // the frequency whose label and range the page shows
 
     // -------------------------------------------------------------------------------------
 

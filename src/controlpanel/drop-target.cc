@@ -1,6 +1,7 @@
 #include "controlpanel/drop-target.h"
 
 #include "controlpanel/cp-frame.h"
+#include "cpdialogs/seed-url-dialog.h"
 
 namespace lumbrake {
 
@@ -19,9 +20,11 @@ wxDragResult WXSeedDropTarget::OnData(wxCoord x, wxCoord y, wxDragResult result)
 }
 
 bool WXSeedDropTarget::OnDropURL(wxCoord, wxCoord, const wxString& url) {
-    // The seed URL dialog comes with the page-list editing; until then the dropped text is
-    // taken as it stands.
-    if (!url.empty()) owner_->AddSeed(url);
+    // The seed dialog presents the dropped URL in its own form; only what the user confirms
+    // becomes a seed.
+    WXUrlSmartDialog dialog(owner_);
+    dialog.url = url;
+    if (dialog.ShowModal() == wxID_OK) owner_->AddSeed(dialog.url);
     return true;
 }
 

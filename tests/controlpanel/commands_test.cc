@@ -34,6 +34,7 @@
 
 using namespace lumbrake;
 using namespace tn_test;
+using namespace tn_frame_test;
 
 namespace {
 

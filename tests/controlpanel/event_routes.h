@@ -107,6 +107,7 @@ inline std::vector<event_route> main_window_routes() {
     add(wxEVT_LIST_ITEM_DESELECTED, {ID_PLUGINS_PIPELINE}, "");
     add(wxEVT_CHECKBOX, {ID_PLUGIN_ENABLED}, "");
     add(wxEVT_CHOICE, {ID_SCHEDULE_FREQUENCY}, "");
+    add(wxEVT_UPDATE_UI, {ID_SCHEDULE_FREQUENCY}, "");
 
     // Searching, the query pages and their result lists.
     add(wxEVT_BUTTON,

@@ -23,7 +23,7 @@
 #include <thread>
 #include <vector>
 
-namespace tn_test {
+namespace tn_frame_test {
 
 using namespace lumbrake;
 
@@ -181,4 +181,4 @@ inline int run_frame_tests(int argc, char** argv) {
     return rc;
 }
 
-} // namespace tn_test
+} // namespace tn_frame_test

@@ -30,6 +30,7 @@
 
 using namespace lumbrake;
 using namespace tn_test;
+using namespace tn_frame_test;
 
 
 namespace {

@@ -3,6 +3,7 @@
 // reloaded, Cancel sends nothing, an unreachable daemon closes them after one report.
 #include "dlga_support.h"
 
+#include "../support/fixture_doc_filters.h"
 #include "../support/live_daemon.h"
 
 #include "client/string-conv.h"
@@ -298,30 +299,10 @@ TEST_F(live, SecurityDialogClosesAfterOneReportWhenTheDaemonIsAway) {
 // listing cannot show.
 struct plugin_setup {
     std::vector<int32_t> ids;
-    explicit plugin_setup(SoapClientProxy& proxy) {
-        namespace fs = std::filesystem;
-        fs::copy_file(std::string(TN_BINARY_DIR) + "/tests/plugins/fixtures/archive.so",
-                      daemon().deploy() / "plugins" / "archive.so",
-                      fs::copy_options::overwrite_existing);
-        std::vector<PluginDLLInfo> dlls;
-        proxy.EnumPluginDLLs({ARCHIVEFFF_PLUGINTYPE}, dlls);
-        if (dlls.empty()) throw std::runtime_error("the fixture plug-in is not listed");
-        Plugin plugin;
-        plugin.Name = "fixture";
-        plugin.DLLName = dlls[0].Name;
-        int plugin_id = 0;
-        proxy.AddPlugin(plugin, plugin_id);
-        for (const char* name : {"first", "second", "third"}) {
-            DocFilter f;
-            f.Type = ARCHIVEFFF_PLUGINTYPE;
-            f.Name = name;
-            f.Description = std::string("the ") + name + " filter";
-            f.PluginID = plugin_id;
-            int id = 0;
-            proxy.AddDocFilter(f, id);
-            ids.push_back(id);
-        }
-    }
+    explicit plugin_setup(SoapClientProxy& proxy)
+        : ids(add_fixture_doc_filters(
+              proxy, std::string(TN_BINARY_DIR) + "/tests/plugins/fixtures/archive.so",
+              daemon().deploy(), {"first", "second", "third"})) {}
 };
 
 std::vector<int32_t> root_pipe(SoapClientProxy& proxy, uint32_t* magic = nullptr) {
