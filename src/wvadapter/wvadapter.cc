@@ -481,6 +481,7 @@ std::size_t address_space() {
 
 // The worker's side: the one reader process, kept between documents.
 struct reader_process {
+    pid_t owner = -1; // the process that started it
     pid_t pid = -1;
     int fd = -1;
     std::size_t memory_bytes = 0;
@@ -518,6 +519,7 @@ bool start_reader(const Limits& limits) {
         reader_child(fds[1], limits.memory_bytes);
     }
     ::close(fds[1]);
+    reader.owner = ::getpid();
     reader.pid = pid;
     reader.fd = fds[0];
     reader.memory_bytes = limits.memory_bytes;
@@ -604,6 +606,11 @@ bool exchange(const unsigned char* data, std::size_t length, const Limits& limit
 void run_reader(const unsigned char* data, std::size_t length, const Limits& limits,
                 std::string& stream) {
     std::lock_guard<std::mutex> lock(reader_mutex);
+    if (reader.pid > 0 && reader.owner != ::getpid()) {
+        // A copy of a forked process: the reader is its parent's, to be left alone.
+        ::close(reader.fd);
+        reader = reader_process();
+    }
     if (reader.pid > 0) {
         // A reader that ended while it waited (killed from outside) is replaced before the
         // document is sent, so that its death is not charged to the document.
