@@ -7,12 +7,11 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 
 #include "wvadapter/wv-precheck.h"
+#include "../support/processes.h"
 
 namespace lumbrake::wvadapter {
 namespace {
@@ -466,43 +465,24 @@ TEST(WvReader, TheReaderHoldsNoneOfTheWorkersDescriptors) {
     close(fds[0]);
 }
 
-// The processes this one started that are still running or not yet reaped.
-std::vector<pid_t> child_processes() {
-    std::vector<pid_t> out;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-        std::ifstream in(task.path() / "children");
-        pid_t pid;
-        while (in >> pid)
-            out.push_back(pid);
-    }
-    return out;
-}
-
-char process_state(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const std::size_t close = stat.rfind(')');
-    return close == std::string::npos || close + 2 >= stat.size() ? '?' : stat[close + 2];
-}
-
 // A reader killed from outside while it waits for work costs the next document nothing: the
 // document goes to a new reader and reads to its end.
 TEST(WvReader, AReaderThatDiedWhileWaitingIsReplacedBeforeTheNextDocument) {
     bool complete = false;
     const std::string expected = read_traced(fixture("notes.doc"), Limits(), complete);
     ASSERT_TRUE(complete);
-    const std::vector<pid_t> children = child_processes();
+    const std::vector<pid_t> children = tn_test::children_of(getpid());
     ASSERT_EQ(children.size(), 1u);
     ASSERT_EQ(kill(children[0], SIGKILL), 0);
-    for (int i = 0; i < 200 && process_state(children[0]) != 'Z'; ++i)
+    for (int i = 0; i < 200 && tn_test::process_state(children[0]) != 'Z'; ++i)
         usleep(10000);
-    ASSERT_EQ(process_state(children[0]), 'Z');
+    ASSERT_EQ(tn_test::process_state(children[0]), 'Z');
 
     const std::uint64_t before = reader_processes_started();
     EXPECT_EQ(read_traced(fixture("notes.doc"), Limits(), complete), expected);
     EXPECT_TRUE(complete);
     EXPECT_EQ(reader_processes_started() - before, 1u);
-    EXPECT_EQ(process_state(children[0]), '?') << "the dead reader was not reaped";
+    EXPECT_EQ(tn_test::process_state(children[0]), '?') << "the dead reader was not reaped";
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include "fff/fff2xml.h"
 #include "../support/http_client.h"
 #include "../support/ports.h"
+#include "../support/processes.h"
 
 #include <gtest/gtest.h>
 
@@ -32,7 +33,9 @@ extern char** environ;
 namespace lumbrake {
 namespace {
 
+using tn_test::children_of;
 using tn_test::port_answers;
+using tn_test::process_state;
 constexpr auto& free_port = tn_test::reserve_port;
 
 using namespace millhand_test;
@@ -473,28 +476,6 @@ TEST_F(RealWorker, KilledInTheMiddleOfARequestAndStartedAgain) {
     processed p = run_process(*proxy, file_url("/page.html"));
     EXPECT_EQ(p.status.status, STATUS_NONE);
     EXPECT_NE(p.xml.find("Canteen menu"), std::string::npos);
-}
-
-// The processes a process started that are still running or not yet reaped.
-std::vector<pid_t> children_of(pid_t parent) {
-    std::vector<pid_t> out;
-    const fs::path tasks = "/proc/" + std::to_string(parent) + "/task";
-    std::error_code ec;
-    for (const auto& task : fs::directory_iterator(tasks, ec)) {
-        std::ifstream in(task.path() / "children");
-        pid_t pid;
-        while (in >> pid)
-            out.push_back(pid);
-    }
-    return out;
-}
-
-// Running ('R', 'S', ...), 'Z' once ended and not yet reaped, '?' once gone.
-char process_state(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const std::size_t close = stat.rfind(')');
-    return close == std::string::npos || close + 2 >= stat.size() ? '?' : stat[close + 2];
 }
 
 // Word documents go through one libwv reader process of the worker; a document that crashes
