@@ -1,6 +1,7 @@
 // The SOAP forms of the API enums and records: whole envelopes written and read back by our
 // library, the exact member names and types on the wire, the readers' fallbacks and faults,
 // encoded arrays, and an envelope written by Perl's SOAP::Lite.
+#include "../support/command.h"
 #include "api-wire/wire-enums.h"
 #include "api-wire/wire-records.h"
 #include "soap/soap_envelope.h"
@@ -694,14 +695,9 @@ TEST(WireSoapLite, ReadsRecordsWrittenBySoapLite) {
         GTEST_SKIP() << "libsoap-lite-perl is not installed";
     std::string command =
         std::string("perl ") + TN_TEST_DATA + "/soaplite_records.pl " + SERVICE_NS;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string xml;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        xml.append(buffer, n);
-    ASSERT_EQ(::pclose(pipe), 0);
+    int status = -1;
+    const std::string xml = tn_test::command_output_with_status(command, status);
+    ASSERT_EQ(status, 0);
 
     SOAPEnvelope env = ReadEnvelope(xml);
     SourceConfiguration s;

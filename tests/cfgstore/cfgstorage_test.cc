@@ -230,16 +230,12 @@ TEST_F(CfgStorage, SqliteShellReadsTheTables) {
         commit_transaction(db());
     }
     db_.reset();
-    FILE* p = ::popen("/usr/bin/sqlite3 trawlnest.db \"select key, id, length(cfg) > 0 from "
-                      "cfgstorage; select lastid from cfgcounter where "
-                      "key='SourceConfiguration'; pragma integrity_check;\"",
-                      "r");
-    ASSERT_NE(p, nullptr);
-    std::string out;
-    char buf[256];
-    while (std::size_t n = std::fread(buf, 1, sizeof buf, p))
-        out.append(buf, n);
-    EXPECT_EQ(::pclose(p), 0);
+    int status = -1;
+    const std::string out = tn_test::command_output_with_status(
+        "/usr/bin/sqlite3 trawlnest.db \"select key, id, length(cfg) > 0 from cfgstorage; "
+        "select lastid from cfgcounter where key='SourceConfiguration'; pragma integrity_check;\"",
+        status);
+    EXPECT_EQ(status, 0);
     EXPECT_EQ(out, "SourceConfiguration|1|1\n1\nok\n");
 }
 

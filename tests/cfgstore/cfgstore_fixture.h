@@ -2,6 +2,8 @@
 // directory, so each test works in a folder of its own.
 #pragma once
 
+#include "../support/command.h"
+#include "../support/files.h"
 #include "util/config.h"
 
 #include <gtest/gtest.h>
@@ -19,17 +21,9 @@ namespace cfgstore_test {
 
 namespace fs = std::filesystem;
 
-inline std::string read_file(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using tn_test::read_file;
 
-inline void write_file(const fs::path& p, const std::string& bytes) {
-    std::ofstream out(p, std::ios::binary);
-    out << bytes;
-}
+using tn_test::write_file;
 
 class DataDir : public ::testing::Test {
 protected:

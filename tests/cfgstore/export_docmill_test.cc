@@ -50,13 +50,9 @@ TEST_F(DataDir, DocmillRunsThePipelinesOfAnExportedStore) {
                                 "' --configdir='" + out.string() +
                                 "' --source=1 1000000 d1 'file://" + page + "' 2>'" +
                                 (dir_ / "stderr").string() + "' </dev/null";
-    FILE* p = ::popen(command.c_str(), "r");
-    ASSERT_NE(p, nullptr);
-    std::string report;
-    char buf[4096];
-    while (std::size_t n = std::fread(buf, 1, sizeof buf, p))
-        report.append(buf, n);
-    EXPECT_EQ(::pclose(p), 0) << read_file(dir_ / "stderr");
+    int status = -1;
+    const std::string report = tn_test::command_output_with_status(command, status);
+    EXPECT_EQ(status, 0) << read_file(dir_ / "stderr");
     EXPECT_EQ(read_file(dir_ / "stderr"), "Looking for plugins and docfilters in " + out.string() +
                                               "\nRegistering plugin 1\nConfiguring docfilter 1\n"
                                               "Configuring docfilter 2\n");

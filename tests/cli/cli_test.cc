@@ -1,5 +1,6 @@
 // trawlnest-cli run as a real process against a stand-in daemon on 127.0.0.1: endpoint and
 // argument rules, the usage text, each command's requests, output and exit status, faults.
+#include "../support/files.h"
 #include "api-wire/wire-records.h"
 #include "fake_daemon.h"
 
@@ -40,10 +41,7 @@ std::string tmpdir() {
 }
 
 std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    return tn_test::read_file(path);
 }
 
 void spit(const std::string& path, const std::string& content) {

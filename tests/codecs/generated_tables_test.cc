@@ -1,4 +1,6 @@
 // The committed table sources are exactly what the generators in scripts/gen make.
+#include "../support/files.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -12,10 +14,7 @@
 namespace {
 
 std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return tn_test::read_file(path);
 }
 
 void check_generator(const std::string& script, const std::string& args,

@@ -17,13 +17,7 @@
 namespace {
 
 std::string run(const std::string& cmd) {
-    std::string out;
-    if (FILE* f = ::popen(cmd.c_str(), "r")) {
-        std::array<char, 256> buf{};
-        while (std::fgets(buf.data(), buf.size(), f) != nullptr)
-            out += buf.data();
-        ::pclose(f);
-    }
+    std::string out = tn_test::command_output(cmd);
     while (!out.empty() && (out.back() == '\n' || out.back() == ' '))
         out.pop_back();
     return out;

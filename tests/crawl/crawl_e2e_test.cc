@@ -1,6 +1,7 @@
 // Whole crawls through process threads: the real millhand worker fetches file:// pages and
 // pages of python3 http.server sites on 127.0.0.1, the real siftvault indexes them, and what
 // the crawl stored and logged is read back with the sqlite3 shell and xapian-delve.
+#include "../support/files.h"
 #include "docstorage/docstorage.h"
 #include "fetchqueue/fetchqueue.h"
 #include "idxstorage/idxstorage.h"
@@ -58,12 +59,7 @@ void write_file(const fs::path& p, const std::string& bytes) {
     out << bytes;
 }
 
-std::string read_file(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using tn_test::read_file;
 
 std::size_t count_of(const std::string& text, const std::string& what) {
     std::size_t n = 0;

@@ -1,6 +1,7 @@
 // The curl fetcher against real servers on 127.0.0.1: nginx (statuses, redirects, Basic auth,
 // size limits, side metadata, dates), Python's http.server, pyftpdlib (files, listings, log-in)
 // and a small Python server in data/ (log-in form, forward proxy, tunnel, hostile heads).
+#include "../support/files.h"
 #include "api/api-typeutils.h"
 #include "api/auth.h"
 #include "util/config.h"
@@ -60,10 +61,7 @@ bool python_has(const char* module) {
                (std::string(python) + " -c 'import " + module + "' >/dev/null 2>&1").c_str()) == 0;
 }
 
-void write_file(const fs::path& p, const std::string& bytes) {
-    std::ofstream out(p, std::ios::binary);
-    out << bytes;
-}
+using tn_test::write_file;
 
 bool wait_for_port(int port) {
     for (auto end = std::chrono::steady_clock::now() + 10s; std::chrono::steady_clock::now() < end;

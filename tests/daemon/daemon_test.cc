@@ -2,6 +2,8 @@
 // environment store naming it, DEPLOYDIR/bin with the real siftvault and millhand, a systemd
 // unit folder and a bin folder of stand-in systemctl / firewall-cmd / ufw commands (PATH holds
 // only that folder, so the machine's services and firewall are never touched).
+#include "../support/files.h"
+#include "../support/command.h"
 #include "trawlnestd/service-frontend.h"
 #include "trawlnestd/trawlnestd-app.h"
 #include "util/config.h"
@@ -32,28 +34,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string read_file(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using tn_test::read_file;
 
-void write_file(const fs::path& p, const std::string& text) {
-    std::ofstream out(p, std::ios::binary);
-    out << text;
-}
+using tn_test::write_file;
 
 std::string sqlite(const fs::path& db, const std::string& sql) {
-    std::string cmd = "sqlite3 '" + db.string() + "' \"" + sql + "\" 2>&1";
-    std::string out;
-    if (FILE* p = ::popen(cmd.c_str(), "r")) {
-        char buf[4096];
-        while (std::size_t n = std::fread(buf, 1, sizeof buf, p))
-            out.append(buf, n);
-        ::pclose(p);
-    }
-    return out;
+    return tn_test::sqlite_output(db.string(), sql);
 }
 
 // The children of a process, read from /proc: (pid, command name).
@@ -230,16 +216,10 @@ TEST_F(daemon_fixture, StartsAndStopsCleanlyOnSigterm) {
         EXPECT_EQ(processes_in(data()).size(), 4u); // the daemon and its three children
 
         // The HTTP server listens on HTTP_PORT; paths without a service answer 404.
-        std::string code;
-        if (FILE* p = ::popen("curl -s -o /dev/null -w '%{http_code}' --retry 20 "
-                              "--retry-connrefused --retry-delay 0 --noproxy '*' "
-                              "http://127.0.0.1:2233/no-such-page",
-                              "r")) {
-            char buf[16] = {};
-            code = std::fgets(buf, sizeof buf, p) ? buf : "";
-            ::pclose(p);
-        }
-        EXPECT_EQ(code, "404");
+        EXPECT_EQ(tn_test::command_output("curl -s -o /dev/null -w '%{http_code}' --retry 20 "
+                                          "--retry-connrefused --retry-delay 0 --noproxy '*' "
+                                          "http://127.0.0.1:2233/no-such-page"),
+                  "404");
 
         ASSERT_EQ(::kill(pid, signal), 0);
         EXPECT_EQ(notify.next(), "STOPPING=1\nSTATUS=Stopping");

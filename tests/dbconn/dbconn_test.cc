@@ -1,5 +1,7 @@
 #include "trawlnestd/dbconn.h"
 
+#include "../support/command.h"
+
 #include "linux-platform/eventlog.h"
 #include "util/clock.h"
 #include "util/config.h"
@@ -46,16 +48,7 @@ config config_with(const std::string& name, const std::optional<std::string>& sy
 }
 
 std::string shell(const fs::path& db, const std::string& sql) {
-    std::string cmd = "sqlite3 '" + db.string() + "' \"" + sql + "\" 2>&1";
-    std::string out;
-    if (FILE* p = popen(cmd.c_str(), "r")) {
-        char buf[512];
-        std::size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-            out.append(buf, n);
-        pclose(p);
-    }
-    return out;
+    return tn_test::sqlite_output(db.string(), sql);
 }
 
 int pragma_synchronous(sqlite3* db) {

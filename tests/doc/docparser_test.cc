@@ -1,5 +1,6 @@
 // The Word parser on documents written by a real word processor (make_fixtures.sh), compared
 // with catdoc where it is installed, and on damaged and foreign data.
+#include "../support/files.h"
 #include "parsers/docparser.h"
 
 #include <fcntl.h>
@@ -23,12 +24,7 @@
 namespace lumbrake {
 namespace {
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using tn_test::read_file;
 
 std::string fixture(const std::string& name) {
     return read_file(std::string(TN_TEST_DATA) + "/" + name);

@@ -1,4 +1,5 @@
 // Runs the built docmill program on fixture folders and checks its report and exit status.
+#include "../support/files.h"
 #include "api/api-typeutils.h"
 
 #include <gtest/gtest.h>
@@ -30,17 +31,9 @@ const std::string docmill_path = std::string(TN_BINARY_DIR) + "/src/worker/docmi
 const fs::path data_dir = TN_TEST_DATA;
 const std::string site = (data_dir / "site").string();
 
-std::string read_file(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using tn_test::read_file;
 
-void write_file(const fs::path& p, const std::string& bytes) {
-    std::ofstream out(p, std::ios::binary);
-    out << bytes;
-}
+using tn_test::write_file;
 
 struct run_output {
     std::string out;

@@ -2,6 +2,8 @@
 // the sqlite3 shell about it.
 #pragma once
 
+#include "../support/command.h"
+
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -62,16 +64,7 @@ public:
     }
     // The same through the sqlite3 shell, a separate program reading the file.
     std::string shell(const std::string& sql) const {
-        std::string command = "sqlite3 -batch '" + path_ + "' \"" + sql + "\" 2>&1";
-        std::string out;
-        if (FILE* p = popen(command.c_str(), "r")) {
-            char buffer[4096];
-            size_t n;
-            while ((n = fread(buffer, 1, sizeof buffer, p)) > 0)
-                out.append(buffer, n);
-            pclose(p);
-        }
-        return out;
+        return tn_test::sqlite_output(path_, sql, "-batch");
     }
 
 private:

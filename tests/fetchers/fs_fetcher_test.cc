@@ -1,3 +1,4 @@
+#include "../support/files.h"
 #include "util/config.h"
 #include "fetchers/fs-fetcher.h"
 
@@ -23,10 +24,7 @@ const config& empty_config() {
     return cfg;
 }
 
-void write_file(const fs::path& p, const std::string& bytes) {
-    std::ofstream out(p, std::ios::binary);
-    out << bytes;
-}
+using tn_test::write_file;
 
 class FsFetcherTest : public ::testing::Test {
 protected:

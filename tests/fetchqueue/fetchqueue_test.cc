@@ -1,5 +1,7 @@
 #include "fetchqueue/fetchqueue.h"
 
+#include "../support/command.h"
+
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -72,15 +74,7 @@ struct queue_fixture {
 const taken none{0, "", 0};
 
 std::string run(const std::string& command) {
-    std::string out;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        char buf[4096];
-        std::size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-            out.append(buf, n);
-        pclose(p);
-    }
-    return out;
+    return tn_test::command_output(command);
 }
 
 } // namespace

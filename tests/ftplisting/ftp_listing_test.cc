@@ -1,5 +1,7 @@
 #include "fetchers/ftp-listing.h"
 
+#include "../support/command.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -245,14 +247,9 @@ TEST(FtpListing, GnuLsListing) {
               0);
 
     const std::string command = "LC_ALL=C TZ=UTC ls -l '" + dir.string() + "'";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string text;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        text.append(buffer, n);
-    ASSERT_EQ(::pclose(pipe), 0);
+    int status = -1;
+    const std::string text = tn_test::command_output_with_status(command, status);
+    ASSERT_EQ(status, 0);
 
     std::istringstream in(text);
     std::map<std::string, ftp_entry> entries;

@@ -1,5 +1,7 @@
 #include "util/md5.h"
 
+#include "../support/command.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -16,11 +18,7 @@ std::string md5sum_of(const std::string& bytes) {
     std::string path = testing::TempDir() + "md5_input-" + std::to_string(getpid()) + ".bin";
     std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
     std::string cmd = "md5sum '" + path + "' 2>/dev/null";
-    FILE* pipe = popen(cmd.c_str(), "r");
-    if (!pipe) return {};
-    char line[256] = {};
-    std::string out = fgets(line, sizeof line, pipe) ? line : "";
-    pclose(pipe);
+    std::string out = tn_test::command_output(cmd);
     std::remove(path.c_str());
     return out.substr(0, out.find(' '));
 }

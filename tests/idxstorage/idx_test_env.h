@@ -3,6 +3,8 @@
 // environment store that names it. The process works inside the directory while it lives.
 #pragma once
 
+#include "../support/files.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -18,10 +20,7 @@ namespace idx_test {
 
 namespace fs = std::filesystem;
 
-inline std::string read_file(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using tn_test::read_file;
 
 inline std::vector<std::string> read_lines(const fs::path& p) {
     std::vector<std::string> lines;

@@ -1,4 +1,5 @@
 // The maintenance jobs against the real storages, a real index server and the sqlite3 shell.
+#include "../support/command.h"
 #include "../support/fff_fixtures.h"
 #include "trawlnestd/maintenance-jobs.h"
 
@@ -146,13 +147,7 @@ void fill(open_storages& s, const std::vector<std::string>& guids, bool sources 
 
 // The first line that the sqlite3 shell prints for the SQL over the file.
 std::string shell(const std::string& file, const std::string& sql) {
-    std::string cmd = "sqlite3 '" + file + "' \"" + sql + "\" 2>&1";
-    FILE* p = popen(cmd.c_str(), "r");
-    std::string out;
-    char buf[4096];
-    while (p && fgets(buf, sizeof buf, p))
-        out += buf;
-    if (p) pclose(p);
+    std::string out = tn_test::sqlite_output(file, sql);
     while (!out.empty() && (out.back() == '\n' || out.back() == ' '))
         out.pop_back();
     return out;

@@ -1,5 +1,7 @@
 #include "logstorage/logstorage.h"
 
+#include "../support/command.h"
+
 #include "linux-platform/eventlog.h"
 #include "util/sqlite_txn.h"
 #include "util/uri.h"
@@ -62,16 +64,7 @@ protected:
 };
 
 std::string shell(const std::string& db, const std::string& sql) {
-    std::string cmd = "sqlite3 '" + db + "' \"" + sql + "\" 2>&1";
-    std::string out;
-    if (FILE* p = popen(cmd.c_str(), "r")) {
-        char buf[512];
-        std::size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-            out.append(buf, n);
-        pclose(p);
-    }
-    return out;
+    return tn_test::sqlite_output(db, sql);
 }
 
 void to_stderr(platform::eventlog_type, const char* text) {

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "../support/files.h"
 #include "../parsers/parser_test_util.h"
 
 namespace lumbrake {
@@ -18,12 +19,7 @@ std::string tmp_dir() {
     return dir ? dir : "/tmp/";
 }
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream os;
-    os << in.rdbuf();
-    return os.str();
-}
+using tn_test::read_file;
 
 class MailCounterparts : public ::testing::Test {
 protected:

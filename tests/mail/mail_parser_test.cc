@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "../support/files.h"
 #include "../parsers/parser_test_util.h"
 #include "util/codecs.h"
 #include "fff/FFFbuilder.h"
@@ -18,12 +19,7 @@ test::parsed_doc parse_mail(const std::string& data) {
     return test::parse_with(data, "message/rfc822", "file:///m.eml", "");
 }
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream os;
-    os << in.rdbuf();
-    return os.str();
-}
+using tn_test::read_file;
 
 TEST(MailParser, Detect) {
     MAILParser p(test::empty_config());

@@ -2,6 +2,7 @@
 // configuration, and small file and process helpers.
 #pragma once
 
+#include "../support/files.h"
 #include "util/config.h"
 
 #include <gtest/gtest.h>
@@ -18,17 +19,9 @@ namespace millhand_test {
 
 namespace fs = std::filesystem;
 
-inline std::string read_file(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using tn_test::read_file;
 
-inline void write_file(const fs::path& p, const std::string& bytes) {
-    std::ofstream out(p, std::ios::binary);
-    out << bytes;
-}
+using tn_test::write_file;
 
 // A folder of its own under the test's temporary folder: DEPLOYDIR/bin/millhand is a link to
 // the program given, DEPLOYDIR/plugins holds the plug-ins given, and the configuration file

@@ -8,6 +8,8 @@
 #include <sstream>
 #include <string>
 
+#include "../support/command.h"
+#include "../support/files.h"
 #include "parser_test_util.h"
 #include "util/codecs.h"
 #include "fff/FFFbuilder.h"
@@ -137,14 +139,7 @@ std::string iconv_to(const std::string& utf8, const std::string& cs) {
                                                                   : "/tmp/") +
                            "iconv-in.txt";
     std::ofstream(in, std::ios::binary) << utf8;
-    std::string out;
-    if (FILE* p = ::popen(("iconv -f UTF-8 -t " + cs + " '" + in + "'").c_str(), "r")) {
-        char buf[4096];
-        while (std::size_t n = std::fread(buf, 1, sizeof buf, p))
-            out.append(buf, n);
-        ::pclose(p);
-    }
-    return out;
+    return tn_test::command_output("iconv -f UTF-8 -t " + cs + " '" + in + "'");
 }
 
 TEST(HTMLParser, PrescanFindsTheDeclarationNearTheStart) {
@@ -254,12 +249,7 @@ TEST(HTMLParser, TextExclusionRemovesRegionsBeforeScanning) {
     EXPECT_TRUE(r.outlinks.empty());
 }
 
-std::string read_file(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream os;
-    os << in.rdbuf();
-    return os.str();
-}
+using tn_test::read_file;
 
 // Hostile pages: never a crash, always status 0, the slice stack balanced.
 TEST(HTMLParser, HostileInput) {

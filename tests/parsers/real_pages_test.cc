@@ -9,6 +9,8 @@
 #include <sstream>
 #include <string>
 
+#include "../support/files.h"
+#include "../support/command.h"
 #include "parser_test_util.h"
 #include "util/codecs.h"
 #include "util/uri.h"
@@ -20,23 +22,10 @@ const char* const doc_dir = "/usr/share/debian-reference";
 const char* const pages[] = {"pr01.en.html", "ch04.en.html", "ch08.en.html", "apa.en.html"};
 
 std::string run(const std::string& command) {
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return out;
-    char buf[65536];
-    std::size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    pclose(p);
-    return out;
+    return tn_test::command_output(command);
 }
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream os;
-    os << in.rdbuf();
-    return os.str();
-}
+using tn_test::read_file;
 
 std::string fold(const std::string& w) {
     std::string out;

@@ -2,6 +2,9 @@
 // small PDF files with correct cross-reference offsets, and running the real PDF tools.
 #pragma once
 
+#include "../support/files.h"
+#include "../support/command.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -61,16 +64,9 @@ inline std::string build_pdf(const std::vector<std::string>& bodies,
     return out;
 }
 
-inline std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using tn_test::read_file;
 
-inline void write_file(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+using tn_test::write_file;
 
 inline std::string tmp_dir() {
     const char* t = std::getenv("TEST_TMPDIR");
@@ -79,15 +75,9 @@ inline std::string tmp_dir() {
 
 // Runs a shell command; its standard output, and the exit status in status.
 inline std::string run(const std::string& command, int* status = nullptr) {
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return out;
-    char buf[65536];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    const int rc = pclose(p);
-    if (status) *status = rc;
+    int exit_code = -1;
+    std::string out = tn_test::command_output_with_status(command, exit_code);
+    if (status) *status = exit_code;
     return out;
 }
 

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 
+#include "../support/files.h"
 #include "util/config.h"
 #include "fff/FFF.h"
 #include "fff/FFFbuilder.h"
@@ -74,12 +75,7 @@ inline parsed parse_pdf(const std::string& bytes) {
     return out;
 }
 
-inline std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using tn_test::read_file;
 
 // A PDF file around the given objects (numbered from 1), with a correct cross-reference
 // table; trailer_extra goes into the trailer dictionary (e.g. "/Info 5 0 R").

@@ -1,6 +1,7 @@
 // Our decisions against Python's urllib.robotparser on real-world-shaped robots.txt files:
 // where the two sets of rules agree the answers must be equal, and each deliberate
 // difference is pinned on both sides.
+#include "../support/files.h"
 #include "robotschecker/robotschecker.h"
 
 #include "robots_test_util.h"
@@ -18,12 +19,7 @@ namespace {
 constexpr const char* robot = "lumbrakebot";
 constexpr const char* site = "http://www.example.com";
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using tn_test::read_file;
 
 // Python's answers for the URLs, in order: true for allowed.
 std::vector<bool> python_decisions(const std::string& robots_file,

@@ -1,5 +1,6 @@
 // Hostile robots.txt texts: every one must build, compile and answer, in the C locale and in
 // a UTF-8 locale (the regular-expression library reads bytes differently in each).
+#include "../support/files.h"
 #include "robotschecker/robotstxt.h"
 
 #include <gtest/gtest.h>
@@ -16,12 +17,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string read_file(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using tn_test::read_file;
 
 // Runs `body` once per locale the machine has, restoring the C locale afterwards.
 template <class F> void in_each_locale(F body) {

@@ -2,6 +2,8 @@
 // reading back what the storages wrote.
 #pragma once
 
+#include "../support/command.h"
+
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -35,15 +37,7 @@ struct scratch_db {
 
 // Standard output of a shell command (the tests pass only fixed, quoted arguments).
 inline std::string run(const std::string& command) {
-    std::string out;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        char buf[4096];
-        std::size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-            out.append(buf, n);
-        pclose(p);
-    }
-    return out;
+    return tn_test::command_output(command);
 }
 
 inline bool have_program(const char* name) {

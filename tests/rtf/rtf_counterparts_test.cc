@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "../support/files.h"
+#include "../support/command.h"
 #include "../parsers/parser_test_util.h"
 #include "util/codecs.h"
 #include "parsers/rtfparser.h"
@@ -17,15 +19,7 @@ namespace lumbrake {
 namespace {
 
 std::string run(const std::string& command) {
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return out;
-    char buf[65536];
-    std::size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    pclose(p);
-    return out;
+    return tn_test::command_output(command);
 }
 
 bool have(const char* tool) {
@@ -37,16 +31,9 @@ std::string tmp_path(const std::string& name) {
     return std::string(dir ? dir : "/tmp/") + name;
 }
 
-void write_file(const std::string& path, const std::string& data) {
-    std::ofstream(path, std::ios::binary) << data;
-}
+using tn_test::write_file;
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream os;
-    os << in.rdbuf();
-    return os.str();
-}
+using tn_test::read_file;
 
 // Maximal runs of letters and numbers, case-folded, in order.
 std::vector<std::string> words_of_text(const std::string& text) {

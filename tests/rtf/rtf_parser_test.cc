@@ -5,6 +5,7 @@
 #include <sstream>
 #include <string>
 
+#include "../support/files.h"
 #include "../parsers/parser_test_util.h"
 #include "util/codecs.h"
 #include "fff/FFFbuilder.h"
@@ -21,12 +22,7 @@ test::parsed_doc parse_rtf(const std::string& data) {
     return out;
 }
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream os;
-    os << in.rdbuf();
-    return os.str();
-}
+using tn_test::read_file;
 
 TEST(RTFParser, Detect) {
     struct detect_case {

@@ -89,8 +89,7 @@ template <class F> lumbrake::api_result call_api(const lumbrake::api_context& c,
 // What the sqlite3 shell (with its options) prints for a statement on the database file.
 inline std::string sqlite_shell(const std::filesystem::path& file, const std::string& statement,
                                 const std::string& options = "") {
-    return command_output("sqlite3 " + options + " '" + file.string() + "' \"" + statement +
-                          "\" 2>&1");
+    return sqlite_output(file.string(), statement, options);
 }
 
 inline lumbrake::AccessSpec allow(const std::string& name, lumbrake::AccessType access) {

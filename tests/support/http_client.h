@@ -2,6 +2,8 @@
 // socket, a connect probe, and the output of a command line (curl, SOAP::Lite scripts).
 #pragma once
 
+#include "command.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -12,19 +14,6 @@
 #include <string>
 
 namespace tn_test {
-
-// Everything the command writes on stdout (callers add " 2>&1" for stderr too).
-inline std::string command_output(const std::string& command) {
-    std::string out;
-    if (FILE* p = ::popen(command.c_str(), "r")) {
-        char buffer[4096];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0)
-            out.append(buffer, n);
-        ::pclose(p);
-    }
-    return out;
-}
 
 // A connected socket to 127.0.0.1:port, or -1.
 inline int connect_loopback(int port) {

@@ -1,3 +1,4 @@
+#include "../support/files.h"
 #include "util/config.h"
 #include "util/syslayer.h"
 
@@ -34,12 +35,7 @@ private:
     std::string path_;
 };
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using tn_test::read_file;
 
 std::vector<std::string> lines_with(const std::string& text, const std::string& prefix) {
     std::vector<std::string> result;
