@@ -16,7 +16,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -29,13 +28,6 @@ namespace {
 const lumbrake::config& cfg() {
     static lumbrake::config c("/dev/null");
     return c;
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream os;
-    os << in.rdbuf();
-    return os.str();
 }
 
 struct page {
@@ -51,7 +43,7 @@ const std::vector<page>& real_pages() {
         if (std::filesystem::exists(dir))
             for (const auto& e : std::filesystem::directory_iterator(dir))
                 if (e.path().extension() == ".html")
-                    out.push_back({e.path().string(), read_file(e.path().string())});
+                    out.push_back({e.path().string(), tn_bench::read_file(e.path().string())});
         std::sort(out.begin(), out.end(),
                   [](const page& a, const page& b) { return a.path < b.path; });
         return out;

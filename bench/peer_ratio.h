@@ -1,5 +1,5 @@
-// Helpers of the benchmarks that run a peer program side by side with our code: running a
-// program quietly, and a main that prints, after the usual table, how many times as fast as
+// Helpers of the benchmarks that run a peer program side by side with our code: reading the
+// input files, running a program quietly, and a main that prints, after the usual table, how many times as fast as
 // each peer run our run was (peer time / our time per iteration, both over the same input).
 #pragma once
 
@@ -10,7 +10,9 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,6 +20,14 @@
 extern char** environ;
 
 namespace tn_bench {
+
+// Every byte of the file; empty when it cannot be read.
+inline std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
 
 // Runs argv[0] (searched on PATH) with standard input, output and error on /dev/null; true
 // when it exits 0.

@@ -17,8 +17,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -34,13 +32,6 @@ struct sample {
     std::string path;
     std::string bytes;
 };
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 std::string corpus_dir() {
     if (const char* d = std::getenv("TN_WORD_CORPUS")) return d;
@@ -63,7 +54,7 @@ const std::vector<sample>& samples() {
                 if (e.path().extension() == ".doc") paths.push_back(e.path().string());
         std::sort(paths.begin(), paths.end());
         for (const std::string& p : paths)
-            if (tn_bench::run_quiet({"antiword", p})) out.push_back({p, read_file(p)});
+            if (tn_bench::run_quiet({"antiword", p})) out.push_back({p, tn_bench::read_file(p)});
         return out;
     }();
     return all;
