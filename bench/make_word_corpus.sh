@@ -12,9 +12,10 @@ cp /usr/share/debian-reference/*.en.html "$work/in/" 2>/dev/null || true
 for f in /usr/share/common-licenses/*; do
   [ -f "$f" ] && cp "$f" "$work/in/$(basename "$f").txt"
 done
+# Options before the files: files named first are opened, not converted, and soffice waits.
 convert() {
-  soffice --headless -env:UserInstallation=file://"$work"/profile "$@" \
-    --convert-to 'doc:MS Word 97' --outdir "$out" >/dev/null 2>&1
+  soffice --headless -env:UserInstallation=file://"$work"/profile \
+    --convert-to 'doc:MS Word 97' --outdir "$out" "$@" </dev/null >/dev/null 2>&1
 }
 if compgen -G "$work/in/*.txt" >/dev/null; then convert "$work"/in/*.txt; fi
 if compgen -G "$work/in/*.html" >/dev/null; then
