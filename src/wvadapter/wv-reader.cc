@@ -7,6 +7,7 @@
 #include <gsf/gsf-meta-names.h>
 #include <gsf/gsf-msole-utils.h>
 #include <gsf/gsf-utils.h>
+#include <sys/socket.h>
 #include <unistd.h>
 #include <wv.h>
 
@@ -73,16 +74,8 @@ public:
         if (fd_ >= 0 && buffer_.size() >= 64 * 1024) flush();
     }
     void flush() {
-        if (fd_ < 0) return;
-        const char* p = buffer_.data();
-        std::size_t left = buffer_.size();
-        while (left > 0) {
-            ssize_t n = ::write(fd_, p, left);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) _exit(3); // the reading side has gone: nothing left to do
-            p += n;
-            left -= static_cast<std::size_t>(n);
-        }
+        if (fd_ < 0 || buffer_.empty()) return;
+        write_chunk(fd_, buffer_.data(), buffer_.size());
         buffer_.clear();
     }
 
@@ -91,6 +84,16 @@ private:
     std::string buffer_;
     std::string& out_;
 };
+
+void write_all(int fd, const char* p, std::size_t left) {
+    while (left > 0) {
+        const ssize_t n = ::send(fd, p, left, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) _exit(3); // the reading side has gone: nothing left to do
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+}
 
 struct reader_state {
     emitter* out = nullptr;
@@ -253,7 +256,25 @@ std::u16string associated_title(const wvParseStruct& ps) {
 
 } // namespace
 
-void read_document_events(const unsigned char* data, std::size_t length, int fd, std::string& out) {
+void write_chunk(int fd, const char* data, std::size_t n) {
+    while (n > 0) {
+        const std::size_t part = std::min<std::size_t>(n, UINT32_MAX);
+        unsigned char head[4];
+        for (int i = 0; i < 4; ++i)
+            head[i] = static_cast<unsigned char>(part >> (8 * i));
+        write_all(fd, reinterpret_cast<const char*>(head), sizeof head);
+        write_all(fd, data, part);
+        data += part;
+        n -= part;
+    }
+}
+
+void write_document_end(int fd, bool reusable) {
+    const char end[5] = {0, 0, 0, 0, static_cast<char>(reusable ? 1 : 0)};
+    write_all(fd, end, sizeof end);
+}
+
+bool read_document_events(const unsigned char* data, std::size_t length, int fd, std::string& out) {
     emitter em(fd, out);
     wvInit();
     std::u16string title;
@@ -269,7 +290,7 @@ void read_document_events(const unsigned char* data, std::size_t length, int fd,
         if (!ok) {
             append_status(em.buf(), EventType::init, refused_by_check);
             em.flush();
-            return;
+            return true; // the library never saw the document
         }
     }
 
@@ -280,7 +301,7 @@ void read_document_events(const unsigned char* data, std::size_t length, int fd,
     if (init != 0 || ps.fib.fEncrypted) {
         append_status(em.buf(), EventType::init, static_cast<std::uint8_t>(init ? init : 1));
         em.flush();
-        return; // the process ends here; the library's half-built state goes with it
+        return false; // the library's half-built state goes with the process
     }
     append_status(em.buf(), EventType::init, 0);
     const std::u16string assoc = associated_title(ps);
@@ -312,7 +333,8 @@ void read_document_events(const unsigned char* data, std::size_t length, int fd,
     st.flush_run();
     append_status(em.buf(), EventType::end, static_cast<std::uint8_t>(result == 0 ? 0 : 1));
     em.flush();
-    if (fd < 0) wvOLEFree(&ps); // in-process use keeps running: give the memory back
+    wvOLEFree(&ps);
+    return result == 0;
 }
 
 } // namespace lumbrake::wvadapter

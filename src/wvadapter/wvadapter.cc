@@ -4,12 +4,15 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 
 #include "wvadapter/wv-precheck.h"
 #include "wvadapter/wv-reader.h"
@@ -365,8 +368,49 @@ void Parser::special_event(const Event& e) {
 
 namespace {
 
-[[noreturn]] void reader_child(const unsigned char* data, std::size_t length, int fd,
-                               const Limits& limits) {
+// A request to the reader: u32 CPU seconds, u32 wall-clock seconds, u64 length (little-endian),
+// then the document. The answer is the chunked event stream of wv-reader.h.
+constexpr std::size_t request_head = 16;
+
+void put_le(unsigned char* p, std::uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i)
+        p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+std::uint64_t get_le(const unsigned char* p, int bytes) {
+    std::uint64_t v = 0;
+    for (int i = 0; i < bytes; ++i)
+        v |= std::uint64_t(p[i]) << (8 * i);
+    return v;
+}
+
+// Child side: blocks until n bytes are in; false at the end of the stream.
+bool read_full(int fd, void* to, std::size_t n) {
+    auto* p = static_cast<char*>(to);
+    while (n > 0) {
+        const ssize_t r = ::read(fd, p, n);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        p += r;
+        n -= static_cast<std::size_t>(r);
+    }
+    return true;
+}
+
+// The address space of this process in bytes; 0 when unknown.
+std::size_t address_space() {
+    const int fd = ::open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    char text[64] = {};
+    const ssize_t n = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    if (n <= 0) return 0;
+    return std::strtoull(text, nullptr, 10) * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+}
+
+// The reader process: documents in, events out, one after the other, until the worker closes
+// the socket or a document leaves the library in a state that is not to be trusted again.
+[[noreturn]] void reader_child(int fd, std::size_t memory_bytes) {
     // A crash here is expected of corrupt input: no crash report, no core file.
     for (int sig :
          {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS, SIGXCPU, SIGPIPE, SIGALRM})
@@ -378,74 +422,213 @@ namespace {
     // ends the child before the parent's exit handlers and static destructors could run on
     // the child's copy of the parent's state.
     std::atexit([] { ::_exit(4); });
-    // The pipe must not sit on a standard descriptor that is about to be pointed elsewhere.
+    // The socket must not sit on a standard descriptor that is about to be pointed elsewhere.
     if (fd <= 2) fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
     const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
     if (null >= 0)
         for (int target = 0; target <= 2; ++target)
             ::dup2(null, target);
+    // Only the socket stays open: a reader that outlives a document must not hold the
+    // worker's own connections (the daemon would not see them close when the worker dies).
+    if (fd != 3) {
+        ::dup2(fd, 3);
+        fd = 3;
+    }
+    ::close_range(4, ~0U, 0);
     rlimit core{0, 0};
     ::setrlimit(RLIMIT_CORE, &core);
-    rlimit cpu{limits.cpu_seconds, limits.cpu_seconds + 1};
-    ::setrlimit(RLIMIT_CPU, &cpu);
 #ifndef TN_WV_SANITIZED
-    rlimit as{limits.memory_bytes, limits.memory_bytes};
+    rlimit as{memory_bytes, memory_bytes};
     ::setrlimit(RLIMIT_AS, &as);
 #endif
-    // Should the parent vanish without closing the pipe, this ends the child all the same.
-    ::alarm(static_cast<unsigned>(limits.wall_time.count() / 1000) + 2);
-    std::string unused;
-    read_document_events(data, length, fd, unused);
-    ::_exit(0);
+    for (;;) {
+        unsigned char head[request_head];
+        if (!read_full(fd, head, sizeof head)) ::_exit(0);
+        const auto cpu_seconds = static_cast<rlim_t>(get_le(head, 4));
+        const auto wall_seconds = static_cast<unsigned>(get_le(head + 4, 4));
+        const std::uint64_t length = get_le(head + 8, 8);
+        std::string data(length, '\0');
+        if (!read_full(fd, data.data(), data.size())) ::_exit(0);
+        // The CPU limit counts this process's whole life: give each document its own share.
+        // Only the soft limit moves (SIGXCPU ends the process); raising the hard one would
+        // need a privilege.
+        rlimit cpu{};
+        ::getrlimit(RLIMIT_CPU, &cpu);
+        rusage used{};
+        ::getrusage(RUSAGE_SELF, &used);
+        const rlim_t spent =
+            static_cast<rlim_t>(used.ru_utime.tv_sec + used.ru_stime.tv_sec) + 1;
+        cpu.rlim_cur = spent + cpu_seconds;
+        if (cpu.rlim_max != RLIM_INFINITY && cpu.rlim_cur >= cpu.rlim_max)
+            cpu.rlim_cur = cpu.rlim_max - 1;
+        ::setrlimit(RLIMIT_CPU, &cpu);
+        // Should the worker vanish without closing the socket, this ends the reader all the same.
+        ::alarm(wall_seconds + 2);
+        std::string unused;
+        bool again = read_document_events(reinterpret_cast<const unsigned char*>(data.data()),
+                                          data.size(), fd, unused);
+        ::alarm(0);
+        data = std::string();
+#ifndef TN_WV_SANITIZED
+        // What the library leaks stays in this process: replace it well before the limit.
+        const std::size_t size = address_space();
+        again = again && size != 0 && size < memory_bytes / 2;
+#endif
+        write_document_end(fd, again);
+        if (!again) ::_exit(0);
+    }
 }
 
-// Runs the reader in a child process; stream receives what it wrote before it ended, died or
-// ran out of time or output.
-void run_reader(const unsigned char* data, std::size_t length, const Limits& limits,
-                std::string& stream) {
+// The worker's side: the one reader process, kept between documents.
+struct reader_process {
+    pid_t owner = -1; // the process that started it
+    pid_t pid = -1;
+    int fd = -1;
+    std::size_t memory_bytes = 0;
+    std::size_t documents = 0;
+};
+
+std::mutex reader_mutex;
+reader_process reader; // guarded by reader_mutex
+std::atomic<std::uint64_t> readers_started{0};
+
+void stop_reader() {
+    if (reader.fd >= 0) ::close(reader.fd);
+    if (reader.pid > 0) {
+        ::kill(reader.pid, SIGKILL); // ours and not yet reaped: the pid cannot be another's
+        int status = 0;
+        while (::waitpid(reader.pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    reader = reader_process();
+}
+
+bool start_reader(const Limits& limits) {
     int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) return;
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) return false;
     // An exit through the C library in the child flushes the inherited buffers: empty them.
     std::fflush(nullptr);
     const pid_t pid = ::fork();
     if (pid < 0) {
         ::close(fds[0]);
         ::close(fds[1]);
-        return;
+        return false;
     }
     if (pid == 0) {
         ::close(fds[0]);
-        reader_child(data, length, fds[1], limits);
+        reader_child(fds[1], limits.memory_bytes);
     }
     ::close(fds[1]);
+    reader.owner = ::getpid();
+    reader.pid = pid;
+    reader.fd = fds[0];
+    reader.memory_bytes = limits.memory_bytes;
+    reader.documents = 0;
+    readers_started.fetch_add(1, std::memory_order_relaxed);
+    return true;
+}
 
-    std::size_t cap = limits.output_base;
-    cap += length > (SIZE_MAX - cap) / 16 ? SIZE_MAX - cap : length * 16;
-    const auto deadline = std::chrono::steady_clock::now() + limits.wall_time;
-    char buf[64 * 1024];
+using steady = std::chrono::steady_clock;
+
+// Waits for the reader's socket until the deadline; false when the time is up or it failed.
+bool wait_for(short events, steady::time_point deadline) {
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) break;
-        pollfd p{fds[0], POLLIN, 0};
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - steady::now());
+        if (left.count() <= 0) return false;
+        pollfd p{reader.fd, events, 0};
         const int ready = ::poll(&p, 1, static_cast<int>(std::min<long long>(left.count(), 1000)));
         if (ready < 0 && errno == EINTR) continue;
-        if (ready < 0) break;
-        if (ready == 0) continue;
-        const ssize_t n = ::read(fds[0], buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        if (stream.size() + static_cast<std::size_t>(n) > cap) break;
-        stream.append(buf, static_cast<std::size_t>(n));
-    }
-    ::close(fds[0]);
-    ::kill(pid, SIGKILL); // the child is ours and not yet reaped: the pid cannot be another's
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        if (ready < 0) return false;
+        if (ready > 0) return true;
     }
 }
 
+bool send_all(const void* from, std::size_t n, steady::time_point deadline) {
+    const auto* p = static_cast<const char*>(from);
+    while (n > 0) {
+        if (!wait_for(POLLOUT, deadline)) return false;
+        const ssize_t sent = ::send(reader.fd, p, n, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (sent <= 0) return false;
+        p += sent;
+        n -= static_cast<std::size_t>(sent);
+    }
+    return true;
+}
+
+bool recv_all(void* to, std::size_t n, steady::time_point deadline) {
+    auto* p = static_cast<char*>(to);
+    while (n > 0) {
+        if (!wait_for(POLLIN, deadline)) return false;
+        const ssize_t got = ::recv(reader.fd, p, n, MSG_DONTWAIT);
+        if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (got <= 0) return false;
+        p += got;
+        n -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+// Has the reader read one document; stream receives what it wrote before it finished, died or
+// ran out of time or output. True when the reader finished the document and may take another.
+bool exchange(const unsigned char* data, std::size_t length, const Limits& limits,
+              std::string& stream) {
+    const auto deadline = steady::now() + limits.wall_time;
+    unsigned char head[request_head];
+    put_le(head, limits.cpu_seconds, 4);
+    put_le(head + 4, static_cast<std::uint64_t>(limits.wall_time.count() / 1000), 4);
+    put_le(head + 8, length, 8);
+    if (!send_all(head, sizeof head, deadline) || !send_all(data, length, deadline)) return false;
+
+    std::size_t cap = limits.output_base;
+    cap += length > (SIZE_MAX - cap) / 16 ? SIZE_MAX - cap : length * 16;
+    for (;;) {
+        unsigned char chunk[4];
+        if (!recv_all(chunk, sizeof chunk, deadline)) return false;
+        const auto n = static_cast<std::size_t>(get_le(chunk, 4));
+        if (n == 0) {
+            unsigned char reusable = 0;
+            return recv_all(&reusable, 1, deadline) && reusable == 1;
+        }
+        if (n > cap - stream.size()) return false;
+        const std::size_t at = stream.size();
+        stream.resize(at + n);
+        if (!recv_all(stream.data() + at, n, deadline)) {
+            stream.resize(at);
+            return false;
+        }
+    }
+}
+
+// Reads one document in the reader process, started (or replaced) as needed; a reader that
+// did not finish its document cleanly is never used again.
+void run_reader(const unsigned char* data, std::size_t length, const Limits& limits,
+                std::string& stream) {
+    std::lock_guard<std::mutex> lock(reader_mutex);
+    if (reader.pid > 0 && reader.owner != ::getpid()) {
+        // A copy of a forked process: the reader is its parent's, to be left alone.
+        ::close(reader.fd);
+        reader = reader_process();
+    }
+    if (reader.pid > 0) {
+        // A reader that ended while it waited (killed from outside) is replaced before the
+        // document is sent, so that its death is not charged to the document.
+        int status = 0;
+        if (::waitpid(reader.pid, &status, WNOHANG) == reader.pid) reader.pid = -1;
+        if (reader.pid <= 0 || reader.memory_bytes != limits.memory_bytes) stop_reader();
+    }
+    if (reader.pid <= 0 && !start_reader(limits)) return;
+    const bool again = exchange(data, length, limits, stream);
+    ++reader.documents;
+    if (!again || reader.documents >= limits.documents_per_process) stop_reader();
+}
+
 } // namespace
+
+std::uint64_t reader_processes_started() {
+    return readers_started.load(std::memory_order_relaxed);
+}
 
 std::shared_ptr<Parser> ParserFactory::createParser(const unsigned char* data, std::size_t length,
                                                     const Limits& limits) {

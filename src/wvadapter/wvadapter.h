@@ -3,8 +3,11 @@
 //
 // libwv is old C that crashes, loops or calls exit() on corrupt documents, so it never runs in
 // the caller's process: the parser factory checks the compound-file header cheaply, then a
-// forked child runs libwv under CPU, memory and wall-clock limits and sends the document's
-// structure back as an event stream (wv-events.h). The handlers replay that stream.
+// forked reader process runs libwv under CPU, memory and wall-clock limits and sends the
+// document's structure back as an event stream (wv-events.h). The handlers replay that stream.
+// The reader is kept for the next documents (forking one per document cost more than reading
+// most documents) until a document fails, dies, runs out of time or output, leaves the library
+// half-way, or a batch is full; then it is killed and the next document gets a fresh one.
 //
 // The text arrives in the order the file stores it: the main body, then the footnotes, the
 // headers and footers, the endnotes and the text boxes, each bracketed by the sub-document
@@ -114,6 +117,8 @@ struct Limits {
     std::size_t memory_bytes = std::size_t(1) << 31;
     // Event-stream bytes accepted from the child: this many plus 16 per input byte.
     std::size_t output_base = std::size_t(16) << 20;
+    // Documents one reader process reads before it is replaced (what libwv leaks stays there).
+    std::size_t documents_per_process = 256;
 };
 
 class Parser {
@@ -162,6 +167,9 @@ private:
     bool cell_open_ = false;
     bool cell_mark_ = false;
 };
+
+// Reader processes started by this process so far.
+std::uint64_t reader_processes_started();
 
 class ParserFactory {
 public:

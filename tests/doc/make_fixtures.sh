@@ -9,9 +9,9 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$out"
 
-# fodt NAME TITLE BODY [STYLES]: one flat ODF text document.
+# fodt NAME TITLE BODY [MASTER [STYLES]]: one flat ODF text document.
 fodt() {
-  local name=$1 title=$2 body=$3 master=${4:-}
+  local name=$1 title=$2 body=$3 master=${4:-} styles=${5:-}
   cat > "$work/$name.fodt" <<DOC
 <?xml version="1.0" encoding="UTF-8"?>
 <office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0"
@@ -26,6 +26,7 @@ fodt() {
  <office:meta>${title:+<dc:title>$title</dc:title>}</office:meta>
  <office:automatic-styles>
   <style:page-layout style:name="pm1"><style:page-layout-properties fo:page-width="21cm" fo:page-height="29.7cm"/></style:page-layout>
+  $styles
  </office:automatic-styles>
  <office:master-styles>
   <style:master-page style:name="Standard" style:page-layout-name="pm1">$master</style:master-page>
@@ -59,6 +60,19 @@ fodt cyrillic "&#x41E;&#x442;&#x447;&#x451;&#x442;" \
 '<text:p>&#x41F;&#x440;&#x438;&#x432;&#x435;&#x442; &#x43C;&#x438;&#x440; &#x438; &#x437;&#x434;&#x440;&#x430;&#x432;&#x441;&#x442;&#x432;&#x443;&#x439;&#x442;&#x435;</text:p>
 <text:p>&#x39A;&#x3B1;&#x3BB;&#x3B7;&#x3BC;&#x3AD;&#x3C1;&#x3B1; &#x3BA;&#x3CC;&#x3C3;&#x3BC;&#x3B5;</text:p>
 <text:p>&#x6771;&#x4EAC; music &#x1D11E; clef &#x20000;&#x20001;</text:p>'
+
+# A longer document of mixed formatting: headings, bold and italic runs, a list, a page break
+# and a second section, so that a reader kept between documents meets varied library state.
+fodt handbook "Orchard handbook" \
+'<text:h text:outline-level="1">Pruning</text:h>
+<text:p>Prune <text:span text:style-name="T1">apple</text:span> and <text:span text:style-name="T2">pear</text:span> trees in late winter, before the buds swell.</text:p>
+<text:list><text:list-item><text:p>Remove dead wood first.</text:p></text:list-item><text:list-item><text:p>Then crossing branches.</text:p></text:list-item><text:list-item><text:p>Keep the centre open.</text:p></text:list-item></text:list>
+<text:p text:style-name="P1">Harvest runs from August to October.</text:p>
+<text:h text:outline-level="2">Storage</text:h>
+<text:p>Store the fruit cool and dark; check it weekly for rot.</text:p>' \
+'' '<style:style style:name="T1" style:family="text"><style:text-properties fo:font-weight="bold"/></style:style>
+<style:style style:name="T2" style:family="text"><style:text-properties fo:font-style="italic"/></style:style>
+<style:style style:name="P1" style:family="paragraph"><style:paragraph-properties fo:break-before="page"/></style:style>'
 
 fodt emptyparas "" '<text:p/><text:p/><text:p/>'
 

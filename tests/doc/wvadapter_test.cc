@@ -3,11 +3,15 @@
 #include "wvadapter/wvadapter.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
 
 #include "wvadapter/wv-precheck.h"
+#include "../support/processes.h"
 
 namespace lumbrake::wvadapter {
 namespace {
@@ -343,6 +347,142 @@ TEST(WvReader, NotACompoundFileMakesNoParser) {
             reinterpret_cast<const unsigned char*>(data.data()), data.size()));
     }
     EXPECT_FALSE(ParserFactory::createParser(nullptr, 0));
+}
+
+// The whole trace of a document read through the reader process, "<no parser>" when none was
+// made; complete tells whether it was read to its end.
+std::string read_traced(const std::string& doc, const Limits& limits, bool& complete) {
+    complete = false;
+    auto p = ParserFactory::createParser(reinterpret_cast<const unsigned char*>(doc.data()),
+                                         doc.size(), limits);
+    if (!p) return "<no parser>";
+    trace t;
+    p->setTextHandler(&t);
+    p->setSubDocumentHandler(&t);
+    p->setTableHandler(&t);
+    complete = p->parse();
+    return t.log + " title:" + utf8(p->associatedStrings().title());
+}
+
+const char* const sound_documents[] = {"text.doc",   "tables.doc",     "notes.doc",
+                                       "cyrillic.doc", "emptyparas.doc", "empty.doc",
+                                       "handbook.doc"};
+
+// One reader process kept for many documents gives each the trace a fresh process gives it:
+// nothing of one document's library state reaches the next. Every document twice, in
+// different neighbourhoods.
+TEST(WvReader, OneReaderForManyDocumentsReadsEachAsAFreshOne) {
+    std::vector<std::string> docs;
+    for (int round = 0; round < 2; ++round)
+        for (std::size_t i = 0; i < std::size(sound_documents); ++i)
+            docs.push_back(fixture(
+                sound_documents[round == 0 ? i : std::size(sound_documents) - 1 - i]));
+
+    Limits fresh;
+    fresh.documents_per_process = 1;
+    std::vector<std::string> expected;
+    std::uint64_t before = reader_processes_started();
+    for (const std::string& d : docs) {
+        bool complete = false;
+        expected.push_back(read_traced(d, fresh, complete));
+        EXPECT_TRUE(complete) << expected.back();
+    }
+    EXPECT_GE(reader_processes_started() - before, docs.size() - 1);
+    EXPECT_NE(expected[0].find("'The apple harvest grew by twelve percent this season.'"),
+              std::string::npos)
+        << expected[0];
+
+    before = reader_processes_started();
+    for (std::size_t i = 0; i < docs.size(); ++i) {
+        bool complete = false;
+        EXPECT_EQ(read_traced(docs[i], Limits(), complete), expected[i]) << "document " << i;
+        EXPECT_TRUE(complete);
+    }
+    EXPECT_EQ(reader_processes_started() - before, 1u);
+
+    // A full batch hands over to a new process.
+    Limits batch_of_three;
+    batch_of_three.documents_per_process = 3;
+    bool complete = false;
+    read_traced(docs[0], fresh, complete); // no process left over
+    before = reader_processes_started();
+    for (std::size_t i = 0; i < 7; ++i)
+        EXPECT_EQ(read_traced(docs[i], batch_of_three, complete), expected[i]);
+    EXPECT_EQ(reader_processes_started() - before, 3u);
+}
+
+// A document that crashes the library, or spins until its time is up, in the middle of a batch
+// fails alone: the documents around it read as they would alone, and the process that failed
+// is replaced, not asked again.
+TEST(WvReader, ACrashingOrSpinningDocumentInABatchFailsOnlyItself) {
+    Limits limits;
+    limits.wall_time = std::chrono::milliseconds(1500);
+    limits.cpu_seconds = 1;
+    const struct {
+        const char* name;
+        bool sound;
+    } batch[] = {
+        {"text.doc", true},  {"notes.doc", true},    {"nasty/libwv-segv-2.doc", false},
+        {"tables.doc", true}, {"nasty/libwv-segv-1.doc", false}, {"nasty/libwv-segv-3.doc", false},
+        {"handbook.doc", true}, {"cyrillic.doc", true},
+    };
+    Limits alone = limits;
+    alone.documents_per_process = 1;
+    std::vector<std::string> docs, expected;
+    for (const auto& b : batch) {
+        docs.push_back(fixture(b.name));
+        bool complete = false;
+        expected.push_back(b.sound ? read_traced(docs.back(), alone, complete) : "");
+    }
+    for (std::size_t i = 0; i < docs.size(); ++i) {
+        const std::uint64_t before = reader_processes_started();
+        bool complete = false;
+        const std::string got = read_traced(docs[i], limits, complete);
+        // A new process for the first document and after every failure, none otherwise.
+        const bool fresh = i == 0 || !batch[i - 1].sound;
+        EXPECT_EQ(reader_processes_started() - before, fresh ? 1u : 0u) << batch[i].name;
+        EXPECT_EQ(complete, batch[i].sound) << batch[i].name;
+        if (batch[i].sound) EXPECT_EQ(got, expected[i]) << batch[i].name;
+    }
+}
+// The reader process outlives its document, so it must not keep the worker's descriptors: a
+// connection the worker closes (or loses by dying) has to read as closed on the other side.
+TEST(WvReader, TheReaderHoldsNoneOfTheWorkersDescriptors) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0); // inherited by a fork (not close-on-exec), like a plain socket
+    Limits limits;
+    limits.memory_bytes += 4096; // a different memory limit makes a new reader process
+    const std::uint64_t before = reader_processes_started();
+    bool complete = false;
+    read_traced(fixture("text.doc"), limits, complete);
+    ASSERT_TRUE(complete);
+    ASSERT_EQ(reader_processes_started() - before, 1u);
+    close(fds[1]);
+    pollfd p{fds[0], POLLIN, 0};
+    ASSERT_EQ(poll(&p, 1, 2000), 1);
+    char c;
+    EXPECT_EQ(read(fds[0], &c, 1), 0) << "the reader keeps the write end open";
+    close(fds[0]);
+}
+
+// A reader killed from outside while it waits for work costs the next document nothing: the
+// document goes to a new reader and reads to its end.
+TEST(WvReader, AReaderThatDiedWhileWaitingIsReplacedBeforeTheNextDocument) {
+    bool complete = false;
+    const std::string expected = read_traced(fixture("notes.doc"), Limits(), complete);
+    ASSERT_TRUE(complete);
+    const std::vector<pid_t> children = tn_test::children_of(getpid());
+    ASSERT_EQ(children.size(), 1u);
+    ASSERT_EQ(kill(children[0], SIGKILL), 0);
+    for (int i = 0; i < 200 && tn_test::process_state(children[0]) != 'Z'; ++i)
+        usleep(10000);
+    ASSERT_EQ(tn_test::process_state(children[0]), 'Z');
+
+    const std::uint64_t before = reader_processes_started();
+    EXPECT_EQ(read_traced(fixture("notes.doc"), Limits(), complete), expected);
+    EXPECT_TRUE(complete);
+    EXPECT_EQ(reader_processes_started() - before, 1u);
+    EXPECT_EQ(tn_test::process_state(children[0]), '?') << "the dead reader was not reaped";
 }
 
 } // namespace

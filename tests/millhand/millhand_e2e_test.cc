@@ -10,6 +10,7 @@
 #include "fff/fff2xml.h"
 #include "../support/http_client.h"
 #include "../support/ports.h"
+#include "../support/processes.h"
 #include "../support/socket_errors.h"
 
 #include <gtest/gtest.h>
@@ -33,7 +34,9 @@ extern char** environ;
 namespace lumbrake {
 namespace {
 
+using tn_test::children_of;
 using tn_test::port_answers;
+using tn_test::process_state;
 constexpr auto& free_port = tn_test::reserve_port;
 
 using namespace millhand_test;
@@ -520,6 +523,47 @@ TEST_F(RealWorker, KilledInTheMiddleOfARequestAndStartedAgain) {
     processed p = run_process(*proxy, file_url("/page.html"));
     EXPECT_EQ(p.status.status, STATUS_NONE);
     EXPECT_NE(p.xml.find("Canteen menu"), std::string::npos);
+}
+
+// Word documents go through one libwv reader process of the worker; a document that crashes
+// the library fails alone with the parser's error, the worker lives on, the next document gets
+// a new reader; and when the worker is killed its reader ends too.
+TEST_F(RealWorker, WordDocumentsShareOneReaderAndACrashFailsOnlyItself) {
+    const fs::path docs = fs::path(TN_TEST_DATA) / ".." / ".." / "doc" / "data";
+    const auto doc_url = [&](const std::string& name) { return "file://" + (docs / name).string(); };
+    auto proxy = started();
+
+    const processed notes = run_process(*proxy, doc_url("notes.doc"));
+    ASSERT_EQ(notes.status.status, STATUS_NONE) << notes.status.message;
+    EXPECT_EQ(notes.status.mime, "application/msword");
+    EXPECT_NE(notes.xml.find("Footnote remark here."), std::string::npos) << notes.xml;
+    const std::vector<pid_t> first = children_of(proxy->child());
+    ASSERT_EQ(first.size(), 1u);
+
+    const processed tables = run_process(*proxy, doc_url("tables.doc"));
+    EXPECT_EQ(tables.status.status, STATUS_NONE);
+    EXPECT_NE(tables.xml.find("epsilon"), std::string::npos) << tables.xml;
+    EXPECT_EQ(children_of(proxy->child()), first);
+
+    const processed crash = run_process(*proxy, doc_url("nasty/libwv-segv-2.doc"));
+    EXPECT_EQ(crash.status.status, millhand_wire::STATUS_UNPARSABLE);
+    EXPECT_EQ(crash.status.message, "MSWord document could not be parsed");
+    EXPECT_EQ(crash.fff, "");
+    EXPECT_TRUE(children_of(proxy->child()).empty());
+
+    const processed again = run_process(*proxy, doc_url("notes.doc"));
+    EXPECT_EQ(again.status.status, STATUS_NONE);
+    EXPECT_EQ(again.xml, notes.xml);
+    const std::vector<pid_t> second = children_of(proxy->child());
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_NE(second, first);
+
+    proxy->kill_worker();
+    for (int i = 0; i < 500 && process_state(second[0]) != 'Z' && process_state(second[0]) != '?';
+         ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const char state = process_state(second[0]);
+    EXPECT_TRUE(state == 'Z' || state == '?') << "the reader outlives its worker: " << state;
 }
 
 // Exit status of the worker once it has ended.
