@@ -26,6 +26,7 @@
 #include <wx/stattext.h>
 #include <wx/statusbr.h>
 #include <wx/textctrl.h>
+#include <wx/wrapsizer.h>
 
 #include "controlpanel/trawlnest.xpm"
 
@@ -621,7 +622,8 @@ wxPanel* WXControlPanelFrame::BuildQueryPage(wxWindow* parent, bool collection) 
     row->Add(state.advanced, 0, wxALIGN_CENTER_VERTICAL);
     v->Add(row, 0, wxEXPAND | wxALL, 4);
 
-    auto* advanced = new wxBoxSizer(wxHORIZONTAL);
+    // Wraps onto a second line rather than cutting off its last buttons in a narrow window.
+    auto* advanced = new wxWrapSizer(wxHORIZONTAL);
     add_label(advanced, page, _("Sort:"));
     auto* sort =
         new wxChoice(page, wxID_ANY, wxDefaultPosition, wxDefaultSize,
