@@ -753,7 +753,7 @@ void WXControlPanelFrame::FillSourcePages() {
 void WXControlPanelFrame::FillArchivePages() {
     const archive_page p = archive_page_from(currentArchive.Configuration);
     archiveQuery->ChangeValue("");
-    archiveResults->DeleteAllItems();
+    ResetSearchPage(search_page::archive);
     archiveId->SetLabel(wxString::Format("%d", currentArchive.Archive));
     archiveName->ChangeValue(from_daemon(p.name));
     archiveContact->ChangeValue(from_daemon(p.contact));
@@ -799,7 +799,7 @@ void WXControlPanelFrame::FillCollectionPages() {
     const collection_page p =
         collection_page_from(currentCollection.Configuration, archives, sources);
     collectionQuery->ChangeValue("");
-    collectionResults->DeleteAllItems();
+    ResetSearchPage(search_page::collection);
     collectionId->SetLabel(wxString::Format("%d", currentCollection.Collection));
     collectionName->ChangeValue(from_daemon(p.name));
     collectionDescription->ChangeValue(from_daemon(p.description));
@@ -817,7 +817,7 @@ void WXControlPanelFrame::FillCollectionPages() {
 void WXControlPanelFrame::FillWatchPages() {
     const watch_page p = watch_page_from(currentWatch.Configuration);
     watchQuery->ChangeValue("");
-    watchResults->DeleteAllItems();
+    ResetSearchPage(search_page::watch);
     watchId->SetLabel(wxString::Format("%d", currentWatch.Watch));
     watchName->ChangeValue(from_daemon(p.name));
     watchDescription->ChangeValue(from_daemon(p.description));

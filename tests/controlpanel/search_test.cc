@@ -164,6 +164,10 @@ std::string clipboard_text() {
 
 TEST(controlpanel_search, SearchPagesAgainstACrawledSite) {
     const auto root = tn_test::scratch("search");
+    // East of UTC, so that the last second of a day in UTC is already the next day here: the
+    // date fields must still show the UTC day.
+    setenv("TZ", "Europe/Helsinki", 1);
+    tzset();
     setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
     make_site(root / "site");
     nginx_site site(root / "site", root / "nginx");
@@ -313,10 +317,10 @@ TEST(controlpanel_search, SearchPagesAgainstACrawledSite) {
         dlg.toCalendar->SetDate(wxDateTime(31, wxDateTime::Dec, 2001));
         click(&dlg, wxID_OK);
     });
-    EXPECT_EQ(archive.from->GetValue(),
-              wxDateTime(static_cast<time_t>(978307200)).Format("%x", wxDateTime::UTC));
-    EXPECT_EQ(archive.to->GetValue(),
-              wxDateTime(static_cast<time_t>(1009843199)).Format("%x", wxDateTime::UTC));
+    EXPECT_EQ(archive.from->GetValue().utf8_string(),
+              wxDateTime(1, wxDateTime::Jan, 2001).Format("%x").utf8_string());
+    EXPECT_EQ(archive.to->GetValue().utf8_string(),
+              wxDateTime(31, wxDateTime::Dec, 2001).Format("%x").utf8_string());
     archive.query->SetValue("pear");
     click(query_page, ID_ARCHIVE_SEARCH);
     EXPECT_EQ(archive.list->GetItemCount(), 0) << status_text(frame);
@@ -326,9 +330,14 @@ TEST(controlpanel_search, SearchPagesAgainstACrawledSite) {
     click(query_page, ID_ARCHIVE_SEARCH);
     EXPECT_EQ(archive.list->GetItemCount(), 10);
     tick(archive.advanced, true);
-    with_dialog<WXDateDialog>(frame, query_page, ID_ARCHIVE_SET_DATE, [](WXDateDialog& dlg) {
-        dlg.fromCalendar->SetDate(wxDateTime::Today());
-        dlg.toCalendar->SetDate(wxDateTime::Today());
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    const wxDateTime today(static_cast<wxDateTime::wxDateTime_t>(utc.tm_mday),
+                           static_cast<wxDateTime::Month>(utc.tm_mon), utc.tm_year + 1900);
+    with_dialog<WXDateDialog>(frame, query_page, ID_ARCHIVE_SET_DATE, [&](WXDateDialog& dlg) {
+        dlg.fromCalendar->SetDate(today);
+        dlg.toCalendar->SetDate(today);
         click(&dlg, wxID_OK);
     });
     archive.query->SetValue("pear");
