@@ -372,6 +372,14 @@ TEST(controlpanel_search, SearchPagesAgainstACrawledSite) {
         std::regex("Searched Orchard collection for 'pear' in [0-9]+ ms, displaying first 10 "
                    "of 35 results\\.")))
         << status_text(frame);
+    // The built-in "<All archives>" searches every archive (Collection -1).
+    show(frame, cp_kind::collection, "<All archives>", 0);
+    collection.query->SetValue("token7");
+    click(col_page, ID_COLLECTION_SEARCH);
+    ASSERT_EQ(column(collection.list, 1), std::vector<std::string>{origin + "page07.html"})
+        << status_text(frame);
+    show(frame, cp_kind::collection, "Orchard collection", 0);
+    collection.query->SetValue("pear");
     click(col_page, ID_SAVE_AS_WATCH);
     EXPECT_TRUE(services.errors.empty());
     std::vector<WatchInfo> stored;
