@@ -185,8 +185,9 @@ void WXControlPanelFrame::OnSaveAsWatch(wxCommandEvent& event) {
     WXCPTreeItemData* d = SelectedData(2, cp_kind::collection);
     cp_services* services = get_cp_services();
     if (d == nullptr || services == nullptr) return;
-    const WatchConfiguration cfg = watch_from_search(
-        wx_to_utf8(collectionQuery->GetValue()), d->collection->Collection, services->GetUserName());
+    const WatchConfiguration cfg =
+        watch_from_search(wx_to_utf8(collectionQuery->GetValue()), d->collection->Collection,
+                          services->GetUserName());
     pending = pending_selection{};
     if (!proxy) RecreateProxy();
     if (!proxy) return;

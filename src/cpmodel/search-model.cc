@@ -75,18 +75,19 @@ QuerySpec make_search_query(const search_inputs& in) {
     return q;
 }
 
-std::string search_status_line(const std::string& name, const std::string& query, long ms,
-                               int rows, int total,
+std::string search_status_line(const std::string& name, const std::string& query, long ms, int rows,
+                               int total,
                                const std::function<std::string(const char*)>& translate) {
     auto tr = [&](const char* text) { return translate ? translate(text) : std::string(text); };
     const char* n = name.c_str();
     const char* q = query.c_str();
-    if (rows <= 0) return formatted(tr("Searched %s for '%s' in %d ms, no results."), n, q, int(ms));
+    if (rows <= 0)
+        return formatted(tr("Searched %s for '%s' in %d ms, no results."), n, q, int(ms));
     if (total < 0)
         return formatted(tr("Searched %s for '%s' in %d ms, displaying first %d results."), n, q,
                          int(ms), rows);
-    return formatted(tr("Searched %s for '%s' in %d ms, displaying first %d of %d results."), n,
-                     q, int(ms), rows, total);
+    return formatted(tr("Searched %s for '%s' in %d ms, displaying first %d of %d results."), n, q,
+                     int(ms), rows, total);
 }
 
 std::string contexts_text(const std::vector<std::string>& contexts) {

@@ -19,18 +19,18 @@ enum class search_page { archive = 0, collection = 1, watch = 2 };
 // What a page holds when its Search or Refine button is pressed.
 struct search_inputs {
     search_page page = search_page::archive;
-    std::int32_t scope = 0;      // the archive, collection (-1 "<All archives>") or watch id
-    int rows = 0;                // rows the result list shows now
-    std::string query;           // UTF-8
+    std::int32_t scope = 0; // the archive, collection (-1 "<All archives>") or watch id
+    int rows = 0;           // rows the result list shows now
+    std::string query;      // UTF-8
     // Archive and collection pages.
-    bool advanced = false;       // "Advanced options" ticked
-    int sort = 0;                // "Sort:" position, -1 none
+    bool advanced = false; // "Advanced options" ticked
+    int sort = 0;          // "Sort:" position, -1 none
     std::vector<QuerySliceWeight> weights;
     std::int32_t from = 0, to = 1924991999; // the page's date range
     // Watch page.
-    int period = 0;              // period choice position, -1 none
-    std::int32_t freshness = 0;  // the watch's Freshness, seconds
-    std::int64_t now = 0;        // seconds since 1970 UTC
+    int period = 0;             // period choice position, -1 none
+    std::int32_t freshness = 0; // the watch's Freshness, seconds
+    std::int64_t now = 0;       // seconds since 1970 UTC
 };
 
 // The next ten results after the rows shown: FirstDoc = rows, LastDoc = rows + 9, parsed with
@@ -49,8 +49,8 @@ QuerySort sort_of_choice(int position);
 // The status line after a search, in UTF-8. `translate` gives a format's translation (the
 // formats are printf forms with the name, the query, the milliseconds, then the counts). A
 // total the daemon did not report (below 0) is left out rather than shown as "of -1".
-std::string search_status_line(const std::string& name, const std::string& query, long ms,
-                               int rows, int total,
+std::string search_status_line(const std::string& name, const std::string& query, long ms, int rows,
+                               int total,
                                const std::function<std::string(const char*)>& translate = {});
 
 // A result's contexts joined by " ... ".

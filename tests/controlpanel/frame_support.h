@@ -128,18 +128,18 @@ inline void show(WXControlPanelFrame* frame, cp_kind kind, const std::string& la
 // A SOAP call of the test itself; a failure names the call. The daemon now and then closes
 // a connection without an answer ("Empty reply from server"); the test's own calls try once
 // more then, the window's calls never do.
-#define SOAP(call)                                                                         \
-    do {                                                                                   \
-        try {                                                                              \
-            try {                                                                          \
-                call;                                                                      \
-            } catch (const EasySoap::SOAPException& e) {                                   \
-                if (std::string(e.what()).find("Empty reply") == std::string::npos) throw; \
-                call;                                                                      \
-            }                                                                              \
-        } catch (const std::exception& e) {                                                \
-            FAIL() << #call << ": " << e.what();                                           \
-        }                                                                                  \
+#define SOAP(call)                                                                                 \
+    do {                                                                                           \
+        try {                                                                                      \
+            try {                                                                                  \
+                call;                                                                              \
+            } catch (const EasySoap::SOAPException& e) {                                           \
+                if (std::string(e.what()).find("Empty reply") == std::string::npos) throw;         \
+                call;                                                                              \
+            }                                                                                      \
+        } catch (const std::exception& e) {                                                        \
+            FAIL() << #call << ": " << e.what();                                                   \
+        }                                                                                          \
     } while (0)
 
 inline void click(wxWindow* page, int id) {
@@ -150,10 +150,9 @@ inline void click(wxWindow* page, int id) {
     button->GetEventHandler()->ProcessEvent(ev);
 }
 
-
 // A failed toolkit assertion fails the test instead of opening a dialog nobody answers.
 inline void on_assert(const wxString& file, int line, const wxString& func, const wxString& cond,
-               const wxString& msg) {
+                      const wxString& msg) {
     ADD_FAILURE() << "wx assertion " << cond << " (" << msg << ") in " << func << " at " << file
                   << ":" << line;
 }
@@ -162,7 +161,6 @@ class test_app : public wxApp {
 public:
     bool OnInit() override { return true; }
 };
-
 
 // The test program's main: GoogleTest, then the toolkit with a manually pumped event loop
 // and the recording services installed.
@@ -183,6 +181,5 @@ inline int run_frame_tests(int argc, char** argv) {
     wxEntryCleanup();
     return rc;
 }
-
 
 } // namespace cp_test

@@ -85,7 +85,7 @@ TEST(search_model, AdvancedOptionsGoOutOnlyWhenTicked) {
 
 TEST(search_model, SortChoicePositions) {
     const std::pair<int, QuerySort> rows[] = {
-        {-1, SORT_STANDARD},  {0, SORT_STANDARD},    {1, SORT_RELEVANCE}, {2, SORT_SCORE},
+        {-1, SORT_STANDARD},  {0, SORT_STANDARD},   {1, SORT_RELEVANCE}, {2, SORT_SCORE},
         {3, SORT_TIME_NEWER}, {4, SORT_TIME_OLDER}, {5, SORT_STANDARD},
     };
     for (const auto& [position, sort] : rows)
@@ -104,7 +104,7 @@ TEST(search_model, WatchPeriods) {
         {1, 7200, 1700000000 - 86400},
         {2, 0, 1700000000 - 604800},
         {3, 0, 1700000000 - 2592000},
-        {4, 7200, 1},                 // "All": not 0, which would let the daemon apply 7200
+        {4, 7200, 1}, // "All": not 0, which would let the daemon apply 7200
         {-1, 7200, 0},
     };
     for (const row& r : rows)
