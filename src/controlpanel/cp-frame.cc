@@ -105,8 +105,8 @@ void add_label(wxSizer* sizer, wxWindow* parent, const wxString& text) {
 }
 
 wxStaticText* explanation(wxWindow* parent, const wxString& text) {
-    auto* t = new wxStaticText(parent, wxID_ANY, text, wxDefaultPosition, wxSize(-1, 80),
-                               wxST_NO_AUTORESIZE);
+    // The height follows the wrapped text, so the last line is never cut off.
+    auto* t = new wxStaticText(parent, wxID_ANY, text);
     t->Wrap(230);
     return t;
 }

@@ -4,6 +4,8 @@
 #include "cpdialogs/cp-services.h"
 #include "cpmodel/apply-model.h"
 
+#include <algorithm>
+
 #include <wx/button.h>
 #include <wx/intl.h>
 #include <wx/listctrl.h>
@@ -49,7 +51,7 @@ WXStatusDialog::WXStatusDialog(wxWindow* parent) : wxDialog(parent, wxID_ANY, _(
 
     SetSizer(top);
     SetMinSize(top->GetMinSize());
-    SetSize(400, 360);
+    SetSize(520, 380);
     Centre(wxBOTH);
     Fill();
 }
@@ -79,6 +81,11 @@ void WXStatusDialog::Fill() {
         const long item =
             list_->InsertItem(list_->GetItemCount(), utf8_to_wx(utf8_lenient(row.Key)));
         list_->SetItem(item, 1, utf8_to_wx(utf8_lenient(row.Value)));
+    }
+    // Keys are long ("Platform: free disk space (MB)"): the key column takes their width.
+    if (!rows.empty()) {
+        list_->SetColumnWidth(0, wxLIST_AUTOSIZE);
+        list_->SetColumnWidth(0, std::max(list_->GetColumnWidth(0) + 8, 200));
     }
 }
 

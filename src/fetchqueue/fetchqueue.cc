@@ -1,6 +1,7 @@
 #include "fetchqueue/fetchqueue.h"
 
 #include "util/log.h"
+#include "util/sqlite_stmt.h"
 #include "util/sqlite_txn.h"
 #include "util/uri.h"
 
@@ -14,46 +15,7 @@ namespace lumbrake {
 
 namespace {
 
-// A prepared statement, finalised on every path. Values are bound, never quoted into the
-// text, so a URL holding a NUL byte is stored and compared whole.
-struct statement {
-    sqlite3* db;
-    sqlite3_stmt* st = nullptr;
-    statement(sqlite3* d, const char* sql) : db(d) {
-        TN_SQLITE_CHECK(db, sqlite3_prepare_v2(db, sql, -1, &st, nullptr));
-    }
-    ~statement() { sqlite3_finalize(st); }
-    statement(const statement&) = delete;
-    statement& operator=(const statement&) = delete;
-
-    void bind(int i, const std::string& s) {
-        TN_SQLITE_CHECK(
-            db, sqlite3_bind_text(st, i, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT));
-    }
-    void bind(int i, std::uint32_t v) {
-        TN_SQLITE_CHECK(db, sqlite3_bind_int64(st, i, static_cast<sqlite3_int64>(v)));
-    }
-    // SQLITE_ROW or SQLITE_DONE; anything else is fatal.
-    int step() {
-        int rc = sqlite3_step(st);
-        if (rc != SQLITE_ROW && rc != SQLITE_DONE) sqlite_fatal(db, __FILE__, __LINE__);
-        return rc;
-    }
-    std::string text(int col) const {
-        const unsigned char* p = sqlite3_column_text(st, col);
-        return p ? std::string(reinterpret_cast<const char*>(p),
-                               static_cast<std::size_t>(sqlite3_column_bytes(st, col)))
-                 : std::string();
-    }
-    // A stored number as 32 unsigned bits (the queue writes nothing else).
-    std::uint32_t u32(int col) const {
-        sqlite3_int64 v = sqlite3_column_int64(st, col);
-        if (v < 0) return 0;
-        if (v > std::numeric_limits<std::uint32_t>::max())
-            return std::numeric_limits<std::uint32_t>::max();
-        return static_cast<std::uint32_t>(v);
-    }
-};
+using statement = sqlite_statement;
 
 void exec(sqlite3* db, const char* sql) {
     TN_SQLITE_CHECK(db, sqlite3_exec(db, sql, nullptr, nullptr, nullptr));
@@ -126,7 +88,7 @@ void fetchqueue::push(sqlite3* db, std::uint32_t arcid, const std::string& url,
         ins.bind(2, canonical);
         ins.bind(3, host);
         ins.bind(4, priority);
-        int rc = sqlite3_step(ins.st);
+        int rc = ins.step_result();
         // Already queued for this archive: the first priority stays.
         if (rc != SQLITE_DONE && (rc & 0xff) != SQLITE_CONSTRAINT)
             sqlite_fatal(db, __FILE__, __LINE__);

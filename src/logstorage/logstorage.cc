@@ -1,5 +1,6 @@
 #include "logstorage/logstorage.h"
 
+#include "util/sqlite_stmt.h"
 #include "util/sqlite_txn.h"
 #include "util/uri.h"
 
@@ -9,52 +10,7 @@ namespace lumbrake {
 
 namespace {
 
-// A prepared statement that finalizes itself; every failure is fatal.
-class statement {
-public:
-    statement(sqlite3* db, const char* sql) : db_(db) {
-        TN_SQLITE_CHECK(db_, sqlite3_prepare_v2(db_, sql, -1, &st_, nullptr));
-    }
-    ~statement() { sqlite3_finalize(st_); }
-    statement(const statement&) = delete;
-    statement& operator=(const statement&) = delete;
-
-    statement& bind(int index, std::int64_t value) {
-        TN_SQLITE_CHECK(db_, sqlite3_bind_int64(st_, index, value));
-        return *this;
-    }
-    // Every byte is kept, zero bytes included.
-    statement& bind(int index, std::string_view text) {
-        TN_SQLITE_CHECK(db_, sqlite3_bind_text64(st_, index, text.data(), text.size(),
-                                                 SQLITE_TRANSIENT, SQLITE_UTF8));
-        return *this;
-    }
-    // True while rows come; false at the end.
-    bool next() {
-        int rc = sqlite3_step(st_);
-        TN_SQLITE_CHECK(db_, rc);
-        return rc == SQLITE_ROW;
-    }
-    // A statement without rows.
-    void run() {
-        while (next()) {
-        }
-    }
-    // The raw result, for the one caller that handles a constraint itself.
-    int step_result() { return sqlite3_step(st_); }
-
-    std::int64_t integer(int column) { return sqlite3_column_int64(st_, column); }
-    std::string text(int column) {
-        const unsigned char* p = sqlite3_column_text(st_, column);
-        int n = sqlite3_column_bytes(st_, column);
-        return p ? std::string(reinterpret_cast<const char*>(p), static_cast<std::size_t>(n))
-                 : std::string();
-    }
-
-private:
-    sqlite3* db_;
-    sqlite3_stmt* st_ = nullptr;
-};
+using statement = sqlite_statement;
 
 void exec(sqlite3* db, const char* sql) {
     TN_SQLITE_CHECK(db, sqlite3_exec(db, sql, nullptr, nullptr, nullptr));

@@ -2,6 +2,7 @@
 
 #include "robotschecker/robotstxt.h"
 #include "util/log.h"
+#include "util/sqlite_stmt.h"
 #include "util/sqlite_txn.h"
 #include "util/uri.h"
 
@@ -17,28 +18,7 @@ namespace lumbrake {
 
 namespace {
 
-// A prepared statement, finalised on every path.
-struct statement {
-    sqlite3* db;
-    sqlite3_stmt* st = nullptr;
-    statement(sqlite3* d, const char* sql) : db(d) {
-        TN_SQLITE_CHECK(db, sqlite3_prepare_v2(db, sql, -1, &st, nullptr));
-    }
-    ~statement() { sqlite3_finalize(st); }
-    statement(const statement&) = delete;
-    statement& operator=(const statement&) = delete;
-
-    void bind_text(int i, const std::string& s) {
-        TN_SQLITE_CHECK(
-            db, sqlite3_bind_text(st, i, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT));
-    }
-    // SQLITE_ROW or SQLITE_DONE; anything else is fatal.
-    int step() {
-        int rc = sqlite3_step(st);
-        if (rc != SQLITE_ROW && rc != SQLITE_DONE) sqlite_fatal(db, __FILE__, __LINE__);
-        return rc;
-    }
-};
+using statement = sqlite_statement;
 
 [[noreturn]] void zlib_fatal(unsigned long line) {
     assertion_failed("r == Z_OK", __FILE__, line);
@@ -101,8 +81,8 @@ bool robotschecker::needs_refresh(sqlite3* db, const std::string& url,
     robots_url = robots_url_of(uri);
 
     statement q(db, "select timestamp from robotscache where url=?");
-    q.bind_text(1, robots_url);
-    std::int64_t stored = q.step() == SQLITE_ROW ? sqlite3_column_int64(q.st, 0) : 0;
+    q.bind(1, robots_url);
+    std::int64_t stored = q.step() == SQLITE_ROW ? sqlite3_column_int64(q.handle(), 0) : 0;
     std::int64_t t = now();
     // A stamp from the future (the clock was set back) is refreshed rather than trusted for
     // however long the clock needs to catch up.
@@ -120,11 +100,11 @@ void robotschecker::store(sqlite3* db, const std::string& robots_url,
 
     // The URL is bound rather than quoted into the text, so a NUL byte cannot cut it short.
     statement ins(db, "insert or replace into robotscache values(?, ?, ?, ?)");
-    ins.bind_text(1, robots_url);
-    TN_SQLITE_CHECK(db, sqlite3_bind_int64(ins.st, 2, now()));
+    ins.bind(1, robots_url);
+    TN_SQLITE_CHECK(db, sqlite3_bind_int64(ins.handle(), 2, now()));
     TN_SQLITE_CHECK(db,
-                    sqlite3_bind_blob64(ins.st, 3, packed.get(), packed_size, SQLITE_TRANSIENT));
-    TN_SQLITE_CHECK(db, sqlite3_bind_int64(ins.st, 4, static_cast<sqlite3_int64>(text.size())));
+                    sqlite3_bind_blob64(ins.handle(), 3, packed.get(), packed_size, SQLITE_TRANSIENT));
+    TN_SQLITE_CHECK(db, sqlite3_bind_int64(ins.handle(), 4, static_cast<sqlite3_int64>(text.size())));
     if (ins.step() != SQLITE_DONE) sqlite_fatal(db, __FILE__, __LINE__);
 }
 
@@ -140,13 +120,13 @@ bool robotschecker::allowed(sqlite3* db, const std::string& url, bool& compiled)
     bool damaged = false;
     {
         statement q(db, "select content, contentlen from robotscache where url=?");
-        q.bind_text(1, robots_url);
+        q.bind(1, robots_url);
         if (q.step() == SQLITE_ROW) {
-            std::int64_t total = sqlite3_column_int64(q.st, 1);
+            std::int64_t total = sqlite3_column_int64(q.handle(), 1);
             std::optional<std::string> inflated;
             if (total >= 0 && total <= std::numeric_limits<std::uint32_t>::max()) {
-                const void* blob = sqlite3_column_blob(q.st, 0);
-                int blob_size = sqlite3_column_bytes(q.st, 0);
+                const void* blob = sqlite3_column_blob(q.handle(), 0);
+                int blob_size = sqlite3_column_bytes(q.handle(), 0);
                 std::size_t want =
                     static_cast<std::size_t>(std::min<std::int64_t>(total, robotstxt::max_text));
                 inflated = inflate_prefix(blob, static_cast<std::size_t>(blob_size),
@@ -163,7 +143,7 @@ bool robotschecker::allowed(sqlite3* db, const std::string& url, bool& compiled)
         TN_LOG(LF_WORKERSCHEDULING, LL_ERROR,
                "Damaged robots.txt cache row for " << robots_url << " dropped");
         statement del(db, "delete from robotscache where url=?");
-        del.bind_text(1, robots_url);
+        del.bind(1, robots_url);
         del.step();
     }
 

@@ -1,0 +1,101 @@
+// One prepared SQLite statement of the calling thread's connection, finalised on every path.
+// Values are bound, never quoted into the text, so a value holding a NUL byte is stored and
+// compared whole. Every failure is reported through sqlite_fatal with the caller's file and
+// line: a storage failure throws sqlite_error, anything else is a fatal assertion.
+#pragma once
+
+#include "util/sqlite_txn.h"
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <limits>
+#include <source_location>
+#include <string>
+#include <string_view>
+
+namespace lumbrake {
+
+class sqlite_statement {
+public:
+    sqlite_statement(sqlite3* db, const char* sql,
+                     std::source_location where = std::source_location::current())
+        : db_(db) {
+        check(sqlite3_prepare_v2(db_, sql, -1, &st_, nullptr), where);
+    }
+    ~sqlite_statement() { sqlite3_finalize(st_); }
+    sqlite_statement(const sqlite_statement&) = delete;
+    sqlite_statement& operator=(const sqlite_statement&) = delete;
+
+    sqlite_statement& bind(int index, std::int64_t value,
+                           std::source_location where = std::source_location::current()) {
+        check(sqlite3_bind_int64(st_, index, value), where);
+        return *this;
+    }
+    // A copy of every byte, zero bytes included.
+    sqlite_statement& bind(int index, std::string_view text,
+                           std::source_location where = std::source_location::current()) {
+        check(sqlite3_bind_text64(st_, index, text.data(), text.size(), SQLITE_TRANSIENT,
+                                  SQLITE_UTF8),
+              where);
+        return *this;
+    }
+    // A copy of the bytes; an empty value is a zero-length blob, never NULL.
+    sqlite_statement& bind_blob(int index, const void* data, std::size_t size,
+                                std::source_location where = std::source_location::current()) {
+        static const char empty = 0;
+        check(sqlite3_bind_blob64(st_, index, size ? data : &empty, size, SQLITE_TRANSIENT), where);
+        return *this;
+    }
+
+    // SQLITE_ROW or SQLITE_DONE; anything else is a failure.
+    int step(std::source_location where = std::source_location::current()) {
+        int rc = sqlite3_step(st_);
+        check(rc, where);
+        return rc;
+    }
+    // True while rows come; false at the end.
+    bool next(std::source_location where = std::source_location::current()) {
+        return step(where) == SQLITE_ROW;
+    }
+    // A statement without rows (or whose rows are not wanted).
+    void run(std::source_location where = std::source_location::current()) {
+        while (next(where)) {
+        }
+    }
+    // The raw result, for callers that handle a constraint or a busy database themselves.
+    int step_result() { return sqlite3_step(st_); }
+
+    std::int64_t integer(int column) const { return sqlite3_column_int64(st_, column); }
+    // A stored number as 32 unsigned bits, clamped (the storages write nothing else there).
+    std::uint32_t u32(int column) const {
+        std::int64_t v = integer(column);
+        if (v < 0) return 0;
+        if (v > std::numeric_limits<std::uint32_t>::max())
+            return std::numeric_limits<std::uint32_t>::max();
+        return static_cast<std::uint32_t>(v);
+    }
+    std::string text(int column) const {
+        const unsigned char* p = sqlite3_column_text(st_, column);
+        return p ? std::string(reinterpret_cast<const char*>(p),
+                               static_cast<std::size_t>(sqlite3_column_bytes(st_, column)))
+                 : std::string();
+    }
+    const void* blob(int column) const { return sqlite3_column_blob(st_, column); }
+    std::size_t bytes(int column) const {
+        return static_cast<std::size_t>(sqlite3_column_bytes(st_, column));
+    }
+
+    sqlite3_stmt* handle() const { return st_; }
+
+private:
+    void check(int rc, const std::source_location& where) const {
+        if (rc != SQLITE_OK && rc != SQLITE_ROW && rc != SQLITE_DONE)
+            sqlite_fatal(db_, where.file_name(), where.line());
+    }
+
+    sqlite3* db_;
+    sqlite3_stmt* st_ = nullptr;
+};
+
+} // namespace lumbrake
