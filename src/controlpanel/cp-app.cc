@@ -139,8 +139,4 @@ std::string WXControlPanelApp::GetPrivateBaseURL() {
     return private_base_url(v.host, v.port, locale_.GetCanonicalName().utf8_string());
 }
 
-void WXControlPanelApp::OpenCachedDocument(const std::string& document_id) {
-    OpenURL(GetPrivateBaseURL() + "/cache?doc=" + document_id);
-}
-
 } // namespace lumbrake

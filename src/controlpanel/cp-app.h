@@ -34,8 +34,7 @@ public:
     std::string GetUserName() override;
     void OpenURL(const std::string& url) override;
 
-    std::string GetPrivateBaseURL();
-    void OpenCachedDocument(const std::string& document_id);
+    std::string GetPrivateBaseURL() override;
 
 private:
     int language_ = wxLANGUAGE_DEFAULT;

@@ -123,33 +123,33 @@ wxBEGIN_EVENT_TABLE(WXControlPanelFrame, wxFrame)
     EVT_UPDATE_UI(ID_SCHEDULE_FREQUENCY, WXControlPanelFrame::OnUpdateScheduleFrequency)
 
     // Searching, the query pages and their result lists.
-    EVT_BUTTON(ID_ARCHIVE_SEARCH, WXControlPanelFrame::OnPendingCommand)
-    EVT_BUTTON(ID_COLLECTION_SEARCH, WXControlPanelFrame::OnPendingCommand)
-    EVT_BUTTON(ID_SAVE_AS_WATCH, WXControlPanelFrame::OnPendingCommand)
-    EVT_BUTTON(ID_REFINE, WXControlPanelFrame::OnPendingCommand)
-    EVT_BUTTON(ID_COPY_WATCH_URL, WXControlPanelFrame::OnPendingCommand)
-    EVT_BUTTON(ID_ARCHIVE_SET_DATE, WXControlPanelFrame::OnPendingCommand)
-    EVT_BUTTON(ID_ARCHIVE_WEIGHTS, WXControlPanelFrame::OnPendingCommand)
-    EVT_BUTTON(ID_COLLECTION_SET_DATE, WXControlPanelFrame::OnPendingCommand)
-    EVT_BUTTON(ID_COLLECTION_WEIGHTS, WXControlPanelFrame::OnPendingCommand)
-    EVT_BUTTON(ID_ARCHIVE_OPEN_CACHED, WXControlPanelFrame::OnPendingCommand)
-    EVT_BUTTON(ID_ARCHIVE_OPEN_LIVE, WXControlPanelFrame::OnPendingCommand)
-    EVT_BUTTON(ID_COLLECTION_OPEN_CACHED, WXControlPanelFrame::OnPendingCommand)
-    EVT_BUTTON(ID_COLLECTION_OPEN_LIVE, WXControlPanelFrame::OnPendingCommand)
-    EVT_BUTTON(ID_WATCH_OPEN_CACHED, WXControlPanelFrame::OnPendingCommand)
-    EVT_BUTTON(ID_WATCH_OPEN_LIVE, WXControlPanelFrame::OnPendingCommand)
-    EVT_LIST_ITEM_SELECTED(ID_ARCHIVE_RESULTS, WXControlPanelFrame::OnPendingList)
-    EVT_LIST_ITEM_SELECTED(ID_COLLECTION_RESULTS, WXControlPanelFrame::OnPendingList)
-    EVT_LIST_ITEM_SELECTED(ID_WATCH_RESULTS, WXControlPanelFrame::OnPendingList)
-    EVT_LIST_ITEM_DESELECTED(ID_ARCHIVE_RESULTS, WXControlPanelFrame::OnPendingList)
-    EVT_LIST_ITEM_DESELECTED(ID_COLLECTION_RESULTS, WXControlPanelFrame::OnPendingList)
-    EVT_LIST_ITEM_DESELECTED(ID_WATCH_RESULTS, WXControlPanelFrame::OnPendingList)
-    EVT_TEXT(ID_ARCHIVE_QUERY, WXControlPanelFrame::OnPendingCommand)
-    EVT_TEXT(ID_COLLECTION_QUERY, WXControlPanelFrame::OnPendingCommand)
-    EVT_TEXT(ID_WATCH_QUERY, WXControlPanelFrame::OnPendingCommand)
-    EVT_CHECKBOX(ID_ARCHIVE_ADVANCED, WXControlPanelFrame::OnPendingCommand)
-    EVT_CHECKBOX(ID_COLLECTION_ADVANCED, WXControlPanelFrame::OnPendingCommand)
-    EVT_CHOICE(ID_WATCH_RESULTS_FRESHNESS, WXControlPanelFrame::OnPendingCommand)
+    EVT_BUTTON(ID_ARCHIVE_SEARCH, WXControlPanelFrame::OnArchiveSearch)
+    EVT_BUTTON(ID_COLLECTION_SEARCH, WXControlPanelFrame::OnCollectionSearch)
+    EVT_BUTTON(ID_SAVE_AS_WATCH, WXControlPanelFrame::OnSaveAsWatch)
+    EVT_BUTTON(ID_REFINE, WXControlPanelFrame::OnWatchRefine)
+    EVT_BUTTON(ID_COPY_WATCH_URL, WXControlPanelFrame::OnCopyWatchUrl)
+    EVT_BUTTON(ID_ARCHIVE_SET_DATE, WXControlPanelFrame::OnArchiveSetDate)
+    EVT_BUTTON(ID_ARCHIVE_WEIGHTS, WXControlPanelFrame::OnArchiveWeights)
+    EVT_BUTTON(ID_COLLECTION_SET_DATE, WXControlPanelFrame::OnCollectionSetDate)
+    EVT_BUTTON(ID_COLLECTION_WEIGHTS, WXControlPanelFrame::OnCollectionWeights)
+    EVT_BUTTON(ID_ARCHIVE_OPEN_CACHED, WXControlPanelFrame::OnOpenCachedDocument)
+    EVT_BUTTON(ID_ARCHIVE_OPEN_LIVE, WXControlPanelFrame::OnOpenLiveDocument)
+    EVT_BUTTON(ID_COLLECTION_OPEN_CACHED, WXControlPanelFrame::OnOpenCachedDocument)
+    EVT_BUTTON(ID_COLLECTION_OPEN_LIVE, WXControlPanelFrame::OnOpenLiveDocument)
+    EVT_BUTTON(ID_WATCH_OPEN_CACHED, WXControlPanelFrame::OnOpenCachedDocument)
+    EVT_BUTTON(ID_WATCH_OPEN_LIVE, WXControlPanelFrame::OnOpenLiveDocument)
+    EVT_LIST_ITEM_SELECTED(ID_ARCHIVE_RESULTS, WXControlPanelFrame::OnArchiveResultSelected)
+    EVT_LIST_ITEM_SELECTED(ID_COLLECTION_RESULTS, WXControlPanelFrame::OnCollectionResultSelected)
+    EVT_LIST_ITEM_SELECTED(ID_WATCH_RESULTS, WXControlPanelFrame::OnWatchResultSelected)
+    EVT_LIST_ITEM_DESELECTED(ID_ARCHIVE_RESULTS, WXControlPanelFrame::OnResultDeselected)
+    EVT_LIST_ITEM_DESELECTED(ID_COLLECTION_RESULTS, WXControlPanelFrame::OnResultDeselected)
+    EVT_LIST_ITEM_DESELECTED(ID_WATCH_RESULTS, WXControlPanelFrame::OnResultDeselected)
+    EVT_TEXT(ID_ARCHIVE_QUERY, WXControlPanelFrame::OnArchiveQueryChanged)
+    EVT_TEXT(ID_COLLECTION_QUERY, WXControlPanelFrame::OnCollectionQueryChanged)
+    EVT_TEXT(ID_WATCH_QUERY, WXControlPanelFrame::OnWatchQueryChanged)
+    EVT_CHECKBOX(ID_ARCHIVE_ADVANCED, WXControlPanelFrame::OnAdvancedOptions)
+    EVT_CHECKBOX(ID_COLLECTION_ADVANCED, WXControlPanelFrame::OnAdvancedOptions)
+    EVT_CHOICE(ID_WATCH_RESULTS_FRESHNESS, WXControlPanelFrame::OnWatchPeriodChanged)
 
     // Edits that mark the record on show modified.
     EVT_TEXT(ID_SOURCE_NAME, WXControlPanelFrame::OnModified)
@@ -660,8 +660,8 @@ void WXControlPanelFrame::OnSyncPages(wxUpdateUIEvent&) {
         FillArchiveGatheringInfo();
     }
     if (d->kind() == cp_kind::watch && modified[2]) {
-        // Fetching the watch's results belongs to the search commands.
         modified[2] = false;
+        RefineWatchAnew();
     }
 }
 
@@ -757,7 +757,7 @@ void WXControlPanelFrame::FillSourcePages() {
 void WXControlPanelFrame::FillArchivePages() {
     const archive_page p = archive_page_from(currentArchive.Configuration);
     archiveQuery->ChangeValue("");
-    archiveResults->DeleteAllItems();
+    ResetSearchPage(search_page::archive);
     archiveId->SetLabel(wxString::Format("%d", currentArchive.Archive));
     archiveName->ChangeValue(from_daemon(p.name));
     archiveContact->ChangeValue(from_daemon(p.contact));
@@ -804,7 +804,7 @@ void WXControlPanelFrame::FillCollectionPages() {
     const collection_page p =
         collection_page_from(currentCollection.Configuration, archives, sources);
     collectionQuery->ChangeValue("");
-    collectionResults->DeleteAllItems();
+    ResetSearchPage(search_page::collection);
     collectionId->SetLabel(wxString::Format("%d", currentCollection.Collection));
     collectionName->ChangeValue(from_daemon(p.name));
     collectionDescription->ChangeValue(from_daemon(p.description));
@@ -822,7 +822,7 @@ void WXControlPanelFrame::FillCollectionPages() {
 void WXControlPanelFrame::FillWatchPages() {
     const watch_page p = watch_page_from(currentWatch.Configuration);
     watchQuery->ChangeValue("");
-    watchResults->DeleteAllItems();
+    ResetSearchPage(search_page::watch);
     watchId->SetLabel(wxString::Format("%d", currentWatch.Watch));
     watchName->ChangeValue(from_daemon(p.name));
     watchDescription->ChangeValue(from_daemon(p.description));

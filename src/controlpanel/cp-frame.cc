@@ -26,6 +26,7 @@
 #include <wx/stattext.h>
 #include <wx/statusbr.h>
 #include <wx/textctrl.h>
+#include <wx/wrapsizer.h>
 
 #include "controlpanel/trawlnest.xpm"
 
@@ -617,32 +618,34 @@ wxPanel* WXControlPanelFrame::BuildQueryPage(wxWindow* parent, bool collection) 
     row->Add(search, 0, wxRIGHT, 4);
     if (collection)
         row->Add(new wxButton(page, ID_SAVE_AS_WATCH, _("Save as watch")), 0, wxRIGHT, 4);
-    row->Add(new wxCheckBox(page, collection ? ID_COLLECTION_ADVANCED : ID_ARCHIVE_ADVANCED,
-                            _("Advanced options")),
-             0, wxALIGN_CENTER_VERTICAL);
+    query_page& state = queryPages[collection ? 1 : 0];
+    state.advanced = new wxCheckBox(page, collection ? ID_COLLECTION_ADVANCED : ID_ARCHIVE_ADVANCED,
+                                    _("Advanced options"));
+    row->Add(state.advanced, 0, wxALIGN_CENTER_VERTICAL);
     v->Add(row, 0, wxEXPAND | wxALL, 4);
 
-    auto* advanced = new wxBoxSizer(wxHORIZONTAL);
+    // Wraps onto a second line rather than cutting off its last buttons in a narrow window.
+    auto* advanced = new wxWrapSizer(wxHORIZONTAL);
     add_label(advanced, page, _("Sort:"));
     auto* sort =
         new wxChoice(page, wxID_ANY, wxDefaultPosition, wxDefaultSize,
                      choices({_("Standard"), _("Relevance"), _("Score"), _("Newer"), _("Older")}));
     sort->SetSelection(0);
+    state.sort = sort;
     advanced->Add(sort, 0, wxALL, 4);
     const int from = collection ? collectionQueryFrom : archiveQueryFrom;
     const int to = collection ? collectionQueryTo : archiveQueryTo;
     const wxString to_text = wxDateTime(static_cast<time_t>(to)).Format("%x", wxDateTime::UTC);
     const int width = GetTextExtent(to_text).x + 20;
     add_label(advanced, page, _("From:"));
-    advanced->Add(
-        new wxTextCtrl(page, wxID_ANY,
-                       wxDateTime(static_cast<time_t>(from)).Format("%x", wxDateTime::UTC),
-                       wxDefaultPosition, wxSize(width, -1), wxTE_READONLY),
-        0, wxALL, 4);
+    state.from = new wxTextCtrl(page, wxID_ANY,
+                                wxDateTime(static_cast<time_t>(from)).Format("%x", wxDateTime::UTC),
+                                wxDefaultPosition, wxSize(width, -1), wxTE_READONLY);
+    advanced->Add(state.from, 0, wxALL, 4);
     add_label(advanced, page, _("To:"));
-    advanced->Add(new wxTextCtrl(page, wxID_ANY, to_text, wxDefaultPosition, wxSize(width, -1),
-                                 wxTE_READONLY),
-                  0, wxALL, 4);
+    state.to = new wxTextCtrl(page, wxID_ANY, to_text, wxDefaultPosition, wxSize(width, -1),
+                              wxTE_READONLY);
+    advanced->Add(state.to, 0, wxALL, 4);
     advanced->Add(new wxButton(page, collection ? ID_COLLECTION_SET_DATE : ID_ARCHIVE_SET_DATE,
                                _("Set date...")),
                   0, wxALL, 4);
@@ -651,14 +654,16 @@ wxPanel* WXControlPanelFrame::BuildQueryPage(wxWindow* parent, bool collection) 
                   0, wxALL, 4);
     v->Add(advanced, 0, wxEXPAND | wxALL, 4);
     v->Hide(advanced);
+    state.sizer = v;
+    state.advancedRow = advanced;
 
     wxListCtrl* results = list(page, collection ? ID_COLLECTION_RESULTS : ID_ARCHIVE_RESULTS,
                                {{_("Title"), 250}, {_("URL"), 400}, {_("Time"), 200}});
     v->Add(results, 1, wxEXPAND | wxALL, 4);
     auto* context = new wxStaticBoxSizer(wxVERTICAL, page, _("Context"));
-    context->Add(new wxTextCtrl(context->GetStaticBox(), wxID_ANY, "", wxDefaultPosition,
-                                wxSize(-1, 80), wxTE_MULTILINE | wxTE_READONLY),
-                 0, wxEXPAND | wxALL, 4);
+    state.context = new wxTextCtrl(context->GetStaticBox(), wxID_ANY, "", wxDefaultPosition,
+                                   wxSize(-1, 80), wxTE_MULTILINE | wxTE_READONLY);
+    context->Add(state.context, 0, wxEXPAND | wxALL, 4);
     v->Add(context, 0, wxEXPAND | wxALL, 4);
     auto* open = new wxBoxSizer(wxHORIZONTAL);
     open->AddStretchSpacer();
@@ -667,6 +672,8 @@ wxPanel* WXControlPanelFrame::BuildQueryPage(wxWindow* parent, bool collection) 
     open->Add(new wxButton(page, base + 1, _("Open live document...")));
     v->Add(open, 0, wxEXPAND | wxALL, 4);
     page->SetSizer(v);
+    state.query = query;
+    state.list = results;
     if (collection) {
         collectionQuery = query;
         collectionResults = results;
@@ -890,9 +897,12 @@ wxPanel* WXControlPanelFrame::BuildWatchPanel() {
             list(results, ID_WATCH_RESULTS, {{_("Time"), 200}, {_("Title"), 250}, {_("URL"), 400}});
         v->Add(watchResults, 1, wxEXPAND | wxALL, 4);
         auto* context = new wxStaticBoxSizer(wxVERTICAL, results, _("Context"));
-        context->Add(new wxTextCtrl(context->GetStaticBox(), wxID_ANY, "", wxDefaultPosition,
-                                    wxSize(-1, 80), wxTE_MULTILINE | wxTE_READONLY),
-                     0, wxEXPAND | wxALL, 4);
+        query_page& state = queryPages[static_cast<int>(search_page::watch)];
+        state.query = watchQuery;
+        state.list = watchResults;
+        state.context = new wxTextCtrl(context->GetStaticBox(), wxID_ANY, "", wxDefaultPosition,
+                                       wxSize(-1, 80), wxTE_MULTILINE | wxTE_READONLY);
+        context->Add(state.context, 0, wxEXPAND | wxALL, 4);
         v->Add(context, 0, wxEXPAND | wxALL, 4);
         auto* open = new wxBoxSizer(wxHORIZONTAL);
         open->AddStretchSpacer();

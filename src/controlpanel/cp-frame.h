@@ -7,6 +7,7 @@
 #include "client/soap-client-proxy.h"
 #include "cpmodel/apply-model.h"
 #include "cpmodel/frame-enabling.h"
+#include "cpmodel/search-model.h"
 #include "cpmodel/trees-model.h"
 
 #include <functional>
@@ -25,6 +26,7 @@ class wxListCtrl;
 class wxNotebook;
 class wxPanel;
 class wxProgressDialog;
+class wxSizer;
 class wxSpinCtrl;
 class wxSplitterWindow;
 class wxStaticText;
@@ -226,6 +228,55 @@ private:
     // -------------------------------------------------------------------------------------
 
     // Searching, the query pages and their result lists (cp-frame-search.cc).
+public:
+    // The controls and data of one searching page: archive "Query", collection "Query",
+    // watch "Results" (indexed by search_page). Row i of `list` shows `results[i]`.
+    struct query_page {
+        wxTextCtrl* query = nullptr;
+        wxListCtrl* list = nullptr;
+        wxTextCtrl* context = nullptr;
+        // Archive and collection pages only.
+        wxCheckBox* advanced = nullptr;
+        wxChoice* sort = nullptr;
+        wxTextCtrl *from = nullptr, *to = nullptr;
+        wxSizer *sizer = nullptr, *advancedRow = nullptr;
+        std::vector<QueryResult> results;
+        std::vector<QuerySliceWeight> weights;
+    };
+    const query_page& search_page_state(search_page page) const {
+        return queryPages[static_cast<int>(page)];
+    }
+    // Selecting a watch: "Watch default", no refining text, and its results from the start.
+    void RefineWatchAnew();
+
+private:
+    void OnArchiveQueryChanged(wxCommandEvent& event);
+    void OnCollectionQueryChanged(wxCommandEvent& event);
+    void OnWatchQueryChanged(wxCommandEvent& event);
+    void OnArchiveSearch(wxCommandEvent& event);
+    void OnCollectionSearch(wxCommandEvent& event);
+    void OnWatchRefine(wxCommandEvent& event);
+    void OnWatchPeriodChanged(wxCommandEvent& event);
+    void OnSaveAsWatch(wxCommandEvent& event);
+    void OnAdvancedOptions(wxCommandEvent& event);
+    void OnArchiveSetDate(wxCommandEvent& event);
+    void OnCollectionSetDate(wxCommandEvent& event);
+    void OnArchiveWeights(wxCommandEvent& event);
+    void OnCollectionWeights(wxCommandEvent& event);
+    void OnArchiveResultSelected(wxListEvent& event);
+    void OnCollectionResultSelected(wxListEvent& event);
+    void OnWatchResultSelected(wxListEvent& event);
+    void OnResultDeselected(wxListEvent& event);
+    void OnOpenCachedDocument(wxCommandEvent& event);
+    void OnOpenLiveDocument(wxCommandEvent& event);
+    void OnCopyWatchUrl(wxCommandEvent& event);
+    void ResetSearchPage(search_page page);
+    void RunSearch(search_page page);
+    void SetDateRange(search_page page);
+    void ShowContexts(search_page page);
+    const QueryResult* SelectedResult(search_page page);
+
+    query_page queryPages[3];
 
     // -------------------------------------------------------------------------------------
 

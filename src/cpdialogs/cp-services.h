@@ -53,6 +53,11 @@ public:
 
     // Opens a URL in the user's default browser (tests record it instead).
     virtual void OpenURL(const std::string& url) = 0;
+
+    // The daemon's private portal pages in the user's language (no credentials: the browser
+    // asks for them), and the stored copy of a document among them.
+    virtual std::string GetPrivateBaseURL();
+    void OpenCachedDocument(const std::string& document_id);
 };
 
 // The installed services; null before installation.

@@ -92,7 +92,11 @@ soap_error_message soap_error_text(const std::string& what) {
 
 std::string private_base_url(const std::string& host, const std::string& port,
                              const std::string& locale_name) {
-    return "http://" + host + ":" + port + "/private/" + locale_name.substr(0, 2);
+    // The portal has private pages in English and Italian only; any other locale (also "C")
+    // gets the English ones rather than an address the daemon does not serve.
+    std::string language = locale_name.substr(0, 2);
+    if (language != "it") language = "en";
+    return "http://" + host + ":" + port + "/private/" + language;
 }
 
 } // namespace lumbrake

@@ -46,7 +46,8 @@ struct soap_error_message {
 };
 soap_error_message soap_error_text(const std::string& what);
 
-// "http://" host ":" port "/private/" language (the first two characters of the locale name).
+// "http://" host ":" port "/private/" language (the first two characters of the locale name
+// when the portal has pages in that language, else "en").
 std::string private_base_url(const std::string& host, const std::string& port,
                              const std::string& locale_name);
 

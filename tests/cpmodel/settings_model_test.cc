@@ -74,4 +74,7 @@ TEST(settings_model, SoapErrorTexts) {
 
 TEST(settings_model, PrivateBaseUrlUsesTheLanguage) {
     EXPECT_EQ(private_base_url("h", "2200", "it_IT"), "http://h:2200/private/it");
+    // Languages the portal has no pages for fall back to its English pages.
+    for (const char* other : {"de_DE", "C", "", "en_GB"})
+        EXPECT_EQ(private_base_url("h", "2200", other), "http://h:2200/private/en") << other;
 }
