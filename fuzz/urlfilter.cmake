@@ -7,6 +7,6 @@ tn_add_fuzzer(urlfilter_fuzzer
 # A bounded run from an empty corpus; new inputs go to a scratch folder in the build tree.
 set(urlfilter_fuzz_scratch ${CMAKE_BINARY_DIR}/fuzz/urlfilter_corpus)
 add_test(NAME urlfilter_fuzz
-  COMMAND sh -c "mkdir -p '${urlfilter_fuzz_scratch}' && exec \"$0\" -runs=100000 -max_len=2048 -rss_limit_mb=512 -malloc_limit_mb=64 -seed=1 '${urlfilter_fuzz_scratch}'"
+  COMMAND sh -c "mkdir -p '${urlfilter_fuzz_scratch}' && exec \"$0\" -runs=100000 -max_total_time=200 -max_len=2048 -rss_limit_mb=512 -malloc_limit_mb=64 -seed=1 '${urlfilter_fuzz_scratch}'"
           $<TARGET_FILE:urlfilter_fuzzer>)
 set_tests_properties(urlfilter_fuzz PROPERTIES TIMEOUT 300)

@@ -10,16 +10,24 @@
 
 #include <cstdint>
 #include <limits>
-#include <source_location>
 #include <string>
 #include <string_view>
 
 namespace lumbrake {
 
+// The caller's file and line, filled where a default argument is evaluated, that is at the
+// call. std::source_location would do, but the clang of the fuzz build lacks it.
+struct call_site {
+    const char* file;
+    int line;
+    constexpr call_site(const char* f = __builtin_FILE(), int l = __builtin_LINE())
+        : file(f), line(l) {}
+};
+
 class sqlite_statement {
 public:
     sqlite_statement(sqlite3* db, const char* sql,
-                     std::source_location where = std::source_location::current())
+                     call_site where = {})
         : db_(db) {
         check(sqlite3_prepare_v2(db_, sql, -1, &st_, nullptr), where);
     }
@@ -28,13 +36,13 @@ public:
     sqlite_statement& operator=(const sqlite_statement&) = delete;
 
     sqlite_statement& bind(int index, std::int64_t value,
-                           std::source_location where = std::source_location::current()) {
+                           call_site where = {}) {
         check(sqlite3_bind_int64(st_, index, value), where);
         return *this;
     }
     // A copy of every byte, zero bytes included.
     sqlite_statement& bind(int index, std::string_view text,
-                           std::source_location where = std::source_location::current()) {
+                           call_site where = {}) {
         check(sqlite3_bind_text64(st_, index, text.data(), text.size(), SQLITE_TRANSIENT,
                                   SQLITE_UTF8),
               where);
@@ -42,24 +50,24 @@ public:
     }
     // A copy of the bytes; an empty value is a zero-length blob, never NULL.
     sqlite_statement& bind_blob(int index, const void* data, std::size_t size,
-                                std::source_location where = std::source_location::current()) {
+                                call_site where = {}) {
         static const char empty = 0;
         check(sqlite3_bind_blob64(st_, index, size ? data : &empty, size, SQLITE_TRANSIENT), where);
         return *this;
     }
 
     // SQLITE_ROW or SQLITE_DONE; anything else is a failure.
-    int step(std::source_location where = std::source_location::current()) {
+    int step(call_site where = {}) {
         int rc = sqlite3_step(st_);
         check(rc, where);
         return rc;
     }
     // True while rows come; false at the end.
-    bool next(std::source_location where = std::source_location::current()) {
+    bool next(call_site where = {}) {
         return step(where) == SQLITE_ROW;
     }
     // A statement without rows (or whose rows are not wanted).
-    void run(std::source_location where = std::source_location::current()) {
+    void run(call_site where = {}) {
         while (next(where)) {
         }
     }
@@ -89,9 +97,9 @@ public:
     sqlite3_stmt* handle() const { return st_; }
 
 private:
-    void check(int rc, const std::source_location& where) const {
+    void check(int rc, const call_site& where) const {
         if (rc != SQLITE_OK && rc != SQLITE_ROW && rc != SQLITE_DONE)
-            sqlite_fatal(db_, where.file_name(), where.line());
+            sqlite_fatal(db_, where.file, where.line);
     }
 
     sqlite3* db_;
