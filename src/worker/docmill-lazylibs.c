@@ -2,11 +2,11 @@
  *
  * docmill runs once per document. Mapping and relocating libcurl, c-client, libwv and
  * libcrypto with their dependencies (TLS, Kerberos, LDAP, GLib: some fifty shared objects)
- * cost more than parsing an ordinary page, and a local HTML file needs none of them. docmill therefore
- * defines every function it uses from these libraries here: the first call dlopen()s the
- * library (by the soname the build linked against) and later calls go straight to it. The
- * linker then finds nothing left to take from the libraries and, with --as-needed, does not
- * record them. The worker program (millhand) links the libraries as usual.
+ * cost more than parsing an ordinary page, and a local HTML file needs none of them. docmill
+ * therefore defines every function it uses from these libraries here: the first call
+ * dlopen()s the library (by the soname the build linked against) and later calls go straight
+ * to it. The linker then finds nothing left to take from the libraries and, with --as-needed,
+ * does not record them. The worker program (millhand) links the libraries as usual.
  *
  * The fetchers set their libraries up when they are constructed, before any URL is known.
  * Those set-up calls (curl_global_init; c-client's mail_link, auth_link, ssl_onceonlyinit and
@@ -80,23 +80,27 @@ static void* lazy_symbol(struct lazy_lib* lib, const char* name) {
 
 /* A function that forwards its arguments to the library's function of the same name; the
  * library's address is looked up once. */
-#define LAZY_CALL(lib, ret, name, params, args)                                            \
-    typedef ret(*name##_fn) params;                                                       \
-    static name##_fn name##_real;                                                         \
-    static name##_fn name##_get(void) {                                                   \
-        name##_fn f = __atomic_load_n(&name##_real, __ATOMIC_ACQUIRE);                    \
-        if (!f) {                                                                         \
-            f = (name##_fn)lazy_symbol(&lib, #name);                                      \
-            __atomic_store_n(&name##_real, f, __ATOMIC_RELEASE);                          \
-        }                                                                                 \
-        return f;                                                                         \
+#define LAZY_CALL(lib, ret, name, params, args)                                                    \
+    typedef ret(*name##_fn) params;                                                                \
+    static name##_fn name##_real;                                                                  \
+    static name##_fn name##_get(void) {                                                            \
+        name##_fn f = __atomic_load_n(&name##_real, __ATOMIC_ACQUIRE);                             \
+        if (!f) {                                                                                  \
+            f = (name##_fn)lazy_symbol(&lib, #name);                                               \
+            __atomic_store_n(&name##_real, f, __ATOMIC_RELEASE);                                   \
+        }                                                                                          \
+        return f;                                                                                  \
     }
-#define LAZY_FN(lib, ret, name, params, args)                                              \
-    LAZY_CALL(lib, ret, name, params, args)                                               \
-    ret(name) params { return name##_get() args; }
-#define LAZY_VOID(lib, name, params, args)                                                 \
-    LAZY_CALL(lib, void, name, params, args)                                              \
-    void(name) params { name##_get() args; }
+#define LAZY_FN(lib, ret, name, params, args)                                                      \
+    LAZY_CALL(lib, ret, name, params, args)                                                        \
+    ret(name) params {                                                                             \
+        return name##_get() args;                                                                  \
+    }
+#define LAZY_VOID(lib, name, params, args)                                                         \
+    LAZY_CALL(lib, void, name, params, args)                                                       \
+    void(name) params {                                                                            \
+        name##_get() args;                                                                         \
+    }
 
 /* ---- libcurl ---- */
 
@@ -213,16 +217,21 @@ static int cclient_queued;
 
 static void cclient_replay(void* h) {
     void (*mail_link_real)(DRIVER*) = (void (*)(DRIVER*))symbol_in(h, "mail_link");
-    void (*auth_link_real)(AUTHENTICATOR*) =
-        (void (*)(AUTHENTICATOR*))symbol_in(h, "auth_link");
+    void (*auth_link_real)(AUTHENTICATOR*) = (void (*)(AUTHENTICATOR*))symbol_in(h, "auth_link");
     void (*ssl_init_real)(void) = (void (*)(void))symbol_in(h, "ssl_onceonlyinit");
     void* (*parameters_real)(MAILSTREAM*, long, void*) =
         (void* (*)(MAILSTREAM*, long, void*))symbol_in(h, "mail_parameters");
     for (int i = 0; i < cclient_queued; ++i) {
         switch (cclient_queue[i].call) {
-        case CC_MAIL_LINK: mail_link_real(cclient_object(h, cclient_queue[i].pointer)); break;
-        case CC_AUTH_LINK: auth_link_real(cclient_object(h, cclient_queue[i].pointer)); break;
-        case CC_SSL_INIT: ssl_init_real(); break;
+        case CC_MAIL_LINK:
+            mail_link_real(cclient_object(h, cclient_queue[i].pointer));
+            break;
+        case CC_AUTH_LINK:
+            auth_link_real(cclient_object(h, cclient_queue[i].pointer));
+            break;
+        case CC_SSL_INIT:
+            ssl_init_real();
+            break;
         case CC_PARAMETER:
             parameters_real(NIL, cclient_queue[i].function, cclient_queue[i].pointer);
             break;
@@ -278,15 +287,16 @@ void*(mail_parameters)(MAILSTREAM* s, long function, void* value) {
     case SET_READTIMEOUT:
         if (!s && cclient_defer(CC_PARAMETER, value, function)) return value;
         break;
-    default: break;
+    default:
+        break;
     }
     return mail_parameters_get()(s, function, value);
 }
 
 LAZY_FN(cclient_lib, MAILSTREAM*, mail_close_full, (MAILSTREAM * s, long options), (s, options))
 LAZY_FN(cclient_lib, char*, mail_fetch_header,
-        (MAILSTREAM * s, unsigned long msgno, char* section, STRINGLIST* lines,
-         unsigned long* len, long flags),
+        (MAILSTREAM * s, unsigned long msgno, char* section, STRINGLIST* lines, unsigned long* len,
+         long flags),
         (s, msgno, section, lines, len, flags))
 LAZY_FN(cclient_lib, char*, mail_fetch_text,
         (MAILSTREAM * s, unsigned long msgno, char* section, unsigned long* len, long flags),
@@ -308,25 +318,24 @@ LAZY_FN(wv_lib, int, wvInit, (void), ())
 LAZY_FN(wv_lib, int, wvInitParser_gsf, (wvParseStruct * ps, GsfInput* in), (ps, in))
 LAZY_VOID(wv_lib, wvOLEFree, (wvParseStruct * ps), (ps))
 LAZY_FN(wv_lib, int, wvText, (wvParseStruct * ps), (ps))
-LAZY_VOID(wv_lib, wvSetCharHandler,
-          (wvParseStruct * ps, int (*h)(wvParseStruct*, U16, U8, U16)), (ps, h))
+LAZY_VOID(wv_lib, wvSetCharHandler, (wvParseStruct * ps, int (*h)(wvParseStruct*, U16, U8, U16)),
+          (ps, h))
 LAZY_VOID(wv_lib, wvSetSpecialCharHandler,
           (wvParseStruct * ps, int (*h)(wvParseStruct*, U16, CHP*)), (ps, h))
 LAZY_VOID(wv_lib, wvSetElementHandler,
           (wvParseStruct * ps, int (*h)(wvParseStruct*, wvTag, void*, int)), (ps, h))
-LAZY_VOID(wv_lib, wvSetDocumentHandler,
-          (wvParseStruct * ps, int (*h)(wvParseStruct*, wvTag)), (ps, h))
+LAZY_VOID(wv_lib, wvSetDocumentHandler, (wvParseStruct * ps, int (*h)(wvParseStruct*, wvTag)),
+          (ps, h))
 
 LAZY_FN(gsf_lib, GsfDocProp*, gsf_doc_meta_data_lookup,
         (GsfDocMetaData const* meta, char const* name), (meta, name))
 LAZY_FN(gsf_lib, GsfDocMetaData*, gsf_doc_meta_data_new, (void), ())
-LAZY_FN(gsf_lib, GError*, gsf_doc_meta_data_read_from_msole,
-        (GsfDocMetaData * meta, GsfInput* in), (meta, in))
+LAZY_FN(gsf_lib, GError*, gsf_doc_meta_data_read_from_msole, (GsfDocMetaData * meta, GsfInput* in),
+        (meta, in))
 LAZY_FN(gsf_lib, GValue const*, gsf_doc_prop_get_val, (GsfDocProp const* prop), (prop))
 LAZY_FN(gsf_lib, GsfInput*, gsf_infile_child_by_name, (GsfInfile * infile, char const* name),
         (infile, name))
-LAZY_FN(gsf_lib, GsfInfile*, gsf_infile_msole_new, (GsfInput * source, GError** err),
-        (source, err))
+LAZY_FN(gsf_lib, GsfInfile*, gsf_infile_msole_new, (GsfInput * source, GError** err), (source, err))
 LAZY_FN(gsf_lib, GsfInput*, gsf_input_memory_new,
         (guint8 const* buf, gsf_off_t length, gboolean needs_free), (buf, length, needs_free))
 LAZY_FN(gsf_lib, guint8 const*, gsf_input_read, (GsfInput * input, size_t n, guint8* optional),
@@ -349,11 +358,10 @@ LAZY_VOID(crypto_lib, EVP_MD_CTX_free, (EVP_MD_CTX * ctx), (ctx))
 LAZY_FN(crypto_lib, const EVP_MD*, EVP_md5, (void), ())
 LAZY_FN(crypto_lib, int, EVP_DigestInit_ex, (EVP_MD_CTX * ctx, const EVP_MD* type, ENGINE* e),
         (ctx, type, e))
-LAZY_FN(crypto_lib, int, EVP_DigestUpdate, (EVP_MD_CTX * ctx, const void* d, size_t n),
-        (ctx, d, n))
+LAZY_FN(crypto_lib, int, EVP_DigestUpdate, (EVP_MD_CTX * ctx, const void* d, size_t n), (ctx, d, n))
 LAZY_FN(crypto_lib, int, EVP_DigestFinal_ex, (EVP_MD_CTX * ctx, unsigned char* md, unsigned int* s),
         (ctx, md, s))
 LAZY_FN(crypto_lib, int, EVP_Digest,
-        (const void* data, size_t count, unsigned char* md, unsigned int* size,
-         const EVP_MD* type, ENGINE* impl),
+        (const void* data, size_t count, unsigned char* md, unsigned int* size, const EVP_MD* type,
+         ENGINE* impl),
         (data, count, md, size, type, impl))
