@@ -94,20 +94,12 @@ bool list_records(const std::string& dir, const char* prefix, std::vector<named_
     return true;
 }
 
-std::string zero_padded_id(long id) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%010lu", static_cast<unsigned long>(id));
-    return buffer;
-}
-
-} // namespace
-
-bool docmill::load_configuration_directory() {
-    const std::string& dir = options_.configdir;
-    std::cerr << "Looking for plugins and docfilters in " << dir << std::endl;
-
+// Hands the text of every "<prefix><id>.xml" record of dir, in name order, to
+// use(id, path, text); a name without a 32-bit id other than 0, or a file that cannot be read,
+// is reported and skipped.
+template <class Use> void for_each_record(const std::string& dir, const char* prefix, Use use) {
     std::vector<named_id> entries;
-    list_records(dir, "Plugin-", entries);
+    list_records(dir, prefix, entries);
     for (const named_id& e : entries) {
         const std::string path = dir + "/" + e.name;
         // Record ids are 32-bit; a larger number cannot name a record.
@@ -120,40 +112,48 @@ bool docmill::load_configuration_directory() {
             std::cerr << "Error reading " << path << ": " << error << std::endl;
             continue;
         }
-        Plugin plugin;
-        if (!plugin_from_xml(text.data(), text.size(), plugin)) {
-            std::cerr << "Error parsing " << path << std::endl;
-            continue;
-        }
-        std::cerr << "Registering plugin " << e.id << std::endl;
-        if (!worker_->register_plugin(static_cast<std::int32_t>(e.id), plugin))
-            std::cerr << "Error registering plugin " << e.id << "\nXML:\n"
-                      << text << "\n/XML" << std::endl;
+        use(static_cast<std::int32_t>(e.id), path, text);
     }
+}
 
-    list_records(dir, "DocFilter-", entries);
-    for (const named_id& e : entries) {
-        const std::string path = dir + "/" + e.name;
-        if (e.id == 0 || e.id < INT32_MIN || e.id > INT32_MAX) {
-            std::cerr << "Ignoring " << path << std::endl;
-            continue;
-        }
-        std::string error, text;
-        if (!read_whole_file(path, error, text)) {
-            std::cerr << "Error reading " << path << ": " << error << std::endl;
-            continue;
-        }
-        DocFilter filter;
-        bool old_names = false;
-        if (!docfilter_from_xml(text.data(), text.size(), filter, old_names)) {
-            std::cerr << "Error parsing " << path << std::endl;
-            continue;
-        }
-        std::cerr << "Configuring docfilter " << e.id << std::endl;
-        if (!worker_->configure_docfilter(static_cast<std::int32_t>(e.id), filter))
-            std::cerr << "Error configuring docfilter " << e.id << "\nXML:\n"
-                      << text << "\n/XML" << std::endl;
-    }
+std::string zero_padded_id(long id) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%010lu", static_cast<unsigned long>(id));
+    return buffer;
+}
+
+} // namespace
+
+bool docmill::load_configuration_directory() {
+    const std::string& dir = options_.configdir;
+    std::cerr << "Looking for plugins and docfilters in " << dir << std::endl;
+
+    for_each_record(dir, "Plugin-",
+                    [&](std::int32_t id, const std::string& path, const std::string& text) {
+                        Plugin plugin;
+                        if (!plugin_from_xml(text.data(), text.size(), plugin)) {
+                            std::cerr << "Error parsing " << path << std::endl;
+                            return;
+                        }
+                        std::cerr << "Registering plugin " << id << std::endl;
+                        if (!worker_->register_plugin(id, plugin))
+                            std::cerr << "Error registering plugin " << id << "\nXML:\n"
+                                      << text << "\n/XML" << std::endl;
+                    });
+
+    for_each_record(dir, "DocFilter-",
+                    [&](std::int32_t id, const std::string& path, const std::string& text) {
+                        DocFilter filter;
+                        bool old_names = false;
+                        if (!docfilter_from_xml(text.data(), text.size(), filter, old_names)) {
+                            std::cerr << "Error parsing " << path << std::endl;
+                            return;
+                        }
+                        std::cerr << "Configuring docfilter " << id << std::endl;
+                        if (!worker_->configure_docfilter(id, filter))
+                            std::cerr << "Error configuring docfilter " << id << "\nXML:\n"
+                                      << text << "\n/XML" << std::endl;
+                    });
 
     {
         const std::string path = dir + "/RendererPluginPipe-" + zero_padded_id(0) + ".xml";

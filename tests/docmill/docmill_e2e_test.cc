@@ -1,21 +1,27 @@
 // Runs the built docmill program on fixture folders and checks its report and exit status.
 #include "../support/files.h"
+#include "../support/ports.h"
+#include "../support/script_server.h"
 #include "api/api-typeutils.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <netinet/in.h>
 #include <regex>
 #include <set>
 #include <spawn.h>
 #include <sstream>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -90,7 +96,9 @@ protected:
         write_file(e / "SourceConfiguration-0000000002.xml", "<source name=\"broken\"");
     }
 
-    static run_output run(const std::vector<std::string>& args) {
+    // extra_env: NAME=value pairs added to the environment of the run.
+    static run_output run(const std::vector<std::string>& args,
+                          const std::vector<std::string>& extra_env = {}) {
         const fs::path out = root_ / "stdout", err = root_ / "stderr";
         // A run that hangs is killed; the test then fails on the status.
         std::vector<std::string> full = {"/usr/bin/timeout", "-s", "KILL", "120", docmill_path};
@@ -105,6 +113,7 @@ protected:
             if (std::string_view(*e).substr(0, 19) != "LUMBRAKE_ENV_STORE=")
                 env_strings.push_back(*e);
         env_strings.push_back("LUMBRAKE_ENV_STORE=" + (root_ / "environment").string());
+        env_strings.insert(env_strings.end(), extra_env.begin(), extra_env.end());
         std::vector<char*> envp;
         for (std::string& e : env_strings)
             envp.push_back(e.data());
@@ -451,6 +460,194 @@ TEST_F(DocmillRun, ListingEqualsFind) {
         listed.insert(name);
     }
     EXPECT_EQ(listed, std::set<std::string>(names.begin(), names.end()));
+}
+
+// docmill loads the network, Word and digest libraries when a document first needs them. The
+// dynamic loader's own account (LD_DEBUG=files, on standard error) says what a run mapped.
+class DocmillLibraries : public DocmillRun {
+protected:
+    struct traced_run {
+        run_output r;
+        std::set<std::string> loaded; // of {curl, c-client, wv, gsf, crypto}
+    };
+
+    static traced_run run_traced(const std::vector<std::string>& args) {
+        traced_run t;
+        t.r = run(args, {"LD_DEBUG=files"});
+        static const std::pair<const char*, const char*> families[] = {
+            {"libcurl.so", "curl"}, {"libc-client.so", "c-client"}, {"libwv-1.2.so", "wv"},
+            {"libgsf-1.so", "gsf"}, {"libcrypto.so", "crypto"}};
+        std::istringstream in(t.r.err);
+        for (std::string line; std::getline(in, line);) {
+            const std::size_t at = line.find("file=");
+            if (at == std::string::npos) continue;
+            const std::string path = line.substr(at + 5, line.find(' ', at) - at - 5);
+            const std::string name = fs::path(path).filename().string();
+            for (const auto& [prefix, family] : families)
+                if (name.rfind(prefix, 0) == 0) t.loaded.insert(family);
+        }
+        return t;
+    }
+
+    static bool have(const std::string& program) {
+        return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
+    }
+};
+
+// One nginx on 127.0.0.1 serving dir/www over http, and over https with a self-signed
+// certificate when openssl can make one.
+class nginx_server {
+public:
+    explicit nginx_server(const fs::path& dir) : dir_(dir) {
+        if (!fs::exists("/usr/sbin/nginx")) return;
+        fs::create_directories(dir / "tmp");
+        const std::string d = dir.string();
+        const bool tls =
+            std::system(("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 "
+                         "-nodes -days 2 -subj /CN=localhost -addext subjectAltName=IP:127.0.0.1 "
+                         "-keyout '" + d +
+                         "/key.pem' -out '" + d + "/cert.pem' >/dev/null 2>&1")
+                            .c_str()) == 0;
+        const int port = tn_test::reserve_port();
+        const int tls_port = tls ? tn_test::reserve_port() : 0;
+        std::ostringstream conf;
+        conf << "daemon off; master_process off; worker_processes 1;\n"
+             << "pid " << d << "/nginx.pid; error_log " << d << "/error.log;\n"
+             << "events { worker_connections 16; }\nhttp {\n access_log off;\n";
+        for (const char* t : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
+            conf << " " << t << "_temp_path " << d << "/tmp/" << t << ";\n";
+        conf << " types { text/html html; }\n server {\n  listen 127.0.0.1:" << port << ";\n";
+        if (tls)
+            conf << "  listen 127.0.0.1:" << tls_port << " ssl;\n  ssl_certificate " << d
+                 << "/cert.pem;\n  ssl_certificate_key " << d << "/key.pem;\n";
+        conf << "  root " << d << "/www;\n }\n}\n";
+        tn_test::write_file(dir / "nginx.conf", conf.str());
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            const int null = ::open("/dev/null", O_RDWR);
+            ::dup2(null, 0);
+            ::dup2(null, 1);
+            ::execl("/usr/sbin/nginx", "nginx", "-p", d.c_str(), "-c", (d + "/nginx.conf").c_str(),
+                    "-e", (d + "/error.log").c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        if (pid_ > 0 && listening(port) && (!tls || listening(tls_port))) {
+            http_ = "http://127.0.0.1:" + std::to_string(port);
+            if (tls) https_ = "https://127.0.0.1:" + std::to_string(tls_port);
+        }
+    }
+    ~nginx_server() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    nginx_server(const nginx_server&) = delete;
+    nginx_server& operator=(const nginx_server&) = delete;
+
+    const std::string& http() const { return http_; }   // empty when nginx did not start
+    const std::string& https() const { return https_; } // empty without TLS
+
+private:
+    static bool listening(int port) {
+        for (int i = 0; i < 200; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            a.sin_port = htons(static_cast<std::uint16_t>(port));
+            const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+            ::close(fd);
+            if (ok) return true;
+            ::usleep(25000);
+        }
+        return false;
+    }
+
+    fs::path dir_;
+    pid_t pid_ = -1;
+    std::string http_, https_;
+};
+
+TEST_F(DocmillLibraries, LocalDocumentsLoadOnlyWhatTheirFormatNeeds) {
+    struct local_case {
+        std::string name;
+        std::vector<std::string> args;
+        std::string text;                // in the FFF
+        std::set<std::string> families;  // loaded
+    };
+    std::vector<local_case> cases = {
+        {"HTML page", {"1000000", "d1", file_url("/page.html")},
+         "Sales rose by ten percent in the third quarter.", {}},
+        {"Word file",
+         {std::string(TN_SOURCE_DIR) + "/tests/doc/data/notes.doc", "1000000", "d",
+          "file:///notes.doc", "application/msword", ""},
+         // libwv is the reader child's (its output goes to /dev/null): docmill maps none.
+         "Main text with a note in the middle.", {}},
+    };
+    // An encrypted PDF, written by Ghostscript and encrypted (RC4, MD5 keys) by qpdf.
+    const fs::path pdf = root_ / "encrypted.pdf";
+    if (have("gs") && have("qpdf") &&
+        std::system(("gs -q -sDEVICE=pdfwrite -o '" + (root_ / "plain.pdf").string() +
+                     "' -c '/Helvetica findfont 14 scalefont setfont 72 700 moveto "
+                     "(Locked harvest words) show showpage' >/dev/null 2>&1 && "
+                     "qpdf --allow-weak-crypto --encrypt '' owner 128 -- '" +
+                     (root_ / "plain.pdf").string() + "' '" + pdf.string() + "'")
+                        .c_str()) == 0)
+        cases.push_back({"encrypted PDF", {"1000000", "d", "file://" + pdf.string()},
+                         "Locked harvest words", {"crypto"}});
+    else
+        ADD_FAILURE() << "gs and qpdf (Debian packages ghostscript, qpdf) make the PDF case";
+
+    for (const local_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        traced_run t = run_traced(c.args);
+        EXPECT_EQ(t.r.status, 0) << t.r.err.substr(0, 2000);
+        EXPECT_NE(t.r.out.find(c.text), std::string::npos) << t.r.out.substr(0, 400);
+        EXPECT_EQ(t.loaded, c.families);
+    }
+}
+
+TEST_F(DocmillLibraries, NetworkSchemesFetchThroughTheirLibraries) {
+    const fs::path dir = root_ / "nginx";
+    fs::create_directories(dir / "www");
+    tn_test::write_file(dir / "www" / "served.html",
+                        "<html><head><title>Served</title></head><body><p>Served over the "
+                        "wire.</p><a href=\"next.html\">next</a></body></html>");
+    nginx_server web(dir);
+    ASSERT_FALSE(web.http().empty()) << "nginx did not start (Debian package nginx)";
+    script_server news({"python3", std::string(TN_SOURCE_DIR) + "/tests/news/data/nntp_server.py"});
+    ASSERT_NE(news.port(), 0);
+
+    struct net_case {
+        std::string url;
+        std::string text;     // in the FFF
+        std::string outlink;  // in the report
+        std::string family;   // loaded; the other network library is not
+    };
+    std::vector<net_case> cases = {
+        {web.http() + "/served.html", "Served over the wire.", web.http() + "/next.html", "curl"},
+        {"nntp://127.0.0.1:" + std::to_string(news.port()) + "/comp.lang.x/3", "Plain body.",
+         "", "c-client"},
+        {"nntp://127.0.0.1:" + std::to_string(news.port()) + "/comp.lang.x/", "",
+         "nntp://127.0.0.1:" + std::to_string(news.port()) + "/comp.lang.x/123", "c-client"},
+    };
+    if (!web.https().empty())
+        cases.push_back({web.https() + "/served.html", "Served over the wire.",
+                         web.https() + "/next.html", "curl"});
+    for (const net_case& c : cases) {
+        SCOPED_TRACE(c.url);
+        traced_run t = run_traced({"1000000", "d", c.url});
+        EXPECT_EQ(t.r.status, 0) << t.r.err.substr(0, 2000);
+        if (!c.text.empty()) {
+            EXPECT_NE(t.r.out.find(c.text), std::string::npos) << t.r.out.substr(0, 400);
+        }
+        if (!c.outlink.empty()) {
+            EXPECT_NE(t.r.out.find(" " + c.outlink + "\n"), std::string::npos) << t.r.out;
+        }
+        EXPECT_TRUE(t.loaded.count(c.family));
+        EXPECT_FALSE(t.loaded.count(c.family == "curl" ? "c-client" : "curl"));
+    }
 }
 
 } // namespace
