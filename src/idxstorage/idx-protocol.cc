@@ -242,8 +242,7 @@ bool write_window_request(idx_channel& out, const index_window_request& request)
            write_names(out, request.texts) && write_names(out, request.times);
 }
 
-bool read_window_request(idx_channel& in, index_window_request& request,
-                         const idx_limits& limits) {
+bool read_window_request(idx_channel& in, index_window_request& request, const idx_limits& limits) {
     request = index_window_request{};
     return in.read_int(request.first) && in.read_int(request.last) &&
            read_names(in, request.texts, limits) && read_names(in, request.times, limits);

@@ -220,8 +220,7 @@ struct index_window {
 
 bool write_window_request(idx_channel& out, const index_window_request& request);
 // False on a short stream or a field count outside the limits.
-bool read_window_request(idx_channel& in, index_window_request& request,
-                         const idx_limits& limits);
+bool read_window_request(idx_channel& in, index_window_request& request, const idx_limits& limits);
 // Every hit must carry as many texts and times as the request named.
 bool write_window(idx_channel& out, const index_window& window);
 // Reads a reply to `request`: false on a short stream or more hits than limits.max_window

@@ -205,9 +205,8 @@ index_window_request window_request(const search_request& request) {
     index_window_request w;
     w.first = request.first;
     // No more than max_result_window hits from the first one (64-bit: no wrap near the ends).
-    w.last = static_cast<std::int32_t>(
-        std::min<std::int64_t>(request.last, std::max<std::int64_t>(request.first, 0) +
-                                                 max_result_window - 1));
+    w.last = static_cast<std::int32_t>(std::min<std::int64_t>(
+        request.last, std::max<std::int64_t>(request.first, 0) + max_result_window - 1));
     w.texts.push_back(idx_field::guid);
     if (wants_url(request.info)) w.texts.push_back(idx_field::url);
     if (wants_title(request.info)) {

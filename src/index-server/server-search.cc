@@ -436,8 +436,8 @@ public:
         if (!enquire_) return;
         const std::int64_t first = std::max<std::int32_t>(request.first, 0);
         // The most the window can hold, before the count is known.
-        const std::int64_t bound = window_last(first, request.last,
-                                               std::numeric_limits<std::int32_t>::max(), max_hits);
+        const std::int64_t bound =
+            window_last(first, request.last, std::numeric_limits<std::int32_t>::max(), max_hits);
         const auto start = static_cast<Xapian::doccount>(first);
         if (bound >= first) {
             window_valid_ = false;

@@ -7,8 +7,8 @@ namespace siftvault {
 
 using lumbrake::idx_channel;
 
-void query_engine::hit_window(const lumbrake::index_window_request& request,
-                              std::size_t max_hits, lumbrake::index_window& window) {
+void query_engine::hit_window(const lumbrake::index_window_request& request, std::size_t max_hits,
+                              lumbrake::index_window& window) {
     window = lumbrake::index_window{};
     window.total = hit_count();
     const std::int64_t first = std::max<std::int32_t>(request.first, 0);
@@ -31,8 +31,8 @@ void query_engine::hit_window(const lumbrake::index_window_request& request,
 std::int64_t window_last(std::int64_t first, std::int32_t last, std::int32_t total,
                          std::size_t max_hits) {
     // 64-bit, so that a window ending at the largest index cannot wrap.
-    return std::min<std::int64_t>({last, std::int64_t{total} - 1,
-                                   first + static_cast<std::int64_t>(max_hits) - 1});
+    return std::min<std::int64_t>(
+        {last, std::int64_t{total} - 1, first + static_cast<std::int64_t>(max_hits) - 1});
 }
 
 session::session(vault_db& db, query_engine& engine, const lumbrake::idx_limits& limits)

@@ -14,9 +14,9 @@
 namespace siftvault {
 
 // The search side of the server: QUERY, HIT_COUNT, SELECT_HIT, HIT_SCORE, HIT_TEXT, HIT_TIME,
-// HIT_WINDOW and END_QUERY. The session decodes every request (the engine never touches the stream) and sends
-// each reply. Calls come strictly in stream order; no call outlives the store, and the store
-// may be reopened (OPTIMIZE) between END_QUERY and the next QUERY, so an engine keeps no
+// HIT_WINDOW and END_QUERY. The session decodes every request (the engine never touches the stream)
+// and sends each reply. Calls come strictly in stream order; no call outlives the store, and the
+// store may be reopened (OPTIMIZE) between END_QUERY and the next QUERY, so an engine keeps no
 // Xapian object of the store across end_query.
 class query_engine {
 public:

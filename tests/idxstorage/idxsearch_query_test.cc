@@ -303,16 +303,16 @@ TEST_F(EngineTest, WindowMatchesHitByHitAnswers) {
         std::size_t hits;
     };
     const wcase cases[] = {
-        {0, 9, 1000, 10},    {60, 70, 1000, 11},  {-5, 3, 1000, 4},   {140, INT32_MAX, 1000, 10},
-        {5, 3, 1000, 0},     {150, 200, 1000, 0}, {0, INT32_MAX, 100, 100},
-        {INT32_MIN, 0, 1000, 1}, {INT32_MAX, INT32_MAX, 1000, 0},
+        {0, 9, 1000, 10},           {60, 70, 1000, 11},      {-5, 3, 1000, 4},
+        {140, INT32_MAX, 1000, 10}, {5, 3, 1000, 0},         {150, 200, 1000, 0},
+        {0, INT32_MAX, 100, 100},   {INT32_MIN, 0, 1000, 1}, {INT32_MAX, INT32_MAX, 1000, 0},
     };
     for (const char* sort : {"", "time"})
         for (bool counted_first : {false, true})
             for (const wcase& c : cases) {
-                SCOPED_TRACE(testing::Message() << "sort '" << sort << "' window " << c.first
-                                                << ".." << c.last << " max " << c.max_hits
-                                                << (counted_first ? " counted" : ""));
+                SCOPED_TRACE(testing::Message()
+                             << "sort '" << sort << "' window " << c.first << ".." << c.last
+                             << " max " << c.max_hits << (counted_first ? " counted" : ""));
                 index_window_request r = fields;
                 r.first = c.first;
                 r.last = c.last;
