@@ -127,9 +127,19 @@ void api::query(api_result& res, QuerySpec& query_spec, std::vector<QueryResult>
     idxstorage* index = ctx_.services.index;
     docstorage* docs = ctx_.services.docs;
     if (index && docs) {
-        total = index->search(accepted, query_spec.FirstDoc, query_spec.LastDoc, query_spec.MinTime, query_spec.MaxTime,
-                              static_cast<std::uint32_t>(query_spec.MinScore), query_spec.Info, query_spec.View,
-                              query_spec.Sort, query_spec.Query, query_spec.Weights, results, db, *docs);
+        search_request request;
+        request.archives = accepted;
+        request.first = query_spec.FirstDoc;
+        request.last = query_spec.LastDoc;
+        request.min_time = query_spec.MinTime;
+        request.max_time = query_spec.MaxTime;
+        request.min_score = static_cast<std::uint32_t>(query_spec.MinScore);
+        request.info = query_spec.Info;
+        request.view = query_spec.View;
+        request.sort = query_spec.Sort;
+        request.query = query_spec.Query;
+        request.weights = query_spec.Weights;
+        total = index->search(request, results, db, *docs);
     } else {
         results.clear();
         TN_LOG(LF_API, LL_ERROR, "Search without an index");

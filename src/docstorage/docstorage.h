@@ -76,6 +76,10 @@ public:
     std::int32_t document_count(sqlite3* db, std::uint32_t arcid);
     std::int64_t byte_count(sqlite3* db, std::uint32_t arcid);
 
+    // Only the FFF of one version by guid, inflated (empty when none is kept, or when the
+    // stored one is damaged, which is logged); false (fff untouched) when it is not stored.
+    bool load_fff(sqlite3* db, const std::string& guid, std::string& fff);
+
     // --- maintenance ---
 
     // Deletes one version and its auxiliary values and updates the counters.

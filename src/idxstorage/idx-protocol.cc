@@ -107,11 +107,13 @@ bool idx_buffered_channel::flush() {
 }
 
 bool idx_buffered_channel::read_bytes(void* data, std::size_t count) {
-    // The peer answers only what it has received.
-    if (!flush()) return false;
+    if (failed_) return false;
     char* to = static_cast<char*>(data);
     while (count > 0) {
         if (in_pos_ == in_.size()) {
+            // The peer answers only what it has received; what is already here needs no
+            // answer, so replies to requests that arrived together leave together.
+            if (!flush()) return false;
             in_.resize(64 * 1024);
             in_pos_ = 0;
             ssize_t r;
@@ -210,6 +212,77 @@ bool read_query(idx_channel& in, index_query& query, const idx_limits& limits) {
            in.read_int(query.max_time) && in.read_string(query.sort_field, limits.max_name) &&
            in.read_int(query.reverse) && in.read_string(query.score_field, limits.max_name) &&
            in.read_string(query.min_score, limits.max_name);
+}
+
+namespace {
+
+bool write_names(idx_channel& out, const std::vector<std::string>& names) {
+    if (names.size() > 0x7fffffffu) return false;
+    if (!out.write_int(static_cast<std::int32_t>(names.size()))) return false;
+    for (const std::string& n : names)
+        if (!out.write_string(n)) return false;
+    return true;
+}
+
+bool read_names(idx_channel& in, std::vector<std::string>& names, const idx_limits& limits) {
+    names.clear();
+    std::int32_t count = 0;
+    if (!in.read_int(count)) return false;
+    if (count < 0 || static_cast<std::size_t>(count) > limits.max_hit_fields) return false;
+    names.resize(static_cast<std::size_t>(count));
+    for (std::string& n : names)
+        if (!in.read_string(n, limits.max_name)) return false;
+    return true;
+}
+
+} // namespace
+
+bool write_window_request(idx_channel& out, const index_window_request& request) {
+    return out.write_int(request.first) && out.write_int(request.last) &&
+           write_names(out, request.texts) && write_names(out, request.times);
+}
+
+bool read_window_request(idx_channel& in, index_window_request& request, const idx_limits& limits) {
+    request = index_window_request{};
+    return in.read_int(request.first) && in.read_int(request.last) &&
+           read_names(in, request.texts, limits) && read_names(in, request.times, limits);
+}
+
+bool write_window(idx_channel& out, const index_window& window) {
+    if (window.hits.size() > 0x7fffffffu) return false;
+    if (!out.write_int(window.total) ||
+        !out.write_int(static_cast<std::int32_t>(window.hits.size())))
+        return false;
+    for (const index_window_hit& hit : window.hits) {
+        if (!out.write_int(hit.selected)) return false;
+        for (const std::string& t : hit.texts)
+            if (!out.write_string(t)) return false;
+        for (std::int32_t t : hit.times)
+            if (!out.write_int(t)) return false;
+        if (!out.write_int(hit.score)) return false;
+    }
+    return true;
+}
+
+bool read_window(idx_channel& in, const index_window_request& request, index_window& window,
+                 const idx_limits& limits) {
+    window = index_window{};
+    std::int32_t count = 0;
+    if (!in.read_int(window.total) || !in.read_int(count)) return false;
+    if (count < 0 || static_cast<std::size_t>(count) > limits.max_window) return false;
+    for (std::int32_t i = 0; i < count; ++i) {
+        index_window_hit hit;
+        if (!in.read_int(hit.selected)) return false;
+        hit.texts.resize(request.texts.size());
+        for (std::string& t : hit.texts)
+            if (!in.read_string(t, limits.max_string)) return false;
+        hit.times.resize(request.times.size());
+        for (std::int32_t& t : hit.times)
+            if (!in.read_int(t)) return false;
+        if (!in.read_int(hit.score)) return false;
+        window.hits.push_back(std::move(hit));
+    }
+    return true;
 }
 
 } // namespace lumbrake

@@ -30,6 +30,15 @@ namespace lumbrake {
 //   HIT_TIME    string field                                        int
 //   END_QUERY   -                                                   no reply
 //   OPTIMIZE    -                                                   int
+//   HIT_WINDOW  int first, int last, int T, T strings (text fields), int M, M strings (time
+//               fields)                                             see below
+//
+// HIT_WINDOW answers the current query's hits first..last (first below 0 counts as 0; last
+// is bounded by the hit count and by idx_limits::max_window hits from the first) in one reply:
+// int total (HIT_COUNT's answer), int K (the hits that follow), and per hit int selected
+// (SELECT_HIT's answer), T strings (HIT_TEXT's text), M ints (HIT_TIME), int score (HIT_SCORE).
+// Without a query: total -1, K 0. A window costs one round trip where the single-hit commands
+// cost one per field of every hit.
 enum idx_command : std::int32_t {
     IDX_QUIT = 0,
     IDX_FLUSH = 1,
@@ -47,8 +56,9 @@ enum idx_command : std::int32_t {
     IDX_HIT_TIME = 13,
     IDX_END_QUERY = 14,
     IDX_OPTIMIZE = 15,
+    IDX_HIT_WINDOW = 16,
 };
-constexpr std::int32_t idx_command_count = 16;
+constexpr std::int32_t idx_command_count = 17;
 
 // Ops of a query item. AND, OR and NEAR combine the preceding `value` (decimal) items; NOT
 // applies to the one item before it and carries an empty value.
@@ -179,7 +189,44 @@ struct idx_limits {
     std::size_t max_boosts = 4096;
     std::size_t max_string = 256u * 1024 * 1024;
     std::size_t max_name = 4096; // field names, sort and score fields, score text
+    std::size_t max_window = 1000;   // hits of one HIT_WINDOW reply
+    std::size_t max_hit_fields = 64; // text fields, and time fields, of one HIT_WINDOW
 };
+
+// A HIT_WINDOW request after its command code.
+struct index_window_request {
+    std::int32_t first = 0;
+    std::int32_t last = -1;
+    std::vector<std::string> texts; // stored text fields, in reply order
+    std::vector<std::string> times; // stored time fields, in reply order
+    bool operator==(const index_window_request&) const = default;
+};
+
+// One hit of a HIT_WINDOW reply.
+struct index_window_hit {
+    std::int32_t selected = -1;
+    std::vector<std::string> texts;
+    std::vector<std::int32_t> times;
+    std::int32_t score = -1;
+    bool operator==(const index_window_hit&) const = default;
+};
+
+// The HIT_WINDOW reply.
+struct index_window {
+    std::int32_t total = -1;
+    std::vector<index_window_hit> hits;
+    bool operator==(const index_window&) const = default;
+};
+
+bool write_window_request(idx_channel& out, const index_window_request& request);
+// False on a short stream or a field count outside the limits.
+bool read_window_request(idx_channel& in, index_window_request& request, const idx_limits& limits);
+// Every hit must carry as many texts and times as the request named.
+bool write_window(idx_channel& out, const index_window& window);
+// Reads a reply to `request`: false on a short stream or more hits than limits.max_window
+// (the hits read before the failure are kept).
+bool read_window(idx_channel& in, const index_window_request& request, index_window& window,
+                 const idx_limits& limits);
 
 // Item lists: the count, then op, value, field per item.
 bool write_items(idx_channel& out, const std::vector<index_term>& items);

@@ -1,6 +1,7 @@
 #include "idxstorage/idx-search.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -182,108 +183,140 @@ bool query_fits(const index_query& query, const idx_limits& limits) {
            query.score_field.size() <= limits.max_name && query.min_score.size() <= limits.max_name;
 }
 
-std::int32_t idxstorage::search(const std::vector<std::int32_t>& archives, std::int32_t first,
-                                std::int32_t last, std::int32_t min_time, std::int32_t max_time,
-                                std::uint32_t min_score, std::int32_t info, std::int32_t view,
-                                std::int32_t sort, const std::vector<QueryAtom>& query,
-                                const std::vector<QuerySliceWeight>& weights,
-                                std::vector<QueryResult>& results, sqlite3* db, docstorage& docs) {
+index_query build_search_query(const search_request& request, std::time_t now) {
+    return build_search_query(request.archives, request.min_time, request.max_time,
+                              request.min_score, request.view, request.sort, request.query,
+                              request.weights, now);
+}
+
+namespace {
+
+// Which stored fields a hit of each information level carries.
+bool wants_url(std::int32_t info) {
+    return info >= INFO_URL && info <= INFO_CONTEXT;
+}
+bool wants_title(std::int32_t info) {
+    return info == INFO_TITLE || info == INFO_CONTEXT;
+}
+
+} // namespace
+
+index_window_request window_request(const search_request& request) {
+    index_window_request w;
+    w.first = request.first;
+    // No more than max_result_window hits from the first one (64-bit: no wrap near the ends).
+    w.last = static_cast<std::int32_t>(std::min<std::int64_t>(
+        request.last, std::max<std::int64_t>(request.first, 0) + max_result_window - 1));
+    w.texts.push_back(idx_field::guid);
+    if (wants_url(request.info)) w.texts.push_back(idx_field::url);
+    if (wants_title(request.info)) {
+        w.texts.push_back(idx_field::title);
+        w.texts.push_back(idx_field::mime);
+    }
+    w.texts.push_back(idx_field::arcid);
+    w.times = {idx_field::time, idx_field::servertime};
+    return w;
+}
+
+QueryResult hit_of(const search_request& request, const index_window_hit& entry) {
+    QueryResult hit;
+    std::size_t t = 0;
+    auto next_text = [&]() -> std::string {
+        return t < entry.texts.size() ? entry.texts[t++] : std::string();
+    };
+    hit.ID = next_text();
+    if (wants_url(request.info)) hit.Url = next_text();
+    if (wants_title(request.info)) {
+        hit.Title = next_text();
+        hit.MimeType = next_text();
+    }
+    const std::string arcid = next_text();
+    hit.Timestamp = entry.times.size() > 0 ? entry.times[0] : -1;
+    hit.ServerTime = entry.times.size() > 1 ? entry.times[1] : -1;
+    hit.Score = entry.score;
+    hit.Archives.push_back(parse_arcid(arcid));
+    return hit;
+}
+
+bool index_connection::send_window_request(const index_window_request& request) {
+    idx_buffered_channel* ch = channel();
+    if (ch && !write_window_request(*ch, request)) broken_ = true;
+    return !broken_;
+}
+
+bool index_connection::recv_window(const index_window_request& request, index_window& window) {
+    window = index_window{};
+    if (!drain_replies()) return false;
+    idx_buffered_channel* ch = channel();
+    if (!ch) return false;
+    idx_limits limits;
+    limits.max_string = socket_ipc::max_string_length;
+    if (!read_window(*ch, request, window, limits)) {
+        broken_ = true;
+        return false;
+    }
+    return true;
+}
+
+// The server bounds a window by its own limit; a search never asks for more.
+static_assert(max_result_window <= static_cast<std::int32_t>(idx_limits{}.max_window));
+
+std::int32_t idxstorage::search(const search_request& request, std::vector<QueryResult>& results,
+                                sqlite3* db, docstorage& docs) {
     results.clear();
-    if (archives.empty()) return -1;
-    std::int32_t n = search_hits(archives, first, last, min_time, max_time, min_score, info, view,
-                                 sort, query, weights, results);
-    if (info == INFO_CONTEXT && db && !results.empty()) {
+    if (request.archives.empty()) return -1;
+    std::int32_t n = search_hits(request, results);
+    if (request.info == INFO_CONTEXT && db && !results.empty()) {
         // The index may show a document whose writer has not committed it yet (writers change
         // the index inside their storage transaction): once they are through, a fresh snapshot
         // holds every document that the hits name.
         wait_for_storage_writers();
         storage_snapshot snapshot(db);
+        std::string fff;
         for (QueryResult& hit : results) {
             if (hit.ID.empty()) continue;
-            std::uint32_t arcid = 0, timestamp = 0, fffcrc = 0, corecrc = 0, score = 0,
-                          servertime = 0;
-            std::int32_t error = 0;
-            bool corechanged = false;
-            std::string url, headers, content, fff, mime, charset;
-            if (docs.load(db, hit.ID, arcid, url, timestamp, error, headers, content, fff, fffcrc,
-                          corecrc, corechanged, score, mime, charset, servertime))
-                summarise(fff, query, hit);
+            // Only the FFF: headers and content are not inflated for a summary.
+            if (docs.load_fff(db, hit.ID, fff)) summarise(fff, request.query, hit);
         }
     }
     return n;
 }
 
-std::int32_t idxstorage::search_hits(const std::vector<std::int32_t>& archives,
-                                     std::int32_t first, std::int32_t last, std::int32_t min_time,
-                                     std::int32_t max_time, std::uint32_t min_score,
-                                     std::int32_t info, std::int32_t view, std::int32_t sort,
-                                     const std::vector<QueryAtom>& query,
-                                     const std::vector<QuerySliceWeight>& weights,
+std::int32_t idxstorage::search_hits(const search_request& request,
                                      std::vector<QueryResult>& results) {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     restart_if_lost();
     index_connection* c = connection_.get();
     if (!c) return -1;
 
-    index_query q = build_search_query(archives, min_time, max_time, min_score, view, sort, query,
-                                       weights, now());
+    index_query q = build_search_query(request, now());
     if (!query_fits(q)) {
         TN_LOG(LF_API, LL_ERROR,
                "Query too large for the index server: " << q.items.size() << " items, "
                                                         << q.boosts.size() << " boosts");
         return -1;
     }
+    // The query, its window and its end leave in one send and their replies come back in one
+    // piece: one round trip for the whole window, whatever its size. The window's reply is read
+    // even after a refused query, so that the stream stays in step.
+    const index_window_request wanted = window_request(request);
     std::int32_t reply = -1;
-    if (c->send_int(IDX_QUERY) && c->send_query(q)) reply = c->recv_int();
+    index_window window;
+    if (c->send_int(IDX_QUERY) && c->send_query(q) && c->send_int(IDX_HIT_WINDOW) &&
+        c->send_window_request(wanted) && c->send_int(IDX_END_QUERY)) {
+        reply = c->recv_int();
+        c->recv_window(wanted, window);
+    }
     if (reply != 0) {
-        c->send_command(IDX_END_QUERY);
         restart_if_lost();
         return -1;
     }
-
-    std::int32_t n = c->request(IDX_HIT_COUNT);
-    if (n > 0 && first < n) {
-        // Every hit of the window is fetched under the index lock: one request cannot ask for
-        // all of them.
-        std::int32_t end = static_cast<std::int32_t>(std::min<std::int64_t>(
-            {last, n - 1, std::max<std::int64_t>(first, 0) + max_result_window - 1}));
-        auto text = [c](const char* field) {
-            std::string value;
-            if (c->send_int(IDX_HIT_TEXT) && c->send_string(field)) {
-                c->recv_int(); // ignored
-                c->recv_string(value);
-            }
-            return value;
-        };
-        auto time_of = [c](const char* field) -> std::int32_t {
-            if (c->send_int(IDX_HIT_TIME) && c->send_string(field)) return c->recv_int();
-            return -1;
-        };
-        // Hits are numbered from 0: a negative first would only ask for hits that do not
-        // exist, and one near the lowest integer for billions of them. The index is 64-bit so
-        // that a window ending at the largest index cannot wrap.
-        for (std::int64_t i = std::max<std::int32_t>(first, 0); i <= end; ++i) {
-            if (c->send_int(IDX_SELECT_HIT) && c->send_int(static_cast<std::int32_t>(i)))
-                c->recv_int(); // ignored
-            QueryResult hit;
-            hit.ID = text(idx_field::guid);
-            if (info >= INFO_URL && info <= INFO_CONTEXT) hit.Url = text(idx_field::url);
-            if (info == INFO_TITLE || info == INFO_CONTEXT) {
-                hit.Title = text(idx_field::title);
-                hit.MimeType = text(idx_field::mime);
-            }
-            hit.Timestamp = time_of(idx_field::time);
-            hit.ServerTime = time_of(idx_field::servertime);
-            hit.Score = c->request(IDX_HIT_SCORE);
-            hit.Archives.push_back(parse_arcid(text(idx_field::arcid)));
-            // Once the connection has failed every later field reads as empty or -1: such a
-            // hit is no hit, and neither is any after it.
-            if (c->broken()) break;
-            results.push_back(std::move(hit));
-        }
-    }
-    c->send_command(IDX_END_QUERY);
-    return n;
+    // Once the connection has failed, the hits read whole before it are kept and the rest is
+    // missing, as the server's reply would have had them.
+    results.reserve(window.hits.size());
+    for (const index_window_hit& entry : window.hits)
+        results.push_back(hit_of(request, entry));
+    return window.total;
 }
 
 } // namespace lumbrake

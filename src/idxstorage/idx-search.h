@@ -27,6 +27,21 @@ inline constexpr const char* view = "view";
 inline constexpr const char* title = "title";
 } // namespace idx_field
 
+// One search as idxstorage::search runs it.
+struct search_request {
+    std::vector<std::int32_t> archives; // at least one, else the search fails
+    std::int32_t first = 0;             // window of hits wanted, inclusive, numbered from 0
+    std::int32_t last = 9;
+    std::int32_t min_time = 0; // 0: no lower bound
+    std::int32_t max_time = 0; // 0, or one not before now: no upper bound
+    std::uint32_t min_score = 0;
+    std::int32_t info = INFO_NONE; // QueryInfo: which fields of each hit are filled
+    std::int32_t view = VIEW_PUBLISHED;
+    std::int32_t sort = SORT_STANDARD;
+    std::vector<QueryAtom> query; // postfix
+    std::vector<QuerySliceWeight> weights;
+};
+
 // The default boost of every slice 1 to 15 (0 for the slices that weigh nothing extra).
 const std::map<std::int32_t, std::int32_t>& default_slice_boosts();
 
@@ -46,6 +61,13 @@ index_query build_search_query(const std::vector<std::int32_t>& archives, std::i
                                std::int32_t max_time, std::uint32_t min_score, std::int32_t view,
                                std::int32_t sort, const std::vector<QueryAtom>& query,
                                const std::vector<QuerySliceWeight>& weights, std::time_t now);
+
+index_query build_search_query(const search_request& request, std::time_t now);
+
+// The HIT_WINDOW request of a search's window (the fields its information level needs), and
+// the hit that a reply entry to it describes.
+index_window_request window_request(const search_request& request);
+QueryResult hit_of(const search_request& request, const index_window_hit& entry);
 
 // True when the index server accepts the request: more items or boosts, or longer texts, than
 // it reads make it drop the connection, and with it the index for every later caller.

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "idxstorage/idx-protocol.h"
+#include "idxstorage/idx-search.h"
 #include "api/query-types.h"
 #include "ipc/socket_ipc.h"
 #include "util/config.h"
@@ -68,6 +69,11 @@ public:
     std::int32_t recv_int();
     // The reply text; false (target unchanged) when it cannot be read.
     bool recv_string(std::string& value);
+
+    // HIT_WINDOW's request and its reply (idx-search.cc); the reply false (and broken) when
+    // it cannot be read whole.
+    bool send_window_request(const index_window_request& request);
+    bool recv_window(const index_window_request& request, index_window& window);
 
     // Replies that the next read skips first: requests whose answers nobody waits for.
     void leave_replies(std::int32_t count);
@@ -175,12 +181,8 @@ public:
     // Runs one query and fills the hits of the window first..last (idx-search.cc). The total
     // number of hits, or -1. The summaries (info level 3) are read from db after the index lock
     // is released, in a snapshot that holds every document the index showed.
-    std::int32_t search(const std::vector<std::int32_t>& archives, std::int32_t first,
-                        std::int32_t last, std::int32_t min_time, std::int32_t max_time,
-                        std::uint32_t min_score, std::int32_t info, std::int32_t view,
-                        std::int32_t sort, const std::vector<QueryAtom>& query,
-                        const std::vector<QuerySliceWeight>& weights,
-                        std::vector<QueryResult>& results, sqlite3* db, docstorage& docs);
+    std::int32_t search(const search_request& request, std::vector<QueryResult>& results,
+                        sqlite3* db, docstorage& docs);
 
     // When the server has died or its connection broke: logs it and starts a new server,
     // whose index then needs a rebuild from the document store. True when it did.
@@ -199,13 +201,9 @@ public:
     std::int32_t delete_counter() const { return delete_counter_; }
 
 private:
-    // The index part of search: the query and the window's hits, under the index lock.
-    std::int32_t search_hits(const std::vector<std::int32_t>& archives, std::int32_t first,
-                             std::int32_t last, std::int32_t min_time, std::int32_t max_time,
-                             std::uint32_t min_score, std::int32_t info, std::int32_t view,
-                             std::int32_t sort, const std::vector<QueryAtom>& query,
-                             const std::vector<QuerySliceWeight>& weights,
-                             std::vector<QueryResult>& results);
+    // The index part of search: the query and the window's hits, under the index lock, in
+    // one round trip to the server.
+    std::int32_t search_hits(const search_request& request, std::vector<QueryResult>& results);
     void start();
     void stop();
     void count_add();

@@ -349,7 +349,7 @@ std::int32_t builder::run(Xapian::Query& out, std::string& error) {
 
 // Hits are read in windows of this many, so that paging through a result list does not run
 // the match once per hit.
-constexpr Xapian::doccount hit_window = 64;
+constexpr Xapian::doccount select_window = 64;
 
 class xapian_query_engine : public query_engine {
 public:
@@ -373,13 +373,11 @@ public:
                     enquire->set_sort_by_value_then_relevance(slot, request.reverse != 0);
             }
             // Documents are never more than the store holds, so asking for at least that many
-            // makes the count exact.
+            // makes the count exact. The match runs when the count or a hit is first asked
+            // for: a window asked for first gives the count from the same run.
             doccount_ = db.database().get_doccount();
-            Xapian::MSet counted = enquire->get_mset(0, 0, doccount_);
-            const Xapian::doccount total = counted.get_matches_estimated();
-            count_ = static_cast<std::int32_t>(
-                std::min<Xapian::doccount>(total, std::numeric_limits<std::int32_t>::max()));
             enquire_ = std::move(enquire);
+            counted_ = false;
             return 0;
         } catch (const Xapian::Error& e) {
             last_error = e.get_description();
@@ -390,15 +388,21 @@ public:
         return QUERY_FAILED;
     }
 
-    std::int32_t hit_count() override { return enquire_ ? count_ : -1; }
+    std::int32_t hit_count() override {
+        if (!enquire_) return -1;
+        count_matches();
+        return count_;
+    }
 
     std::int32_t select_hit(std::int32_t index) override {
         has_hit_ = false;
-        if (!enquire_ || index < 0 || index >= count_) return -1;
+        if (!enquire_) return -1;
+        count_matches();
+        if (index < 0 || index >= count_) return -1;
         const auto i = static_cast<Xapian::doccount>(index);
         if (!window_valid_ || i < window_first_ || i >= window_first_ + window_.size()) {
             window_valid_ = false;
-            window_ = enquire_->get_mset(i, hit_window, doccount_);
+            window_ = enquire_->get_mset(i, select_window, doccount_);
             window_first_ = i;
             window_valid_ = true;
         }
@@ -426,7 +430,66 @@ public:
         return seconds;
     }
 
+    void hit_window(const lumbrake::index_window_request& request, std::size_t max_hits,
+                    lumbrake::index_window& window) override {
+        window = lumbrake::index_window{};
+        if (!enquire_) return;
+        const std::int64_t first = std::max<std::int32_t>(request.first, 0);
+        // The most the window can hold, before the count is known.
+        const std::int64_t bound =
+            window_last(first, request.last, std::numeric_limits<std::int32_t>::max(), max_hits);
+        const auto start = static_cast<Xapian::doccount>(first);
+        if (bound >= first) {
+            window_valid_ = false;
+            window_ = enquire_->get_mset(start, static_cast<Xapian::doccount>(bound - first + 1),
+                                         doccount_);
+            window_first_ = start;
+            window_valid_ = true;
+            if (!counted_) set_count(window_.get_matches_estimated());
+        }
+        count_matches();
+        window.total = count_;
+        const std::int64_t last = window_last(first, request.last, count_, max_hits);
+        std::vector<stored_field> fields;
+        for (std::int64_t i = first; i <= last; ++i) {
+            lumbrake::index_window_hit hit;
+            hit.texts.resize(request.texts.size());
+            const auto offset = static_cast<Xapian::doccount>(i) - window_first_;
+            if (!window_valid_ || offset >= window_.size()) {
+                // The store changed under the query: no hit there, as SELECT_HIT answers.
+                hit.times.assign(request.times.size(), -1);
+                window.hits.push_back(std::move(hit));
+                continue;
+            }
+            Xapian::MSetIterator it = window_[offset];
+            // The stored fields are decoded once for all the fields asked for.
+            fields.clear();
+            decode_stored(it.get_document().get_data(), fields);
+            auto find = [&fields](const std::string& name) -> const std::string* {
+                for (const stored_field& f : fields)
+                    if (f.name == name) return &f.value;
+                return nullptr;
+            };
+            hit.selected = 0;
+            for (std::size_t t = 0; t < request.texts.size(); ++t)
+                if (const std::string* v = find(request.texts[t])) hit.texts[t] = *v;
+            for (const std::string& name : request.times) {
+                std::int32_t seconds = 0; // a hit without that time
+                if (const std::string* v = find(name)) {
+                    std::int32_t parsed = 0;
+                    auto [p, ec] = std::from_chars(v->data(), v->data() + v->size(), parsed);
+                    if (ec == std::errc() && p == v->data() + v->size()) seconds = parsed;
+                }
+                hit.times.push_back(seconds);
+            }
+            hit.score = score_of_weight(it.get_weight());
+            window.hits.push_back(std::move(hit));
+        }
+        has_hit_ = false;
+    }
+
     void end_query() override {
+        counted_ = false;
         enquire_.reset();
         window_ = Xapian::MSet();
         window_valid_ = false;
@@ -438,9 +501,21 @@ public:
     std::string last_error;
 
 private:
+    void set_count(Xapian::doccount total) {
+        count_ = static_cast<std::int32_t>(
+            std::min<Xapian::doccount>(total, std::numeric_limits<std::int32_t>::max()));
+        counted_ = true;
+    }
+    // The exact count of the current query's matches, once.
+    void count_matches() {
+        if (counted_ || !enquire_) return;
+        set_count(enquire_->get_mset(0, 0, doccount_).get_matches_estimated());
+    }
+
     std::unique_ptr<Xapian::Enquire> enquire_;
     Xapian::doccount doccount_ = 0;
     std::int32_t count_ = 0;
+    bool counted_ = false;
     Xapian::MSet window_;
     Xapian::doccount window_first_ = 0;
     bool window_valid_ = false;

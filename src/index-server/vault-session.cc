@@ -1,10 +1,39 @@
 #include "index-server/vault-session.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace siftvault {
 
 using lumbrake::idx_channel;
+
+void query_engine::hit_window(const lumbrake::index_window_request& request, std::size_t max_hits,
+                              lumbrake::index_window& window) {
+    window = lumbrake::index_window{};
+    window.total = hit_count();
+    const std::int64_t first = std::max<std::int32_t>(request.first, 0);
+    const std::int64_t last = window_last(first, request.last, window.total, max_hits);
+    for (std::int64_t i = first; i <= last; ++i) {
+        lumbrake::index_window_hit hit;
+        hit.selected = select_hit(static_cast<std::int32_t>(i));
+        for (const std::string& field : request.texts) {
+            std::string text;
+            hit_text(field, text);
+            hit.texts.push_back(std::move(text));
+        }
+        for (const std::string& field : request.times)
+            hit.times.push_back(hit_time(field));
+        hit.score = hit_score();
+        window.hits.push_back(std::move(hit));
+    }
+}
+
+std::int64_t window_last(std::int64_t first, std::int32_t last, std::int32_t total,
+                         std::size_t max_hits) {
+    // 64-bit, so that a window ending at the largest index cannot wrap.
+    return std::min<std::int64_t>(
+        {last, std::int64_t{total} - 1, first + static_cast<std::int64_t>(max_hits) - 1});
+}
 
 session::session(vault_db& db, query_engine& engine, const lumbrake::idx_limits& limits)
     : db_(db), engine_(engine), limits_(limits) {}
@@ -157,6 +186,20 @@ session::outcome session::serve_one(idx_channel& channel) {
         }
         if (!reply(channel, result) || !channel.write_string(text)) return outcome::end;
         return outcome::next;
+    }
+
+    case lumbrake::IDX_HIT_WINDOW: {
+        lumbrake::index_window_request request;
+        if (!lumbrake::read_window_request(channel, request, limits_))
+            return fail("bad HIT_WINDOW request");
+        lumbrake::index_window window;
+        try {
+            engine_.hit_window(request, limits_.max_window, window);
+        } catch (const Xapian::Error& e) {
+            last_error_ = e.get_description();
+            window = lumbrake::index_window{};
+        }
+        return lumbrake::write_window(channel, window) ? outcome::next : outcome::end;
     }
 
     case lumbrake::IDX_END_QUERY:

@@ -3,6 +3,7 @@
 // engine, which the search side supplies through make_query_engine (server-search.cc).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -12,10 +13,10 @@
 
 namespace siftvault {
 
-// The search side of the server: QUERY, HIT_COUNT, SELECT_HIT, HIT_SCORE, HIT_TEXT, HIT_TIME and
-// END_QUERY. The session decodes every request (the engine never touches the stream) and sends
-// each reply. Calls come strictly in stream order; no call outlives the store, and the store
-// may be reopened (OPTIMIZE) between END_QUERY and the next QUERY, so an engine keeps no
+// The search side of the server: QUERY, HIT_COUNT, SELECT_HIT, HIT_SCORE, HIT_TEXT, HIT_TIME,
+// HIT_WINDOW and END_QUERY. The session decodes every request (the engine never touches the stream)
+// and sends each reply. Calls come strictly in stream order; no call outlives the store, and the
+// store may be reopened (OPTIMIZE) between END_QUERY and the next QUERY, so an engine keeps no
 // Xapian object of the store across end_query.
 class query_engine {
 public:
@@ -30,7 +31,17 @@ public:
     virtual std::int32_t hit_text(const std::string& field, std::string& text) = 0;
     virtual std::int32_t hit_time(const std::string& field) = 0;
     virtual void end_query() = 0;
+    // HIT_WINDOW: the answers that HIT_COUNT and, per hit, SELECT_HIT, HIT_TEXT, HIT_TIME and
+    // HIT_SCORE would give, for the hits first..last bounded as the protocol says. This one
+    // asks the calls above hit by hit; an engine may gather the window at once instead.
+    virtual void hit_window(const lumbrake::index_window_request& request, std::size_t max_hits,
+                            lumbrake::index_window& window);
 };
+
+// The last hit of a HIT_WINDOW from `first` (already at least 0): `last`, but no hit beyond the
+// total and no more than max_hits from the first. Below first when the window is empty.
+std::int64_t window_last(std::int64_t first, std::int32_t last, std::int32_t total,
+                         std::size_t max_hits);
 
 // Defined by the search side (server-search.cc).
 std::unique_ptr<query_engine> make_query_engine();

@@ -235,9 +235,16 @@ TEST_F(DocumentOpsTest, RemoveDocumentLeavesStoreAndIndex) {
     env.index().flush();
     auto hits = [&] {
         std::vector<QueryResult> results;
-        return env.index().search({arc}, 0, 9, 0, INT_MAX, 0, 0, VIEW_PUBLISHED, SORT_STANDARD,
-                                  {QueryAtom{ATOM_WORD, "", "zebracorn"}}, {}, results, env.db(),
-                                  env.docs());
+        return env.index().search({.archives = {arc},
+                                   .first = 0,
+                                   .last = 9,
+                                   .min_time = 0,
+                                   .max_time = INT_MAX,
+                                   .info = INFO_NONE,
+                                   .view = VIEW_PUBLISHED,
+                                   .sort = SORT_STANDARD,
+                                   .query = {QueryAtom{ATOM_WORD, "", "zebracorn"}}},
+                                  results, env.db(), env.docs());
     };
     ASSERT_EQ(hits(), 2);
 

@@ -82,8 +82,14 @@ TEST(DocstorageRebuildE2E, IndexHoldsExactlyTheProcessedVersions) {
 
     auto found = [&](std::vector<QueryAtom> query, std::int32_t view) {
         std::vector<QueryResult> results;
-        std::int32_t n = index->search({1}, 0, 99, 0, 0, 0, INFO_URL, view, SORT_RELEVANCE, query,
-                                       {}, results, t.db(), ds);
+        std::int32_t n = index->search({.archives = {1},
+                                        .first = 0,
+                                        .last = 99,
+                                        .info = INFO_URL,
+                                        .view = view,
+                                        .sort = SORT_RELEVANCE,
+                                        .query = query},
+                                       results, t.db(), ds);
         std::set<std::string> ids;
         for (const QueryResult& r : results)
             ids.insert(r.ID + " " + r.Url);

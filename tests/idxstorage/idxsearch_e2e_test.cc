@@ -165,8 +165,9 @@ protected:
                    std::int32_t last = 99, std::int32_t min_time = 0, std::int32_t max_time = 0,
                    std::uint32_t min_score = 0, std::vector<QuerySliceWeight> weights = {}) {
         outcome o;
-        o.count = index_->search(archives, first, last, min_time, max_time, min_score, info, view,
-                                 sort, q, weights, o.hits, db_, *docs_);
+        o.count = index_->search(
+            {archives, first, last, min_time, max_time, min_score, info, view, sort, q, weights},
+            o.hits, db_, *docs_);
         return o;
     }
 

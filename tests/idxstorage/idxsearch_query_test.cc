@@ -291,3 +291,54 @@ TEST(IdxSearchQuery, ScoreOfWeight) {
     EXPECT_EQ(siftvault::score_of_weight(1.2345), 1235);
     EXPECT_EQ(siftvault::score_of_weight(1e300), INT32_MAX);
 }
+
+// A window in one call answers what the one-hit calls answer hit by hit (the base class asks
+// them), for windows inside, across and outside the hits, in relevance and value order, and
+// whether or not the count was asked for first.
+TEST_F(EngineTest, WindowMatchesHitByHitAnswers) {
+    const index_window_request fields{0, 0, {"guid", "arcid", "absent"}, {"time", "servertime"}};
+    struct wcase {
+        std::int32_t first, last;
+        std::size_t max_hits;
+        std::size_t hits;
+    };
+    const wcase cases[] = {
+        {0, 9, 1000, 10},           {60, 70, 1000, 11},      {-5, 3, 1000, 4},
+        {140, INT32_MAX, 1000, 10}, {5, 3, 1000, 0},         {150, 200, 1000, 0},
+        {0, INT32_MAX, 100, 100},   {INT32_MIN, 0, 1000, 1}, {INT32_MAX, INT32_MAX, 1000, 0},
+    };
+    for (const char* sort : {"", "time"})
+        for (bool counted_first : {false, true})
+            for (const wcase& c : cases) {
+                SCOPED_TRACE(testing::Message()
+                             << "sort '" << sort << "' window " << c.first << ".." << c.last
+                             << " max " << c.max_hits << (counted_first ? " counted" : ""));
+                index_window_request r = fields;
+                r.first = c.first;
+                r.last = c.last;
+                index_window one_by_one, at_once;
+                ASSERT_EQ(engine->query(db, query_of({T("common")}, sort, 1)), 0);
+                engine->query_engine::hit_window(r, c.max_hits, one_by_one);
+                ASSERT_EQ(engine->query(db, query_of({T("common")}, sort, 1)), 0);
+                if (counted_first) EXPECT_EQ(engine->hit_count(), 150);
+                engine->hit_window(r, c.max_hits, at_once);
+                EXPECT_EQ(at_once.total, 150);
+                EXPECT_EQ(at_once.hits.size(), c.hits);
+                EXPECT_EQ(at_once, one_by_one);
+                if (!at_once.hits.empty()) {
+                    EXPECT_EQ(at_once.hits[0].selected, 0);
+                    EXPECT_EQ(at_once.hits[0].texts[1], "1");
+                    EXPECT_EQ(at_once.hits[0].texts[2], "") << "a field the hit lacks";
+                    EXPECT_EQ(at_once.hits[0].times[1], 0) << "a time the hit lacks";
+                }
+            }
+    // The one-hit calls still work after a window, on any hit.
+    ASSERT_EQ(engine->select_hit(3), 0);
+    EXPECT_EQ(engine->hit_time("time"), (149 - 3) * 3600);
+
+    // Without a query there is no window.
+    engine->end_query();
+    index_window none;
+    engine->hit_window(fields, 1000, none);
+    EXPECT_EQ(none, index_window{});
+}

@@ -347,6 +347,69 @@ TEST(VaultSession, SearchRequestsReachTheEngineDecoded) {
     EXPECT_EQ(rep.in.remaining(), 0u); // END_QUERY has no reply
 }
 
+// HIT_WINDOW decoded by hand and answered from the engine, bounded by the hit count (7) and
+// with a hit's fields in the order asked for; the reply read back by the decoder too.
+TEST(VaultSession, HitWindowAnswersEveryHitInOneReply) {
+    vault_db db = memory_db();
+    recording_engine engine;
+    const std::string in = bytes()
+                               .i(IDX_HIT_WINDOW)
+                               .i(-2)
+                               .i(100)
+                               .i(2)
+                               .s("guid")
+                               .s("url")
+                               .i(1)
+                               .s("time")
+                               .i(IDX_HIT_WINDOW)
+                               .i(5)
+                               .i(4)
+                               .i(0)
+                               .i(0)
+                               .b;
+    served r = serve(db, engine, in);
+    EXPECT_EQ(r.outcome, session::outcome::end);
+    EXPECT_EQ(engine.selected, 6);
+    replies rep(r.output);
+    EXPECT_EQ(rep.next(), 7); // total
+    ASSERT_EQ(rep.next(), 7); // hits 0..6
+    for (int i = 0; i < 7; ++i) {
+        EXPECT_EQ(rep.next(), 0);
+        EXPECT_EQ(rep.text(), "text of guid");
+        EXPECT_EQ(rep.text(), "text of url");
+        EXPECT_EQ(rep.next(), 3600);
+        EXPECT_EQ(rep.next(), 1234);
+    }
+    EXPECT_EQ(rep.next(), 7); // an empty window still has its total
+    EXPECT_EQ(rep.next(), 0);
+    EXPECT_EQ(rep.in.remaining(), 0u);
+
+    idx_memory_channel again(r.output.data(), r.output.size());
+    index_window window;
+    const index_window_request asked{-2, 100, {"guid", "url"}, {"time"}};
+    ASSERT_TRUE(read_window(again, asked, window, {}));
+    EXPECT_EQ(window.total, 7);
+    ASSERT_EQ(window.hits.size(), 7u);
+    EXPECT_EQ(window.hits[6], (index_window_hit{0, {"text of guid", "text of url"}, {3600}, 1234}));
+    idx_limits small;
+    small.max_window = 6;
+    idx_memory_channel bounded(r.output.data(), r.output.size());
+    EXPECT_FALSE(read_window(bounded, asked, window, small)) << "more hits than the reader takes";
+
+    idx_memory_channel out(nullptr, 0);
+    ASSERT_TRUE(write_window_request(out, asked));
+    EXPECT_EQ(out.output(), std::string(in.begin() + 4, in.begin() + 4 + out.output().size()));
+
+    const std::vector<std::pair<std::string, std::string>> bad = {
+        {"no fields", bytes().i(IDX_HIT_WINDOW).i(0).i(9).b},
+        {"negative count", bytes().i(IDX_HIT_WINDOW).i(0).i(9).i(-1).i(0).b},
+        {"too many fields", bytes().i(IDX_HIT_WINDOW).i(0).i(9).i(65).b},
+        {"field cut short", bytes().i(IDX_HIT_WINDOW).i(0).i(9).i(1).i(10).raw("abc").b},
+    };
+    for (const auto& [name, stream] : bad)
+        EXPECT_EQ(serve(db, engine, stream).outcome, session::outcome::protocol_error) << name;
+}
+
 TEST(VaultSession, BrokenStreamsEndTheSessionAndKeepCommittedDocuments) {
     struct stream_case {
         std::string name;

@@ -96,7 +96,13 @@ struct open_storages {
         std::vector<QueryAtom> query;
         if (!word.empty()) query.push_back({ATOM_WORD, "", word});
         std::vector<QueryResult> results;
-        index->search({1}, 0, 99, 0, 0, 0, INFO_URL, VIEW_PUBLISHED, SORT_RELEVANCE, query, {},
+        index->search({.archives = {1},
+                       .first = 0,
+                       .last = 99,
+                       .info = INFO_URL,
+                       .view = VIEW_PUBLISHED,
+                       .sort = SORT_RELEVANCE,
+                       .query = query},
                       results, db, *docs);
         std::set<std::string> ids;
         for (const QueryResult& r : results)
