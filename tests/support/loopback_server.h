@@ -27,21 +27,33 @@ inline bool send_all(int fd, const std::string& s) {
     return true;
 }
 
+// A socket listening on 127.0.0.1 at a port the system chooses, and that port; -1 when the
+// system refuses.
+inline int listen_loopback(int& port, int backlog = 16) {
+    port = 0;
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, backlog) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    port = ntohs(a.sin_port);
+    return fd;
+}
+
 // Listens from construction on; each connection goes to `serve` on the server's one thread,
 // one after the other, and is closed when serve returns. The destructor stops listening and
 // waits for the connection being served.
 class loopback_server {
 public:
     explicit loopback_server(std::function<void(int fd)> serve) : serve_(std::move(serve)) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-        EXPECT_EQ(::listen(fd_, 16), 0);
-        socklen_t len = sizeof a;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
+        fd_ = listen_loopback(port_);
+        EXPECT_GE(fd_, 0);
         thread_ = std::thread([this] {
             for (;;) {
                 int c = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
