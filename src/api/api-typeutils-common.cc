@@ -171,6 +171,15 @@ bool acl_entry_from_attrs(const xml_attr_map& attrs, AccessSpec& entry, std::str
     return true;
 }
 
+void read_acl_entry(const xml_attr_map& attrs, std::vector<AccessSpec>& acl) {
+    AccessSpec entry;
+    std::string message;
+    if (acl_entry_from_attrs(attrs, entry, message))
+        acl.push_back(std::move(entry));
+    else
+        TN_LOG(LF_API, LL_ERROR, message);
+}
+
 bool xml_record_reader::parse(const char* text, std::size_t length) {
     std::unique_ptr<XML_ParserStruct, decltype(&XML_ParserFree)> parser(XML_ParserCreate(nullptr),
                                                                         &XML_ParserFree);

@@ -23,13 +23,7 @@ protected:
             buffer_.clear();
             in_parameters_ = true;
         } else if (name == "acl") {
-            AccessSpec entry;
-            std::string message;
-            if (acl_entry_from_attrs(attrs, entry, message)) {
-                p_.ACL.push_back(std::move(entry));
-            } else {
-                TN_LOG(LF_API, LL_ERROR, message);
-            }
+            read_acl_entry(attrs, p_.ACL);
         }
     }
 

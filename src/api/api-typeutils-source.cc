@@ -136,13 +136,7 @@ void source_reader::start_element(std::string_view name, const xml_attr_map& att
         s_.RendererDocFilterIDs.push_back(xml_atoi(attr("id")));
         if (name != "docfilter") old_names_ = true;
     } else if (name == "acl") {
-        AccessSpec entry;
-        std::string message;
-        if (acl_entry_from_attrs(attrs, entry, message)) {
-            s_.ACL.push_back(std::move(entry));
-        } else {
-            TN_LOG(LF_API, LL_ERROR, message);
-        }
+        read_acl_entry(attrs, s_.ACL);
     }
 }
 

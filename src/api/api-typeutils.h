@@ -101,8 +101,12 @@ bool xml_decimal(std::string_view text, int32_t& value);
 
 // One `acl` element. True with `entry` filled when access is read/write and deny true/false;
 // otherwise false with `message` "Unknown ACL access <v>" or "Unknown ACL deny value <v>"
-// (the access value is checked first). The reader logs the message under its own file name.
+// (the access value is checked first).
 bool acl_entry_from_attrs(const xml_attr_map& attrs, AccessSpec& entry, std::string& message);
+
+// One `acl` element of a record added to its list; a refused one is logged as an error and
+// left out, and the rest of the record still reads.
+void read_acl_entry(const xml_attr_map& attrs, std::vector<AccessSpec>& acl);
 
 // Drives expat over one record text: no encoding override, no namespace processing, expat's
 // entity-expansion protection on, external entities refused. Subclasses get start tags with

@@ -49,12 +49,7 @@ protected:
                 }
             if (!known) TN_LOG(LF_API, LL_ERROR, "Unknown cache type " << document);
         } else if (name == "acl") {
-            AccessSpec entry;
-            std::string message;
-            if (acl_entry_from_attrs(attrs, entry, message))
-                a_.ACL.push_back(std::move(entry));
-            else
-                TN_LOG(LF_API, LL_ERROR, message);
+            read_acl_entry(attrs, a_.ACL);
         }
     }
 

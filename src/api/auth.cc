@@ -19,12 +19,7 @@ protected:
         } else if (name == "param") {
             a_.ParamValues.push_back({xml_attr(attrs, "name"), xml_attr(attrs, "value")});
         } else if (name == "acl") {
-            AccessSpec entry;
-            std::string message;
-            if (acl_entry_from_attrs(attrs, entry, message))
-                a_.ACL.push_back(std::move(entry));
-            else
-                TN_LOG(LF_API, LL_ERROR, message);
+            read_acl_entry(attrs, a_.ACL);
         }
     }
 

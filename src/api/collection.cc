@@ -19,12 +19,7 @@ protected:
         } else if (name == "archive") {
             c_.Archives.push_back(xml_atoi(xml_attr(attrs, "id")));
         } else if (name == "acl") {
-            AccessSpec entry;
-            std::string message;
-            if (acl_entry_from_attrs(attrs, entry, message))
-                c_.ACL.push_back(std::move(entry));
-            else
-                TN_LOG(LF_API, LL_ERROR, message);
+            read_acl_entry(attrs, c_.ACL);
         }
     }
 

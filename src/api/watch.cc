@@ -29,12 +29,7 @@ protected:
             w_.Freshness = xml_atoi(attr("freshness"));
             w_.Collection = xml_atoi(attr("collection"));
         } else if (name == "acl") {
-            AccessSpec entry;
-            std::string message;
-            if (acl_entry_from_attrs(attrs, entry, message))
-                w_.ACL.push_back(std::move(entry));
-            else
-                TN_LOG(LF_API, LL_ERROR, message);
+            read_acl_entry(attrs, w_.ACL);
         }
     }
 

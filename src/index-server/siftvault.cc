@@ -18,31 +18,12 @@
 #include <vector>
 
 #include "index-server/vault-session.h"
+#include "ipc/socket_ipc.h"
 
 namespace {
 
 void note(const std::string& text) {
     std::fprintf(stderr, "siftvault: %s\n", text.c_str());
-}
-
-int connect_back(int port) {
-    int sock = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (sock < 0) return -1;
-    int one = 1;
-    ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    int r;
-    do {
-        r = ::connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    } while (r != 0 && errno == EINTR);
-    if (r != 0) {
-        ::close(sock);
-        return -1;
-    }
-    return sock;
 }
 
 } // namespace
@@ -66,9 +47,10 @@ int main(int argc, char** argv) {
     for (const std::string& n : notes)
         note(n);
 
-    const int sock = connect_back(port);
+    std::string error;
+    const int sock = socket_ipc::connect_back(port, error);
     if (sock < 0) {
-        note("cannot connect to 127.0.0.1:" + std::to_string(port) + ": " + std::strerror(errno));
+        note(error);
         return 1;
     }
 

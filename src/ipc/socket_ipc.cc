@@ -310,6 +310,35 @@ bool server_proxy::start(std::string& error) {
     return false;
 }
 
+int connect_back(int port, std::string& error) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        error = "Could not create socket: " + lumbrake::system_error_text();
+        return -1;
+    }
+    int one = 1;
+    if (::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) != 0) {
+        error = "Could not disable nagle: " + lumbrake::system_error_text();
+        ::close(fd);
+        return -1;
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    int r;
+    do {
+        r = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    } while (r != 0 && errno == EINTR);
+    if (r != 0) {
+        error = "Could not connect to port " + std::to_string(port) + ": " +
+                lumbrake::system_error_text();
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 bool server_proxy::child_alive() {
     pid_t pid = child_.load();
     if (pid <= 0) return false;

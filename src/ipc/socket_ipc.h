@@ -84,6 +84,11 @@ protected:
     int sock_ = -1;
 };
 
+// The child's side: connects to the daemon's listener at 127.0.0.1:port, with Nagle off (every
+// request waits for its reply, so nothing would follow a small write). The socket, or -1 with
+// the step that failed and the system's reason in error.
+int connect_back(int port, std::string& error);
+
 // Starts DEPLOYDIR/bin/<program> and holds the connection it opens back.
 class server_proxy : public server_helper {
 public:

@@ -1,5 +1,6 @@
 #include "soap/soap_envelope.h"
 
+#include "util/escape.h"
 #include "util/xmlreader.h"
 
 #include <expat.h>
@@ -56,19 +57,14 @@ void append_escaped(std::string& out, std::string_view text, bool attribute) {
             i += len ? len : 1;
             continue;
         }
+        const char* reference =
+            cp < 0x80 ? lumbrake::markup_reference(static_cast<char>(cp)) : nullptr;
+        if (reference && (cp != '"' || attribute)) {
+            out += reference;
+            i += len;
+            continue;
+        }
         switch (cp) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += attribute ? "&quot;" : "\"";
-            break;
         // Kept as references so that the reader's line-end and attribute normalisation
         // gives back the same text.
         case '\r':

@@ -6,64 +6,57 @@
 
 namespace lumbrake {
 
-std::string xml_escape(std::string_view text) {
+const char* markup_reference(char c) {
+    switch (c) {
+    case '&':
+        return "&amp;";
+    case '<':
+        return "&lt;";
+    case '>':
+        return "&gt;";
+    case '"':
+        return "&quot;";
+    default:
+        return nullptr;
+    }
+}
+
+namespace {
+
+// The text with every byte that `reference` names replaced by what it names.
+template <class Reference> std::string escaped(std::string_view text, Reference reference) {
     std::string out;
     out.reserve(text.size());
     for (char c : text) {
-        switch (c) {
-        case '"':
-            out += "&quot;";
-            break;
-        case '&':
-            out += "&amp;";
-            break;
-        case '\'':
-            out += "&apos;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '\t':
-            out += "&#9;";
-            break;
-        case '\n':
-            out += "&#10;";
-            break;
-        case '\r':
-            out += "&#13;";
-            break;
-        default:
+        if (const char* r = reference(c))
+            out += r;
+        else
             out += c;
-        }
     }
     return out;
 }
 
-std::string html_escape(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
+} // namespace
+
+std::string xml_escape(std::string_view text) {
+    return escaped(text, [](char c) -> const char* {
         switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
+        case '\'':
+            return "&apos;";
+        case '\t':
+            return "&#9;";
+        case '\n':
+            return "&#10;";
+        case '\r':
+            return "&#13;";
         default:
-            out += c;
+            return markup_reference(c);
         }
-    }
-    return out;
+    });
+}
+
+std::string html_escape(std::string_view text) {
+    return escaped(text, markup_reference);
 }
 
 void xml_escape_inplace(std::string& text) {

@@ -6,6 +6,9 @@
 
 namespace lumbrake {
 
+// "&amp;", "&lt;", "&gt;" or "&quot;" for the byte those stand for; nullptr for any other.
+const char* markup_reference(char c);
+
 // The five XML specials become &quot; &amp; &apos; &lt; &gt;. Tab, line feed and carriage
 // return become &#9; &#10; &#13;: raw, a reader would turn them into blanks inside attribute
 // values (and CR LF into LF in element text), so the text would change on the next read.

@@ -390,38 +390,12 @@ portal_page_kind resolve_portal_page(const std::string& root, std::string path,
 bool load_language_table(const std::string& file, language_table& table) {
     std::FILE* f = std::fopen(file.c_str(), "r");
     if (!f) return true;
-    std::string line;
-    bool first = true, ok = true;
-    for (;;) {
-        line.clear();
-        int c;
-        bool any = false;
-        while ((c = std::fgetc(f)) != EOF) {
-            any = true;
-            if (c == '\n' || line.size() >= 1022) break;
-            line.push_back(static_cast<char>(c));
-        }
-        if (!any) break;
-        if (c != '\n' && c != EOF) line.push_back(static_cast<char>(c)); // the 1023rd byte
-        if (first) {
-            first = false;
-            continue;
-        }
-        std::size_t hash = line.find('#');
-        if (hash != std::string::npos) line.resize(hash);
-        while (!line.empty() && is_space(line.back()))
-            line.pop_back();
-        std::size_t start = 0;
-        while (start < line.size() && is_space(line[start]))
-            ++start;
-        if (start == line.size()) continue;
-        std::size_t blank = line.find(' ', start);
-        if (blank == std::string::npos) {
-            ok = false;
-            break;
-        }
-        table[line.substr(start, blank - start)] = line.substr(blank + 1);
-    }
+    const bool ok = for_each_setting(f, 1023, [&](const std::string& line) {
+        std::size_t blank = line.find(' ');
+        if (blank == std::string::npos) return false;
+        table[line.substr(0, blank)] = line.substr(blank + 1);
+        return true;
+    });
     std::fclose(f);
     return ok;
 }

@@ -46,20 +46,12 @@ bool read_whole_file(const std::string& path, std::string& out) {
 
 } // namespace
 
-bool load_template_set(const std::string& set_file, template_set& set) {
-    std::size_t slash = set_file.rfind('/');
-    std::string directory = slash == std::string::npos ? std::string() : set_file.substr(0, slash);
-    std::FILE* f = std::fopen(set_file.c_str(), "r");
-    if (!f) return false;
+bool for_each_setting(std::FILE* f, std::size_t piece,
+                      const std::function<bool(const std::string& text)>& use) {
     std::string line;
-    // The first line names the page kind. Long lines are read in pieces, as each piece is.
-    bool first = true;
-    bool ok = true;
-    while (read_piece(f, line, 1022)) {
-        if (first) {
-            first = false;
-            continue;
-        }
+    // The first line names the page kind.
+    if (!read_piece(f, line, piece)) return true;
+    while (read_piece(f, line, piece)) {
         std::size_t hash = line.find('#');
         if (hash != std::string::npos) line.resize(hash);
         while (!line.empty() && is_space(line.back()))
@@ -68,19 +60,29 @@ bool load_template_set(const std::string& set_file, template_set& set) {
         while (start < line.size() && is_space(line[start]))
             ++start;
         if (start == line.size()) continue;
-        std::size_t colon = line.find(':', start);
-        if (colon == std::string::npos) {
-            ok = false;
-            break;
-        }
-        std::string name = line.substr(start, colon - start);
+        if (!use(line.substr(start))) return false;
+    }
+    return true;
+}
+
+bool load_template_set(const std::string& set_file, template_set& set) {
+    std::size_t slash = set_file.rfind('/');
+    std::string directory = slash == std::string::npos ? std::string() : set_file.substr(0, slash);
+    std::FILE* f = std::fopen(set_file.c_str(), "r");
+    if (!f) return false;
+    // Long lines are read in pieces, as each piece is.
+    const bool ok = for_each_setting(f, 1022, [&](const std::string& line) {
+        std::size_t colon = line.find(':');
+        if (colon == std::string::npos) return false;
+        std::string name = line.substr(0, colon);
         std::size_t value = colon + 1;
         while (value < line.size() && is_space(line[value]))
             ++value;
-        if (value == line.size()) continue;
+        if (value == line.size()) return true;
         std::string text = line.substr(value);
         set[name] = template_entry{text, directory + "/" + text};
-    }
+        return true;
+    });
     std::fclose(f);
     return ok;
 }

@@ -4,6 +4,8 @@
 
 #include "apiops/api-common.h"
 
+#include <cstdio>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -16,6 +18,13 @@ struct template_entry {
 
 using template_set = std::map<std::string, template_entry>;
 using template_vars = std::map<std::string, std::string>;
+
+// The lines after the first of a settings file (a template set, a language page), each without
+// its comment ('#' on) and the blanks around it, lines with nothing else left out. A line longer
+// than `piece` bytes is read as several of up to that many. Stops when `use` returns false and
+// returns what it returned last (true when it was never called).
+bool for_each_setting(std::FILE* f, std::size_t piece,
+                      const std::function<bool(const std::string& text)>& use);
 
 // Reads a set file (its first line, the page kind, is skipped). False when the file cannot be
 // opened or a line holds text without ':'.

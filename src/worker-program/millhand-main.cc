@@ -35,34 +35,6 @@ bool parse_port(const char* text, int& port) {
     return true;
 }
 
-int connect_back(int port, std::string& error) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        error = "Could not create socket: " + system_error_text();
-        return -1;
-    }
-    int one = 1;
-    if (::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) != 0) {
-        error = "Could not disable nagle: " + system_error_text();
-        ::close(fd);
-        return -1;
-    }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    int r;
-    do {
-        r = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    } while (r != 0 && errno == EINTR);
-    if (r != 0) {
-        error = "Could not connect to port " + std::to_string(port) + ": " + system_error_text();
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 // True when the daemon closed the connection between two requests.
 bool peer_closed(int fd) {
     char c;
@@ -128,7 +100,7 @@ int main(int argc, char** argv) {
     try {
         // The core is ready (plug-ins loaded) before the daemon sees the connection.
         lumbrake::millhand_service service(cfg);
-        int fd = connect_back(port, error);
+        int fd = socket_ipc::connect_back(port, error);
         if (fd < 0) {
             std::fprintf(stderr, "millhand: %s\n", error.c_str());
         } else {

@@ -1,6 +1,7 @@
 // trawlnest-cli run as a real process against a stand-in daemon on 127.0.0.1: endpoint and
 // argument rules, the usage text, each command's requests, output and exit status, faults.
 #include "../support/files.h"
+#include "../support/loopback_server.h"
 #include "api-wire/wire-records.h"
 #include "fake_daemon.h"
 
@@ -240,14 +241,9 @@ TEST_F(Cli, TextsXmlCannotCarryAreRefusedBeforeSending) {
 TEST(CliTimeout, ServerThatAcceptsAndStaysSilentEndsTheCallWithAMessage) {
     // Accepts connections and holds them (closed after 20 s, so a client without a time-out
     // still ends).
-    int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(::listen(listener, 8), 0);
-    socklen_t len = sizeof a;
-    ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+    int port = 0;
+    int listener = tn_test::listen_loopback(port, 8);
+    ASSERT_GE(listener, 0);
     std::atomic<bool> done{false};
     std::thread holder([listener, &done] {
         std::vector<int> held;
@@ -261,7 +257,7 @@ TEST(CliTimeout, ServerThatAcceptsAndStaysSilentEndsTheCallWithAMessage) {
     });
     ::setenv("TRAWLNEST_TIMEOUT", "1", 1);
     const auto begin = std::chrono::steady_clock::now();
-    Result r = run({"--endpoint=http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/soap",
+    Result r = run({"--endpoint=http://127.0.0.1:" + std::to_string(port) + "/soap",
                     "enumplugins"});
     const auto took = std::chrono::steady_clock::now() - begin;
     ::unsetenv("TRAWLNEST_TIMEOUT");

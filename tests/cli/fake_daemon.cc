@@ -1,5 +1,7 @@
 #include "fake_daemon.h"
 
+#include "../support/loopback_server.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -12,43 +14,15 @@ using namespace EasySoap;
 
 namespace {
 
-bool send_all(int fd, const std::string& s) {
-    std::size_t off = 0;
-    while (off < s.size()) {
-        ssize_t n = ::send(fd, s.data() + off, s.size() - off, MSG_NOSIGNAL);
-        if (n <= 0) return false;
-        off += static_cast<std::size_t>(n);
-    }
-    return true;
-}
+using tn_test::send_all;
 
 } // namespace
 
 FakeDaemon::FakeDaemon() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    EXPECT_EQ(::listen(fd_, 16), 0);
-    socklen_t len = sizeof a;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-    thread_ = std::thread([this] {
-        for (;;) {
-            int c = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (c < 0) return;
-            serve(c);
-            ::close(c);
-        }
-    });
+    server_ = std::make_unique<tn_test::loopback_server>([this](int c) { serve(c); });
 }
 
-FakeDaemon::~FakeDaemon() {
-    ::shutdown(fd_, SHUT_RDWR);
-    thread_.join();
-    ::close(fd_);
-}
+FakeDaemon::~FakeDaemon() = default;
 
 void FakeDaemon::on(const std::string& method, Handler handler) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -61,7 +35,7 @@ void FakeDaemon::raw(const std::string& method, std::string envelope) {
 }
 
 std::string FakeDaemon::url() const {
-    return "http://127.0.0.1:" + std::to_string(port_) + "/soap";
+    return "http://127.0.0.1:" + std::to_string(server_->port()) + "/soap";
 }
 
 std::vector<FakeCall> FakeDaemon::calls() {

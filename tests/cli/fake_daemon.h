@@ -9,10 +9,14 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
+
+namespace tn_test {
+class loopback_server;
+}
 
 struct FakeFault {
     std::string name;
@@ -38,13 +42,11 @@ public:
 
 private:
     void serve(int fd);
-    int fd_ = -1;
-    int port_ = 0;
-    std::thread thread_;
     std::mutex mutex_;
     std::map<std::string, Handler> handlers_;
     std::map<std::string, std::string> raw_;
     std::vector<FakeCall> calls_;
+    std::unique_ptr<tn_test::loopback_server> server_; // last: stopped before the rest goes
 };
 
 // A response envelope in the service namespace around the given children (XML text).

@@ -195,6 +195,42 @@ protected:
     }
 
     // An archive of the site at `base` that logs in at base + "login" (cookies of any age).
+    // Crawls one.html -> two.html of a site on 127.0.0.1 whose /login answer gets the header lines
+    // `login` (Python, with `globals` above the handler) and that records every request with its
+    // Cookie header. The archive crawled, and the records.
+    std::string crawl_cookie_site(const std::string& globals, const std::string& login, int& arc) {
+        const fs::path script = root_ / "cookies.py";
+        const fs::path seen = root_ / "seen.txt";
+        const int port = free_port();
+        write_file(
+            script,
+            "import http.server\n" + globals +
+                "class H(http.server.BaseHTTPRequestHandler):\n"
+                "    def do_GET(self):\n"
+                "        with open('" +
+                seen.string() +
+                "', 'a') as f:\n"
+                "            f.write(self.path + ' [' + str(self.headers.get('Cookie')) + ']\\n')\n"
+                "        self.send_response(200)\n"
+                "        if self.path.startswith('/login'):\n" +
+                login +
+                "        self.send_header('Content-Type', 'text/html')\n"
+                "        self.end_headers()\n"
+                "        self.wfile.write(b'<html><body><p>page</p><a "
+                "href=\"/two.html\">two</a></body></html>')\n"
+                "http.server.HTTPServer(('127.0.0.1', " +
+                std::to_string(port) + "), H).serve_forever()\n");
+        python_server server(port, "'" + script.string() + "'", root_ / "cookies.log");
+        EXPECT_TRUE(can_connect(port));
+        open();
+        const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
+        arc = add_cookie_archive(base);
+        process_thread& t = thread();
+        start_crawl(arc, {base + "one.html"});
+        EXPECT_EQ(crawl_until_idle(t), 2);
+        return read_file(seen);
+    }
+
     int add_cookie_archive(const std::string& base) {
         SourceConfiguration s;
         s.IncludeFilters = {"^http://127\\.0\\.0\\.1"};
@@ -497,40 +533,12 @@ TEST_F(CrawlTest, HttpSiteHonoursRobotsAndNotifiesOnce) {
 }
 
 TEST_F(CrawlTest, CookieLoginRunsOnceAndItsCookiesTravelWithEveryPage) {
-    // A site that sets a session cookie on /login and records the Cookie header of every page.
-    const fs::path script = root_ / "cookies.py";
-    const fs::path seen = root_ / "seen.txt";
-    const int port = free_port();
-    write_file(
-        script,
-        "import http.server\n"
-        "class H(http.server.BaseHTTPRequestHandler):\n"
-        "    def do_GET(self):\n"
-        "        with open('" +
-            seen.string() +
-            "', 'a') as f:\n"
-            "            f.write(self.path + ' [' + str(self.headers.get('Cookie')) + ']\\n')\n"
-            "        self.send_response(200)\n"
-            "        if self.path.startswith('/login'):\n"
-            "            self.send_header('Set-Cookie', 'session=abc; Path=/')\n"
-            "            self.send_header('Set-Cookie', 'lang=en')\n"
-            "        self.send_header('Content-Type', 'text/html')\n"
-            "        self.end_headers()\n"
-            "        self.wfile.write(b'<html><body><p>page</p><a "
-            "href=\"/two.html\">two</a></body></html>')\n"
-            "http.server.HTTPServer(('127.0.0.1', " +
-            std::to_string(port) + "), H).serve_forever()\n");
-    python_server server(port, "'" + script.string() + "'", root_ / "cookies.log");
-    ASSERT_TRUE(can_connect(port));
-    open();
-    const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
-
-    const int arc = add_cookie_archive(base);
-
-    process_thread& t = thread();
-    start_crawl(arc, {base + "one.html"});
-    EXPECT_EQ(crawl_until_idle(t), 2);
-    const std::string requests = read_file(seen);
+    int arc = 0;
+    const std::string requests =
+        crawl_cookie_site("",
+                          "            self.send_header('Set-Cookie', 'session=abc; Path=/')\n"
+                          "            self.send_header('Set-Cookie', 'lang=en')\n",
+                          arc);
     EXPECT_EQ(count_of(requests, "/login"), 1u) << requests;
     EXPECT_EQ(count_of(requests, "/one.html [session=abc; lang=en]"), 1u) << requests;
     EXPECT_EQ(count_of(requests, "/two.html [session=abc; lang=en]"), 1u) << requests;
@@ -926,33 +934,12 @@ TEST_F(CrawlTest, KilledIndexServerIsReplacedAndTheIndexRebuiltFromTheStore) {
 
 TEST_F(CrawlTest, LogInWithoutACookieIsNotCachedAndHeaderCaseDoesNotMatter) {
     // The first log-in answers without a cookie, the next one with a lower-case header.
-    const int port = free_port();
-    const fs::path seen = root_ / "seen.txt";
-    const fs::path script = root_ / "login.py";
-    write_file(script, "import http.server\nlogins = [0]\n"
-                       "class H(http.server.BaseHTTPRequestHandler):\n"
-                       "    def do_GET(self):\n"
-                       "        with open('" + seen.string() + "', 'a') as f:\n"
-                       "            f.write(self.path + ' [' + str(self.headers.get('Cookie')) + ']\\n')\n"
-                       "        self.send_response(200)\n"
-                       "        if self.path.startswith('/login'):\n"
-                       "            logins[0] += 1\n"
-                       "            if logins[0] > 1: self.send_header('set-cookie', 'session=late')\n"
-                       "        self.send_header('Content-Type', 'text/html')\n"
-                       "        self.end_headers()\n"
-                       "        self.wfile.write(b'<html><body><p>page</p><a "
-                       "href=\"/two.html\">two</a></body></html>')\n"
-                       "http.server.HTTPServer(('127.0.0.1', " + std::to_string(port) +
-                       "), H).serve_forever()\n");
-    python_server server(port, "'" + script.string() + "'", root_ / "login.log");
-    ASSERT_TRUE(can_connect(port));
-    open();
-    const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
-    const int arc = add_cookie_archive(base);
-    process_thread& t = thread();
-    start_crawl(arc, {base + "one.html"});
-    EXPECT_EQ(crawl_until_idle(t), 2);
-    const std::string requests = read_file(seen);
+    int arc = 0;
+    const std::string requests = crawl_cookie_site(
+        "logins = [0]\n",
+        "            logins[0] += 1\n"
+        "            if logins[0] > 1: self.send_header('set-cookie', 'session=late')\n",
+        arc);
     EXPECT_EQ(count_of(requests, "/login"), 2u) << requests;
     EXPECT_EQ(count_of(requests, "/one.html []"), 1u) << requests;
     EXPECT_EQ(count_of(requests, "/two.html [session=late]"), 1u) << requests;

@@ -1,6 +1,7 @@
 #include "util/config.h"
 #include "fetchers/gopher-fetcher.h"
 
+#include "../support/ports.h"
 #include "../support/script_server.h"
 
 #include <gtest/gtest.h>
@@ -175,17 +176,10 @@ TEST_F(GopherScripted, SilentServerTimesOut) {
 }
 
 TEST(GopherConnection, FailuresGiveNoConnection) {
-    // A port on which nothing listens: bind one, learn its number, close it.
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    socklen_t len = sizeof a;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(s);
+    // A port on which nothing listens.
+    const int closed_port = tn_test::reserve_port();
     for (const std::string& url :
-         {"gopher://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/",
+         {"gopher://127.0.0.1:" + std::to_string(closed_port) + "/",
           std::string("gopher://no-such-host.invalid/"), std::string("gopher:///0/x")}) {
         fetch_result r = fetch(url);
         EXPECT_EQ(r.status, FETCH_NO_CONNECTION) << url;

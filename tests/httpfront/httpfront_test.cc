@@ -6,6 +6,8 @@
 #include "httpfront/webservices.h"
 #include "util/md5.h"
 #include "../support/http_client.h"
+#include "../support/http_front.h"
+#include "../support/scratch.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -34,11 +36,6 @@ using tn_test::status_line;
 // Runs the curl program; its output (head and body with -i) and the status via -w.
 std::string run_curl(const std::string& args) {
     return tn_test::command_output("curl -s -S -i --max-time 20 " + args + " 2>&1");
-}
-
-std::string tmpdir() {
-    const char* t = std::getenv("TEST_TMPDIR");
-    return t ? t : "/tmp/";
 }
 
 TEST(ListenAddress, Forms) {
@@ -160,19 +157,14 @@ protected:
 
     void start(const std::vector<std::string>& extra, int threads = 2, int timeout = 5,
                int head_deadline = HTTP_DEFAULT_HEAD_TIMEOUT_SECONDS) {
-        dir_ = tmpdir() + ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        std::filesystem::remove_all(dir_); // a folder left by an earlier run would hold its files
+        // A folder left by an earlier run or start would hold its files: emptied.
+        dir_ = tn_test::test_scratch("httpfront").string();
         std::filesystem::create_directories(dir_ + "/bin");
         config_file_ = dir_ + "/trawlnest.conf";
         write_config(extra);
         http_hooks hooks;
         hooks.config_file = config_file_;
-        hooks.open_db = [] {
-            sqlite3* db = nullptr;
-            sqlite3_open(":memory:", &db);
-            return db;
-        };
-        hooks.close_db = [](sqlite3* db) { sqlite3_close(db); };
+        tn_test::open_db_per_thread(hooks);
         hooks.load_login = [](sqlite3*, LoginConfiguration& login) {
             login.add_user("bob", "bobpw", false, {"Staff", "All Users"});
             login.add_user("admin", "storedpw", true, {}); // named like HTTP_USER
@@ -182,20 +174,13 @@ protected:
             return std::make_unique<TestHandler>(context);
         };
         server_.reset();
-        server_ = std::make_unique<httpserver>(nullptr, threads, "127.0.0.1:0", hooks, &services_,
-                                               timeout);
-        server_->set_bind_retries(1, 0);
-        server_->set_deadlines(head_deadline, HTTP_DEFAULT_BODY_TIMEOUT_SECONDS);
-        server_->run();
+        server_ = tn_test::start_http_front(threads, hooks, services_, timeout, head_deadline);
         port_ = server_->bound_port();
         ASSERT_NE(port_, 0);
     }
 
     void write_config(const std::vector<std::string>& extra) {
-        std::ofstream f(config_file_);
-        f << "DEPLOYDIR=" << dir_ << "\n";
-        for (const auto& line : extra)
-            f << line << "\n";
+        tn_test::write_deploy_config(config_file_, dir_, extra);
     }
 
     std::string url(const std::string& path) {

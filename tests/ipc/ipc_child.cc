@@ -18,16 +18,6 @@ using namespace socket_ipc;
 
 namespace {
 
-int connect_back(int port) {
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) std::exit(2);
-    return s;
-}
-
 void serve(int s) {
     for (;;) {
         unsigned char op;
@@ -88,7 +78,10 @@ int main(int argc, char** argv) {
         for (;;)
             ::pause();
     try {
-        serve(connect_back(port));
+        std::string error;
+        const int s = connect_back(port, error);
+        if (s < 0) return 2;
+        serve(s);
     } catch (const socket_ipc::socket_error&) {
         return 6;
     }

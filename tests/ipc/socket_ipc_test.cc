@@ -2,6 +2,7 @@
 #include "util/config.h"
 #include "fff/FFF.h"
 #include "millhand/millhand-serialize.h"
+#include "../support/ports.h"
 #include "../support/socket_errors.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -153,6 +155,16 @@ TEST(SocketFraming, ErrorsCarryTheOperationAndErrno) {
             EXPECT_EQ(e.error_number(), r.error_number) << r.name;
         }
     }
+}
+
+TEST(ConnectBack, RefusedPortSaysWhichStepFailedAndWhy) {
+    // The reserved port has no listener: the connect step fails, and the socket is not kept.
+    const int port = tn_test::reserve_port();
+    std::string error;
+    EXPECT_EQ(connect_back(port, error), -1);
+    EXPECT_EQ(error, "Could not connect to port " + std::to_string(port) + ": " +
+                         std::strerror(ECONNREFUSED))
+        << error;
 }
 
 TEST(SocketFraming, SendingToAClosedPeerThrowsInsteadOfKilling) {

@@ -70,12 +70,8 @@ std::string fff_xml(const std::string& fff) {
     return xml;
 }
 
-// One PROCESS exchange with its outputs.
-struct processed {
-    millhand::document_status status;
-    std::string fff, headers, content;
-    std::uint32_t score = 0;
-    millhand::link_list links;
+// One PROCESS exchange: the reply, and its FFF in XML form.
+struct processed : millhand::process_reply {
     std::string xml;
 };
 
@@ -98,13 +94,7 @@ processed run_process(millhand& proxy, const std::string& url, std::uint32_t bas
     request.docfilters = records.docfilters;
     request.text_exclusion_begin = begin;
     request.text_exclusion_end = end;
-    millhand::process_reply r = proxy.process(request);
-    p.status = r.status;
-    p.fff = r.fff;
-    p.score = r.score;
-    p.links = r.outlinks;
-    p.headers = r.headers;
-    p.content = r.content;
+    static_cast<millhand::process_reply&>(p) = proxy.process(request);
     p.xml = fff_xml(p.fff);
     return p;
 }
@@ -213,8 +203,8 @@ TEST_F(RealWorker, FileDocuments) {
     EXPECT_EQ(p.status.fffcrc, crc_of(p.fff));
     EXPECT_NE(p.status.corecrc, 0u);
     EXPECT_EQ(p.score, 750000u);
-    EXPECT_TRUE(has_link(p.links, file_url("/allergens.html")));
-    EXPECT_TRUE(has_link(p.links, "http://example.org/kitchen/"));
+    EXPECT_TRUE(has_link(p.outlinks, file_url("/allergens.html")));
+    EXPECT_TRUE(has_link(p.outlinks, "http://example.org/kitchen/"));
 
     // The text exclusion markers are honoured; the core text changes with them.
     processed hidden =
@@ -232,13 +222,13 @@ TEST_F(RealWorker, FileDocuments) {
     EXPECT_EQ(dir.fff, "");
     EXPECT_EQ(dir.status.fffcrc, 0u);
     EXPECT_EQ(dir.score, 500000u);
-    ASSERT_FALSE(dir.links.empty());
-    EXPECT_NE(dir.links[0].url.find("inner.html"), std::string::npos) << dir.links[0].url;
+    ASSERT_FALSE(dir.outlinks.empty());
+    EXPECT_NE(dir.outlinks[0].url.find("inner.html"), std::string::npos) << dir.outlinks[0].url;
 
     processed missing = run_process(*proxy, file_url("/missing.html"));
     EXPECT_EQ(missing.status.status, STATUS_NOTFOUND);
     EXPECT_EQ(missing.fff, "");
-    EXPECT_TRUE(missing.links.empty());
+    EXPECT_TRUE(missing.outlinks.empty());
 }
 
 TEST_F(RealWorker, PageFromARealHttpServerAndItsReprocessing) {
@@ -256,7 +246,7 @@ TEST_F(RealWorker, PageFromARealHttpServerAndItsReprocessing) {
         EXPECT_EQ(p.headers.rfind("HTTP/1.0 200", 0), 0u) << p.headers;
         EXPECT_NE(p.headers.find("Content-type: text/html"), std::string::npos) << p.headers;
         EXPECT_NE(p.xml.find("Canteen menu"), std::string::npos);
-        EXPECT_TRUE(has_link(p.links, server.url("/allergens.html")));
+        EXPECT_TRUE(has_link(p.outlinks, server.url("/allergens.html")));
         // The same text as from the file: the same core.
         EXPECT_EQ(p.status.corecrc, run_process(*proxy, file_url("/page.html")).status.corecrc);
 
@@ -277,9 +267,6 @@ TEST_F(RealWorker, PageFromARealHttpServerAndItsReprocessing) {
                  {1000000, "text/plain", ""}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.mime + " " + std::to_string(c.base_score) + " " + c.sidemeta);
-        millhand::document_status status;
-        std::string fff;
-        std::uint32_t score = 0;
         millhand::reprocess_request request;
         request.base_score = c.base_score;
         request.guid = "doc";
@@ -288,10 +275,7 @@ TEST_F(RealWorker, PageFromARealHttpServerAndItsReprocessing) {
         request.content = p.content;
         request.mime = c.mime;
         request.sidemeta_text = c.sidemeta;
-        millhand::reprocess_reply r = proxy->reprocess(request);
-        status = r.status;
-        fff = r.fff;
-        score = r.score;
+        const auto [status, fff, score] = proxy->reprocess(request);
         EXPECT_EQ(status.status, STATUS_NONE) << status.message;
         EXPECT_EQ(status.mime, c.mime);
         EXPECT_EQ(status.sidemeta_text, c.sidemeta);
@@ -351,49 +335,34 @@ TEST_F(RealWorker, CookieLogInAndSideMetadataOverHttp) {
     ASSERT_TRUE(server.ready()) << "the log-in server did not start";
     auto proxy = started();
     const std::string source = cookie_source_xml();
-    millhand::document_status status;
-    std::string fff, headers, content;
-    std::uint32_t score = 0;
-    millhand::link_list links;
-    auto run = [&](const millhand::process_request& request) {
-        millhand::process_reply r = proxy->process(request);
-        status = r.status;
-        fff = r.fff;
-        score = r.score;
-        links = r.outlinks;
-        headers = r.headers;
-        content = r.content;
+    millhand::process_reply r;
+    // A fetch within the source, as alice with the password given.
+    auto fetch_as_alice = [&](const std::string& path, const std::string& password) {
+        millhand::process_request request;
+        request.base_score = 1000000;
+        request.url = server.url(path);
+        request.source_xml = source;
+        request.auth_xml = auth_record_xml("alice", password);
+        return request;
     };
 
     // The cookie-collecting fetch: the daemon takes the Set-Cookie lines from the headers.
-    millhand::process_request login;
-    login.base_score = 1000000;
-    login.url = server.url("/login");
+    millhand::process_request login = fetch_as_alice("/login", "secret");
     login.collect_cookies = 1;
-    login.source_xml = source;
-    login.auth_xml = auth_record_xml("alice", "secret");
-    run(login);
-    EXPECT_NE(headers.find("Set-Cookie: session=abc123"), std::string::npos) << headers;
-    millhand::process_request wrong_login;
-    wrong_login.base_score = 1000000;
-    wrong_login.url = server.url("/login");
+    r = proxy->process(login);
+    EXPECT_NE(r.headers.find("Set-Cookie: session=abc123"), std::string::npos) << r.headers;
+    millhand::process_request wrong_login = fetch_as_alice("/login", "wrong");
     wrong_login.collect_cookies = 1;
-    wrong_login.source_xml = source;
-    wrong_login.auth_xml = auth_record_xml("alice", "wrong");
-    run(wrong_login);
-    EXPECT_EQ(headers.find("session="), std::string::npos) << headers;
+    r = proxy->process(wrong_login);
+    EXPECT_EQ(r.headers.find("session="), std::string::npos) << r.headers;
 
     // The gathered cookie goes with the document fetches of the source.
-    millhand::process_request with_cookie;
-    with_cookie.base_score = 1000000;
+    millhand::process_request with_cookie = fetch_as_alice("/echo", "secret");
     with_cookie.docid = "d";
-    with_cookie.url = server.url("/echo");
     with_cookie.cookies = "session=abc123";
-    with_cookie.source_xml = source;
-    with_cookie.auth_xml = auth_record_xml("alice", "secret");
-    run(with_cookie);
-    EXPECT_EQ(status.status, STATUS_NONE) << status.message;
-    EXPECT_NE(content.find("cookie session=abc123"), std::string::npos) << content;
+    r = proxy->process(with_cookie);
+    EXPECT_EQ(r.status.status, STATUS_NONE) << r.status.message;
+    EXPECT_NE(r.content.find("cookie session=abc123"), std::string::npos) << r.content;
 
     // The side-metadata file beside the document, when the source declares one.
     for (std::uint8_t sidemeta : {0, 1}) {
@@ -402,13 +371,13 @@ TEST_F(RealWorker, CookieLogInAndSideMetadataOverHttp) {
         page_request.docid = "d";
         page_request.url = server.url("/page.html");
         page_request.sidemeta = sidemeta;
-        run(page_request);
-        EXPECT_EQ(status.status, STATUS_NONE);
-        const bool found = status.sidemeta_text.find(">Cook</meta>") != std::string::npos;
-        EXPECT_EQ(found, sidemeta == 1) << status.sidemeta_text;
-        EXPECT_EQ(fff_xml(fff).find("key=\"author\">cook</meta>") != std::string::npos,
+        r = proxy->process(page_request);
+        EXPECT_EQ(r.status.status, STATUS_NONE);
+        const bool found = r.status.sidemeta_text.find(">Cook</meta>") != std::string::npos;
+        EXPECT_EQ(found, sidemeta == 1) << r.status.sidemeta_text;
+        EXPECT_EQ(fff_xml(r.fff).find("key=\"author\">cook</meta>") != std::string::npos,
                   sidemeta == 1)
-            << fff_xml(fff);
+            << fff_xml(r.fff);
     }
 }
 

@@ -50,9 +50,8 @@ protected:
     void use_mode(const char* mode) { ::setenv("FAKE_MILLHAND_MODE", mode, 1); }
     void TearDown() override { ::unsetenv("FAKE_MILLHAND_MODE"); }
 
-    void call_process(millhand& proxy, millhand::document_status& status, std::string& fff,
-                      std::uint32_t& score, millhand::link_list& links, std::string& headers,
-                      std::string& content) {
+    // One PROCESS request with a value in every field.
+    static millhand::process_reply call_process(millhand& proxy) {
         process_inputs in;
         millhand::process_request request;
         request.base_score = 500000;
@@ -69,13 +68,7 @@ protected:
         request.docfilters = in.docfilters;
         request.text_exclusion_begin = "[[";
         request.text_exclusion_end = "]]";
-        millhand::process_reply r = proxy.process(request);
-        status = r.status;
-        fff = r.fff;
-        score = r.score;
-        links = r.outlinks;
-        headers = r.headers;
-        content = r.content;
+        return proxy.process(request);
     }
 };
 
@@ -88,11 +81,7 @@ TEST_F(FakeWorker, ProcessAndReprocessCarryEveryField) {
     EXPECT_EQ(error, "");
     EXPECT_GT(proxy.child(), 0);
 
-    millhand::document_status status;
-    std::string fff, headers, content;
-    std::uint32_t score = 0;
-    millhand::link_list links = {{"stale", 1}};
-    call_process(proxy, status, fff, score, links, headers, content);
+    const auto [status, fff, score, links, headers, content] = call_process(proxy);
 
     // The worker saw each field in its place.
     EXPECT_EQ(status.status, 13);
@@ -108,7 +97,7 @@ TEST_F(FakeWorker, ProcessAndReprocessCarryEveryField) {
     EXPECT_EQ(status.corecrc, 0x01020304u);
     EXPECT_EQ(fff, std::string("\0fff\xff", 5));
     EXPECT_EQ(score, 500001u);
-    ASSERT_EQ(links.size(), 3u); // the caller's list is replaced
+    ASSERT_EQ(links.size(), 3u);
     EXPECT_EQ(links[0].url, "http://a.example/1");
     EXPECT_EQ(links[0].score, 5u);
     EXPECT_EQ(links[1].url, "");
@@ -119,7 +108,6 @@ TEST_F(FakeWorker, ProcessAndReprocessCarryEveryField) {
 
     // A second request on the same connection; reprocess returns the reply's score.
     process_inputs in;
-    std::uint32_t rscore = 0;
     millhand::reprocess_request request;
     request.base_score = 1000000;
     request.guid = "g1";
@@ -131,17 +119,14 @@ TEST_F(FakeWorker, ProcessAndReprocessCarryEveryField) {
     request.docfilter_ids = {9};
     request.text_exclusion_begin = "b";
     request.text_exclusion_end = "e";
-    millhand::reprocess_reply rr = proxy.reprocess(request);
-    status = rr.status;
-    fff = rr.fff;
-    rscore = rr.score;
-    EXPECT_EQ(status.status, 4);
-    EXPECT_EQ(status.message,
+    const millhand::reprocess_reply rr = proxy.reprocess(request);
+    EXPECT_EQ(rr.status.status, 4);
+    EXPECT_EQ(rr.status.message,
               "g1|file:///srv/a.txt|H|" + std::string("C\0C", 3) + "|text/plain|s=2|b|e");
-    EXPECT_EQ(status.mime, "9");
-    EXPECT_EQ(status.charset, "");
-    EXPECT_EQ(fff, "");
-    EXPECT_EQ(rscore, 1000002u);
+    EXPECT_EQ(rr.status.mime, "9");
+    EXPECT_EQ(rr.status.charset, "");
+    EXPECT_EQ(rr.fff, "");
+    EXPECT_EQ(rr.score, 1000002u);
 }
 
 TEST_F(FakeWorker, StartFailures) {
@@ -168,12 +153,7 @@ TEST_F(FakeWorker, ReplyCutShortIsTheFramingError) {
     millhand proxy(deploy.cfg());
     std::string error;
     ASSERT_TRUE(proxy.start(error)) << error;
-    millhand::document_status status;
-    std::string fff, headers, content;
-    std::uint32_t score = 0;
-    millhand::link_list links;
-    const std::string text =
-        thrown_text([&] { call_process(proxy, status, fff, score, links, headers, content); });
+    const std::string text = thrown_text([&] { call_process(proxy); });
     EXPECT_EQ(text.rfind("safe_recv error (", 0), 0u) << text;
 }
 
@@ -189,12 +169,7 @@ TEST_F(FakeWorker, HungWorkerIsKilledAndReplaced) {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         proxy->kill_worker();
     });
-    millhand::document_status status;
-    std::string fff, headers, content;
-    std::uint32_t score = 0;
-    millhand::link_list links;
-    const std::string text =
-        thrown_text([&] { call_process(*proxy, status, fff, score, links, headers, content); });
+    const std::string text = thrown_text([&] { call_process(*proxy); });
     watchdog.join();
     EXPECT_EQ(text.rfind("safe_recv error (", 0), 0u) << text;
 
@@ -203,8 +178,7 @@ TEST_F(FakeWorker, HungWorkerIsKilledAndReplaced) {
     use_mode("echo");
     proxy = std::make_unique<millhand>(deploy.cfg());
     ASSERT_TRUE(proxy->start(error)) << error;
-    call_process(*proxy, status, fff, score, links, headers, content);
-    EXPECT_EQ(score, 500001u);
+    EXPECT_EQ(call_process(*proxy).score, 500001u);
 }
 
 TEST_F(FakeWorker, QuitIsAnsweredWithQuitting) {
@@ -225,10 +199,6 @@ TEST_F(FakeWorker, QuitIsAnsweredWithQuitting) {
 
 TEST_F(FakeWorker, ReplyOfTheWrongKindIsTheWorkersFailure) {
     deploy_dir deploy("proxy-wrong", fake_worker);
-    millhand::document_status status;
-    std::string fff, headers, content;
-    std::uint32_t score = 0;
-    millhand::link_list links;
     // The caller gets the failure (and replaces the worker); the daemon goes on.
     for (const char* mode : {"wrong", "badid"}) {
         use_mode(mode);
@@ -236,7 +206,7 @@ TEST_F(FakeWorker, ReplyOfTheWrongKindIsTheWorkersFailure) {
         std::string error;
         ASSERT_TRUE(proxy.start(error)) << error;
         try {
-            call_process(proxy, status, fff, score, links, headers, content);
+            call_process(proxy);
             ADD_FAILURE() << mode << ": accepted";
         } catch (const socket_ipc::socket_error& e) {
             const std::string text = e.what();

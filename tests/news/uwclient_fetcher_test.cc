@@ -2,6 +2,7 @@
 #include "fetchers/fetcher.h"
 #include "fetchers/uwclient-fetcher.h"
 
+#include "../support/ports.h"
 #include "../support/script_server.h"
 
 #include <gtest/gtest.h>
@@ -110,15 +111,7 @@ TEST_F(NewsFetcher, ArticleIsHeaderThenBody) {
 
 TEST_F(NewsFetcher, FailuresGiveStatus6WithoutText) {
     // A port on which nothing listens.
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    socklen_t len = sizeof a;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(s);
-    const std::string closed = "nntp://127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+    const std::string closed = "nntp://127.0.0.1:" + std::to_string(tn_test::reserve_port());
 
     for (const std::string& url : {
              base_ + "/",                         // no group

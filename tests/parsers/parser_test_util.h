@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "../support/fff_fixtures.h"
 #include "util/config.h"
 #include "fff/FFF.h"
 #include "htmlparser/htmlplug.h"
@@ -54,30 +55,7 @@ public:
 
 // Paragraphs one per line; runs "slice:words" (link runs "slice@id:words"), sentences " / ".
 inline std::string dump(const FFF::DocumentData& doc) {
-    std::string out;
-    for (const FFF::tXMLTree* c : doc.children) {
-        const auto* contents = dynamic_cast<const FFF::Contents*>(c);
-        if (!contents) continue;
-        for (const FFF::tXMLTree* pn : contents->children) {
-            const auto* p = dynamic_cast<const FFF::P*>(pn);
-            std::string line;
-            for (std::size_t si = 0; si < p->children.size(); ++si) {
-                const auto* s = dynamic_cast<const FFF::S*>(p->children[si]);
-                if (si) line += " / ";
-                for (std::size_t li = 0; li < s->children.size(); ++li) {
-                    const auto* low = dynamic_cast<const FFF::Low*>(s->children[li]);
-                    if (li) line += " | ";
-                    line += std::to_string(low->dictid);
-                    if (FFF::is_link_slice(low->dictid)) line += "@" + std::to_string(low->urlid);
-                    line += ":";
-                    for (std::size_t w = 0; w < low->words.size(); ++w)
-                        line += (w ? " " : "") + low->words[w];
-                }
-            }
-            out += line + "\n";
-        }
-    }
-    return out;
+    return fff_dump(doc, true);
 }
 
 inline const config& empty_config() {

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 
+#include "../support/fff_fixtures.h"
 #include "../support/files.h"
 #include "util/config.h"
 #include "fff/FFF.h"
@@ -21,29 +22,7 @@ struct parsed {
 };
 
 inline std::string dump(const FFF::DocumentData& doc) {
-    std::string out;
-    for (const FFF::tXMLTree* c : doc.children) {
-        const auto* contents = dynamic_cast<const FFF::Contents*>(c);
-        if (!contents) continue;
-        for (const FFF::tXMLTree* pn : contents->children) {
-            const auto* p = dynamic_cast<const FFF::P*>(pn);
-            if (!p) continue;
-            std::string line;
-            for (std::size_t si = 0; si < p->children.size(); ++si) {
-                const auto* s = dynamic_cast<const FFF::S*>(p->children[si]);
-                if (si) line += " / ";
-                for (std::size_t li = 0; li < s->children.size(); ++li) {
-                    const auto* low = dynamic_cast<const FFF::Low*>(s->children[li]);
-                    if (li) line += " | ";
-                    line += std::to_string(low->dictid) + ":";
-                    for (std::size_t w = 0; w < low->words.size(); ++w)
-                        line += (w ? " " : "") + low->words[w];
-                }
-            }
-            out += line + "\n";
-        }
-    }
-    return out;
+    return fff_dump(doc, false);
 }
 
 // Every word of the document (lower-cased ASCII), for comparisons with other extractors.

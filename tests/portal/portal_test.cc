@@ -2,16 +2,10 @@
 // sockets for the hostile paths no client library sends as written.
 #include "api/archive-info.h"
 #include "api/collection-info.h"
-#include "docstorage/docstorage.h"
-#include "fetchqueue/fetchqueue.h"
-#include "logstorage/logstorage.h"
-#include "trawlnestd/cfgstorage.h"
-#include "httpfront/httpserver.h"
-#include "httpfront/webservices.h"
 #include "webservices/portal.h"
 #include "util/md5.h"
-#include "util/sqlite_txn.h"
-#include "../support/http_client.h"
+#include "../support/api_fixture.h"
+#include "../support/http_front.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -46,36 +40,21 @@ const char* const kSecret = "TOP-SECRET-OUTSIDE-THE-ROOT";
 class Portal : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* t = std::getenv("TEST_TMPDIR");
-        dir_ = std::string(t ? t : "/tmp/") + "portal_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        fs::remove_all(dir_);
+        dir_ = tn_test::test_scratch("portal").string();
         root_ = dir_ + "/portal";
         fs::create_directories(root_);
         config_file_ = dir_ + "/trawlnest.conf";
         write_config({});
 
-        ASSERT_EQ(sqlite3_open((dir_ + "/trawlnest.db").c_str(), &db_), SQLITE_OK);
-        storage_transaction txn(db_);
-        stores_ = std::make_unique<config_stores>(db_);
-        docs_ = std::make_unique<docstorage>(db_);
-        queue_ = std::make_unique<fetchqueue>(db_, 0);
-        logs_ = std::make_unique<logstorage>(db_);
-        txn.commit();
-        base_.services.docs = docs_.get();
-        base_.services.queue = queue_.get();
-        base_.services.logs = logs_.get();
+        storages_ = std::make_unique<tn_test::api_storages>(dir_ + "/trawlnest.db", nullptr);
+        db_ = storages_->db();
+        storages_->fill(base_.services);
         base_.services.clock = [] { return std::int64_t{1700000000}; };
         base_.db = db_;
 
         http_hooks hooks;
         hooks.config_file = config_file_;
-        hooks.open_db = [] {
-            sqlite3* db = nullptr;
-            sqlite3_open(":memory:", &db);
-            return db;
-        };
-        hooks.close_db = [](sqlite3* db) { sqlite3_close(db); };
+        tn_test::open_db_per_thread(hooks);
         hooks.load_login = [](sqlite3*, LoginConfiguration& login) {
             login.add_user("<i>eve</i>", "evepw", false, {});
             return true;
@@ -88,24 +67,18 @@ protected:
             ctx.admin = context.admin;
             return true;
         });
-        server_ = std::make_unique<httpserver>(nullptr, 2, "127.0.0.1:0", hooks, &services_, 5);
-        server_->set_bind_retries(1, 0);
-        server_->run();
+        server_ = tn_test::start_http_front(2, hooks, services_, 5);
         port_ = server_->bound_port();
         ASSERT_NE(port_, 0);
     }
     void TearDown() override {
         server_.reset();
-        queue_.reset();
-        sqlite3_close(db_);
+        storages_.reset();
         fs::remove_all(dir_);
     }
 
     void write_config(const std::vector<std::string>& extra) {
-        std::ofstream f(config_file_);
-        f << "DEPLOYDIR=" << dir_ << "\n";
-        for (const auto& line : extra)
-            f << line << "\n";
+        tn_test::write_deploy_config(config_file_, dir_, extra);
     }
     void write(const std::string& path, const std::string& text) {
         fs::create_directories(fs::path(path).parent_path());
@@ -126,11 +99,8 @@ protected:
     std::string prefix() { return "http://127.0.0.1:" + std::to_string(port_); }
 
     std::string dir_, root_, config_file_;
-    sqlite3* db_ = nullptr;
-    std::unique_ptr<config_stores> stores_;
-    std::unique_ptr<docstorage> docs_;
-    std::unique_ptr<fetchqueue> queue_;
-    std::unique_ptr<logstorage> logs_;
+    std::unique_ptr<tn_test::api_storages> storages_;
+    sqlite3* db_ = nullptr; // the storages' connection
     api_context base_;
     bool api_available_ = true;
     http_services services_;

@@ -8,12 +8,11 @@
 #include "logstorage/logstorage.h"
 #include "soap/soap_proxy.h"
 #include "trawlnestd/cfgstorage.h"
-#include "httpfront/httpserver.h"
-#include "httpfront/webservices.h"
 #include "webservices/research.h"
 #include "util/md5.h"
 #include "fff/FFF.h"
 #include "../support/http_client.h"
+#include "../support/http_front.h"
 #include "../support/fff_fixtures.h"
 
 #include <gtest/gtest.h>
@@ -138,22 +137,13 @@ protected:
     void start_server() {
         http_hooks hooks;
         hooks.config_file = config_file_;
-        hooks.open_db = [path = db_path_] {
-            sqlite3* db = nullptr;
-            sqlite3_open(path.c_str(), &db);
-            sqlite3_busy_timeout(db, 10000);
-            return db;
-        };
-        hooks.close_db = [](sqlite3* db) { sqlite3_close(db); };
+        tn_test::open_db_per_thread(hooks, db_path_);
         hooks.load_login = [](sqlite3*, LoginConfiguration& login) {
             login.add_user("bob", "bobpw", false, {});
             return true;
         };
         http_services_.research_handler = research_handler_factory(maker());
-        server_ =
-            std::make_unique<httpserver>(nullptr, 2, "127.0.0.1:0", hooks, &http_services_, 5);
-        server_->set_bind_retries(1, 0);
-        server_->run();
+        server_ = tn_test::start_http_front(2, hooks, http_services_, 5);
         port_ = server_->bound_port();
         ASSERT_NE(port_, 0);
     }

@@ -2,17 +2,10 @@
 // send), and the pattern, id-list, parameter and result writers on their own.
 #include "webservices/rest.h"
 
-#include "apiops/api-common.h"
-#include "docstorage/docstorage.h"
-#include "fetchqueue/fetchqueue.h"
-#include "logstorage/logstorage.h"
-#include "trawlnestd/cfgstorage.h"
-#include "httpfront/httpserver.h"
-#include "httpfront/webservices.h"
 #include "util/config.h"
 #include "util/md5.h"
-#include "util/sqlite_txn.h"
-#include "../support/http_client.h"
+#include "../support/api_fixture.h"
+#include "../support/http_front.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -34,8 +27,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using tn_test::body_of;
 using tn_test::http_exchange;
 using tn_test::http_exchange_in_pieces;
+using tn_test::status_line;
 
 std::string run(const std::string& command) {
     return tn_test::command_output(command + " 2>&1");
@@ -214,19 +209,10 @@ TEST(RestResults, XmlIsEscapedAndLongFieldsAreWhole) {
 class Rest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* tmp = std::getenv("TEST_TMPDIR");
-        dir_ = fs::path(tmp ? tmp : "/tmp/") /
-               (std::string("rest.") +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
+        dir_ = tn_test::test_scratch("rest");
         fs::create_directories(dir_ / "data");
-        ASSERT_EQ(sqlite3_open((dir_ / "trawlnest.db").c_str(), &db_), SQLITE_OK);
-        storage_transaction txn(db_);
-        stores_ = std::make_unique<config_stores>(db_);
-        docs_ = std::make_unique<docstorage>(db_);
-        queue_ = std::make_unique<fetchqueue>(db_, 0);
-        logs_ = std::make_unique<logstorage>(db_);
-        txn.commit();
+        storages_ = std::make_unique<tn_test::api_storages>(dir_ / "trawlnest.db", nullptr);
+        db_ = storages_->db();
 
         // Archive 1 is open to everyone; archive 2 only to the administrator.
         ArchiveConfiguration open;
@@ -234,7 +220,7 @@ protected:
         open.ACL = {{"All Users", READACCESS, false}, {"All Users", WRITEACCESS, false}};
         ArchiveConfiguration closed;
         closed.Name = "closed";
-        txn.begin();
+        storage_transaction txn(db_);
         std::uint32_t magic = 0;
         open_id_ = cfgstorage<ArchiveConfiguration>::add(db_, open, magic);
         closed_id_ = cfgstorage<ArchiveConfiguration>::add(db_, closed, magic);
@@ -262,9 +248,7 @@ protected:
             return rest_route(state, facts, [this](httpcontext& context) {
                 api_context c;
                 c.services.cfg = cfg_.get();
-                c.services.docs = docs_.get();
-                c.services.queue = queue_.get();
-                c.services.logs = logs_.get();
+                storages_->fill(c.services);
                 c.services.clock = [] { return std::int64_t{1700000000}; };
                 c.services.free_space = [](const std::string&) { return 10ULL << 30; };
                 c.db = context.db;
@@ -278,19 +262,13 @@ protected:
             const std::string answer = "HTTP/1.1 299 Portal\r\n\r\n";
             ::send(state.socket, answer.data(), answer.size(), MSG_NOSIGNAL);
         };
-        server_ = std::make_unique<httpserver>(nullptr, 1, "127.0.0.1:0", hooks, &services_, 5);
-        server_->set_bind_retries(1, 0);
-        server_->run();
+        server_ = tn_test::start_http_front(1, hooks, services_, 5);
         port_ = server_->bound_port();
         ASSERT_NE(port_, 0);
     }
     void TearDown() override {
         server_.reset();
-        queue_.reset();
-        logs_.reset();
-        docs_.reset();
-        stores_.reset();
-        sqlite3_close(db_);
+        storages_.reset();
         fs::remove_all(dir_);
     }
 
@@ -304,25 +282,15 @@ protected:
         std::ofstream(file, std::ios::binary) << body;
         return curl(more + " --data-binary @" + file + " " + url(path));
     }
-    static std::string status_line(const std::string& answer) {
-        return answer.substr(0, answer.find("\r\n"));
-    }
-    static std::string body_of(const std::string& answer) {
-        const auto end = answer.find("\r\n\r\n");
-        return end == std::string::npos ? "" : answer.substr(end + 4);
-    }
     std::string sql(const std::string& statement) {
-        return run("sqlite3 '" + (dir_ / "trawlnest.db").string() + "' \"" + statement + "\"");
+        return tn_test::sqlite_shell(dir_ / "trawlnest.db", statement);
     }
 
     fs::path dir_;
     std::string config_file_;
-    sqlite3* db_ = nullptr;
+    std::unique_ptr<tn_test::api_storages> storages_;
+    sqlite3* db_ = nullptr; // the storages' connection
     std::unique_ptr<config> cfg_;
-    std::unique_ptr<config_stores> stores_;
-    std::unique_ptr<docstorage> docs_;
-    std::unique_ptr<fetchqueue> queue_;
-    std::unique_ptr<logstorage> logs_;
     int open_id_ = 0, closed_id_ = 0;
     http_services services_;
     std::unique_ptr<httpserver> server_;

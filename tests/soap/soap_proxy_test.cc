@@ -4,6 +4,7 @@
 #include "soap/soap.h"
 #include "soap/soap_proxy.h"
 #include "soap/soap_server.h"
+#include "../support/loopback_server.h"
 
 #include <gtest/gtest.h>
 
@@ -22,6 +23,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -35,15 +37,7 @@ namespace {
 
 const char* kNs = "http://lumbrake.test/search/";
 
-bool send_all(int fd, const std::string& s) {
-    std::size_t off = 0;
-    while (off < s.size()) {
-        ssize_t n = ::send(fd, s.data() + off, s.size() - off, MSG_NOSIGNAL);
-        if (n <= 0) return false;
-        off += static_cast<std::size_t>(n);
-    }
-    return true;
-}
+using tn_test::send_all;
 
 // One parsed request head; the body stays in the socket (or partly in `rest`).
 struct Request {
@@ -141,36 +135,17 @@ class TestServer {
 public:
     using Serve = std::function<void(int fd, const Request&)>;
     explicit TestServer(Serve serve) : serve_(std::move(serve)) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-        EXPECT_EQ(::listen(fd_, 16), 0);
-        socklen_t len = sizeof a;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-        thread_ = std::thread([this] {
-            for (;;) {
-                int c = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-                if (c < 0) return;
-                Request req;
-                if (read_head(c, req)) {
-                    std::lock_guard<std::mutex> lock(mutex_);
-                    requests_.push_back(req);
-                }
-                serve_(c, req);
-                ::close(c);
+        server_ = std::make_unique<tn_test::loopback_server>([this](int c) {
+            Request req;
+            if (read_head(c, req)) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                requests_.push_back(req);
             }
+            serve_(c, req);
         });
     }
-    ~TestServer() {
-        ::shutdown(fd_, SHUT_RDWR);
-        thread_.join();
-        ::close(fd_);
-    }
     std::string url(const std::string& userinfo = "") const {
-        return "http://" + userinfo + "127.0.0.1:" + std::to_string(port_) + "/soap";
+        return "http://" + userinfo + "127.0.0.1:" + std::to_string(server_->port()) + "/soap";
     }
     Request last() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -179,11 +154,9 @@ public:
 
 private:
     Serve serve_;
-    int fd_ = -1;
-    int port_ = 0;
-    std::thread thread_;
     std::mutex mutex_;
     std::vector<Request> requests_;
+    std::unique_ptr<tn_test::loopback_server> server_; // last: stopped before the rest goes
 };
 
 class Service : public SOAPDispatchHandler<Service> {

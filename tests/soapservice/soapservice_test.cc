@@ -2,20 +2,13 @@
 // with our SOAP client, and with Perl's SOAP::Lite as an independent one.
 #include "api-wire/wire-records.h"
 #include "api/info-records.h"
-#include "apiops/api-common.h"
 #include "apiops/api-source.h"
-#include "docstorage/docstorage.h"
-#include "fetchqueue/fetchqueue.h"
-#include "logstorage/logstorage.h"
 #include "soap/soap_proxy.h"
-#include "trawlnestd/cfgstorage.h"
-#include "httpfront/httpserver.h"
-#include "httpfront/webservices.h"
 #include "webservices/soap-search-service.h"
 #include "util/config.h"
 #include "util/md5.h"
-#include "util/sqlite_txn.h"
-#include "../support/http_client.h"
+#include "../support/api_fixture.h"
+#include "../support/http_front.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -43,35 +36,23 @@ std::string run(const std::string& command) {
 class SearchService : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* tmp = std::getenv("TEST_TMPDIR");
-        dir_ = fs::path(tmp ? tmp : "/tmp/") /
-               (std::string("soapservice.") +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
+        dir_ = tn_test::test_scratch("soapservice");
         fs::create_directories(dir_ / "bin");
         db_path_ = (dir_ / "trawlnest.db").string();
-        ASSERT_EQ(sqlite3_open(db_path_.c_str(), &db_), SQLITE_OK);
-        storage_transaction txn(db_);
-        stores_ = std::make_unique<config_stores>(db_);
-        docs_ = std::make_unique<docstorage>(db_);
-        queue_ = std::make_unique<fetchqueue>(db_, 0);
-        logs_ = std::make_unique<logstorage>(db_);
-        txn.commit();
+        storages_ = std::make_unique<tn_test::api_storages>(db_path_, nullptr);
         std::ofstream(dir_ / "trawlnest.conf")
             << "DEPLOYDIR=" << dir_.string()
             << "\nHTTP_USER=root\nHTTP_MD5PASS=" << md5_hex("secret") << "\n";
         cfg_ = std::make_unique<config>((dir_ / "trawlnest.conf").c_str());
         base_.services.cfg = cfg_.get();
-        base_.services.docs = docs_.get();
-        base_.services.queue = queue_.get();
-        base_.services.logs = logs_.get();
+        storages_->fill(base_.services);
         base_.services.platform_id = "test-platform";
         base_.services.clock = [] { return std::int64_t{1700000000}; };
         base_.services.free_space = [](const std::string&) { return ~std::uint64_t{0}; };
 
         // A non-administrator who logs in through the login store.
         api_context admin = base_;
-        admin.db = db_;
+        admin.db = storages_->db();
         admin.admin = true;
         {
             api a(admin);
@@ -82,13 +63,7 @@ protected:
 
         http_hooks hooks;
         hooks.config_file = (dir_ / "trawlnest.conf").string();
-        hooks.open_db = [path = db_path_] {
-            sqlite3* db = nullptr;
-            sqlite3_open(path.c_str(), &db);
-            sqlite3_busy_timeout(db, 10000);
-            return db;
-        };
-        hooks.close_db = [](sqlite3* db) { sqlite3_close(db); };
+        tn_test::open_db_per_thread(hooks, db_path_);
         hooks.load_login = [](sqlite3* db, LoginConfiguration& login) {
             std::uint32_t magic = 0;
             return cfgstorage<LoginConfiguration>::get(db, 0, login, magic);
@@ -96,16 +71,13 @@ protected:
         services_.search_handler = [this](httpcontext& context) {
             return make_search_handler(context, base_);
         };
-        server_ = std::make_unique<httpserver>(nullptr, 2, "127.0.0.1:0", hooks, &services_, 10);
-        server_->set_bind_retries(1, 0);
-        server_->run();
+        server_ = tn_test::start_http_front(2, hooks, services_, 10);
         port_ = server_->bound_port();
         ASSERT_NE(port_, 0);
     }
     void TearDown() override {
         server_.reset();
-        queue_.reset();
-        sqlite3_close(db_);
+        storages_.reset();
         fs::remove_all(dir_);
     }
 
@@ -137,17 +109,13 @@ protected:
     }
 
     std::string sql(const std::string& statement) const {
-        return run("sqlite3 '" + db_path_ + "' \"" + statement + "\"");
+        return tn_test::sqlite_shell(db_path_, statement);
     }
 
     fs::path dir_;
     std::string db_path_;
-    sqlite3* db_ = nullptr;
+    std::unique_ptr<tn_test::api_storages> storages_;
     std::unique_ptr<config> cfg_;
-    std::unique_ptr<config_stores> stores_;
-    std::unique_ptr<docstorage> docs_;
-    std::unique_ptr<fetchqueue> queue_;
-    std::unique_ptr<logstorage> logs_;
     api_context base_;
     http_services services_;
     std::unique_ptr<httpserver> server_;

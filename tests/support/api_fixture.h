@@ -4,6 +4,7 @@
 #pragma once
 
 #include "http_client.h"
+#include "scratch.h"
 
 #include "apiops/api-common.h"
 #include "docstorage/docstorage.h"
@@ -15,24 +16,12 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
 
 namespace tn_test {
-
-// TEST_TMPDIR (or /tmp) / "<prefix>.<suite>.<test>", emptied and created.
-inline std::filesystem::path test_scratch(const std::string& prefix) {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    const char* tmp = std::getenv("TEST_TMPDIR");
-    std::filesystem::path dir = std::filesystem::path(tmp ? tmp : "/tmp/") /
-                                (prefix + "." + info->test_suite_name() + "." + info->name());
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-    return dir;
-}
 
 // The configuration stores, document store, fetch queue (on the given clock) and log store over
 // one database file, created in one transaction. The file is scratch data: no waiting for the

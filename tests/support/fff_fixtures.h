@@ -1,4 +1,5 @@
-// Small FFF documents for tests of the storages and the index.
+// Small FFF documents for tests of the storages and the index, and a document's text in a
+// compact form for tests of the parsers.
 #pragma once
 
 #include "fff/FFF.h"
@@ -55,5 +56,36 @@ inline std::string fff_built(const std::u32string* title, const std::u32string& 
     paragraph(body_slice, body);
     std::string out;
     FFF::ToBinary(*b.document, out);
+    return out;
+}
+
+// The text of a document: paragraphs one per line, runs "slice:words" joined by " | ",
+// sentences by " / "; with `link_ids`, link runs read "slice@id:words".
+inline std::string fff_dump(const FFF::DocumentData& doc, bool link_ids) {
+    std::string out;
+    for (const FFF::tXMLTree* c : doc.children) {
+        const auto* contents = dynamic_cast<const FFF::Contents*>(c);
+        if (!contents) continue;
+        for (const FFF::tXMLTree* pn : contents->children) {
+            const auto* p = dynamic_cast<const FFF::P*>(pn);
+            if (!p) continue;
+            std::string line;
+            for (std::size_t si = 0; si < p->children.size(); ++si) {
+                const auto* s = dynamic_cast<const FFF::S*>(p->children[si]);
+                if (si) line += " / ";
+                for (std::size_t li = 0; li < s->children.size(); ++li) {
+                    const auto* low = dynamic_cast<const FFF::Low*>(s->children[li]);
+                    if (li) line += " | ";
+                    line += std::to_string(low->dictid);
+                    if (link_ids && FFF::is_link_slice(low->dictid))
+                        line += "@" + std::to_string(low->urlid);
+                    line += ":";
+                    for (std::size_t w = 0; w < low->words.size(); ++w)
+                        line += (w ? " " : "") + low->words[w];
+                }
+            }
+            out += line + "\n";
+        }
+    }
     return out;
 }

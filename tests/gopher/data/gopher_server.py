@@ -8,11 +8,14 @@ The first line written to standard output is the port. The server ends when its 
 closes (the test ends) or after 60 seconds, whichever comes first.
 """
 import os
-import socket
 import subprocess
 import sys
 import threading
 import time
+
+sys.dont_write_bytecode = True  # nothing written into the source tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
+import script_listener  # noqa: E402
 
 MENU = (
     "iWelcome <to> the test & server\tfake\t(NULL)\t0\r\n"
@@ -64,20 +67,8 @@ def scripted(conn):
 
 def main():
     mode = sys.argv[1]
-    srv = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    srv.bind(("127.0.0.1", 0))
-    srv.listen(8)
-    port = srv.getsockname()[1]
-    print(port, flush=True)
 
-    def stop_when_parent_goes():
-        sys.stdin.read()
-        os._exit(0)
-
-    threading.Thread(target=stop_when_parent_goes, daemon=True).start()
-    threading.Timer(60, lambda: os._exit(0)).start()
-    while True:
-        conn, _ = srv.accept()
+    def handle(conn, port):
         if mode == "scripted":
             threading.Thread(target=scripted, args=(conn,), daemon=True).start()
         else:
@@ -87,6 +78,8 @@ def main():
                  "-nf", "-nh", "-nd", "-ns", "-nv", "-nm", "-nr", "-nu", "-nx", "-na", "-nt"],
                 stdin=conn, stdout=conn, stderr=subprocess.DEVNULL)
             conn.close()
+
+    script_listener.serve_forever(handle)
 
 
 if __name__ == "__main__":

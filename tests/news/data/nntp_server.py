@@ -4,9 +4,12 @@ port the system chooses. The first line written to standard output is the port; 
 when its standard input closes or after 60 seconds. With a file name argument, every command
 received is appended to that file."""
 import os
-import socket
 import sys
 import threading
+
+sys.dont_write_bytecode = True  # nothing written into the source tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
+import script_listener  # noqa: E402
 
 ARTICLES = {
     "comp.lang.x": {
@@ -109,20 +112,8 @@ def serve(conn, log):
 
 def main():
     log = sys.argv[1] if len(sys.argv) > 1 else None
-    srv = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    srv.bind(("127.0.0.1", 0))
-    srv.listen(8)
-    print(srv.getsockname()[1], flush=True)
-
-    def stop_when_parent_goes():
-        sys.stdin.read()
-        os._exit(0)
-
-    threading.Thread(target=stop_when_parent_goes, daemon=True).start()
-    threading.Timer(60, lambda: os._exit(0)).start()
-    while True:
-        conn, _ = srv.accept()
-        threading.Thread(target=serve, args=(conn, log), daemon=True).start()
+    script_listener.serve_forever(
+        lambda conn, _port: threading.Thread(target=serve, args=(conn, log), daemon=True).start())
 
 
 if __name__ == "__main__":
