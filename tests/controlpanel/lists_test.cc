@@ -164,6 +164,8 @@ bool drag_with_pointer(drag_source& source, wxPoint to) {
 class lists : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
+        // The window keeps its size in the settings file: the test's own, not the user's.
+        setenv("XDG_CONFIG_HOME", tn_test::scratch("lists-config").c_str(), 1);
         daemon = std::make_unique<tn_test::live_daemon>(tn_test::scratch("lists-daemon"));
         daemon->start();
         services.endpoint = daemon->soap_endpoint();
