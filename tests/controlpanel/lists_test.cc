@@ -1,9 +1,9 @@
 // The lists of the main window's pages against a real daemon: seeds (also dropped ones, and a
-// real drag of data that is no URL, which adds nothing), filters, the cookie log-in, the plug-in pipeline, access lists of every kind and a
-// collection's archives are edited through their dialogs (answered by a modal script), and
-// after Apply the daemon's records read back over SOAP match; the schedule's "When:" value
-// follows its frequency; "Edit authentication..." creates, then updates, the archive's
-// credentials record.
+// real drag of data that is no URL, which adds nothing), filters, the cookie log-in, the
+// plug-in pipeline, access lists of every kind and a collection's archives are edited through
+// their dialogs (answered by a modal script), and after Apply the daemon's records read back
+// over SOAP match; the schedule's "When:" value follows its frequency; "Edit
+// authentication..." creates, then updates, the archive's credentials record.
 #include "../cpdialogs/dlga_support.h"
 #include "../cpdialogs/modal_driver.h"
 #include "../support/fixture_doc_filters.h"
