@@ -255,7 +255,9 @@ WXControlPanelFrame::WXControlPanelFrame() {
     top->AddGrowableRow(0);
     top->Add(splitter, 1, wxEXPAND);
     SetSizer(top);
-    SetSize(800, 600);
+    // The first-run size leaves the seed and filter lists of "Gathering" a few visible rows
+    // with GTK's tall controls; the smallest size stays usable, and the size is kept on exit.
+    SetSize(960, 720);
     SetMinSize(wxSize(800, 600));
 
     int count = 0;

@@ -280,11 +280,8 @@ void WXLogsFrame::ShowQueryRange() {
 }
 
 void WXLogsFrame::OpenCachedDocument(const std::string& id) {
-    cp_services* services = get_cp_services();
-    if (!services) return;
-    const cp_connection_settings s = services->GetConnectionSettings();
-    services->OpenURL("http://" + wx_to_utf8(s.host) + ":" + wx_to_utf8(s.port) +
-                      "/cache?doc=" + url_encode_all(id));
+    // The same private cache page the search pages open, through the one browser function.
+    if (cp_services* services = get_cp_services()) services->OpenCachedDocument(id);
 }
 
 void WXLogsFrame::OnUpdateGet(wxUpdateUIEvent& event) {

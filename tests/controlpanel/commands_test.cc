@@ -561,6 +561,64 @@ TEST(controlpanel_commands, RefusedNewArchiveLeavesNoAuthenticationRecord) {
     services.errors.clear();
 }
 
+TEST(controlpanel_commands, UserWhoCannotReadTheBrowsingRootGetsAMessageAndAUsableWindow) {
+    const auto root = tn_test::scratch("unreadable");
+    setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
+    tn_test::live_daemon d(root / "d");
+    d.start();
+    SoapClientProxy admin(d.soap_endpoint());
+    SOAP(admin.AddUser("carol", "pw", false, {}));
+    std::vector<AccessSpec> browsing;
+    std::uint32_t browsing_magic = 0;
+    SOAP(admin.GetRootACL(ROOTACL_BROWSING, browsing, browsing_magic));
+    SOAP(admin.SetRootACL(ROOTACL_BROWSING, {}, browsing_magic));
+    SourceConfiguration open_source;
+    open_source.Name = "readable by all";
+    open_source.ACL = {{"carol", READACCESS, false}};
+    SourceInfo open_info;
+    SOAP(admin.AddSource(open_source, open_info));
+
+    services.endpoint = "http://carol:pw@127.0.0.1:" + std::to_string(d.port()) + "/soap";
+    services.settings.host = "127.0.0.1";
+    services.settings.port = wxString::Format("%d", d.port());
+    services.settings.user_name = "carol";
+    services.errors.clear();
+    services.warnings.clear();
+
+    // The first poll is refused: one error box saying why, and nothing in the trees.
+    auto* frame = new WXControlPanelFrame();
+    frame->Show();
+    ASSERT_TRUE(pump_until([&] { return !services.errors.empty(); }, 20));
+    pump(500);
+    EXPECT_EQ(services.errors,
+              std::vector<std::string>{"You haven't the needed rights to modify this object"});
+    EXPECT_TRUE(services.warnings.empty());
+    for (int i = 0; i < 4; ++i)
+        EXPECT_TRUE(labels(frame->tree(i), frame->tree(i)->GetRootItem()).empty()) << i;
+    EXPECT_TRUE(frame->source_list().empty());
+    EXPECT_EQ(frame->shown_panel(), 1);
+    EXPECT_TRUE(frame->IsEnabled());
+
+    // The window stays usable: nothing to create without rights, but the refresh runs again,
+    // and once the administrator lets carol read, it brings her lists.
+    frame->UpdateWindowUI(wxUPDATE_UI_RECURSE);
+    wxMenuBar* menus = frame->GetMenuBar();
+    EXPECT_FALSE(menus->IsEnabled(ID_NEW_SOURCE));
+    EXPECT_TRUE(menus->IsEnabled(ID_REFRESH));
+    EXPECT_TRUE(menus->IsEnabled(wxID_PREFERENCES));
+    SOAP(admin.GetRootACL(ROOTACL_BROWSING, browsing, browsing_magic));
+    SOAP(admin.SetRootACL(ROOTACL_BROWSING, {{"carol", READACCESS, false}}, browsing_magic));
+    command(frame, wxEVT_MENU, ID_REFRESH);
+    ASSERT_TRUE(pump_until([&] { return find_top(frame->tree(0), "readable by all").IsOk(); }));
+    pump(300);
+    EXPECT_EQ(services.errors.size(), 1u) << services.errors.back();
+    EXPECT_TRUE(find_top(frame->tree(2), "<All archives>").IsOk());
+
+    frame->Destroy();
+    pump(300);
+    services.errors.clear();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {

@@ -1,9 +1,9 @@
-// The lists of the main window's pages against a real daemon: seeds (also dropped ones),
-// filters, the cookie log-in, the plug-in pipeline, access lists of every kind and a
-// collection's archives are edited through their dialogs (answered by a modal script), and
-// after Apply the daemon's records read back over SOAP match; the schedule's "When:" value
-// follows its frequency; "Edit authentication..." creates, then updates, the archive's
-// credentials record.
+// The lists of the main window's pages against a real daemon: seeds (also dropped ones, and a
+// real drag of data that is no URL, which adds nothing), filters, the cookie log-in, the
+// plug-in pipeline, access lists of every kind and a collection's archives are edited through
+// their dialogs (answered by a modal script), and after Apply the daemon's records read back
+// over SOAP match; the schedule's "When:" value follows its frequency; "Edit
+// authentication..." creates, then updates, the archive's credentials record.
 #include "../cpdialogs/dlga_support.h"
 #include "../cpdialogs/modal_driver.h"
 #include "../support/fixture_doc_filters.h"
@@ -21,6 +21,10 @@
 #include "cpmodel/frame-ids.h"
 
 #include <wx/checkbox.h>
+#include <wx/dataobj.h>
+#include <wx/dnd.h>
+#include <wx/frame.h>
+#include <wx/panel.h>
 #include <wx/choice.h>
 #include <wx/listctrl.h>
 #include <wx/spinctrl.h>
@@ -28,6 +32,8 @@
 #include <wx/textctrl.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <filesystem>
 #include <memory>
 
@@ -106,11 +112,60 @@ bool enabled(WXControlPanelFrame* frame, wxWindow* page, int id) {
 
 constexpr const char* kOrigin = "http://127.0.0.1:1/";
 
+// Another top-level window that starts a real drag of `data` when the pointer moves over it
+// with the button held: the X server's drag-and-drop protocol then carries the data to
+// whatever window the pointer is released over.
+class drag_source : public wxFrame {
+public:
+    explicit drag_source(std::function<wxDataObject*()> make)
+        : wxFrame(nullptr, wxID_ANY, "drag source", wxPoint(1060, 840), wxSize(200, 160)),
+          make_(std::move(make)) {
+        panel_ = new wxPanel(this);
+        panel_->Bind(wxEVT_MOTION, &drag_source::OnMotion, this);
+    }
+    wxPoint grip() const { return panel_->GetScreenRect().GetPosition() + wxPoint(60, 60); }
+    bool started = false, finished = false;
+    wxDragResult result = wxDragError;
+
+private:
+    void OnMotion(wxMouseEvent& event) {
+        if (!event.Dragging() || started) return;
+        started = true;
+        std::unique_ptr<wxDataObject> data(make_());
+        wxDropSource source(*data, panel_);
+        result = source.DoDragDrop(wxDrag_AllowMove);
+        finished = true;
+    }
+
+    std::function<wxDataObject*()> make_;
+    wxPanel* panel_ = nullptr;
+};
+
+// Drags from `source` to the screen point `to` with xdotool, the event loop running meanwhile.
+bool drag_with_pointer(drag_source& source, wxPoint to) {
+    const wxPoint from = source.grip();
+    auto at = [](wxPoint p) { return std::to_string(p.x) + " " + std::to_string(p.y); };
+    const std::string moves = "xdotool mousemove " + at(from) + " mousedown 1 sleep 0.3" +
+                              " mousemove " + at(from + wxPoint(12, 12)) + " sleep 0.3" +
+                              " mousemove " + at(to) + " sleep 0.4" + " mousemove " +
+                              at(to + wxPoint(4, 4)) + " sleep 0.4 mouseup 1";
+    std::atomic<bool> moved{false};
+    std::thread pointer([&] {
+        std::system(moves.c_str());
+        moved = true;
+    });
+    const bool ended = pump_until([&] { return moved && source.finished; }, 30);
+    pointer.join();
+    return ended;
+}
+
 // One daemon and one main window for the suite: the records are made over SOAP before the
 // window's first poll.
 class lists : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
+        // The window keeps its size in the settings file: the test's own, not the user's.
+        setenv("XDG_CONFIG_HOME", tn_test::scratch("lists-config").c_str(), 1);
         daemon = std::make_unique<tn_test::live_daemon>(tn_test::scratch("lists-daemon"));
         daemon->start();
         services.endpoint = daemon->soap_endpoint();
@@ -442,6 +497,64 @@ TEST_F(lists, SourceListsEditedThroughTheirDialogsReachTheDaemon) {
     EXPECT_TRUE(has(s.Configuration.ACL, {"reader", READACCESS, false}));
     EXPECT_TRUE(has(s.Configuration.ACL, {"reader", WRITEACCESS, true}));
     EXPECT_FALSE(has(s.Configuration.ACL, {"reader", WRITEACCESS, false}));
+}
+
+TEST_F(lists, DroppedDataThatIsNoUrlAddsNoSeedAndLosesNoEdit) {
+    const std::string name = stored<SourceInfo>(source.Source).Configuration.Name;
+    show(frame, cp_kind::source, name, 1);
+    frame->Raise();
+    wxListCtrl* seeds = list(cp_kind::source, ID_SEEDS);
+    const std::vector<std::string> before = column(*seeds, 0);
+    ASSERT_FALSE(before.empty());
+    // An edit not yet applied, which the drops must leave alone.
+    wxTextCtrl* description = control<wxTextCtrl>(frame, cp_kind::source, ID_SOURCE_DESCRIPTION);
+    ASSERT_NE(description, nullptr);
+    description->SetValue("edited, not applied");
+    ASSERT_TRUE(frame->is_modified());
+    pump(300);
+    const wxRect seeds_rect = seeds->GetScreenRect();
+    const wxPoint over_seeds(seeds_rect.x + seeds_rect.width / 2,
+                             seeds_rect.y + seeds_rect.height / 2);
+
+    {
+        // A colour, as colour pickers drag it: the page's URL data object cannot take it, so
+        // no dialog opens.
+        modal_script script;
+        auto* picture = new drag_source([] {
+            auto* colour = new wxCustomDataObject(wxDataFormat("application/x-color"));
+            const unsigned short rgba[4] = {0xffff, 0x2000, 0x2000, 0xffff};
+            colour->SetData(sizeof rgba, rgba);
+            return colour;
+        });
+        picture->Show();
+        pump(400);
+        ASSERT_TRUE(drag_with_pointer(*picture, over_seeds));
+        EXPECT_TRUE(picture->started);
+        EXPECT_FALSE(wxIsDragResultOk(picture->result)) << picture->result;
+        EXPECT_EQ(script.seen, 0);
+        picture->Destroy();
+        pump(200);
+    }
+    {
+        // Plain words: the URL data object takes text too, so they reach the seed dialog, which
+        // shows them, refuses OK as no kind of address, and the user gives up.
+        auto* drop = dynamic_cast<WXSeedDropTarget*>(page(cp_kind::source, 1)->GetDropTarget());
+        ASSERT_NE(drop, nullptr);
+        modal_script script;
+        script.then<WXUrlSmartDialog>([](WXUrlSmartDialog& d) {
+            tn_test::open(d);
+            EXPECT_EQ(d.url, "just some words");
+            EXPECT_EQ(press_ok(d), -1);
+            return static_cast<int>(wxID_CANCEL);
+        });
+        EXPECT_TRUE(drop->OnDropURL(1, 1, "just some words"));
+    }
+    EXPECT_EQ(column(*seeds, 0), before);
+    EXPECT_EQ(description->GetValue(), "edited, not applied");
+    EXPECT_TRUE(frame->is_modified());
+    EXPECT_TRUE(enabled(frame, page(cp_kind::source, 1), ID_APPLY));
+    click(page(cp_kind::source, 1), ID_REVERT);
+    pump(300);
 }
 
 TEST_F(lists, ScheduleWhenValueFollowsTheFrequency) {

@@ -2,8 +2,8 @@
 // nginx: Search on the archive page with paging and its status line, a query edit emptying
 // the list, contexts, the cached copy (served by the shipped portal) and the live address,
 // the advanced options (date range and weights reaching the daemon), the collection page
-// with Save as watch, a chosen watch showing its results, Refine, and the watch's feed
-// address on the clipboard.
+// with Save as watch, a chosen watch showing its results, Refine, the watch's feed
+// address on the clipboard, and a name and query beyond ASCII in the status line.
 #include "frame_support.h"
 #include "../support/live_daemon.h"
 #include "scratch.h"
@@ -462,6 +462,23 @@ TEST(controlpanel_search, SearchPagesAgainstACrawledSite) {
     EXPECT_FALSE(watches->GetSelection().IsOk()) << "still selected";
     click(info_page, ID_COPY_WATCH_URL);
     EXPECT_EQ(clipboard_text(), "");
+
+    // A name and a query beyond ASCII reach the status line as the characters they are.
+    std::vector<ArchiveInfo> stored_now;
+    SOAP(soap.EnumArchiveConfigurations(stored_now));
+    ASSERT_EQ(stored_now.size(), 1u);
+    stored_now[0].Configuration.Name = "Obstg\u00e4rten 100%";
+    ArchiveInfo renamed;
+    const ArchiveInfo& a = stored_now[0];
+    SOAP(soap.SetArchiveConfiguration(a.Archive, a.Configuration, a.Magic, renamed));
+    wxCommandEvent refresh(wxEVT_MENU, ID_REFRESH);
+    frame->GetEventHandler()->ProcessEvent(refresh);
+    ASSERT_TRUE(
+        pump_until([&] { return find_top(frame->tree(1), "Obstg\u00e4rten 100%").IsOk(); }));
+    show(frame, cp_kind::archive, "Obstg\u00e4rten 100%", 0);
+    archive.query->SetValue(wxString::FromUTF8("p\u00f6ire %s"));
+    click(query_page, ID_ARCHIVE_SEARCH);
+    expect_status(frame, "Searched Obstg\u00e4rten 100% for 'p\u00f6ire %s' in # ms, no results.");
     EXPECT_TRUE(services.errors.empty());
 
     frame->Destroy();

@@ -3,6 +3,7 @@
 // and a daemon that goes away in the middle of a download.
 #include "modal_driver.h"
 
+#include "../support/command.h"
 #include "../support/live_daemon.h"
 #include "cpdialogs/crawl-log-frame.h"
 #include "cpdialogs/date-range-dialog.h"
@@ -88,6 +89,8 @@ protected:
                 std::ofstream(docs / name) << "crawl log page " << i << " alpha beta\n";
             }
             daemon_ = new tn_test::live_daemon(root / "daemon");
+            // The shipped portal, whose private cache page the window opens.
+            daemon_->set_extra_config("PORTAL_DOCS=" + std::string(TN_SOURCE_DIR) + "/portal\n");
             daemon_->start();
             lumbrake::SoapClientProxy proxy(daemon_->soap_endpoint());
 
@@ -249,15 +252,30 @@ TEST_F(crawl_log_window, DownloadsInBatchesSortsByEachColumnAndExports) {
     EXPECT_NE(tn_test::services().errors[0].find("No such file or directory"), std::string::npos)
         << tn_test::services().errors[0];
 
-    // Activating a row opens the daemon's stored copy of its document.
-    list->SetItemState(3, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
+    // Activating a row opens the daemon's stored copy of its document: the private cache page
+    // the search pages open too, which the daemon serves with the document's text.
+    long row = -1;
+    for (long i = 0; i < list->GetItemCount() && row < 0; ++i) {
+        const auto& r = record_at<lumbrake::CrawlLogData>(list, i);
+        if (!r.ID.empty() && r.Url.ends_with(".txt")) row = i;
+    }
+    ASSERT_GE(row, 0);
+    const auto& chosen = record_at<lumbrake::CrawlLogData>(list, row);
+    list->SetItemState(row, wxLIST_STATE_SELECTED, wxLIST_STATE_SELECTED);
     wxListEvent activate(wxEVT_LIST_ITEM_ACTIVATED, list->GetId());
     activate.SetEventObject(list);
     list->GetEventHandler()->ProcessEvent(activate);
     ASSERT_EQ(tn_test::services().opened.size(), 1u);
-    EXPECT_EQ(tn_test::services().opened[0],
-              "http://127.0.0.1:" + std::to_string(daemon_->port()) +
-                  "/cache?doc=" + record_at<lumbrake::CrawlLogData>(list, 3).ID);
+    const std::string url = tn_test::services().opened[0];
+    EXPECT_EQ(url, "http://127.0.0.1:" + std::to_string(daemon_->port()) +
+                       "/private/en/cache?doc=" + chosen.ID);
+    const std::string page = tn_test::command_output(
+        "curl -s -i --max-time 30 -u '" + daemon_->user() + ":" + daemon_->password() + "' '" +
+        url + "'");
+    EXPECT_EQ(page.rfind("HTTP/1.1 200", 0), 0u) << page.substr(0, 300);
+    const std::string name = chosen.Url.substr(chosen.Url.rfind('/') + 1);
+    EXPECT_NE(page.find("crawl log page " + name.substr(5, 3)), std::string::npos)
+        << name << "\n" << page.substr(0, 600);
 }
 
 TEST_F(crawl_log_window, QueryLogIsFetchedSortedAndExportedApart) {
