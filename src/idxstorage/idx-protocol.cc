@@ -107,11 +107,13 @@ bool idx_buffered_channel::flush() {
 }
 
 bool idx_buffered_channel::read_bytes(void* data, std::size_t count) {
-    // The peer answers only what it has received.
-    if (!flush()) return false;
     char* to = static_cast<char*>(data);
     while (count > 0) {
         if (in_pos_ == in_.size()) {
+            // The peer answers only what it has received: what is collected goes out before
+            // waiting, and only then, so the answers to requests that came together leave
+            // together.
+            if (!flush()) return false;
             in_.resize(64 * 1024);
             in_pos_ = 0;
             ssize_t r;
