@@ -22,6 +22,8 @@ PACKAGES=(
   libsoap-lite-perl
   pandoc unrtf
   xapian-tools
+  # omindex, the crawl benchmark's peer
+  xapian-omega
   catdoc
   openssl perl procps
   # the control panel under a virtual display, driven and photographed

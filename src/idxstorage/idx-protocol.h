@@ -143,9 +143,10 @@ private:
 };
 
 // Over a connected socket it does not own, with a buffer each way: what is written is
-// collected and goes out in one send when the channel is about to read (a request and its
-// fields leave together, a server's replies to requests that arrived together likewise) or
-// on flush(); reads are served from blocks received as they come.
+// collected and goes out in one send when the channel is about to wait for bytes it has not
+// received (a request and its fields leave together, a server's replies to requests that
+// arrived together likewise) or on flush(); reads are served from blocks received as they
+// come.
 class idx_buffered_channel : public idx_channel {
 public:
     explicit idx_buffered_channel(int sock) : sock_(sock) {}

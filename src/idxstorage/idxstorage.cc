@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -97,11 +98,11 @@ bool index_connection::flush_sends() {
     return !broken_;
 }
 
-bool index_connection::drain_replies() {
+bool index_connection::drain_replies(std::int32_t keep) {
     idx_buffered_channel* ch = channel();
     if (!ch) return false;
     std::int32_t ignored = 0;
-    for (; unread_replies_ > 0; --unread_replies_) {
+    for (; unread_replies_ > keep; --unread_replies_) {
         if (!ch->read_int(ignored)) {
             unread_replies_ = 0;
             broken_ = true;
@@ -401,11 +402,13 @@ void idxstorage::add_prepared(const index_document& document,
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     if (!connection_) return;
     index_connection& c = *connection_;
-    // The previous document's replies first: at most one document is in flight, so the
-    // server's replies never fill the socket while the daemon is sending.
-    c.drain_replies();
+    // Earlier documents' replies first, as far as needed: a bounded number stay unread, so
+    // the server's replies never fill the socket while the daemon is sending, and the server
+    // always has the next documents at hand instead of waiting for a crawl thread to wake.
+    const std::int32_t replies = document.requests + static_cast<std::int32_t>(views.size());
+    c.drain_replies(std::max<std::int32_t>(0, max_unread_add_replies - replies));
     // Every request of the document leaves in one send. Its replies (which nothing checks)
-    // are read before the next request: the caller goes on while the server indexes.
+    // are read later: the caller goes on while the server indexes.
     c.send_raw(document.head);
     for (std::int32_t view : views) {
         c.send_int(IDX_TEXT_FIELD);
@@ -416,8 +419,7 @@ void idxstorage::add_prepared(const index_document& document,
         c.send_int(0);
     }
     c.send_raw(document.tail);
-    if (c.flush_sends())
-        c.leave_replies(document.requests + static_cast<std::int32_t>(views.size()));
+    if (c.flush_sends()) c.leave_replies(replies);
     if (restart_if_lost()) return;
     count_add();
 }

@@ -77,8 +77,10 @@ public:
 
     // Replies that the next read skips first: requests whose answers nobody waits for.
     void leave_replies(std::int32_t count);
-    // Reads the skipped replies now; false (and broken) when they cannot be read.
-    bool drain_replies();
+    // Reads the skipped replies now, all of them or until at most `keep` are left unread;
+    // false (and broken) when they cannot be read.
+    bool drain_replies(std::int32_t keep = 0);
+    std::int32_t unread_replies() const { return unread_replies_; }
 
     // A command without fields and its integer reply (-1 when it fails).
     std::int32_t request(std::int32_t command);
@@ -149,6 +151,10 @@ inline constexpr std::int32_t max_result_window = 1000;
 // scheduler's FlushLatency flush bounds the time, and what a killed server or daemon had not
 // committed is rebuilt from the document store (restart_if_lost, the index.open marker).
 inline constexpr std::int32_t flush_every = 1000;
+// The most replies of added documents left unread (about a dozen per document): the index
+// server works on the next documents while the crawl goes on, yet its replies (4 bytes each)
+// never fill the socket, and a search waits behind a few documents only.
+inline constexpr std::int32_t max_unread_add_replies = 256;
 
 class idxstorage {
 public:

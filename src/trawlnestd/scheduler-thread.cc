@@ -95,9 +95,12 @@ void scheduler_thread::hourly_pass(std::int64_t now) {
 }
 
 void scheduler_thread::keep_index_in_step() {
+    // The check takes the index lock alone: holding the storage lock while crawl threads hold
+    // the index lock would stop every crawl thread once a second.
+    services_.index->restart_if_lost();
+    if (!services_.index->needs_rebuild()) return;
     sqlite3* db = db_.get();
     storage_transaction txn(db);
-    services_.index->restart_if_lost();
     if (services_.index->needs_rebuild()) {
         // Searches wait for the whole rebuild rather than see a part of the index.
         auto hold = services_.index->hold();
@@ -117,9 +120,9 @@ void scheduler_thread::tick() {
         if (utc.tm_year > last_year_ || utc.tm_yday > last_yday_ || utc.tm_hour > last_hour_) {
             hourly_pass(now);
         } else if (now - last_flush_ >= flush_latency_) {
-            storage_transaction txn(db_.get());
+            // Pages reach the index after their storing transaction, so the commit needs the
+            // index lock only; the crawl threads go on storing meanwhile.
             services_.index->flush();
-            txn.commit();
             last_flush_ = now;
         }
     }

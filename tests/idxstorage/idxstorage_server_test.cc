@@ -140,6 +140,37 @@ TEST(IndexServer, ReplacementRemovalAndArchiveRemoval) {
     EXPECT_TRUE(postings("Xarcid:1").empty());
 }
 
+// Added documents' replies are read later than they come, several documents in flight:
+// every one still arrives, in the order sent (a later version replaces an earlier one), with
+// a document far larger than a socket buffer among them, and a removal waits for the adds.
+TEST(IndexServer, DocumentsSentAheadOfTheirRepliesArriveWholeAndInOrder) {
+    scratch_deploy d(TN_SIFTVAULT);
+    std::u32string bulk;
+    for (int i = 0; i < 200000; ++i)
+        bulk += U"bulk ";
+    {
+        idxstorage index;
+        for (int i = 0; i < 300; ++i) {
+            const std::u32string word = U"w" + std::u32string(1, U'a' + i % 26) +
+                                        std::u32string(1, U'a' + i / 26 % 26);
+            index.add_document("g" + std::to_string(i), 1, "u", "m", 0, 0, 1, {0},
+                               build_fff(U"T", i == 150 ? bulk : word));
+        }
+        index.add_document("g7", 1, "u", "m", 0, 0, 1, {0}, build_fff(U"T", U"replaced"));
+        index.remove_document("g9");
+        index.add_document("g9", 1, "u", "m", 0, 0, 1, {0}, build_fff(U"T", U"again"));
+        index.remove_document("g10");
+        index.flush();
+        EXPECT_EQ(document_count(), 299u);
+    }
+    EXPECT_EQ(postings("bulk").size(), 1u);
+    EXPECT_EQ(postings("replaced"), postings("Xguid:g7"));
+    EXPECT_EQ(postings("wha").size(), 0u); // g7's first version
+    EXPECT_EQ(postings("again"), postings("Xguid:g9"));
+    EXPECT_TRUE(postings("Xguid:g10").empty());
+    EXPECT_EQ(postings("wjl").size(), 1u); // g295, among the last sent
+}
+
 TEST(IndexServer, OptimizeKeepsTheIndexAndResetEmptiesIt) {
     scratch_deploy d(TN_SIFTVAULT);
     idxstorage index;

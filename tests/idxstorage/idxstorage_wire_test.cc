@@ -2,6 +2,10 @@
 // an in-memory Xapian database, fed hand-written byte streams.
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 
 #include "idxstorage/idx-protocol.h"
@@ -124,6 +128,38 @@ TEST(IdxFraming, IntegersAndStringsAsOnTheWire) {
     out.write_string("");
     out.write_string(std::string("a\0b", 3));
     EXPECT_EQ(out.output(), bytes().i(-2).s("").s(std::string("a\0b", 3)).b);
+}
+
+// A served session over a real socket pair: requests that arrive together are answered in
+// one send, and nothing is held back once the server waits for more.
+TEST(IdxFraming, RepliesToRequestsThatCameTogetherLeaveTogether) {
+    int fds[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    idx_buffered_channel server(fds[1]);
+    const std::string requests = bytes().i(11).i(22).i(33).b;
+    ASSERT_EQ(::send(fds[0], requests.data(), requests.size(), 0),
+              static_cast<ssize_t>(requests.size()));
+    char peek[64];
+    std::int32_t v = 0;
+    for (std::int32_t expected : {11, 22}) {
+        ASSERT_TRUE(server.read_int(v));
+        EXPECT_EQ(v, expected);
+        ASSERT_TRUE(server.write_int(v + 1));
+        // The third request is already received: no reply leaves yet.
+        EXPECT_EQ(::recv(fds[0], peek, sizeof peek, MSG_DONTWAIT), -1);
+        EXPECT_EQ(errno, EAGAIN);
+    }
+    ASSERT_TRUE(server.read_int(v));
+    EXPECT_EQ(v, 33);
+    ASSERT_TRUE(server.write_int(34));
+    // Waiting for a request it has not received sends the three replies first, in one piece;
+    // the peer's end of the stream then ends the read.
+    ::shutdown(fds[0], SHUT_WR);
+    EXPECT_FALSE(server.read_int(v));
+    EXPECT_EQ(::recv(fds[0], peek, sizeof peek, 0), 12);
+    EXPECT_EQ(std::string(peek, 12), bytes().i(12).i(23).i(34).b);
+    ::close(fds[0]);
+    ::close(fds[1]);
 }
 
 TEST(IdxFraming, OversizedStringIsRefusedWithoutReadingIt) {
