@@ -200,14 +200,8 @@ std::int32_t idxstorage::search(const std::vector<std::int32_t>& archives, std::
         storage_snapshot snapshot(db);
         for (QueryResult& hit : results) {
             if (hit.ID.empty()) continue;
-            std::uint32_t arcid = 0, timestamp = 0, fffcrc = 0, corecrc = 0, score = 0,
-                          servertime = 0;
-            std::int32_t error = 0;
-            bool corechanged = false;
-            std::string url, headers, content, fff, mime, charset;
-            if (docs.load(db, hit.ID, arcid, url, timestamp, error, headers, content, fff, fffcrc,
-                          corecrc, corechanged, score, mime, charset, servertime))
-                summarise(fff, query, hit);
+            stored_version doc;
+            if (docs.load(db, hit.ID, doc)) summarise(doc.fff, query, hit);
         }
     }
     return n;

@@ -20,47 +20,59 @@ using docstorage_test::test_db;
 
 namespace {
 
-// One version with every argument of docstorage::store; tests change what they need.
-struct version {
-    std::string guid = "g1";
-    std::uint32_t arcid = 1;
-    std::string url = "http://example.com/a";
-    std::uint32_t timestamp = 1000;
-    std::int32_t error = 0;
-    std::string headers = "Content-Type: text/html\r\n";
-    std::string content = std::string(300, 'c') + std::string("\0bin\xff", 5);
-    std::string fff = std::string("\x06\x00"
-                                  "fff",
-                                  5) +
-                      std::string(200, 'f');
-    std::uint32_t fffcrc = 11, corecrc = 22;
-    bool corechanged = false;
-    std::uint32_t score = 1000000;
-    std::string mime = "text/html", charset = "utf-8";
-    std::uint32_t servertime = 900;
+// One version with every field that docstorage::store takes; tests change what they need.
+struct version : stored_version {
     aux_values aux{{"SideMeta", "side meta text"}};
     int cache = 0;
 
-    void store(docstorage& ds, sqlite3* db) const {
-        ds.store(db, guid, arcid, url, timestamp, error, headers, content, fff, fffcrc, corecrc,
-                 corechanged, score, mime, charset, servertime, aux, cache);
-    }
+    version()
+        : stored_version{.guid = "g1",
+                         .arcid = 1,
+                         .url = "http://example.com/a",
+                         .timestamp = 1000,
+                         .error = 0,
+                         .headers = "Content-Type: text/html\r\n",
+                         .content = std::string(300, 'c') + std::string("\0bin\xff", 5),
+                         .fff = std::string("\x06\x00"
+                                            "fff",
+                                            5) +
+                                std::string(200, 'f'),
+                         .fffcrc = 11,
+                         .corecrc = 22,
+                         .corechanged = false,
+                         .score = 1000000,
+                         .mime = "text/html",
+                         .charset = "utf-8",
+                         .servertime = 900} {}
+
+    void store(docstorage& ds, sqlite3* db) const { ds.store(db, *this, aux, cache); }
 };
 
-struct loaded {
+// A version read back; every field starts as a marker that a load must not touch when the
+// guid is not stored.
+struct loaded : stored_version {
     bool found = false;
-    std::uint32_t arcid = 77, timestamp = 77, fffcrc = 77, corecrc = 77, score = 77,
-                  servertime = 77;
-    std::int32_t error = 77;
-    std::string url = "untouched", headers = "untouched", content = "untouched", fff = "untouched",
-                mime = "untouched", charset = "untouched";
-    bool corechanged = true;
+    loaded()
+        : stored_version{.guid = "untouched",
+                         .arcid = 77,
+                         .url = "untouched",
+                         .timestamp = 77,
+                         .error = 77,
+                         .headers = "untouched",
+                         .content = "untouched",
+                         .fff = "untouched",
+                         .fffcrc = 77,
+                         .corecrc = 77,
+                         .corechanged = true,
+                         .score = 77,
+                         .mime = "untouched",
+                         .charset = "untouched",
+                         .servertime = 77} {}
 };
 
 loaded load(docstorage& ds, sqlite3* db, const std::string& guid) {
     loaded l;
-    l.found = ds.load(db, guid, l.arcid, l.url, l.timestamp, l.error, l.headers, l.content, l.fff,
-                      l.fffcrc, l.corecrc, l.corechanged, l.score, l.mime, l.charset, l.servertime);
+    l.found = ds.load(db, guid, l);
     return l;
 }
 
