@@ -141,8 +141,11 @@ struct fixture {
                 const std::vector<std::string> title{d.title};
                 const std::string fff = fff_document(d.words, 10, &title);
                 const std::string url = "http://bench/" + d.guid;
-                docs->store(db, d.guid, 1, url, 1000, 0, "", "", fff, 0, 0, false, 1000000,
-                            "text/html", "utf-8", 1000, {}, 1);
+                docs->store(db,
+                            {.guid = d.guid, .arcid = 1, .url = url, .timestamp = 1000,
+                             .fff = fff, .score = 1000000, .mime = "text/html",
+                             .charset = "utf-8", .servertime = 1000},
+                            {}, 1);
                 index->add_document(d.guid, 1, url, "text/html", 1000, 1000, 1000000, {0}, fff);
 
                 Xapian::Document x;

@@ -17,28 +17,8 @@ namespace lumbrake {
 
 namespace {
 
-// One stored version, as the document operations read it.
-struct stored_document {
-    std::uint32_t arcid = 0;
-    std::string url;
-    std::uint32_t timestamp = 0;
-    std::int32_t error = 0;
-    std::string headers;
-    std::string content;
-    std::string fff;
-    std::uint32_t fffcrc = 0;
-    std::uint32_t corecrc = 0;
-    bool corechanged = false;
-    std::uint32_t score = 0;
-    std::string mime;
-    std::string charset;
-    std::uint32_t servertime = 0;
-};
-
-bool load_document(const api_context& ctx, const std::string& guid, stored_document& d) {
-    return ctx.services.docs->load(ctx.db, guid, d.arcid, d.url, d.timestamp, d.error, d.headers,
-                                   d.content, d.fff, d.fffcrc, d.corecrc, d.corechanged, d.score,
-                                   d.mime, d.charset, d.servertime);
+bool load_document(const api_context& ctx, const std::string& guid, stored_version& d) {
+    return ctx.services.docs->load(ctx.db, guid, d);
 }
 
 // The archive of a stored document, if it exists and the caller has `access` on it.
@@ -78,9 +58,18 @@ void api::add_document(api_result& res, std::int32_t arcid, const std::string& u
     // Kept whole whatever the archive's cache mode: the content is all a worker will have to
     // parse, and the processed version is stored again under the archive's own mode.
     const auto stamp = static_cast<std::uint32_t>(now_s);
-    ctx_.services.docs->store(db(), guid, static_cast<std::uint32_t>(arcid), canonical, stamp, 0,
-                              "", content, "", 0, 0, archive.Historicize, 1000000, type.media_type,
-                              charset, stamp, aux_values{}, FULLCACHE);
+    ctx_.services.docs->store(db(),
+                              {.guid = guid,
+                               .arcid = static_cast<std::uint32_t>(arcid),
+                               .url = canonical,
+                               .timestamp = stamp,
+                               .content = content,
+                               .corechanged = archive.Historicize,
+                               .score = 1000000,
+                               .mime = type.media_type,
+                               .charset = charset,
+                               .servertime = stamp},
+                              aux_values{}, FULLCACHE);
 
     std::int64_t start = 0, end = 0, docs = 0, errors = 0;
     if (!ctx_.services.logs->last_crawl(db(), arcid, start, end, docs, errors)) start = end = 0;
@@ -92,7 +81,7 @@ void api::add_document(api_result& res, std::int32_t arcid, const std::string& u
 
 void api::remove_document(api_result& res, const std::string& docid) {
     res.set_ok();
-    stored_document d;
+    stored_version d;
     if (!load_document(ctx_, docid, d)) return;
     if (!archive_access(*this, d.arcid, WRITEACCESS)) {
         res.set_error(API_ACCESS_VIOLATION);
@@ -105,7 +94,7 @@ void api::remove_document(api_result& res, const std::string& docid) {
 void api::get_document_url(api_result& res, const std::string& docid, std::string& url) {
     res.set_ok();
     url.clear();
-    stored_document d;
+    stored_version d;
     if (!load_document(ctx_, docid, d)) return;
     if (!archive_access(*this, d.arcid, READACCESS)) {
         res.set_error(API_ACCESS_VIOLATION);
@@ -120,7 +109,7 @@ void api::get_cached_page(api_result& res, const std::string& docid, std::int32_
     url.clear();
     content_type_text.clear();
     content.clear();
-    stored_document d;
+    stored_version d;
     if (!load_document(ctx_, docid, d)) return;
     if (!archive_access(*this, d.arcid, READACCESS)) {
         res.set_error(API_ACCESS_VIOLATION);

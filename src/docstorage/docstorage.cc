@@ -7,9 +7,8 @@
 namespace lumbrake {
 
 using docstorage_sql::exec;
+using docstorage_sql::inflate_column;
 using docstorage_sql::read_counter;
-using docstorage_sql::statement;
-using docstorage_sql::text;
 using docstorage_sql::write_counter;
 
 namespace {
@@ -44,38 +43,40 @@ std::string canonical_url(const std::string& url) {
     return URI(url, "http", true).canonical_string(true);
 }
 
-// Inflates one blob column beside its length column. A damaged stored blob is logged and
-// read as an empty value: one bad row must not end the daemon on every read of it.
-std::string inflate_column(const statement& st, int blob_column, int length_column,
-                           const std::string& guid, const char* what) {
+} // namespace
+
+// --- shared with the maintenance operations ---
+
+std::string docstorage_sql::inflate_column(const sqlite_statement& st, int blob_column,
+                                           int length_column, const std::string& guid,
+                                           const char* what) {
     std::string value;
-    if (!inflate_blob(st.blob(blob_column), st.bytes(blob_column), st.int64(length_column), value))
+    if (!inflate_blob(st.blob(blob_column), st.bytes(blob_column), st.integer(length_column),
+                      value))
         TN_LOG(LF_LOG, LL_ERROR,
                "Damaged stored " << what << " of document " << guid << " read as empty");
     return value;
 }
 
-} // namespace
-
-// --- counters, shared with the maintenance operations ---
-
 void docstorage_sql::read_counter(sqlite3* db, std::uint32_t arcid, std::int32_t& ndocs,
                                   std::int64_t& nbytes) {
-    text sql(db, "select ndocs, nbytes from doccount where arcid=%u", arcid);
-    statement st(db, sql.c_str());
+    sqlite_statement st(db, "select ndocs, nbytes from doccount where arcid=?");
+    st.bind(1, arcid);
     ndocs = 0;
     nbytes = 0;
-    if (st.row()) {
+    if (st.next()) {
         ndocs = st.i32(0);
-        nbytes = st.int64(1);
+        nbytes = st.integer(1);
     }
 }
 
 void docstorage_sql::write_counter(sqlite3* db, std::uint32_t arcid, std::int32_t ndocs,
                                    std::int64_t nbytes) {
-    text sql(db, "insert or replace into doccount values(%u, %d, %lld)", arcid, ndocs,
-             static_cast<long long>(nbytes));
-    exec(db, sql.c_str());
+    sqlite_statement(db, "insert or replace into doccount values(?, ?, ?)")
+        .bind(1, arcid)
+        .bind(2, ndocs)
+        .bind(3, nbytes)
+        .run();
 }
 
 docstorage::docstorage(sqlite3* db) {
@@ -108,19 +109,17 @@ version_blobs compress_version(std::int32_t error, int cache_mode, const std::st
     return b;
 }
 
-void docstorage::store(sqlite3* db, const std::string& guid, std::uint32_t arcid,
-                       const std::string& url, std::uint32_t timestamp, std::int32_t error,
-                       const std::string& headers, const std::string& content,
-                       const std::string& fff, std::uint32_t fffcrc, std::uint32_t corecrc,
-                       bool corechanged, std::uint32_t score, const std::string& mime,
-                       const std::string& charset, std::uint32_t servertime, const aux_values& aux,
-                       int cache_mode, const version_blobs* compressed) {
+void docstorage::store(sqlite3* db, const stored_version& v, const aux_values& aux, int cache_mode,
+                       const version_blobs* compressed) {
+    const std::string& guid = v.guid;
+    const std::uint32_t arcid = v.arcid;
+    const std::int32_t error = v.error;
     const kept_blobs k = blobs_kept(error, cache_mode);
     const bool full = k.full;
 
     // 1. the blobs the status and the cache mode admit
     const version_blobs blobs =
-        compressed ? *compressed : compress_version(error, cache_mode, headers, content, fff);
+        compressed ? *compressed : compress_version(error, cache_mode, v.headers, v.content, v.fff);
     const std::string& headers_blob = blobs.headers;
     const std::string& content_blob = blobs.content;
     const std::string& fff_blob = blobs.fff;
@@ -137,11 +136,10 @@ void docstorage::store(sqlite3* db, const std::string& guid, std::uint32_t arcid
     std::int32_t old_docs = 0;
     std::int64_t old_bytes = 0;
     {
-        text sql(db, "select error, contentlen, arcid from docstorage where guid='%q'",
-                 guid.c_str());
-        statement st(db, sql.c_str());
-        if (st.row() && st.i32(0) == STATUS_NONE) {
-            std::int64_t len = st.int64(1);
+        sqlite_statement st(db, "select error, contentlen, arcid from docstorage where guid=?");
+        st.bind(1, guid);
+        if (st.next() && st.i32(0) == STATUS_NONE) {
+            std::int64_t len = st.integer(1);
             old_arcid = st.u32(2);
             --total_docs;
             total_bytes -= len;
@@ -161,40 +159,48 @@ void docstorage::store(sqlite3* db, const std::string& guid, std::uint32_t arcid
     if (error == STATUS_NONE) {
         ++total_docs;
         ++arc_docs;
-        total_bytes += static_cast<std::int64_t>(content.size());
-        arc_bytes += static_cast<std::int64_t>(content.size());
+        total_bytes += static_cast<std::int64_t>(v.content.size());
+        arc_bytes += static_cast<std::int64_t>(v.content.size());
     }
 
-    // 5-6. the row, with the canonical URL
-    const std::string canonical = canonical_url(url);
+    // 5-6. the row, with the canonical URL; the CRCs as signed 32-bit numbers (read back
+    // through i32)
     {
-        text sql(db,
-                 "insert or replace into docstorage values('%q', %u, '%q', %u, %d, ?, %u, ?, "
-                 "%u, ?, %u, %d, %d, %d, %u, '%q', '%q', %u)",
-                 guid.c_str(), arcid, canonical.c_str(), timestamp, error,
-                 static_cast<unsigned>(headers.size()), static_cast<unsigned>(content.size()),
-                 static_cast<unsigned>(fff.size()), static_cast<int>(fffcrc),
-                 static_cast<int>(corecrc), corechanged ? 1 : 0, score, mime.c_str(),
-                 charset.c_str(), servertime);
-        statement st(db, sql.c_str());
-        st.bind_blob(1, headers_blob);
-        st.bind_blob(2, content_blob);
-        st.bind_blob(3, fff_blob);
-        st.done();
+        sqlite_statement st(db, "insert or replace into docstorage values(?, ?, ?, ?, ?, ?, ?, "
+                                "?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+        st.bind(1, guid)
+            .bind(2, arcid)
+            .bind(3, canonical_url(v.url))
+            .bind(4, v.timestamp)
+            .bind(5, error)
+            .bind_blob(6, headers_blob.data(), headers_blob.size())
+            .bind(7, static_cast<std::uint32_t>(v.headers.size()))
+            .bind_blob(8, content_blob.data(), content_blob.size())
+            .bind(9, static_cast<std::uint32_t>(v.content.size()))
+            .bind_blob(10, fff_blob.data(), fff_blob.size())
+            .bind(11, static_cast<std::uint32_t>(v.fff.size()))
+            .bind(12, static_cast<std::int32_t>(v.fffcrc))
+            .bind(13, static_cast<std::int32_t>(v.corecrc))
+            .bind(14, v.corechanged ? 1 : 0)
+            .bind(15, v.score)
+            .bind(16, v.mime)
+            .bind(17, v.charset)
+            .bind(18, v.servertime)
+            .run();
     }
 
     // 7-8. the auxiliary values, replaced whatever the version keeps
-    {
-        text sql(db, "delete from auxstorage where guid='%q'", guid.c_str());
-        exec(db, sql.c_str());
-    }
+    sqlite_statement(db, "delete from auxstorage where guid=?").bind(1, guid).run();
     if (full) {
+        sqlite_statement st(db, "insert into auxstorage values(?, ?, ?, ?)");
         for (const auto& [key, value] : aux) {
-            text sql(db, "insert into auxstorage values('%q', '%q', ?, %u)", guid.c_str(),
-                     key.c_str(), static_cast<unsigned>(value.size()));
-            statement st(db, sql.c_str());
-            st.bind_blob(1, compress_blob(value));
-            st.done();
+            const std::string blob = compress_blob(value);
+            st.reset()
+                .bind(1, guid)
+                .bind(2, key)
+                .bind_blob(3, blob.data(), blob.size())
+                .bind(4, static_cast<std::uint32_t>(value.size()))
+                .run();
         }
     }
 
@@ -208,87 +214,78 @@ void docstorage::store(sqlite3* db, const std::string& guid, std::uint32_t arcid
     if (other_archive) write_counter(db, old_arcid, old_docs, old_bytes);
 }
 
-bool docstorage::load(sqlite3* db, const std::string& guid, std::uint32_t& arcid, std::string& url,
-                      std::uint32_t& timestamp, std::int32_t& error, std::string& headers,
-                      std::string& content, std::string& fff, std::uint32_t& fffcrc,
-                      std::uint32_t& corecrc, bool& corechanged, std::uint32_t& score,
-                      std::string& mime, std::string& charset, std::uint32_t& servertime) {
-    text sql(db,
-             "select arcid, url, timestamp, error, headers, headerslen, content, contentlen, "
-             "fff, ffflen, fffcrc, corecrc, corechanged, score, mime, charset, servertime from "
-             "docstorage where guid='%q'",
-             guid.c_str());
-    statement st(db, sql.c_str());
-    if (!st.row()) return false;
-    arcid = st.u32(0);
-    url = st.str(1);
-    timestamp = st.u32(2);
-    error = st.i32(3);
-    fffcrc = st.u32(10);
-    corecrc = st.u32(11);
-    corechanged = st.int64(12) != 0;
-    score = st.u32(13);
-    mime = st.str(14);
-    charset = st.str(15);
-    servertime = st.u32(16);
-    headers = inflate_column(st, 4, 5, guid, "headers");
-    content = inflate_column(st, 6, 7, guid, "content");
-    fff = inflate_column(st, 8, 9, guid, "FFF");
+bool docstorage::load(sqlite3* db, const std::string& guid, stored_version& v) {
+    sqlite_statement st(db, "select arcid, url, timestamp, error, headers, headerslen, content, "
+                            "contentlen, fff, ffflen, fffcrc, corecrc, corechanged, score, mime, "
+                            "charset, servertime from docstorage where guid=?");
+    st.bind(1, guid);
+    if (!st.next()) return false;
+    v.guid = guid;
+    v.arcid = st.u32(0);
+    v.url = st.text(1);
+    v.timestamp = st.u32(2);
+    v.error = st.i32(3);
+    v.fffcrc = static_cast<std::uint32_t>(st.i32(10));
+    v.corecrc = static_cast<std::uint32_t>(st.i32(11));
+    v.corechanged = st.integer(12) != 0;
+    v.score = st.u32(13);
+    v.mime = st.text(14);
+    v.charset = st.text(15);
+    v.servertime = st.u32(16);
+    v.headers = inflate_column(st, 4, 5, guid, "headers");
+    v.content = inflate_column(st, 6, 7, guid, "content");
+    v.fff = inflate_column(st, 8, 9, guid, "FFF");
     return true;
 }
 
 void docstorage::load_aux(sqlite3* db, const std::string& guid, aux_values& aux) {
     aux.clear();
-    text sql(db, "select key, value, valuelen from auxstorage where guid='%q'", guid.c_str());
-    statement st(db, sql.c_str());
-    while (st.row())
-        aux.emplace(st.str(0), inflate_column(st, 1, 2, guid, "auxiliary value"));
+    sqlite_statement st(db, "select key, value, valuelen from auxstorage where guid=?");
+    st.bind(1, guid);
+    while (st.next())
+        aux.emplace(st.text(0), inflate_column(st, 1, 2, guid, "auxiliary value"));
 }
 
 bool docstorage::find_latest(sqlite3* db, std::uint32_t arcid, const std::string& url,
                              std::string& guid, std::uint32_t& timestamp, std::int32_t& error,
                              std::uint32_t& fffcrc, std::uint32_t& corecrc) {
-    const std::string canonical = canonical_url(url);
-    text sql(db,
-             "select guid, timestamp, error, fffcrc, corecrc from docstorage where arcid=%u and "
-             "url='%q' order by +timestamp desc limit 1",
-             arcid, canonical.c_str());
-    statement st(db, sql.c_str());
-    if (!st.row()) return false;
-    guid = st.str(0);
+    sqlite_statement st(db, "select guid, timestamp, error, fffcrc, corecrc from docstorage "
+                            "where arcid=? and url=? order by +timestamp desc limit 1");
+    st.bind(1, arcid).bind(2, canonical_url(url));
+    if (!st.next()) return false;
+    guid = st.text(0);
     timestamp = st.u32(1);
     error = st.i32(2);
-    fffcrc = st.u32(3);
-    corecrc = st.u32(4);
+    fffcrc = static_cast<std::uint32_t>(st.i32(3));
+    corecrc = static_cast<std::uint32_t>(st.i32(4));
     return true;
 }
 
 std::uint32_t docstorage::latest_timestamp(sqlite3* db, std::uint32_t arcid,
                                            const std::string& url) {
-    const std::string canonical = canonical_url(url);
-    text sql(db,
-             "select timestamp from docstorage where arcid=%u and url='%q' order by +timestamp "
-             "desc limit 1",
-             arcid, canonical.c_str());
-    statement st(db, sql.c_str());
-    return st.row() ? st.u32(0) : 0;
+    sqlite_statement st(db, "select timestamp from docstorage where arcid=? and url=? order by "
+                            "+timestamp desc limit 1");
+    st.bind(1, arcid).bind(2, canonical_url(url));
+    return st.next() ? st.u32(0) : 0;
 }
 
 void docstorage::touch(sqlite3* db, const std::string& guid, std::uint32_t timestamp) {
-    text sql(db, "update docstorage set timestamp=%u where guid='%q'", timestamp, guid.c_str());
-    exec(db, sql.c_str());
+    sqlite_statement(db, "update docstorage set timestamp=? where guid=?")
+        .bind(1, timestamp)
+        .bind(2, guid)
+        .run();
 }
 
 std::int32_t docstorage::document_count(sqlite3* db, std::uint32_t arcid) {
-    text sql(db, "select ndocs from doccount where arcid=%u", arcid);
-    statement st(db, sql.c_str());
-    return st.row() ? st.i32(0) : 0;
+    sqlite_statement st(db, "select ndocs from doccount where arcid=?");
+    st.bind(1, arcid);
+    return st.next() ? st.i32(0) : 0;
 }
 
 std::int64_t docstorage::byte_count(sqlite3* db, std::uint32_t arcid) {
-    text sql(db, "select nbytes from doccount where arcid=%u", arcid);
-    statement st(db, sql.c_str());
-    return st.row() ? st.int64(0) : 0;
+    sqlite_statement st(db, "select nbytes from doccount where arcid=?");
+    st.bind(1, arcid);
+    return st.next() ? st.integer(0) : 0;
 }
 
 } // namespace lumbrake

@@ -23,6 +23,25 @@ class fetchqueue;
 // Auxiliary values of one version: duplicate keys kept, ordered by key.
 using aux_values = std::multimap<std::string, std::string>;
 
+// One stored version of a document: what store writes and load reads back.
+struct stored_version {
+    std::string guid;
+    std::uint32_t arcid = 0;
+    std::string url; // stored in its canonical form
+    std::uint32_t timestamp = 0;
+    std::int32_t error = 0; // the processing status
+    std::string headers;
+    std::string content;
+    std::string fff; // the FFF binary form
+    std::uint32_t fffcrc = 0;
+    std::uint32_t corecrc = 0;
+    bool corechanged = false;
+    std::uint32_t score = 0;
+    std::string mime;
+    std::string charset;
+    std::uint32_t servertime = 0;
+};
+
 // A version's blobs compressed ahead of store, outside the storage lock (compression is
 // most of a store's work). Made for the status and cache mode the store is then called with.
 struct version_blobs {
@@ -44,19 +63,12 @@ public:
     // (FULLCACHE 0, CONTEXTCACHE 1, NOCACHE 2 or anything else): with status NONE or UNCHANGED
     // FULLCACHE keeps headers, content, FFF and auxiliary values, CONTEXTCACHE only the FFF;
     // nothing else keeps any blob. Lengths, CRCs and the rest are always written.
-    void store(sqlite3* db, const std::string& guid, std::uint32_t arcid, const std::string& url,
-               std::uint32_t timestamp, std::int32_t error, const std::string& headers,
-               const std::string& content, const std::string& fff, std::uint32_t fffcrc,
-               std::uint32_t corecrc, bool corechanged, std::uint32_t score,
-               const std::string& mime, const std::string& charset, std::uint32_t servertime,
-               const aux_values& aux, int cache_mode, const version_blobs* compressed = nullptr);
+    void store(sqlite3* db, const stored_version& version, const aux_values& aux, int cache_mode,
+               const version_blobs* compressed = nullptr);
 
-    // Reads one version by guid; false (outputs untouched) when it is not stored.
-    bool load(sqlite3* db, const std::string& guid, std::uint32_t& arcid, std::string& url,
-              std::uint32_t& timestamp, std::int32_t& error, std::string& headers,
-              std::string& content, std::string& fff, std::uint32_t& fffcrc, std::uint32_t& corecrc,
-              bool& corechanged, std::uint32_t& score, std::string& mime, std::string& charset,
-              std::uint32_t& servertime);
+    // Reads one version by guid into `version` (its guid included); false (`version`
+    // untouched) when it is not stored.
+    bool load(sqlite3* db, const std::string& guid, stored_version& version);
 
     // The auxiliary values of one version (emptied first; empty when none).
     void load_aux(sqlite3* db, const std::string& guid, aux_values& aux);

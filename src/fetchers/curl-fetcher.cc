@@ -309,11 +309,12 @@ void ftp_listing_outlinks(const std::string& url, const std::string& listing, bo
     }
 }
 
-void curl_fetcher::fetch(std::int32_t base_score, const std::string& url,
-                         const std::string& user_agent, const std::string& cookie,
-                         bool cookie_login, const std::string& source_xml,
-                         const std::string& auth_xml, const std::string&, bool want_sidemeta,
-                         fetch_result& result) {
+void curl_fetcher::fetch(const fetch_request& request, fetch_result& result) {
+    const std::string& url = request.url;
+    const std::string& cookie = request.cookie;
+    const bool cookie_login = request.cookie_login;
+    const std::string& source_xml = request.source_xml;
+    const std::string& auth_xml = request.auth_xml;
     result.reset();
     URI uri(url, "http", true);
     const std::string& scheme = uri.scheme();
@@ -373,7 +374,7 @@ void curl_fetcher::fetch(std::int32_t base_score, const std::string& url,
     curl_easy_setopt(h, CURLOPT_QUOTE, quote_list.get());
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, write_body);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &wd);
-    curl_easy_setopt(h, CURLOPT_USERAGENT, search ? "Mozilla/4.0" : user_agent.c_str());
+    curl_easy_setopt(h, CURLOPT_USERAGENT, search ? "Mozilla/4.0" : request.user_agent.c_str());
     if (http) {
         curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, write_head);
         curl_easy_setopt(h, CURLOPT_HEADERDATA, &head);
@@ -497,7 +498,7 @@ void curl_fetcher::fetch(std::int32_t base_score, const std::string& url,
         apply_http_response_code(response, fields, result);
     }
 
-    if (!cookie_login && want_sidemeta &&
+    if (!cookie_login && request.want_sidemeta &&
         (result.status == FETCH_OK || result.status == FETCH_PARTIAL)) {
         std::string no_head;
         write_target meta;
@@ -523,8 +524,8 @@ void curl_fetcher::fetch(std::int32_t base_score, const std::string& url,
 
     if (scheme == "ftp" && (result.status == FETCH_OK || result.status == FETCH_PARTIAL) &&
         !url.empty() && url.back() == '/') {
-        ftp_listing_outlinks(url, result.content, result.status == FETCH_PARTIAL, base_score,
-                             result.outlinks);
+        ftp_listing_outlinks(url, result.content, result.status == FETCH_PARTIAL,
+                             request.base_score, result.outlinks);
         result.status = FETCH_LISTING;
     }
 

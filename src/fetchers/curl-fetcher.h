@@ -22,11 +22,8 @@ public:
     curl_fetcher(const curl_fetcher&) = delete;
     curl_fetcher& operator=(const curl_fetcher&) = delete;
 
-    // Reads every argument but the spare string. Redirects are reported, never followed.
-    void fetch(std::int32_t base_score, const std::string& url, const std::string& user_agent,
-               const std::string& cookie, bool cookie_login, const std::string& source_xml,
-               const std::string& auth_xml, const std::string& spare, bool want_sidemeta,
-               fetch_result& result) override;
+    // Reads every field of the request but spare. Redirects are reported, never followed.
+    void fetch(const fetch_request& request, fetch_result& result) override;
 
 private:
     // One transfer handle for the fetcher's life, so that its connections are reused.

@@ -38,6 +38,25 @@ constexpr std::int32_t max_score = 1000000;
 // The score of an entry of a listing whose own score is base_score.
 std::int32_t listing_entry_score(std::int32_t base_score);
 
+// What to fetch and how. Written with designated initialisers: fields left out keep these
+// defaults.
+struct fetch_request {
+    // The document's score, from which listing entries take theirs.
+    std::int32_t base_score = 0;
+    std::string url;
+    std::string user_agent;
+    // Cookies to send; with cookie_login the log-in cookies are fetched instead.
+    std::string cookie;
+    bool cookie_login = false;
+    // The document's source and authentication records (either may be empty).
+    std::string source_xml;
+    std::string auth_xml;
+    // Read by no fetcher.
+    std::string spare;
+    // Also fetch the ".tnm" file beside the document.
+    bool want_sidemeta = false;
+};
+
 struct fetch_result {
     std::int32_t status = FETCH_FAILED;
     std::string error;
@@ -61,14 +80,9 @@ public:
     fetcher_base(const fetcher_base&) = delete;
     fetcher_base& operator=(const fetcher_base&) = delete;
 
-    // base_score: the document's score, from which listing entries take theirs.
-    // cookie / cookie_login: cookies to send, or fetch the login cookies instead.
-    // source_xml / auth_xml: the document's source and authentication records (may be empty).
-    // spare: read by no fetcher. want_sidemeta: also fetch the ".tnm" file beside the document.
-    virtual void fetch(std::int32_t base_score, const std::string& url,
-                       const std::string& user_agent, const std::string& cookie, bool cookie_login,
-                       const std::string& source_xml, const std::string& auth_xml,
-                       const std::string& spare, bool want_sidemeta, fetch_result& result) = 0;
+    // Fetches one document into `result` (what every fetcher reads of the request is said
+    // beside its fetch).
+    virtual void fetch(const fetch_request& request, fetch_result& result) = 0;
 
     // True when the worker can parse documents of this MIME type (exact comparison).
     static bool is_processable(const std::string& mime);

@@ -23,10 +23,8 @@ fetcher::~fetcher() {
     curl_.reset();
 }
 
-void fetcher::fetch(std::int32_t base_score, const std::string& url, const std::string& user_agent,
-                    const std::string& cookie, bool cookie_login, const std::string& source_xml,
-                    const std::string& auth_xml, const std::string& spare, bool want_sidemeta,
-                    fetch_result& result) {
+void fetcher::fetch(const fetch_request& request, fetch_result& result) {
+    const std::string& url = request.url;
     result.reset();
     URI uri(url, "http", true);
     const std::string& scheme = uri.scheme();
@@ -42,8 +40,7 @@ void fetcher::fetch(std::int32_t base_score, const std::string& url, const std::
         chosen = gopher_.get();
     if (!chosen) return; // FETCH_FAILED with no error text from the reset
 
-    chosen->fetch(base_score, url, user_agent, cookie, cookie_login, source_xml, auth_xml, spare,
-                  want_sidemeta, result);
+    chosen->fetch(request, result);
     TN_LOG(LF_WORKERFETCHERS, LL_DEBUG,
            "Fetched '" << url << "' [" << result.mime << " " << result.charset << "] "
                        << result.servertime << " " << result.status << ": " << result.error << " "

@@ -13,10 +13,7 @@ public:
     ~fetcher() override;
 
     // Resets the result; a scheme without a fetcher gives FETCH_FAILED with no error text.
-    void fetch(std::int32_t base_score, const std::string& url, const std::string& user_agent,
-               const std::string& cookie, bool cookie_login, const std::string& source_xml,
-               const std::string& auth_xml, const std::string& spare, bool want_sidemeta,
-               fetch_result& result) override;
+    void fetch(const fetch_request& request, fetch_result& result) override;
 
 private:
     // http, https, ftp and the web-search schemes; news; file; gopher. A slot stays empty

@@ -72,9 +72,8 @@ bool read_regular_file(const std::string& path, std::uint32_t limit, std::string
     return true;
 }
 
-void fs_fetcher::fetch(std::int32_t base_score, const std::string& url, const std::string&,
-                       const std::string&, bool, const std::string&, const std::string&,
-                       const std::string&, bool want_sidemeta, fetch_result& result) {
+void fs_fetcher::fetch(const fetch_request& request, fetch_result& result) {
+    const std::string& url = request.url;
     result.reset();
     URI uri(url, "http", true);
     if (!uri.host().empty()) {
@@ -103,7 +102,7 @@ void fs_fetcher::fetch(std::int32_t base_score, const std::string& url, const st
         }
         result.status = truncated ? FETCH_PARTIAL : FETCH_OK;
         result.servertime = static_cast<std::int32_t>(mtime);
-        if (want_sidemeta) {
+        if (request.want_sidemeta) {
             bool meta_truncated = false;
             std::int64_t meta_mtime = 0;
             if (!read_regular_file(path + ".tnm", size_limit(), result.sidemeta, meta_truncated,
@@ -141,11 +140,11 @@ void fs_fetcher::fetch(std::int32_t base_score, const std::string& url, const st
     std::sort(entries.begin(), entries.end(),
               [](const entry& a, const entry& b) { return a.name < b.name; });
 
-    const std::int32_t score = listing_entry_score(base_score);
+    const std::int32_t score = listing_entry_score(request.base_score);
     const std::string prefix = "file://" + uri.host() + uri.path() + "/";
     for (const entry& e : entries) {
         std::string escaped = url_escape(e.name);
-        if (want_sidemeta && escaped.size() >= 4) {
+        if (request.want_sidemeta && escaped.size() >= 4) {
             std::string tail = escaped.substr(escaped.size() - 4);
             std::transform(tail.begin(), tail.end(), tail.begin(),
                            [](unsigned char c) { return static_cast<char>(std::tolower(c)); });

@@ -10,10 +10,7 @@ public:
     using fetcher_base::fetcher_base;
 
     // Reads the base score, the url and the side-metadata flag; ignores the rest.
-    void fetch(std::int32_t base_score, const std::string& url, const std::string& user_agent,
-               const std::string& cookie, bool cookie_login, const std::string& source_xml,
-               const std::string& auth_xml, const std::string& spare, bool want_sidemeta,
-               fetch_result& result) override;
+    void fetch(const fetch_request& request, fetch_result& result) override;
 };
 
 // Reads at most limit bytes of a regular file. Anything else (a directory, a FIFO, a device, a

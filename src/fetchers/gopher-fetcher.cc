@@ -223,11 +223,8 @@ std::string gopher_menu_to_html(const std::vector<std::string>& lines) {
     return html;
 }
 
-void gopher_fetcher::fetch(std::int32_t /*base_score*/, const std::string& url,
-                           const std::string& /*user_agent*/, const std::string& /*cookie*/,
-                           bool /*cookie_login*/, const std::string& /*source_xml*/,
-                           const std::string& /*auth_xml*/, const std::string& /*spare*/,
-                           bool /*want_sidemeta*/, fetch_result& result) {
+void gopher_fetcher::fetch(const fetch_request& request, fetch_result& result) {
+    const std::string& url = request.url;
     URI uri(url, "http", true);
     std::string host;
     std::uint16_t port = 0;

@@ -168,11 +168,8 @@ uwclient_fetcher::uwclient_fetcher(const config& cfg, std::uint32_t size_limit)
     link_library();
 }
 
-void uwclient_fetcher::fetch(std::int32_t base_score, const std::string& url,
-                             const std::string& /*user_agent*/, const std::string& /*cookie*/,
-                             bool /*cookie_login*/, const std::string& /*source_xml*/,
-                             const std::string& /*auth_xml*/, const std::string& /*spare*/,
-                             bool /*want_sidemeta*/, fetch_result& result) {
+void uwclient_fetcher::fetch(const fetch_request& request, fetch_result& result) {
+    const std::string& url = request.url;
     result.status = FETCH_FAILED;
     URI uri(url, "http", true);
     std::string host, directory, article;
@@ -191,7 +188,7 @@ void uwclient_fetcher::fetch(std::int32_t base_score, const std::string& url,
     MAILSTREAM* s = stream.get();
 
     if (article.empty()) {
-        const std::int32_t score = listing_entry_score(base_score);
+        const std::int32_t score = listing_entry_score(request.base_score);
         result.outlinks.reserve(s->nmsgs);
         for (unsigned long i = 1; i <= s->nmsgs; ++i)
             result.outlinks.emplace_back(url + std::to_string(mail_uid(s, i)), score);

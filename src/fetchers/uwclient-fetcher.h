@@ -16,10 +16,7 @@ public:
 
     // Reads the base score and the url. Every failure gives FETCH_FAILED without error text;
     // an article longer than the size limit is cut there (FETCH_PARTIAL).
-    void fetch(std::int32_t base_score, const std::string& url, const std::string& user_agent,
-               const std::string& cookie, bool cookie_login, const std::string& source_xml,
-               const std::string& auth_xml, const std::string& spare, bool want_sidemeta,
-               fetch_result& result) override;
+    void fetch(const fetch_request& request, fetch_result& result) override;
 
     // Seconds that connecting, or waiting for the server's next answer, may take.
     void set_timeout(int seconds) { timeout_seconds_ = seconds; }

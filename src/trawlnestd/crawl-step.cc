@@ -620,10 +620,24 @@ process_thread::pass_result process_thread::crawl_pass() {
             // A document seen for the first time counts as changed.
             const bool core_changed = !stored || r.status.corecrc != stored_corecrc;
             TN_LOG(LF_WORKERSCHEDULING, LL_DEBUG, "Score for " << q.url << " is " << r.score);
-            services_.docs->store(db, docid, q.arcid, q.url, static_cast<std::uint32_t>(fetch_time),
-                                  status, r.headers, r.content, r.fff, r.status.fffcrc,
-                                  r.status.corecrc, core_changed, r.score, r.status.mime,
-                                  r.status.charset, r.status.datetime, aux, cache_mode, &blobs);
+            // The page's texts are not read after this: moved, not copied.
+            services_.docs->store(db,
+                                  {.guid = docid,
+                                   .arcid = q.arcid,
+                                   .url = q.url,
+                                   .timestamp = static_cast<std::uint32_t>(fetch_time),
+                                   .error = status,
+                                   .headers = std::move(r.headers),
+                                   .content = std::move(r.content),
+                                   .fff = std::move(r.fff),
+                                   .fffcrc = r.status.fffcrc,
+                                   .corecrc = r.status.corecrc,
+                                   .corechanged = core_changed,
+                                   .score = r.score,
+                                   .mime = r.status.mime,
+                                   .charset = r.status.charset,
+                                   .servertime = r.status.datetime},
+                                  aux, cache_mode, &blobs);
             if (status == STATUS_NONE) {
                 index_views.push_back(0);
                 if (core_changed) index_views.push_back(1);
@@ -654,15 +668,10 @@ process_thread::pass_result process_thread::crawl_pass() {
 process_thread::pass_result process_thread::reprocess_road(queued& q) {
     sqlite3* db = db_.get();
     const std::string docid = URI(q.url, "http", true).raw_path();
-    std::uint32_t arcid = 0, timestamp = 0, fffcrc = 0, corecrc = 0, score = 0, servertime = 0;
-    std::int32_t stored_status = 0;
-    std::string url, headers, content, fff, mime, charset;
-    bool core_changed = false;
+    stored_version v;
     aux_values aux;
     storage_transaction txn(db);
-    bool found =
-        services_.docs->load(db, docid, arcid, url, timestamp, stored_status, headers, content, fff,
-                             fffcrc, corecrc, core_changed, score, mime, charset, servertime);
+    bool found = services_.docs->load(db, docid, v);
     if (found) services_.docs->load_aux(db, docid, aux);
     txn.commit();
 
@@ -678,10 +687,10 @@ process_thread::pass_result process_thread::reprocess_road(queued& q) {
                 millhand::reprocess_request req;
                 req.base_score = base_score_of(q.priority);
                 req.guid = docid;
-                req.url = url;
-                req.headers = headers;
-                req.content = content;
-                req.mime = mime;
+                req.url = v.url;
+                req.headers = v.headers;
+                req.content = v.content;
+                req.mime = v.mime;
                 req.sidemeta_text = sidemeta;
                 req.docfilter_ids = q.pipeline;
                 req.plugins = q.plugins;
@@ -697,7 +706,7 @@ process_thread::pass_result process_thread::reprocess_road(queued& q) {
         if (!ok) {
             if (stop_) return pass_result::stopped;
             TN_LOG(LF_WORKERSCHEDULING, LL_ERROR,
-                   "While reproccessing " << url
+                   "While reproccessing " << v.url
                                           << " error executing wproc->reprocess(): " << error);
             restart_worker();
             st = millhand::document_status{};
@@ -705,17 +714,20 @@ process_thread::pass_result process_thread::reprocess_road(queued& q) {
         }
         txn.begin();
         if (st.status == STATUS_NONE) {
-            services_.docs->store(db, docid, arcid, url, timestamp, STATUS_NONE, headers, content,
-                                  new_fff, st.fffcrc, st.corecrc, core_changed, new_score, mime,
-                                  charset, servertime, aux,
-                                  static_cast<int>(q.archive.DocumentCache));
+            // The stored version with the new processing; the core-changed flag stays.
+            v.error = STATUS_NONE;
+            v.fff = std::move(new_fff);
+            v.fffcrc = st.fffcrc;
+            v.corecrc = st.corecrc;
+            v.score = new_score;
+            services_.docs->store(db, v, aux, static_cast<int>(q.archive.DocumentCache));
             std::vector<std::int32_t> views{0};
-            if (core_changed) views.push_back(1);
+            if (v.corechanged) views.push_back(1);
             services_.index->add_document(
-                docid, arcid, url, mime, static_cast<std::int32_t>(timestamp),
-                static_cast<std::int32_t>(servertime), new_score, views, new_fff);
+                docid, v.arcid, v.url, v.mime, static_cast<std::int32_t>(v.timestamp),
+                static_cast<std::int32_t>(v.servertime), v.score, views, v.fff);
         }
-        services_.logs->log_document(db, docid, static_cast<std::int32_t>(arcid), url,
+        services_.logs->log_document(db, docid, static_cast<std::int32_t>(v.arcid), v.url,
                                      services_.now(), st.status);
     } else {
         txn.begin();

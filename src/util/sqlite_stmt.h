@@ -71,6 +71,12 @@ public:
         while (next(where)) {
         }
     }
+    // Makes the statement ready to run again; bound values stay until bound anew. (The result
+    // sqlite3_reset repeats is that of the last step, already checked there.)
+    sqlite_statement& reset() {
+        sqlite3_reset(st_);
+        return *this;
+    }
     // The raw result, for callers that handle a constraint or a busy database themselves.
     int step_result() { return sqlite3_step(st_); }
 
@@ -83,6 +89,9 @@ public:
             return std::numeric_limits<std::uint32_t>::max();
         return static_cast<std::uint32_t>(v);
     }
+    // The low 32 bits of a stored number as a signed value: a 32-bit value stored through a
+    // signed bind (a CRC) reads back whole as static_cast<std::uint32_t>(i32(column)).
+    std::int32_t i32(int column) const { return static_cast<std::int32_t>(integer(column)); }
     std::string text(int column) const {
         const unsigned char* p = sqlite3_column_text(st_, column);
         return p ? std::string(reinterpret_cast<const char*>(p),

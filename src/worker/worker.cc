@@ -58,8 +58,16 @@ void worker::process_url(std::int32_t base_score, const std::string& docid, cons
     result.type = CRAWL_NONE;
 
     fetch_result fetched;
-    fetcher_->fetch(base_score, url, user_agent_, cookie, cookie_login, source_xml, auth_xml, spare,
-                    want_sidemeta, fetched);
+    fetcher_->fetch({.base_score = base_score,
+                     .url = url,
+                     .user_agent = user_agent_,
+                     .cookie = cookie,
+                     .cookie_login = cookie_login,
+                     .source_xml = source_xml,
+                     .auth_xml = auth_xml,
+                     .spare = spare,
+                     .want_sidemeta = want_sidemeta},
+                    fetched);
     result.message = fetched.error;
     headers = std::move(fetched.headers);
     content = std::move(fetched.content);

@@ -91,9 +91,15 @@ TEST_F(status, LowDiskSpaceWinsOverTheWindow) {
 TEST_F(status, ExtendedRows) {
     storage_transaction txn(db_);
     for (int i = 0; i < 3; ++i)
-        docs_->store(db_, "guid" + std::to_string(i), 1 + i % 2, "http://h/" + std::to_string(i),
-                     1000, 0, "", std::string(100 * (i + 1), 'x'), "", 0, 0, false, 0, "text/plain",
-                     "utf-8", 0, {}, 0);
+        docs_->store(db_,
+                     {.guid = "guid" + std::to_string(i),
+                      .arcid = static_cast<std::uint32_t>(1 + i % 2),
+                      .url = "http://h/" + std::to_string(i),
+                      .timestamp = 1000,
+                      .content = std::string(100 * (i + 1), 'x'),
+                      .mime = "text/plain",
+                      .charset = "utf-8"},
+                     {}, 0);
     ArchiveConfiguration arc;
     std::uint32_t magic = 0;
     cfgstorage<ArchiveConfiguration>::add(db_, arc, magic);

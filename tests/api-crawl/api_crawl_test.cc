@@ -96,9 +96,16 @@ TEST_F(Crawl, StopEmptiesOnlyThisArchivesQueueAndClosesTheRecord) {
 TEST_F(Crawl, ReprocessQueuesStoredDocumentsOnlyWhenIdle) {
     const std::int32_t id = archive_with_seeds({"http://example.org/"});
     for (const char* guid : {"g1", "g2"})
-        docs_->store(db_, guid, id, std::string("http://example.org/") + guid, clock_ - 1000,
-                     docstorage::STATUS_NONE, "", "body", "", 0, 0, false, 0, "text/plain", "utf-8",
-                     0, {}, FULLCACHE);
+        docs_->store(db_,
+                     {.guid = guid,
+                      .arcid = static_cast<std::uint32_t>(id),
+                      .url = std::string("http://example.org/") + guid,
+                      .timestamp = static_cast<std::uint32_t>(clock_ - 1000),
+                      .error = docstorage::STATUS_NONE,
+                      .content = "body",
+                      .mime = "text/plain",
+                      .charset = "utf-8"},
+                     {}, FULLCACHE);
 
     // During a crawl: nothing.
     ArchiveInfo info;

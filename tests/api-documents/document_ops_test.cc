@@ -49,22 +49,17 @@ protected:
     }
     // mime, charset, content, timestamp, score of a stored version.
     std::vector<std::string> stored(const std::string& guid) {
-        std::uint32_t arcid = 0, ts = 0, fffcrc = 0, corecrc = 0, score = 0, st = 0;
-        std::int32_t error = 0;
-        std::string url, headers, content, fff, mime, charset;
-        bool cc = false;
-        if (!env.docs().load(env.db(), guid, arcid, url, ts, error, headers, content, fff, fffcrc,
-                             corecrc, cc, score, mime, charset, st))
-            return {};
-        return {url,
-                mime,
-                charset,
-                content,
-                std::to_string(ts),
-                std::to_string(score),
-                std::to_string(cc),
-                std::to_string(st),
-                std::to_string(error)};
+        stored_version v;
+        if (!env.docs().load(env.db(), guid, v)) return {};
+        return {v.url,
+                v.mime,
+                v.charset,
+                v.content,
+                std::to_string(v.timestamp),
+                std::to_string(v.score),
+                std::to_string(v.corechanged),
+                std::to_string(v.servertime),
+                std::to_string(v.error)};
     }
 };
 
@@ -194,9 +189,20 @@ TEST_F(DocumentOpsTest, CachedPageFormats) {
 
     // A parsed version without a charset, with an FFF.
     const std::string guid(32, 'a');
-    env.docs().store(env.db(), guid, arc, "http://example.com/parsed", 1234567890, 0, "hdr", "raw",
-                     fff_with_word("zebracorn"), 1, 2, false, 1000000, "application/x-raw", "",
-                     1234567890, {}, FULLCACHE);
+    env.docs().store(env.db(),
+                     {.guid = guid,
+                      .arcid = static_cast<std::uint32_t>(arc),
+                      .url = "http://example.com/parsed",
+                      .timestamp = 1234567890,
+                      .headers = "hdr",
+                      .content = "raw",
+                      .fff = fff_with_word("zebracorn"),
+                      .fffcrc = 1,
+                      .corecrc = 2,
+                      .score = 1000000,
+                      .mime = "application/x-raw",
+                      .servertime = 1234567890},
+                     {}, FULLCACHE);
     page(guid, FORMAT_ORIGINAL);
     EXPECT_EQ(type, "application/x-raw");
     EXPECT_EQ(content, "raw");
@@ -213,8 +219,17 @@ TEST_F(DocumentOpsTest, CachedPageFormats) {
     const std::string full = fff_with_word("zebracorn");
     for (const std::string& bad : {full.substr(0, full.size() / 2), std::string(64, '\xff')}) {
         const std::string g(32, 'b');
-        env.docs().store(env.db(), g, arc, "http://example.com/bad", 1, 0, "", "", bad, 1, 2, false,
-                         0, "text/html", "", 1, {}, FULLCACHE);
+        env.docs().store(env.db(),
+                         {.guid = g,
+                          .arcid = static_cast<std::uint32_t>(arc),
+                          .url = "http://example.com/bad",
+                          .timestamp = 1,
+                          .fff = bad,
+                          .fffcrc = 1,
+                          .corecrc = 2,
+                          .mime = "text/html",
+                          .servertime = 1},
+                         {}, FULLCACHE);
         page(g, FORMAT_PARSED);
         EXPECT_EQ(type + content, "");
         page(g, FORMAT_HTML);

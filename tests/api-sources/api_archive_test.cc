@@ -184,8 +184,21 @@ TEST_F(archives, RemoveClearsEveryStorageUnlessACollectionListsTheArchive) {
         for (int n = 0; n < 2; ++n) {
             const std::string guid = "g" + std::to_string(arc) + std::to_string(n);
             const std::string url = "http://h/" + std::to_string(arc) + "/" + std::to_string(n);
-            docs_->store(db_, guid, arc, url, 100, 0, "H", "content", fff, 1, 2, false, 5,
-                         "text/html", "utf-8", 100, {{"SideMeta", "x"}}, FULLCACHE);
+            docs_->store(db_,
+                         {.guid = guid,
+                          .arcid = static_cast<std::uint32_t>(arc),
+                          .url = url,
+                          .timestamp = 100,
+                          .headers = "H",
+                          .content = "content",
+                          .fff = fff,
+                          .fffcrc = 1,
+                          .corecrc = 2,
+                          .score = 5,
+                          .mime = "text/html",
+                          .charset = "utf-8",
+                          .servertime = 100},
+                         {{"SideMeta", "x"}}, FULLCACHE);
             index->add_document(guid, arc, url, "text/html", 100, 100, 5, {0}, fff);
             logs_->log_document(db_, guid, arc, url, 100, 0);
         }

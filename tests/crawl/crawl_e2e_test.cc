@@ -708,11 +708,18 @@ TEST_F(CrawlTest, SchedulerStartsDueCrawlsAndExpiresOldVersions) {
     logs_->end_crawl(db(), finished, now - 7000);
     logs_->start_crawl(db(), running, now - 7200);
     for (int i = 0; i < 101; ++i)
-        docs_->store(db(), "g" + std::to_string(i), expiring, "http://h/" + std::to_string(i),
-                     static_cast<std::uint32_t>(now - 90000 + i), 0, "", "", "", 0, 0, false, 0, "",
-                     "", 0, {}, 0);
-    docs_->store(db(), "young", expiring, "http://h/young", static_cast<std::uint32_t>(now), 0, "",
-                 "", "", 0, 0, false, 0, "", "", 0, {}, 0);
+        docs_->store(db(),
+                     {.guid = "g" + std::to_string(i),
+                      .arcid = expiring,
+                      .url = "http://h/" + std::to_string(i),
+                      .timestamp = static_cast<std::uint32_t>(now - 90000 + i)},
+                     {}, 0);
+    docs_->store(db(),
+                 {.guid = "young",
+                  .arcid = expiring,
+                  .url = "http://h/young",
+                  .timestamp = static_cast<std::uint32_t>(now)},
+                 {}, 0);
     logs_->log_query(db(), expiring, "WORD:old", now - 90000);
     logs_->log_query(db(), expiring, "WORD:new", now - 10);
     txn.commit();

@@ -338,8 +338,15 @@ fetch_result fetch(const request& r) {
     fetch_result result;
     result.status = FETCH_OK; // must be reset
     result.outlinks.emplace_back("stale", 1);
-    f.fetch(r.base_score, r.url, "Mozilla/4.0 (compatible; testbot)", r.cookie, r.cookie_login,
-            r.source_xml, r.auth_xml, "", r.sidemeta, result);
+    f.fetch({.base_score = r.base_score,
+             .url = r.url,
+             .user_agent = "Mozilla/4.0 (compatible; testbot)",
+             .cookie = r.cookie,
+             .cookie_login = r.cookie_login,
+             .source_xml = r.source_xml,
+             .auth_xml = r.auth_xml,
+             .want_sidemeta = r.sidemeta},
+            result);
     return result;
 }
 
@@ -932,7 +939,7 @@ TEST(CurlFetcherDispatch, HttpSchemesAndBareUrlsReachTheCurlFetcher) {
     for (const std::string& url :
          {env->www_url + "/index.html", bare, "HTTP://" + env->www_url.substr(7) + "/index.html"}) {
         fetch_result r;
-        f.fetch(0, url, "agent", "", false, "", "", "", false, r);
+        f.fetch({.url = url, .user_agent = "agent"}, r);
         EXPECT_EQ(r.status, FETCH_OK) << url;
         EXPECT_EQ(r.content, "<html><body>index</body></html>") << url;
     }

@@ -17,9 +17,23 @@ namespace {
 void store(docstorage& ds, sqlite3* db, const std::string& guid, std::uint32_t arcid,
            std::int32_t error, std::size_t content_length, std::uint32_t timestamp = 1000,
            int cache = 0, bool corechanged = false) {
-    ds.store(db, guid, arcid, "http://example.com/" + guid, timestamp, error, "H",
-             std::string(content_length, 'c'), "FFF of " + guid, 1, 2, corechanged, 500000,
-             "text/plain", "utf-8", timestamp - 10, {{"SideMeta", "meta of " + guid}}, cache);
+    ds.store(db,
+             {.guid = guid,
+              .arcid = arcid,
+              .url = "http://example.com/" + guid,
+              .timestamp = timestamp,
+              .error = error,
+              .headers = "H",
+              .content = std::string(content_length, 'c'),
+              .fff = "FFF of " + guid,
+              .fffcrc = 1,
+              .corecrc = 2,
+              .corechanged = corechanged,
+              .score = 500000,
+              .mime = "text/plain",
+              .charset = "utf-8",
+              .servertime = timestamp - 10},
+             {{"SideMeta", "meta of " + guid}}, cache);
 }
 
 std::string counters(const test_db& t) {

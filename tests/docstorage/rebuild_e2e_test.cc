@@ -74,9 +74,20 @@ TEST(DocstorageRebuildE2E, IndexHoldsExactlyTheProcessedVersions) {
         {"delta", 4, 0, false}, {"epsilon", 0, 2, false},
     };
     for (const doc& d : docs)
-        ds.store(t.db(), d.guid, 1, std::string("http://h/") + d.guid, 7200, d.error, "", "content",
-                 fff_with_word(d.guid), 0, 0, d.corechanged, 500000, "text/html", "utf-8", 7200, {},
-                 d.cache);
+        ds.store(t.db(),
+                 {.guid = d.guid,
+                  .arcid = 1,
+                  .url = std::string("http://h/") + d.guid,
+                  .timestamp = 7200,
+                  .error = d.error,
+                  .content = "content",
+                  .fff = fff_with_word(d.guid),
+                  .corechanged = d.corechanged,
+                  .score = 500000,
+                  .mime = "text/html",
+                  .charset = "utf-8",
+                  .servertime = 7200},
+                 {}, d.cache);
 
     ds.rebuild_index(t.db(), *index);
 

@@ -20,7 +20,7 @@ fetch_result run(fetcher& f, const std::string& url, std::int32_t base_score = 5
     r.status = FETCH_OK; // must be reset by the fetch
     r.error = "stale";
     r.outlinks.emplace_back("stale", 1);
-    f.fetch(base_score, url, "agent", "", false, "", "", "", false, r);
+    f.fetch({.base_score = base_score, .url = url, .user_agent = "agent"}, r);
     return r;
 }
 

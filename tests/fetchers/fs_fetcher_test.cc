@@ -47,7 +47,12 @@ protected:
                        std::int32_t base_score = 500000, std::uint32_t limit = 16777216) {
         fs_fetcher f(empty_config(), limit);
         fetch_result r;
-        f.fetch(base_score, url, "agent", "cookie", false, "", "", "", sidemeta, r);
+        f.fetch({.base_score = base_score,
+                 .url = url,
+                 .user_agent = "agent",
+                 .cookie = "cookie",
+                 .want_sidemeta = sidemeta},
+                r);
         return r;
     }
     std::string url(const std::string& rest = "") const { return "file://" + dir_.string() + rest; }

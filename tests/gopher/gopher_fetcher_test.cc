@@ -29,7 +29,7 @@ fetch_result fetch(const std::string& url, std::uint32_t limit = 16777216, int t
     f.set_timeout(timeout);
     fetch_result r;
     r.reset();
-    f.fetch(500000, url, "agent", "", false, "", "", "", false, r);
+    f.fetch({.base_score = 500000, .url = url, .user_agent = "agent"}, r);
     return r;
 }
 

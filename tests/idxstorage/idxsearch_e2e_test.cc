@@ -136,8 +136,16 @@ protected:
 
     void add(const doc_spec& d) {
         const std::string fff = fff_of(d);
-        docs_->store(db_, d.guid, d.arcid, d.url, static_cast<std::uint32_t>(d.time), 0, "", "",
-                     fff, 0, 0, false, d.score, d.mime, "utf-8", static_cast<std::uint32_t>(d.time),
+        docs_->store(db_,
+                     {.guid = d.guid,
+                      .arcid = d.arcid,
+                      .url = d.url,
+                      .timestamp = static_cast<std::uint32_t>(d.time),
+                      .fff = fff,
+                      .score = d.score,
+                      .mime = d.mime,
+                      .charset = "utf-8",
+                      .servertime = static_cast<std::uint32_t>(d.time)},
                      {}, 0);
         index_->add_document(d.guid, d.arcid, d.url, d.mime, d.time, d.time, d.score, d.views, fff);
     }
@@ -271,8 +279,16 @@ TEST_F(IdxSearchE2E, ContextLevelWithoutStoredDocument) {
     index_->add_document("g-unstored", 4, "http://intra/x", "text/plain", 3600, 3600, 1, {0},
                          fff_of({"", 4, "", {}, {{10, {"orphan"}}}, {}, 0, 0}));
     const std::string broken = "\x64\x06\x07garbage";
-    docs_->store(db_, "g-broken", 4, "http://intra/y", 3600, 0, "", "", broken, 0, 0, false, 1,
-                 "text/plain", "", 3600, {}, 0);
+    docs_->store(db_,
+                 {.guid = "g-broken",
+                  .arcid = 4,
+                  .url = "http://intra/y",
+                  .timestamp = 3600,
+                  .fff = broken,
+                  .score = 1,
+                  .mime = "text/plain",
+                  .servertime = 3600},
+                 {}, 0);
     index_->add_document("g-broken", 4, "http://intra/y", "text/plain", 3600, 3600, 1, {0},
                          fff_of({"", 4, "", {}, {{10, {"orphan"}}}, {}, 0, 0}));
     index_->flush();

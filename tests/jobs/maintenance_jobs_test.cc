@@ -110,12 +110,8 @@ struct open_storages {
         return ids;
     }
     bool stored(const std::string& guid) {
-        std::uint32_t arcid, ts, fffcrc, corecrc, score, servertime;
-        std::int32_t error;
-        std::string url, headers, content, fff, mime, charset;
-        bool corechanged;
-        return docs->load(db, guid, arcid, url, ts, error, headers, content, fff, fffcrc, corecrc,
-                          corechanged, score, mime, charset, servertime);
+        stored_version v;
+        return docs->load(db, guid, v);
     }
 
     db_connection db;
@@ -133,8 +129,21 @@ void fill(open_storages& s, const std::vector<std::string>& guids, bool sources 
     storage_transaction txn(s.db);
     for (const std::string& g : guids) {
         std::int32_t error = g == "failed" ? 4 : 0;
-        s.docs->store(s.db, g, 1, "http://h/" + g, 7200, error, "H", "content " + g,
-                      fff_with_word(g), 1, 2, false, 500000, "text/html", "utf-8", 7200,
+        s.docs->store(s.db,
+                      {.guid = g,
+                       .arcid = 1,
+                       .url = "http://h/" + g,
+                       .timestamp = 7200,
+                       .error = error,
+                       .headers = "H",
+                       .content = "content " + g,
+                       .fff = fff_with_word(g),
+                       .fffcrc = 1,
+                       .corecrc = 2,
+                       .score = 500000,
+                       .mime = "text/html",
+                       .charset = "utf-8",
+                       .servertime = 7200},
                       {{"k", "v"}}, 0);
     }
     s.queue->push(s.db, 1, "http://h/next", 5);
@@ -332,8 +341,21 @@ TEST(MaintenanceJobs, BackupOnAFullVolumeKeepsThePreviousBackup) {
     for (char& c : noise)
         c = static_cast<char>(rng());
     storage_transaction txn(live.db);
-    live.docs->store(live.db, "big", 1, "http://h/big", 7200, 0, "H", noise, fff_with_word("big"),
-                     1, 2, false, 500000, "text/html", "utf-8", 7200, {}, 0);
+    live.docs->store(live.db,
+                     {.guid = "big",
+                      .arcid = 1,
+                      .url = "http://h/big",
+                      .timestamp = 7200,
+                      .headers = "H",
+                      .content = noise,
+                      .fff = fff_with_word("big"),
+                      .fffcrc = 1,
+                      .corecrc = 2,
+                      .score = 500000,
+                      .mime = "text/html",
+                      .charset = "utf-8",
+                      .servertime = 7200},
+                     {}, 0);
     txn.commit();
     EXPECT_FALSE(backup(root.cfg(), file, error));
     EXPECT_NE(error.find("the previous backup is kept"), std::string::npos) << error;

@@ -43,7 +43,7 @@ protected:
         f.set_timeout(timeout);
         fetch_result r;
         r.reset();
-        f.fetch(base_score, url, "agent", "", false, "", "", "", false, r);
+        f.fetch({.base_score = base_score, .url = url, .user_agent = "agent"}, r);
         return r;
     }
     static std::string commands() {
@@ -149,7 +149,7 @@ TEST_F(NewsFetcher, SilentServerTimesOut) {
 TEST_F(NewsFetcher, DispatchSendsNntpHere) {
     fetcher f(empty_config(), 16777216);
     fetch_result r;
-    f.fetch(500000, base_ + "/comp.lang.x/", "agent", "", false, "", "", "", false, r);
+    f.fetch({.base_score = 500000, .url = base_ + "/comp.lang.x/", .user_agent = "agent"}, r);
     EXPECT_EQ(r.status, FETCH_LISTING);
     EXPECT_EQ(r.outlinks.size(), 3u);
 }

@@ -117,8 +117,17 @@ protected:
              const std::vector<std::string>& words, const std::string& url) {
         const std::string fff = fff_of(title, words);
         auto t = static_cast<std::uint32_t>(now_ - 600);
-        docs_->store(db_, guid, arcid, url, t, 0, "", "", fff, 0, 0, false, 1000, "text/html",
-                     "utf-8", t, {}, 0);
+        docs_->store(db_,
+                     {.guid = guid,
+                      .arcid = arcid,
+                      .url = url,
+                      .timestamp = t,
+                      .fff = fff,
+                      .score = 1000,
+                      .mime = "text/html",
+                      .charset = "utf-8",
+                      .servertime = t},
+                     {}, 0);
         index_->add_document(guid, arcid, url, "text/html", t, t, 1000, {0, 1}, fff);
     }
 
