@@ -13,11 +13,11 @@ namespace lumbrake {
 
 namespace {
 
-// Loads the archive and checks the access; false: refused or missing.
-bool load_archive(const api& call, std::int32_t arcid, int access, ArchiveConfiguration& archive,
-                  std::uint32_t& magic) {
-    if (!cfgstorage<ArchiveConfiguration>::get(call.db(), arcid, archive, magic)) return false;
-    return call.has_access(archive.ACL, access);
+// Whether the caller reads archive `arcid`; error 2 in `res` when not or when it is missing.
+bool archive_readable(const api& call, api_result& res, std::int32_t arcid) {
+    ArchiveConfiguration archive;
+    std::uint32_t magic = 0;
+    return call.load_checked(res, arcid, READACCESS, archive, magic);
 }
 
 // The process threads close a crawl record only after handling one of its URLs: a crawl that
@@ -35,10 +35,7 @@ bool crawl_control_start(api& call, api_result& res, std::int32_t arcid, Archive
     res.set_ok();
     ArchiveConfiguration archive;
     std::uint32_t magic = 0;
-    if (!load_archive(call, arcid, WRITEACCESS, archive, magic)) {
-        res.set_error(API_ACCESS_VIOLATION);
-        return false;
-    }
+    if (!call.load_checked(res, arcid, WRITEACCESS, archive, magic)) return false;
     info.Archive = arcid;
     info.Configuration = std::move(archive);
     info.Magic = magic;
@@ -91,10 +88,7 @@ void api::get_available_crawl_logs(api_result& res, std::int32_t arcid,
                                    std::vector<CrawlLog>& logs) {
     res.set_ok();
     logs.clear();
-    ArchiveConfiguration archive;
-    std::uint32_t magic = 0;
-    if (!load_archive(*this, arcid, READACCESS, archive, magic))
-        return res.set_error(API_ACCESS_VIOLATION);
+    if (!archive_readable(*this, res, arcid)) return;
     ctx_.services.logs->crawl_starts(db(), arcid, logs);
 }
 
@@ -102,10 +96,7 @@ void api::get_crawl_log(api_result& res, std::int32_t arcid, std::int32_t nmax, 
                         std::vector<CrawlLogData>& rows) {
     res.set_ok();
     rows.clear();
-    ArchiveConfiguration archive;
-    std::uint32_t magic = 0;
-    if (!load_archive(*this, arcid, READACCESS, archive, magic))
-        return res.set_error(API_ACCESS_VIOLATION);
+    if (!archive_readable(*this, res, arcid)) return;
     ctx_.services.logs->document_log(db(), arcid, nmax, cursor, rows);
 }
 
@@ -113,10 +104,7 @@ void api::get_query_log(api_result& res, std::int32_t arcid, std::int32_t begin,
                         std::vector<QueryLogData>& rows) {
     res.set_ok();
     rows.clear();
-    ArchiveConfiguration archive;
-    std::uint32_t magic = 0;
-    if (!load_archive(*this, arcid, READACCESS, archive, magic))
-        return res.set_error(API_ACCESS_VIOLATION);
+    if (!archive_readable(*this, res, arcid)) return;
     ctx_.services.logs->query_log(db(), arcid, begin, end, rows);
 }
 

@@ -17,17 +17,14 @@ namespace lumbrake {
 
 namespace {
 
-bool load_document(const api_context& ctx, const std::string& guid, stored_version& d) {
-    return ctx.services.docs->load(ctx.db, guid, d);
-}
-
-// The archive of a stored document, if it exists and the caller has `access` on it.
-bool archive_access(const api& call, std::uint32_t arcid, int access) {
+// Stored document `guid` when the caller has `access` on its archive. A missing document
+// answers false and leaves `res` as it is; a refusal or a missing archive sets error 2.
+bool load_document(const api& call, const api_context& ctx, api_result& res,
+                   const std::string& guid, int access, stored_version& d) {
+    if (!ctx.services.docs->load(ctx.db, guid, d)) return false;
     ArchiveConfiguration archive;
     std::uint32_t magic = 0;
-    return cfgstorage<ArchiveConfiguration>::get(call.db(), static_cast<int>(arcid), archive,
-                                                 magic) &&
-           call.has_access(archive.ACL, access);
+    return call.load_checked(res, static_cast<int>(d.arcid), access, archive, magic);
 }
 
 } // namespace
@@ -38,11 +35,7 @@ void api::add_document(api_result& res, std::int32_t arcid, const std::string& u
     res.set_ok();
     ArchiveConfiguration archive;
     std::uint32_t magic = 0;
-    if (!cfgstorage<ArchiveConfiguration>::get(db(), arcid, archive, magic) ||
-        !has_access(archive.ACL, WRITEACCESS)) {
-        res.set_error(API_ACCESS_VIOLATION);
-        return;
-    }
+    if (!load_checked(res, arcid, WRITEACCESS, archive, magic)) return;
     const std::string canonical = URI(url, "http", true).canonical_string(true);
     const std::int64_t now_s = now();
 
@@ -82,11 +75,7 @@ void api::add_document(api_result& res, std::int32_t arcid, const std::string& u
 void api::remove_document(api_result& res, const std::string& docid) {
     res.set_ok();
     stored_version d;
-    if (!load_document(ctx_, docid, d)) return;
-    if (!archive_access(*this, d.arcid, WRITEACCESS)) {
-        res.set_error(API_ACCESS_VIOLATION);
-        return;
-    }
+    if (!load_document(*this, ctx_, res, docid, WRITEACCESS, d)) return;
     ctx_.services.index->remove_document(docid);
     ctx_.services.docs->remove(db(), docid);
 }
@@ -95,11 +84,7 @@ void api::get_document_url(api_result& res, const std::string& docid, std::strin
     res.set_ok();
     url.clear();
     stored_version d;
-    if (!load_document(ctx_, docid, d)) return;
-    if (!archive_access(*this, d.arcid, READACCESS)) {
-        res.set_error(API_ACCESS_VIOLATION);
-        return;
-    }
+    if (!load_document(*this, ctx_, res, docid, READACCESS, d)) return;
     url = d.url;
 }
 
@@ -110,11 +95,7 @@ void api::get_cached_page(api_result& res, const std::string& docid, std::int32_
     content_type_text.clear();
     content.clear();
     stored_version d;
-    if (!load_document(ctx_, docid, d)) return;
-    if (!archive_access(*this, d.arcid, READACCESS)) {
-        res.set_error(API_ACCESS_VIOLATION);
-        return;
-    }
+    if (!load_document(*this, ctx_, res, docid, READACCESS, d)) return;
     url = d.url;
 
     if (format == FORMAT_ORIGINAL) {

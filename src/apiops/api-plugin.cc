@@ -162,39 +162,38 @@ void api::enum_doc_filters(api_result& res, const std::vector<PluginType>& types
     }
 }
 
-void api::add_plugin(api_result& res, const Plugin& plugin, std::int32_t& id) {
+namespace {
+
+// Plug-ins and document filters are added by whoever may write the crawling root ACL.
+template <class T>
+void add_crawling_record(const api& a, api_result& res, const T& record, std::int32_t& id) {
     res.set_ok();
     id = 0;
-    if (!has_root_access(ROOTACL_CRAWLING, WRITEACCESS)) {
+    if (!a.has_root_access(ROOTACL_CRAWLING, WRITEACCESS)) {
         res.set_error(API_ACCESS_VIOLATION);
         return;
     }
     std::uint32_t magic = 0;
-    id = cfgstorage<Plugin>::add(db(), plugin, magic);
+    id = cfgstorage<T>::add(a.db(), record, magic);
     // No id left in the counter: nothing was stored, which must not pass for success.
     if (id == 0) res.set_error(API_ERROR_WRITING_ENTITY);
 }
 
+} // namespace
+
+void api::add_plugin(api_result& res, const Plugin& plugin, std::int32_t& id) {
+    add_crawling_record(*this, res, plugin, id);
+}
+
 void api::add_doc_filter(api_result& res, const DocFilter& filter, std::int32_t& id) {
-    res.set_ok();
-    id = 0;
-    if (!has_root_access(ROOTACL_CRAWLING, WRITEACCESS)) {
-        res.set_error(API_ACCESS_VIOLATION);
-        return;
-    }
-    std::uint32_t magic = 0;
-    id = cfgstorage<DocFilter>::add(db(), filter, magic);
-    if (id == 0) res.set_error(API_ERROR_WRITING_ENTITY);
+    add_crawling_record(*this, res, filter, id);
 }
 
 void api::remove_plugin(api_result& res, std::int32_t id) {
     res.set_ok();
     Plugin stored;
     std::uint32_t magic = 0;
-    if (!cfgstorage<Plugin>::get(db(), id, stored, magic) || !has_access(stored.ACL, WRITEACCESS)) {
-        res.set_error(API_ACCESS_VIOLATION);
-        return;
-    }
+    if (!load_checked(res, id, WRITEACCESS, stored, magic)) return;
     cfgstorage<Plugin>::remove(db(), id);
 }
 
@@ -202,11 +201,7 @@ void api::remove_doc_filter(api_result& res, std::int32_t id) {
     res.set_ok();
     DocFilter stored;
     std::uint32_t magic = 0;
-    if (!cfgstorage<DocFilter>::get(db(), id, stored, magic) ||
-        !has_access(stored.ACL, WRITEACCESS)) {
-        res.set_error(API_ACCESS_VIOLATION);
-        return;
-    }
+    if (!load_checked(res, id, WRITEACCESS, stored, magic)) return;
     bool in_use = false;
     RendererPluginPipe pipe;
     if (cfgstorage<RendererPluginPipe>::get(db(), ROOT_RENDERER_PIPE_ID, pipe, magic))
@@ -236,11 +231,7 @@ void api::get_plugin(api_result& res, std::int32_t id, Plugin& plugin, std::uint
     res.set_ok();
     Plugin stored;
     std::uint32_t stored_magic = 0;
-    if (!cfgstorage<Plugin>::get(db(), id, stored, stored_magic) ||
-        !has_access(stored.ACL, READACCESS)) {
-        res.set_error(API_ACCESS_VIOLATION);
-        return;
-    }
+    if (!load_checked(res, id, READACCESS, stored, stored_magic)) return;
     stored.Type = type_of_dll(*ctx_.services.cfg, stored.DLLName);
     plugin = std::move(stored);
     magic = stored_magic;
@@ -251,18 +242,10 @@ void api::get_doc_filter(api_result& res, std::int32_t id, DocFilter& filter,
     res.set_ok();
     DocFilter stored;
     std::uint32_t stored_magic = 0;
-    if (!cfgstorage<DocFilter>::get(db(), id, stored, stored_magic) ||
-        !has_access(stored.ACL, READACCESS)) {
-        res.set_error(API_ACCESS_VIOLATION);
-        return;
-    }
+    if (!load_checked(res, id, READACCESS, stored, stored_magic)) return;
     Plugin plugin;
     std::uint32_t plugin_magic = 0;
-    if (!cfgstorage<Plugin>::get(db(), stored.PluginID, plugin, plugin_magic) ||
-        !has_access(plugin.ACL, READACCESS)) {
-        res.set_error(API_ACCESS_VIOLATION);
-        return;
-    }
+    if (!load_checked(res, stored.PluginID, READACCESS, plugin, plugin_magic)) return;
     stored.Type = type_of_dll(*ctx_.services.cfg, plugin.DLLName);
     filter = std::move(stored);
     magic = stored_magic;
@@ -272,11 +255,7 @@ void api::set_plugin(api_result& res, std::int32_t id, const Plugin& plugin, std
     res.set_ok();
     Plugin stored;
     std::uint32_t stored_magic = 0;
-    if (!cfgstorage<Plugin>::get(db(), id, stored, stored_magic) ||
-        !has_access(stored.ACL, WRITEACCESS)) {
-        res.set_error(API_ACCESS_VIOLATION);
-        return;
-    }
+    if (!load_checked(res, id, WRITEACCESS, stored, stored_magic)) return;
     if (!cfgstorage<Plugin>::set(db(), id, plugin, magic)) res.set_error(API_BAD_MAGIC);
 }
 
@@ -285,11 +264,7 @@ void api::set_doc_filter(api_result& res, std::int32_t id, const DocFilter& filt
     res.set_ok();
     DocFilter stored;
     std::uint32_t stored_magic = 0;
-    if (!cfgstorage<DocFilter>::get(db(), id, stored, stored_magic) ||
-        !has_access(stored.ACL, WRITEACCESS)) {
-        res.set_error(API_ACCESS_VIOLATION);
-        return;
-    }
+    if (!load_checked(res, id, WRITEACCESS, stored, stored_magic)) return;
     if (!cfgstorage<DocFilter>::set(db(), id, filter, magic)) res.set_error(API_BAD_MAGIC);
 }
 

@@ -51,6 +51,47 @@ template <class T> void put_lenient(SOAPMethod& m, const char* name, const T& va
     }
 }
 
+// Plug-ins and document filters go leniently both ways: a record that cannot be written is
+// left out of the request, and one that cannot be read leaves the caller's record as it was.
+template <class T>
+void add_lenient(EasySoap::SOAPProxy& proxy, const char* op, const char* name, const T& record,
+                 int& id) {
+    SOAPMethod m = method(op);
+    put_lenient(m, name, record);
+    get(proxy.Execute(m), "id", id);
+}
+
+template <class T>
+void get_lenient(EasySoap::SOAPProxy& proxy, const char* op, const char* name, int id, T& record,
+                 uint32_t& magic) {
+    SOAPMethod m = method(op);
+    put(m, "id", id);
+    const SOAPMethod& r = proxy.Execute(m);
+    try {
+        T read;
+        get(r, name, read);
+        record = std::move(read);
+    } catch (...) {
+    }
+    get_magic(r, magic);
+}
+
+template <class T>
+void set_lenient(EasySoap::SOAPProxy& proxy, const char* op, const char* name, int id,
+                 const T& record, uint32_t magic) {
+    SOAPMethod m = method(op);
+    put(m, "id", id);
+    put_lenient(m, name, record);
+    put_magic(m, magic);
+    proxy.Execute(m);
+}
+
+void remove_by_id(EasySoap::SOAPProxy& proxy, const char* op, int id) {
+    SOAPMethod m = method(op);
+    put(m, "id", id);
+    proxy.Execute(m);
+}
+
 } // namespace
 
 SoapClientProxy::SoapClientProxy(const std::string& endpoint, const char* http_proxy)
@@ -63,9 +104,7 @@ void SoapClientProxy::AddSource(const SourceConfiguration& cfg, SourceInfo& info
 }
 
 void SoapClientProxy::RemoveSource(int id) {
-    SOAPMethod m = method("RemoveSource");
-    put(m, "id", id);
-    proxy_.Execute(m);
+    remove_by_id(proxy_, "RemoveSource", id);
 }
 
 void SoapClientProxy::SetSourceConfiguration(int id, const SourceConfiguration& cfg, uint32_t magic,
@@ -89,9 +128,7 @@ void SoapClientProxy::AddAuth(const AuthConfiguration& cfg, int& id) {
 }
 
 void SoapClientProxy::RemoveAuth(int id) {
-    SOAPMethod m = method("RemoveAuth");
-    put(m, "id", id);
-    proxy_.Execute(m);
+    remove_by_id(proxy_, "RemoveAuth", id);
 }
 
 void SoapClientProxy::GetAuthConfiguration(int id, AuthConfiguration& cfg, uint32_t& magic) {
@@ -117,9 +154,7 @@ void SoapClientProxy::AddArchive(const ArchiveConfiguration& cfg, ArchiveInfo& i
 }
 
 void SoapClientProxy::RemoveArchive(int id) {
-    SOAPMethod m = method("RemoveArchive");
-    put(m, "id", id);
-    proxy_.Execute(m);
+    remove_by_id(proxy_, "RemoveArchive", id);
 }
 
 void SoapClientProxy::SetArchiveConfiguration(int id, const ArchiveConfiguration& cfg,
@@ -155,9 +190,7 @@ void SoapClientProxy::AddCollection(const CollectionConfiguration& cfg, Collecti
 }
 
 void SoapClientProxy::RemoveCollection(int id) {
-    SOAPMethod m = method("RemoveCollection");
-    put(m, "id", id);
-    proxy_.Execute(m);
+    remove_by_id(proxy_, "RemoveCollection", id);
 }
 
 void SoapClientProxy::SetCollectionConfiguration(int id, const CollectionConfiguration& cfg,
@@ -181,9 +214,7 @@ void SoapClientProxy::AddWatch(const WatchConfiguration& cfg, WatchInfo& info) {
 }
 
 void SoapClientProxy::RemoveWatch(int id) {
-    SOAPMethod m = method("RemoveWatch");
-    put(m, "id", id);
-    proxy_.Execute(m);
+    remove_by_id(proxy_, "RemoveWatch", id);
 }
 
 void SoapClientProxy::SetWatchConfiguration(int id, const WatchConfiguration& cfg, uint32_t magic,
@@ -403,69 +434,35 @@ void SoapClientProxy::EnumPlugins(const std::vector<PluginType>& types, bool ful
 }
 
 void SoapClientProxy::AddPlugin(const Plugin& plugin, int& id) {
-    SOAPMethod m = method("AddPlugin");
-    put_lenient(m, "plugin", plugin);
-    get(proxy_.Execute(m), "id", id);
+    add_lenient(proxy_, "AddPlugin", "plugin", plugin, id);
 }
 
 void SoapClientProxy::GetPlugin(int id, Plugin& plugin, uint32_t& magic) {
-    SOAPMethod m = method("GetPlugin");
-    put(m, "id", id);
-    const SOAPMethod& r = proxy_.Execute(m);
-    try {
-        Plugin read;
-        get(r, "plugin", read);
-        plugin = std::move(read);
-    } catch (...) {
-    }
-    get_magic(r, magic);
+    get_lenient(proxy_, "GetPlugin", "plugin", id, plugin, magic);
 }
 
 void SoapClientProxy::SetPlugin(int id, const Plugin& plugin, uint32_t magic) {
-    SOAPMethod m = method("SetPlugin");
-    put(m, "id", id);
-    put_lenient(m, "plugin", plugin);
-    put_magic(m, magic);
-    proxy_.Execute(m);
+    set_lenient(proxy_, "SetPlugin", "plugin", id, plugin, magic);
 }
 
 void SoapClientProxy::RemovePlugin(int id) {
-    SOAPMethod m = method("RemovePlugin");
-    put(m, "id", id);
-    proxy_.Execute(m);
+    remove_by_id(proxy_, "RemovePlugin", id);
 }
 
 void SoapClientProxy::AddDocFilter(const DocFilter& docfilter, int& id) {
-    SOAPMethod m = method("AddDocFilter");
-    put_lenient(m, "docfilter", docfilter);
-    get(proxy_.Execute(m), "id", id);
+    add_lenient(proxy_, "AddDocFilter", "docfilter", docfilter, id);
 }
 
 void SoapClientProxy::GetDocFilter(int id, DocFilter& docfilter, uint32_t& magic) {
-    SOAPMethod m = method("GetDocFilter");
-    put(m, "id", id);
-    const SOAPMethod& r = proxy_.Execute(m);
-    try {
-        DocFilter read;
-        get(r, "docfilter", read);
-        docfilter = std::move(read);
-    } catch (...) {
-    }
-    get_magic(r, magic);
+    get_lenient(proxy_, "GetDocFilter", "docfilter", id, docfilter, magic);
 }
 
 void SoapClientProxy::SetDocFilter(int id, const DocFilter& docfilter, uint32_t magic) {
-    SOAPMethod m = method("SetDocFilter");
-    put(m, "id", id);
-    put_lenient(m, "docfilter", docfilter);
-    put_magic(m, magic);
-    proxy_.Execute(m);
+    set_lenient(proxy_, "SetDocFilter", "docfilter", id, docfilter, magic);
 }
 
 void SoapClientProxy::RemoveDocFilter(int id) {
-    SOAPMethod m = method("RemoveDocFilter");
-    put(m, "id", id);
-    proxy_.Execute(m);
+    remove_by_id(proxy_, "RemoveDocFilter", id);
 }
 
 } // namespace lumbrake

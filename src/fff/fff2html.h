@@ -2,23 +2,19 @@
 #pragma once
 
 #include "fff/FFF.h"
+#include "fff/fff2xml.h"
 
 #include <ostream>
 #include <string>
 
 namespace lumbrake {
 
-class fff2htmlVisitor : public FFF::tXMLTree::visitor {
+class fff2htmlVisitor : public fff_text_visitor {
 public:
-    fff2htmlVisitor(std::string docid, std::string url, long timestamp, std::ostream& out)
-        : docid_(std::move(docid)), url_(std::move(url)), timestamp_(timestamp), out_(out) {}
+    using fff_text_visitor::fff_text_visitor;
     void visit(const FFF::tXMLTree* node, int depth, bool leaving) override;
 
 private:
-    std::string docid_;
-    std::string url_;
-    long timestamp_;
-    std::ostream& out_;
     std::string title_;
     std::string body_;
     std::string* current_ = &body_;

@@ -16,18 +16,24 @@ std::string score_text(std::uint32_t score);
 // The slice name of a slice id, "?" outside 1..31.
 const char* dictionary_name(int dictid);
 
-// Writes the XML form of the tree it walks.
-class fff2xmlVisitor : public FFF::tXMLTree::visitor {
+// A walk that writes a text form to `out`: the stored version it prints besides the tree.
+class fff_text_visitor : public FFF::tXMLTree::visitor {
 public:
-    fff2xmlVisitor(std::string docid, std::string url, long timestamp, std::ostream& out)
+    fff_text_visitor(std::string docid, std::string url, long timestamp, std::ostream& out)
         : docid_(std::move(docid)), url_(std::move(url)), timestamp_(timestamp), out_(out) {}
-    void visit(const FFF::tXMLTree* node, int depth, bool leaving) override;
 
-private:
+protected:
     std::string docid_;
     std::string url_;
     long timestamp_;
     std::ostream& out_;
+};
+
+// Writes the XML form of the tree it walks.
+class fff2xmlVisitor : public fff_text_visitor {
+public:
+    using fff_text_visitor::fff_text_visitor;
+    void visit(const FFF::tXMLTree* node, int depth, bool leaving) override;
 };
 
 // Renders the tree: the HTML preview when `format` is exactly "html", else the XML form.

@@ -32,7 +32,8 @@ void word_splitter::end_word() {
 }
 
 void word_splitter::add_char(std::uint32_t c) {
-    switch (classify(c)) {
+    const char_group group = classify(c);
+    switch (group) {
     case char_group::separator:
         if (in_word) {
             blank_pending = true;
@@ -54,25 +55,14 @@ void word_splitter::add_char(std::uint32_t c) {
         }
         break;
     case char_group::symbol:
-        sentence_end_pending = false;
-        if (in_word) {
-            in_word = false;
-            blank_pending = false;
-            end_word();
-        }
-        if (blank_pending) {
-            add_codepoint(0x20);
-            blank_pending = false;
-        }
-        add_codepoint(c);
-        after_punct = true;
-        break;
     case char_group::punctuation:
         sentence_end_pending = false;
         if (in_word) {
             in_word = false;
+            if (group == char_group::symbol) blank_pending = false;
             end_word();
-            sentence_end_pending = may_end_sentence(c);
+            // Only punctuation right after a word may end the sentence.
+            if (group == char_group::punctuation) sentence_end_pending = may_end_sentence(c);
         }
         if (blank_pending) {
             add_codepoint(0x20);

@@ -150,6 +150,7 @@ private:
     void skip_fallback(std::int64_t count);
     void skip_bytes(std::int64_t n);
     void read_font_table();
+    template <class F> void walk_group(F&& on_word);
 
     void emit(code_point c) {
         flush_pending();
@@ -449,8 +450,9 @@ void rtf_reader::skip_bytes(std::int64_t n) {
     p_ += n < left ? n : left;
 }
 
-// Skips to the brace that closes the current group (which is left for the main loop).
-void rtf_reader::skip_group() {
+// Walks to the brace that closes the current group (which is left for the main loop), over
+// nested groups, escapes and \bin data, and hands every other control word to `on_word`.
+template <class F> void rtf_reader::walk_group(F&& on_word) {
     std::int64_t level = 0;
     while (more()) {
         char c = at();
@@ -465,10 +467,11 @@ void rtf_reader::skip_group() {
             if (is_letter(at(1))) {
                 ++p_;
                 control_word w = read_word();
-                if (w.name == "bin") {
-                    if (at() == ' ') ++p_;
+                if (at() == ' ') ++p_;
+                if (w.name == "bin")
                     skip_bytes(w.has_number ? w.number : 0);
-                }
+                else
+                    on_word(w);
             } else {
                 p_ += at(1) ? 2 : 1;
             }
@@ -476,6 +479,10 @@ void rtf_reader::skip_group() {
             ++p_;
         }
     }
+}
+
+void rtf_reader::skip_group() {
+    walk_group([](const control_word&) {});
 }
 
 // Skips the stand-in characters after \uN; an escape or a control word counts as one, and a
@@ -512,40 +519,18 @@ void rtf_reader::skip_fallback(std::int64_t count) {
 // The font table: the font numbers and the charsets that \fcharset names for them. Its
 // closing brace is left for the main loop.
 void rtf_reader::read_font_table() {
-    std::int64_t level = 0;
     std::int64_t font = -1;
-    while (more()) {
-        char c = at();
-        if (c == '{') {
-            ++level;
-            ++p_;
-        } else if (c == '}') {
-            if (level == 0) return;
-            --level;
-            ++p_;
-        } else if (c == '\\') {
-            if (is_letter(at(1))) {
-                ++p_;
-                control_word w = read_word();
-                if (at() == ' ') ++p_;
-                if (!w.has_number) continue;
-                if (w.name == "f") {
-                    font = w.number;
-                } else if (w.name == "fcharset" && font >= 0) {
-                    if (w.number == 77)
-                        fonts_[font] = FONT_MACROMAN;
-                    else if (w.number == 437)
-                        fonts_[font] = FONT_CP437;
-                } else if (w.name == "bin") {
-                    skip_bytes(w.number);
-                }
-            } else {
-                p_ += at(1) ? 2 : 1;
-            }
-        } else {
-            ++p_;
+    walk_group([&](const control_word& w) {
+        if (!w.has_number) return;
+        if (w.name == "f") {
+            font = w.number;
+        } else if (w.name == "fcharset" && font >= 0) {
+            if (w.number == 77)
+                fonts_[font] = FONT_MACROMAN;
+            else if (w.number == 437)
+                fonts_[font] = FONT_CP437;
         }
-    }
+    });
 }
 
 } // namespace

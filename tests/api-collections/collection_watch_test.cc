@@ -50,6 +50,14 @@ protected:
         w.ACL = std::move(acl);
         return w;
     }
+    // A collection of no archives and a watch on it, open to administrators only.
+    void add_collection_with_watch(const api_context& root, CollectionInfo& ci, WatchInfo& wi) {
+        ASSERT_TRUE(
+            call(root, [&](auto& a, auto& r) { a.add_collection(r, collection({}, {}), ci); }).ok);
+        ASSERT_TRUE(
+            call(root, [&](auto& a, auto& r) { a.add_watch(r, watch(ci.Collection, {}), wi); })
+                .ok);
+    }
 };
 
 TEST_F(collections, AddNeedsWriteOnTheBrowsingRootAcl) {
@@ -224,10 +232,7 @@ TEST_F(collections, StaleMagicIsRefusedAndChangesNothing) {
     CollectionInfo ci;
     WatchInfo wi;
     auto root = admin();
-    ASSERT_TRUE(
-        call(root, [&](auto& a, auto& r) { a.add_collection(r, collection({}, {}), ci); }).ok);
-    ASSERT_TRUE(
-        call(root, [&](auto& a, auto& r) { a.add_watch(r, watch(ci.Collection, {}), wi); }).ok);
+    ASSERT_NO_FATAL_FAILURE(add_collection_with_watch(root, ci, wi));
 
     CollectionConfiguration cc;
     std::uint32_t got = 0;
@@ -276,10 +281,7 @@ TEST_F(collections, UnwritableRecordsAreRefusedNotDropped) {
     CollectionInfo ci;
     WatchInfo wi;
     auto root = admin();
-    ASSERT_TRUE(
-        call(root, [&](auto& a, auto& r) { a.add_collection(r, collection({}, {}), ci); }).ok);
-    ASSERT_TRUE(
-        call(root, [&](auto& a, auto& r) { a.add_watch(r, watch(ci.Collection, {}), wi); }).ok);
+    ASSERT_NO_FATAL_FAILURE(add_collection_with_watch(root, ci, wi));
     CollectionConfiguration bad_name = collection({}, {});
     bad_name.Name = std::string("a\x01z", 3); // no XML text can carry U+0001
     WatchConfiguration bad_parser = watch(ci.Collection, {});

@@ -354,6 +354,14 @@ fetch_result fetch(const std::string& url) {
     return fetch(request{url});
 }
 
+// A fetch of `url` under a configuration file of `text`.
+fetch_result fetch_under(const std::string& text, const std::string& url) {
+    config_file cfg(text);
+    request r{url};
+    r.cfg = &cfg.get();
+    return fetch(r);
+}
+
 #define NEED(url)                                                                                  \
     if (env->url.empty()) GTEST_SKIP() << #url " server not running"
 
@@ -735,10 +743,8 @@ TEST(CurlFetcherProxy, RequestsGoThroughTheProxyUnlessBypassed) {
     NEED(www_url);
     const std::string proxy = "HTTP_PROXY=127.0.0.1:" + std::to_string(env->helper.port) + "\n";
     // The target name needs no resolving: the proxy gets the whole URL.
-    config_file plain(proxy + "HTTP_NOPROXY=other.example intranet.example\n");
-    request r{"http://docs.outside.invalid/a/b?c=d"};
-    r.cfg = &plain.get();
-    fetch_result f = fetch(r);
+    fetch_result f = fetch_under(proxy + "HTTP_NOPROXY=other.example intranet.example\n",
+                                 "http://docs.outside.invalid/a/b?c=d");
     EXPECT_EQ(f.status, FETCH_OK);
     EXPECT_TRUE(f.content.starts_with("proxied http://docs.outside.invalid/a/b?c=d\n"))
         << f.content;
@@ -746,35 +752,27 @@ TEST(CurlFetcherProxy, RequestsGoThroughTheProxyUnlessBypassed) {
 
     // 127.0.0.1 lies in "0.0.1" and in "0.1" by the label rule: direct.
     for (const char* names : {"0.0.1", "x.org 0.1"}) {
-        config_file direct(proxy + "HTTP_NOPROXY=" + names + "\n");
-        request d{env->www_url + "/index.html"};
-        d.cfg = &direct.get();
-        fetch_result g = fetch(d);
+        fetch_result g =
+            fetch_under(proxy + "HTTP_NOPROXY=" + names + "\n", env->www_url + "/index.html");
         EXPECT_EQ(g.status, FETCH_OK) << names;
         EXPECT_EQ(g.content, "<html><body>index</body></html>") << names;
     }
-    config_file elsewhere(proxy + "HTTP_NOPROXY=127.0.0.2\n");
-    request p{env->www_url + "/index.html"};
-    p.cfg = &elsewhere.get();
-    EXPECT_TRUE(fetch(p).content.starts_with("proxied " + env->www_url + "/index.html"));
+    EXPECT_TRUE(fetch_under(proxy + "HTTP_NOPROXY=127.0.0.2\n", env->www_url + "/index.html")
+                    .content.starts_with("proxied " + env->www_url + "/index.html"));
 }
 
 TEST(CurlFetcherProxy, ProxyCredentials) {
     NEED(helper_url);
     const std::string proxy = "HTTP_PROXY=127.0.0.1:" + std::to_string(env->helper.port) + "\n";
-    config_file with(proxy + "HTTP_PROXYUSERPWD=pu:p:w\n");
-    request r{"http://x.invalid/needs-proxy-auth"};
-    r.cfg = &with.get();
-    fetch_result f = fetch(r);
+    const std::string url = "http://x.invalid/needs-proxy-auth";
+    fetch_result f = fetch_under(proxy + "HTTP_PROXYUSERPWD=pu:p:w\n", url);
     EXPECT_EQ(f.status, FETCH_OK) << f.headers;
     // The password holds a colon: only the first one separates the user.
     EXPECT_NE(f.content.find("proxy-auth Basic cHU6cDp3\n"), std::string::npos) << f.content;
     EXPECT_TRUE(f.headers.starts_with("HTTP/1.1 200")) << f.headers;
     EXPECT_EQ(f.headers.find("407"), std::string::npos) << f.headers;
 
-    config_file without(proxy);
-    r.cfg = &without.get();
-    fetch_result g = fetch(r);
+    fetch_result g = fetch_under(proxy, url);
     EXPECT_EQ(g.status, FETCH_FAILED);
     EXPECT_EQ(g.error, "Unknonw HTTP protocol status 407");
 }
@@ -782,10 +780,8 @@ TEST(CurlFetcherProxy, ProxyCredentials) {
 TEST(CurlFetcherProxy, Tunnel) {
     NEED(helper_url);
     const std::string proxy = "HTTP_PROXY=127.0.0.1:" + std::to_string(env->helper.port) + "\n";
-    config_file tunnel(proxy + "HTTP_PROXYTUNNEL=YES\n");
-    request r{"http://tunnel.invalid:8080/t"};
-    r.cfg = &tunnel.get();
-    fetch_result f = fetch(r);
+    const std::string url = "http://tunnel.invalid:8080/t";
+    fetch_result f = fetch_under(proxy + "HTTP_PROXYTUNNEL=YES\n", url);
     EXPECT_EQ(f.status, FETCH_OK) << f.headers;
     EXPECT_EQ(f.content, "tunneled tunnel.invalid:8080 /t\n");
     // The proxy's own answer to CONNECT is not the document's head.
@@ -793,9 +789,7 @@ TEST(CurlFetcherProxy, Tunnel) {
     EXPECT_EQ(f.mime, "text/plain");
 
     // Only the exact value "YES" asks for a tunnel.
-    config_file lower(proxy + "HTTP_PROXYTUNNEL=yes\n");
-    r.cfg = &lower.get();
-    EXPECT_TRUE(fetch(r).content.starts_with("proxied http://tunnel.invalid:8080/t\n"));
+    EXPECT_TRUE(fetch_under(proxy + "HTTP_PROXYTUNNEL=yes\n", url).content.starts_with("proxied http://tunnel.invalid:8080/t\n"));
 }
 
 TEST(CurlFetcherProxy, EnvironmentProxyIsNotUsed) {

@@ -1,6 +1,7 @@
 #include "trawlnestd/dbconn.h"
 
 #include "../support/command.h"
+#include "../support/scratch.h"
 
 #include "linux-platform/eventlog.h"
 #include "util/clock.h"
@@ -23,10 +24,7 @@ namespace fs = std::filesystem;
 namespace {
 
 fs::path fresh_dir(const std::string& name) {
-    fs::path dir = fs::path(testing::TempDir()) / ("dbconn-" + name);
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir;
+    return tn_test::fresh_dir("dbconn-" + name);
 }
 
 // Runs the body with the data directory as the current directory, as the daemon does.

@@ -216,18 +216,29 @@ void put16(std::string& s, std::size_t at, std::uint16_t v) {
     s[at + 1] = static_cast<char>(v >> 8);
 }
 
+// A header field written over with a value that makes the header implausible.
+struct field_patch {
+    const char* what;
+    std::size_t at;
+    int width; // bytes, little-endian: 2 or 4
+    std::uint32_t value;
+};
+
+std::string patched(std::string s, const field_patch& p) {
+    if (p.width == 2)
+        put16(s, p.at, static_cast<std::uint16_t>(p.value));
+    else
+        put32(s, p.at, p.value);
+    return s;
+}
+
 TEST(WvPrecheck, CompoundFileHeader) {
     const std::string doc = fixture("text.doc");
     const auto ok = [](const std::string& d) {
         return plausible_compound_file(reinterpret_cast<const unsigned char*>(d.data()), d.size());
     };
     ASSERT_TRUE(ok(doc));
-    const struct {
-        const char* what;
-        std::size_t at;
-        int width;
-        std::uint32_t value;
-    } cases[] = {
+    const field_patch cases[] = {
         {"byte order", 0x1C, 2, 0xFEFF},
         {"version 3 with 4096-byte sectors", 0x1E, 2, 12},
         {"sector shift", 0x1E, 2, 30},
@@ -241,11 +252,7 @@ TEST(WvPrecheck, CompoundFileHeader) {
         {"FAT sector beyond the file", 0x4C, 4, 0x7FFFFFFF},
     };
     for (const auto& c : cases) {
-        std::string bad = doc;
-        if (c.width == 2)
-            put16(bad, c.at, static_cast<std::uint16_t>(c.value));
-        else
-            put32(bad, c.at, c.value);
+        std::string bad = patched(doc, c);
         if (std::string(c.what) == "DIFAT beyond the file") put32(bad, 0x44, 99999);
         EXPECT_FALSE(ok(bad)) << c.what;
     }
@@ -279,12 +286,7 @@ TEST(WvPrecheck, FileInformationBlock) {
                              t1, why);
     };
     ASSERT_TRUE(check(fib97(), 4096, no_stream, 2048));
-    const struct {
-        const char* what;
-        std::size_t at;
-        int width;
-        std::uint32_t value;
-    } cases[] = {
+    const field_patch cases[] = {
         {"unknown signature", 0, 2, 0x1234},
         {"encrypted", 0x0A, 2, 0x0300},
         {"text bounds reversed", 0x18, 4, 0x600},
@@ -298,12 +300,7 @@ TEST(WvPrecheck, FileInformationBlock) {
         {"the other table stream", 0x0A, 2, 0},
     };
     for (const auto& c : cases) {
-        std::string bad = fib97();
-        if (c.width == 2)
-            put16(bad, c.at, static_cast<std::uint16_t>(c.value));
-        else
-            put32(bad, c.at, c.value);
-        EXPECT_FALSE(check(bad, 4096, no_stream, 2048)) << c.what;
+        EXPECT_FALSE(check(patched(fib97(), c), 4096, no_stream, 2048)) << c.what;
     }
     EXPECT_FALSE(check(fib97().substr(0, 0x100), 4096, no_stream, 2048)); // FIB cut short
     EXPECT_FALSE(check(fib97(), 0x1F, no_stream, 2048));                  // stream too short

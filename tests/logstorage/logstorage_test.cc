@@ -1,6 +1,7 @@
 #include "logstorage/logstorage.h"
 
 #include "../support/command.h"
+#include "../support/scratch.h"
 
 #include "linux-platform/eventlog.h"
 #include "util/sqlite_txn.h"
@@ -19,10 +20,7 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string fresh_dir(const std::string& name) {
-    fs::path dir = fs::path(testing::TempDir()) / ("logstorage-" + name);
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir.string();
+    return tn_test::fresh_dir("logstorage-" + name).string();
 }
 
 // One database file per test, opened the way a daemon thread opens it.

@@ -19,6 +19,7 @@
 #include "trawlnestd/cfgstorage.h"
 #include "fff/FFF.h"
 #include "../support/fff_fixtures.h"
+#include "../support/stored_page.h"
 
 using namespace lumbrake;
 
@@ -96,19 +97,8 @@ protected:
     void add(const std::string& guid, std::uint32_t arcid, const std::vector<std::string>& words) {
         const std::string fff = fff_of(words);
         auto t = static_cast<std::uint32_t>(now_ - 600);
-        docs_->store(db_,
-                     {.guid = guid,
-                      .arcid = arcid,
-                      .url = "http://intra/" + guid,
-                      .timestamp = t,
-                      .fff = fff,
-                      .score = 1000,
-                      .mime = "text/html",
-                      .charset = "utf-8",
-                      .servertime = t},
-                     {}, 0);
-        index_->add_document(guid, arcid, "http://intra/" + guid, "text/html", t, t, 1000, {0, 1},
-                             fff);
+        tn_test::store_and_index_page(db_, *docs_, *index_, guid, arcid, "http://intra/" + guid, t,
+                                      fff);
     }
 
     struct outcome {

@@ -14,6 +14,7 @@
 #include "../support/http_client.h"
 #include "../support/http_front.h"
 #include "../support/fff_fixtures.h"
+#include "../support/stored_page.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -117,18 +118,7 @@ protected:
              const std::vector<std::string>& words, const std::string& url) {
         const std::string fff = fff_of(title, words);
         auto t = static_cast<std::uint32_t>(now_ - 600);
-        docs_->store(db_,
-                     {.guid = guid,
-                      .arcid = arcid,
-                      .url = url,
-                      .timestamp = t,
-                      .fff = fff,
-                      .score = 1000,
-                      .mime = "text/html",
-                      .charset = "utf-8",
-                      .servertime = t},
-                     {}, 0);
-        index_->add_document(guid, arcid, url, "text/html", t, t, 1000, {0, 1}, fff);
+        tn_test::store_and_index_page(db_, *docs_, *index_, guid, arcid, url, t, fff);
     }
 
     LumbrakeResearchHandler::context_maker maker() {

@@ -102,6 +102,14 @@ protected:
     }
 
     static SOAPMethod method(const char* name) { return SOAPMethod(name, SERVICE_NS); }
+    // An archive of that name, added by the administrator over SOAP; its id.
+    int add_archive(const char* name) {
+        SOAPMethod add = method("AddArchive");
+        ArchiveConfiguration cfg;
+        cfg.Name = name;
+        add.AddParameter("cfg") << cfg;
+        return read<ArchiveInfo>(call(add), "info").Archive;
+    }
     template <class T> static T read(const SOAPParameter& p, const char* name) {
         T value{};
         p.GetParameter(name) >> value;
@@ -305,11 +313,7 @@ TEST_F(SearchService, UsersWithAndWithoutGroups) {
 }
 
 TEST_F(SearchService, DocumentsByEitherParameterName) {
-    SOAPMethod add_archive = method("AddArchive");
-    ArchiveConfiguration cfg;
-    cfg.Name = "docs";
-    add_archive.AddParameter("cfg") << cfg;
-    const int arcid = read<ArchiveInfo>(call(add_archive), "info").Archive;
+    const int arcid = add_archive("docs");
     ASSERT_GT(arcid, 0);
 
     const std::string bytes("plain \0 text\xff", 13);
@@ -348,11 +352,7 @@ TEST_F(SearchService, DocumentsByEitherParameterName) {
 }
 
 TEST_F(SearchService, QueryAndQueryIndexAreStrict) {
-    SOAPMethod add_archive = method("AddArchive");
-    ArchiveConfiguration cfg;
-    cfg.Name = "private";
-    add_archive.AddParameter("cfg") << cfg;
-    const int arcid = read<ArchiveInfo>(call(add_archive), "info").Archive;
+    const int arcid = add_archive("private");
     for (const char* name : {"Query", "QueryIndex"}) {
         QuerySpec query_spec;
         query_spec.Archives = {arcid};

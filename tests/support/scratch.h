@@ -27,4 +27,12 @@ inline std::filesystem::path test_scratch(const std::string& prefix) {
     return dir;
 }
 
+// testing::TempDir() / name, emptied and created.
+inline std::filesystem::path fresh_dir(const std::string& name) {
+    std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / name;
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    return dir;
+}
+
 } // namespace tn_test

@@ -1,6 +1,7 @@
 #include "util/sqlite_txn.h"
 
 #include "linux-platform/eventlog.h"
+#include "../support/scratch.h"
 
 #include <gtest/gtest.h>
 
@@ -38,12 +39,7 @@ struct db_handle {
     }
 };
 
-std::string fresh_dir(const char* name) {
-    fs::path dir = fs::path(testing::TempDir()) / name;
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir.string();
-}
+using tn_test::fresh_dir;
 
 void to_stderr(platform::eventlog_type, const char* text) {
     std::fputs(text, stderr);
