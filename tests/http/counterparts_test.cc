@@ -169,17 +169,25 @@ long long python_date(const std::string& date) {
     return std::atoll(run(cmd).c_str());
 }
 
+// `head` scanned, and checked against its plain split (left in `plain`): valid, complete, and
+// every field with its exact value.
+http_request scanned_as_split(const std::string& head, plain_head& plain) {
+    http_request r(head);
+    plain = split_head(head);
+    EXPECT_TRUE(r.valid);
+    EXPECT_TRUE(r.complete);
+    EXPECT_EQ(r.fields, plain.fields);
+    return r;
+}
+
 // Every field of the head is scanned with its exact value, and the dates agree with Python.
 void expect_response_scanned(const std::string& head, int status) {
     SCOPED_TRACE(head);
     ASSERT_FALSE(head.empty());
-    http_request r(head);
-    plain_head plain = split_head(head);
-    EXPECT_TRUE(r.valid);
-    EXPECT_TRUE(r.complete);
+    plain_head plain;
+    const http_request r = scanned_as_split(head, plain);
     EXPECT_EQ(r.status_code, status);
     EXPECT_EQ(std::to_string(r.status_code), plain.first_line.substr(9, 3));
-    EXPECT_EQ(r.fields, plain.fields);
     for (const char* name : {"date", "last-modified"}) {
         std::string value;
         if (!r.get_lower(name, value)) continue;
@@ -232,14 +240,11 @@ void expect_request_scanned(const std::string& client, const std::string& method
     SCOPED_TRACE(head);
     ASSERT_FALSE(head.empty());
 
-    http_request r(head);
-    plain_head plain = split_head(head);
-    EXPECT_TRUE(r.valid);
-    EXPECT_TRUE(r.complete);
+    plain_head plain;
+    const http_request r = scanned_as_split(head, plain);
     EXPECT_EQ(r.method, method);
     EXPECT_EQ(r.target, "/dir/page.html?q=a%20b&x=1");
     EXPECT_EQ(r.version, "1.1");
-    EXPECT_EQ(r.fields, plain.fields);
     for (const auto& [name, value] : must_have) {
         std::string got;
         EXPECT_TRUE(r.get(name, got)) << name;
