@@ -96,6 +96,8 @@ private:
     int pid_ = 0;
 };
 
+struct file_site;
+
 // A scratch daemon: DEPLOYDIR with the real worker and index server, DATADIR as the current
 // directory, the storages and stores opened as the daemon opens them, and the services that
 // the crawling threads use, with a clock that tests can move.
@@ -165,6 +167,10 @@ protected:
         fs::current_path(old_cwd_, ec);
         ::unsetenv("LUMBRAKE_ENV_STORE");
     }
+
+    // Opens everything with no extra configuration and adds an archive of the site's source
+    // (crawling to `depth`); its id.
+    int open_with_archive_of(const file_site& site, int depth);
 
     process_thread& thread(std::int32_t timeout = 180) {
         threads_.push_back(std::make_unique<process_thread>(services_, timeout));
@@ -363,10 +369,14 @@ struct file_site {
     fs::path dir;
 };
 
-TEST_F(CrawlTest, FileSiteIsStoredIndexedLoggedAndQueuedByDepth) {
+int CrawlTest::open_with_archive_of(const file_site& site, int depth) {
     open();
+    return add_archive(add_source(site.source(depth)));
+}
+
+TEST_F(CrawlTest, FileSiteIsStoredIndexedLoggedAndQueuedByDepth) {
     file_site site(root_ / "site");
-    const int arc = add_archive(add_source(site.source(3)));
+    const int arc = open_with_archive_of(site, 3);
     process_thread& t = thread();
     start_crawl(arc, {site.url("a.html"), site.url("x/excluded.html")});
 
@@ -441,9 +451,8 @@ TEST_F(CrawlTest, PagesLimitClearsTheQueueAndClosesTheCrawl) {
 }
 
 TEST_F(CrawlTest, ClosedCrawlStoresNothingButEmptiesTheQueue) {
-    open();
     file_site site(root_ / "site");
-    const int arc = add_archive(add_source(site.source(0)));
+    const int arc = open_with_archive_of(site, 0);
     process_thread& t = thread();
     start_crawl(arc, {site.url("a.html")});
     storage_transaction txn(db());
@@ -456,9 +465,8 @@ TEST_F(CrawlTest, ClosedCrawlStoresNothingButEmptiesTheQueue) {
 }
 
 TEST_F(CrawlTest, ReprocessRoadRebuildsStoredDocuments) {
-    open();
     file_site site(root_ / "site");
-    const int arc = add_archive(add_source(site.source(1)));
+    const int arc = open_with_archive_of(site, 1);
     process_thread& t = thread();
     start_crawl(arc, {site.url("a.html")});
     crawl_until_idle(t);
@@ -605,9 +613,8 @@ TEST_F(CrawlTest, HungWorkerIsKilledByTheWatchdogAndRestarted) {
 }
 
 TEST_F(CrawlTest, WatchdogKillsAtTheTimeoutAndNeverWhenIdle) {
-    open();
     file_site site(root_ / "site");
-    const int arc = add_archive(add_source(site.source(1)));
+    const int arc = open_with_archive_of(site, 1);
     process_thread& t = thread(30);
     const std::int32_t now = static_cast<std::int32_t>(services_.now());
     // Idle: never killed, however old the clock.
@@ -835,9 +842,8 @@ TEST_F(CrawlTest, NotificationToAStallingEndpointIsGivenUpAfterItsTimeout) {
 }
 
 TEST_F(CrawlTest, DeadWorkerIsReplacedBeforeItsNextUrl) {
-    open();
     file_site site(root_ / "site");
-    const int arc = add_archive(add_source(site.source(1)));
+    const int arc = open_with_archive_of(site, 1);
     process_thread& t = thread();
     const pid_t first = t.worker_pid();
     ASSERT_GT(first, 0);
@@ -924,9 +930,8 @@ TEST_F(CrawlTest, ScheduledCrawlOfASourceWithoutSeedsEndsAtOnce) {
 }
 
 TEST_F(CrawlTest, KilledIndexServerIsReplacedAndTheIndexRebuiltFromTheStore) {
-    open();
     file_site site(root_ / "site");
-    const int arc = add_archive(add_source(site.source(1)));
+    const int arc = open_with_archive_of(site, 1);
     process_thread& t = thread();
     start_crawl(arc, {site.url("a.html")});
     EXPECT_EQ(crawl_until_idle(t), 1);
