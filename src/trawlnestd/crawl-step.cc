@@ -404,15 +404,17 @@ process_thread::pass_result process_thread::crawl_pass() {
     }
     TN_LOG(LF_FETCHEDDOCS, LL_INFO, "Going to fetch " << q.url);
 
+    // Records are read and parsed once per change, not once per URL.
     std::uint32_t magic = 0;
-    RendererPluginPipe pipe;
-    if (cfgstorage<RendererPluginPipe>::get(db, ROOT_RENDERER_PIPE_ID, pipe, magic))
-        for (std::int32_t id : pipe.DocFilterIDs)
+    if (auto pipe = cfgstorage<RendererPluginPipe>::get_shared(db, ROOT_RENDERER_PIPE_ID, magic))
+        for (std::int32_t id : pipe->DocFilterIDs)
             q.pipeline.push_back(static_cast<std::uint32_t>(id));
-    bool have_archive =
-        cfgstorage<ArchiveConfiguration>::get(db, static_cast<int>(q.arcid), q.archive, magic);
-    // The source is read once per change, not once per URL (a source may hold a million
-    // seeds); the crawl does not use its seeds, so the kept copy goes without them.
+    auto archive =
+        cfgstorage<ArchiveConfiguration>::get_shared(db, static_cast<int>(q.arcid), magic);
+    const bool have_archive = archive != nullptr;
+    if (archive) q.archive = *archive;
+    // A source may hold a million seeds; the crawl does not use them, so the kept copy goes
+    // without them.
     std::shared_ptr<const SourceConfiguration> source;
     if (have_archive)
         source = cfgstorage<SourceConfiguration>::get_shared(db, q.archive.Source, magic, "crawl",
