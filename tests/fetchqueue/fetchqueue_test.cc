@@ -124,7 +124,8 @@ TEST(FetchQueue, ABatchQueuesPastAUrlAlreadyQueued) {
     EXPECT_EQ(f.scalar("select count(*) from fetchqueue"), 3);
     EXPECT_EQ(f.scalar("select priority from fetchqueue where url='http://a/1'"), 5);
     std::set<std::string> handed;
-    for (taken t = f.next(); t != none; t = f.next()) handed.insert(t.url);
+    for (taken t = f.next(); t != none; t = f.next())
+        handed.insert(t.url);
     EXPECT_EQ(handed, (std::set<std::string>{"http://a/1", "http://b/1", "http://c/1"}));
 }
 
