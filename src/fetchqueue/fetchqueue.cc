@@ -78,23 +78,33 @@ void fetchqueue::add_host(archive_entry& entry, const std::string& host) {
     if (added && entry.hosts.size() == 1) entry.host_cursor = it;
 }
 
+fetchqueue::key fetchqueue::key_of(const std::string& url) {
+    key k;
+    canonical_and_host(url, k.canonical, k.host);
+    return k;
+}
+
+fetchqueue::batch::batch(fetchqueue& queue, sqlite3* db, std::uint32_t arcid)
+    : queue_(queue), db_(db), arcid_(arcid),
+      insert_(db, "insert into fetchqueue values(?, ?, ?, ?)") {}
+
+void fetchqueue::batch::push(const key& url, std::uint32_t priority) {
+    insert_.reset();
+    insert_.bind(1, arcid_);
+    insert_.bind(2, url.canonical);
+    insert_.bind(3, url.host);
+    insert_.bind(4, priority);
+    int rc = insert_.step_result();
+    // Already queued for this archive: the first priority stays.
+    if (rc != SQLITE_DONE && (rc & 0xff) != SQLITE_CONSTRAINT)
+        sqlite_fatal(db_, __FILE__, __LINE__);
+    queue_.add_host(queue_.archive(arcid_), url.host);
+    if (queue_.archives_.size() == 1) queue_.archive_cursor_ = queue_.archives_.begin();
+}
+
 void fetchqueue::push(sqlite3* db, std::uint32_t arcid, const std::string& url,
                       std::uint32_t priority) {
-    std::string canonical, host;
-    canonical_and_host(url, canonical, host);
-    {
-        statement ins(db, "insert into fetchqueue values(?, ?, ?, ?)");
-        ins.bind(1, arcid);
-        ins.bind(2, canonical);
-        ins.bind(3, host);
-        ins.bind(4, priority);
-        int rc = ins.step_result();
-        // Already queued for this archive: the first priority stays.
-        if (rc != SQLITE_DONE && (rc & 0xff) != SQLITE_CONSTRAINT)
-            sqlite_fatal(db, __FILE__, __LINE__);
-    }
-    add_host(archive(arcid), host);
-    if (archives_.size() == 1) archive_cursor_ = archives_.begin();
+    batch(*this, db, arcid).push(key_of(url), priority);
 }
 
 bool fetchqueue::may_fetch(host_entry& host, const std::string& name, std::int64_t t) const {

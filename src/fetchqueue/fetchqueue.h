@@ -8,6 +8,8 @@
 // whose process-wide mutex also guards the in-memory state (never call it from a snapshot).
 #pragma once
 
+#include "util/sqlite_stmt.h"
+
 #include <sqlite3.h>
 
 #include <cstdint>
@@ -29,6 +31,28 @@ public:
     // queued rows (nothing fetched, nothing busy). `delay` is the pause in seconds between
     // two fetches from one host (0: none).
     fetchqueue(sqlite3* db, std::int32_t delay, clock_fn clock = {});
+
+    // A URL as the queue keeps it: its canonical form and the host it is fetched from. Worked
+    // out from the URL alone, so a caller does it before taking the storage lock.
+    struct key {
+        std::string canonical, host;
+    };
+    static key key_of(const std::string& url);
+
+    // Queues many URLs of one archive through one prepared statement (a page's links); inside
+    // the caller's transaction, for the lifetime of that transaction only.
+    class batch {
+    public:
+        batch(fetchqueue& queue, sqlite3* db, std::uint32_t arcid);
+        // As push, for a URL whose key is already known.
+        void push(const key& url, std::uint32_t priority);
+
+    private:
+        fetchqueue& queue_;
+        sqlite3* db_;
+        std::uint32_t arcid_;
+        sqlite_statement insert_;
+    };
 
     // Queues the URL (stored in canonical form) for the archive; a URL already queued for the
     // archive keeps its first priority.

@@ -15,6 +15,7 @@
 #include "util/config.h"
 #include "util/log.h"
 #include "util/md5.h"
+#include "util/sqlite_stmt.h"
 #include "util/sqlite_txn.h"
 #include "util/syslayer.h"
 #include "util/uri.h"
@@ -259,6 +260,45 @@ bool engine_host(const std::string& scheme, const std::string& host) {
     return false;
 }
 
+// A link to queue, worked out before the storage lock: its queue key (canonical form and
+// host) and its priority.
+struct outlink {
+    fetchqueue::key key;
+    std::uint32_t priority;
+};
+
+// The page's links without the page itself, in their order.
+template <typename Priority>
+std::vector<outlink> outlinks_of(const std::vector<FFF::linkscore_t>& links,
+                                 const std::string& self, Priority priority) {
+    std::vector<outlink> out;
+    out.reserve(links.size());
+    for (const FFF::linkscore_t& link : links) {
+        fetchqueue::key key = fetchqueue::key_of(link.url);
+        if (key.canonical == self) continue;
+        out.push_back(outlink{std::move(key), priority(link)});
+    }
+    return out;
+}
+
+// Queues the links [from, to) that were not stored since the crawl started, inside the
+// caller's transaction: two statements prepared once for the whole list. The look-up is the
+// store's own (the newest version of the URL in its canonical form).
+void queue_outlinks(sqlite3* db, fetchqueue& queue, std::uint32_t arcid, const outlink* from,
+                    const outlink* to, std::int64_t crawl_start) {
+    if (from == to) return;
+    sqlite_statement seen(db, "select timestamp from docstorage where arcid=? and url=? order "
+                              "by +timestamp desc limit 1");
+    fetchqueue::batch batch(queue, db, arcid);
+    for (const outlink* link = from; link != to; ++link) {
+        seen.bind(1, arcid).bind(2, link->key.canonical);
+        const std::uint32_t stored = seen.next() ? seen.u32(0) : 0;
+        seen.reset();
+        if (stored != 0 && stored >= crawl_start) continue;
+        batch.push(link->key, link->priority);
+    }
+}
+
 } // namespace
 
 bool process_thread::call_worker(const std::function<void(millhand&)>& request,
@@ -364,15 +404,17 @@ process_thread::pass_result process_thread::crawl_pass() {
     }
     TN_LOG(LF_FETCHEDDOCS, LL_INFO, "Going to fetch " << q.url);
 
+    // Records are read and parsed once per change, not once per URL.
     std::uint32_t magic = 0;
-    RendererPluginPipe pipe;
-    if (cfgstorage<RendererPluginPipe>::get(db, ROOT_RENDERER_PIPE_ID, pipe, magic))
-        for (std::int32_t id : pipe.DocFilterIDs)
+    if (auto pipe = cfgstorage<RendererPluginPipe>::get_shared(db, ROOT_RENDERER_PIPE_ID, magic))
+        for (std::int32_t id : pipe->DocFilterIDs)
             q.pipeline.push_back(static_cast<std::uint32_t>(id));
-    bool have_archive =
-        cfgstorage<ArchiveConfiguration>::get(db, static_cast<int>(q.arcid), q.archive, magic);
-    // The source is read once per change, not once per URL (a source may hold a million
-    // seeds); the crawl does not use its seeds, so the kept copy goes without them.
+    auto archive =
+        cfgstorage<ArchiveConfiguration>::get_shared(db, static_cast<int>(q.arcid), magic);
+    const bool have_archive = archive != nullptr;
+    if (archive) q.archive = *archive;
+    // A source may hold a million seeds; the crawl does not use them, so the kept copy goes
+    // without them.
     std::shared_ptr<const SourceConfiguration> source;
     if (have_archive)
         source = cfgstorage<SourceConfiguration>::get_shared(db, q.archive.Source, magic, "crawl",
@@ -554,16 +596,16 @@ process_thread::pass_result process_thread::crawl_pass() {
     const bool follow_links = q.source.DepthLimit == 0 ||
                               (q.source.DepthLimit > 0 &&
                                static_cast<std::uint32_t>(q.source.DepthLimit) > link_priority);
+    // Canonical forms and hosts are worked out here, outside the storage lock.
+    std::vector<outlink> links;
+    if (follow_links)
+        links = outlinks_of(r.outlinks, self,
+                            [link_priority](const FFF::linkscore_t&) { return link_priority; });
     // Queues links [from, to) while the archive's crawl still runs; inside the caller's
     // transaction.
     auto queue_links = [&](std::size_t from, std::size_t to, std::int64_t crawl_start) {
-        for (std::size_t i = from; i < to; ++i) {
-            const FFF::linkscore_t& link = r.outlinks[i];
-            if (canonical_of(link.url) == self) continue;
-            std::uint32_t seen = services_.docs->latest_timestamp(db, q.arcid, link.url);
-            if (seen != 0 && seen >= crawl_start) continue;
-            services_.queue->push(db, q.arcid, link.url, link_priority);
-        }
+        queue_outlinks(db, *services_.queue, q.arcid, links.data() + from, links.data() + to,
+                       crawl_start);
     };
     // A page with many links stores them in transactions of a bounded size before the storing
     // transaction, so it does not hold the storage lock (and every request waiting for it) for
@@ -571,12 +613,12 @@ process_thread::pass_result process_thread::crawl_pass() {
     bool links_queued = false;
     if (follow_links && r.outlinks.size() > LINK_BATCH) {
         links_queued = true;
-        for (std::size_t from = 0; from < r.outlinks.size() && !stop_; from += LINK_BATCH) {
+        for (std::size_t from = 0; from < links.size() && !stop_; from += LINK_BATCH) {
             txn.begin();
             std::int64_t start = 0, end = 0, docs = 0, errors = 0;
             const bool running = services_.logs->last_crawl(db, arc, start, end, docs, errors) &&
                                  end == 0;
-            if (running) queue_links(from, std::min(from + LINK_BATCH, r.outlinks.size()), start);
+            if (running) queue_links(from, std::min(from + LINK_BATCH, links.size()), start);
             txn.commit();
             if (!running) break;
         }
@@ -612,7 +654,7 @@ process_thread::pass_result process_thread::crawl_pass() {
             stored_fffcrc == r.status.fffcrc)
             status = STATUS_UNCHANGED;
 
-        if (follow_links && !links_queued) queue_links(0, r.outlinks.size(), crawl_start);
+        if (follow_links && !links_queued) queue_links(0, links.size(), crawl_start);
 
         if (status == STATUS_UNCHANGED && !q.archive.Historicize) {
             services_.docs->touch(db, docid, static_cast<std::uint32_t>(fetch_time));
@@ -766,18 +808,18 @@ process_thread::pass_result process_thread::websearch_road(const queued& q,
         });
     }
 
+    std::vector<outlink> links;
+    if (r.status.status == STATUS_NONE)
+        links = outlinks_of(r.outlinks, canonical_of(q.url),
+                            [](const FFF::linkscore_t& l) { return l.score; });
+
     storage_transaction txn(db);
     const std::int32_t arc = static_cast<std::int32_t>(q.arcid);
     std::int64_t start = 0, end = 0, docs = 0, errors = 0;
     if (services_.logs->last_crawl(db, arc, start, end, docs, errors) && end == 0) {
         if (r.status.status == STATUS_NONE) {
-            const std::string self = canonical_of(q.url);
-            for (const FFF::linkscore_t& link : r.outlinks) {
-                if (canonical_of(link.url) == self) continue;
-                std::uint32_t seen = services_.docs->latest_timestamp(db, q.arcid, link.url);
-                if (seen != 0 && seen >= start) continue;
-                services_.queue->push(db, q.arcid, link.url, link.score);
-            }
+            queue_outlinks(db, *services_.queue, q.arcid, links.data(), links.data() + links.size(),
+                           start);
         }
         services_.logs->log_document(db, "", arc, q.url, services_.now(), STATUS_INDEX);
     }

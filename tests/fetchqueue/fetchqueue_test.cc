@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <limits>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -108,6 +109,24 @@ TEST(FetchQueue, StoresCanonicalUrlsOncePerArchive) {
               "1|http://www.example.com/b.html|www.example.com|3\n"
               "2|http://www.example.com/b.html|www.example.com|1\n"
               "7|file:///srv/share/a.txt||2\n");
+}
+
+// A page's links through one statement: a URL already queued in the middle of the list must
+// not stop the ones after it, and every new host is handed out.
+TEST(FetchQueue, ABatchQueuesPastAUrlAlreadyQueued) {
+    queue_fixture f("batch", 0);
+    f.push(1, "http://a/1", 5);
+    {
+        fetchqueue::batch batch(*f.q, f.db, 1);
+        for (const char* url : {"http://b/1", "HTTP://A:80/1", "http://b/1", "http://c/1"})
+            batch.push(fetchqueue::key_of(url), 2);
+    }
+    EXPECT_EQ(f.scalar("select count(*) from fetchqueue"), 3);
+    EXPECT_EQ(f.scalar("select priority from fetchqueue where url='http://a/1'"), 5);
+    std::set<std::string> handed;
+    for (taken t = f.next(); t != none; t = f.next())
+        handed.insert(t.url);
+    EXPECT_EQ(handed, (std::set<std::string>{"http://a/1", "http://b/1", "http://c/1"}));
 }
 
 TEST(FetchQueue, ArchivesAndHostsTakeTurnsLowestPriorityFirst) {
