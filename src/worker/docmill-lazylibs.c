@@ -141,13 +141,18 @@ LAZY_VOID(curl_lib, curl_slist_free_all, (struct curl_slist * l), (l))
 /* The variadic two: the option's number says the type of its argument. */
 typedef CURLcode (*curl_variadic_fn)(CURL*, int, ...);
 
+static curl_variadic_fn curl_variadic(curl_variadic_fn* real, const char* name) {
+    curl_variadic_fn f = __atomic_load_n(real, __ATOMIC_ACQUIRE);
+    if (!f) {
+        f = (curl_variadic_fn)lazy_symbol(&curl_lib, name);
+        __atomic_store_n(real, f, __ATOMIC_RELEASE);
+    }
+    return f;
+}
+
 CURLcode(curl_easy_setopt)(CURL* h, CURLoption option, ...) {
     static curl_variadic_fn real;
-    curl_variadic_fn f = __atomic_load_n(&real, __ATOMIC_ACQUIRE);
-    if (!f) {
-        f = (curl_variadic_fn)lazy_symbol(&curl_lib, "curl_easy_setopt");
-        __atomic_store_n(&real, f, __ATOMIC_RELEASE);
-    }
+    const curl_variadic_fn f = curl_variadic(&real, "curl_easy_setopt");
     va_list ap;
     va_start(ap, option);
     CURLcode rc;
@@ -173,11 +178,7 @@ CURLcode(curl_easy_setopt)(CURL* h, CURLoption option, ...) {
 
 CURLcode(curl_easy_getinfo)(CURL* h, CURLINFO info, ...) {
     static curl_variadic_fn real;
-    curl_variadic_fn f = __atomic_load_n(&real, __ATOMIC_ACQUIRE);
-    if (!f) {
-        f = (curl_variadic_fn)lazy_symbol(&curl_lib, "curl_easy_getinfo");
-        __atomic_store_n(&real, f, __ATOMIC_RELEASE);
-    }
+    const curl_variadic_fn f = curl_variadic(&real, "curl_easy_getinfo");
     va_list ap;
     va_start(ap, info);
     void* out = va_arg(ap, void*); /* every CURLINFO answers through a pointer */
