@@ -128,9 +128,9 @@ def crawl(prefix, scratch, workers, port, pages, extra="", extra_seeds=0):
     """(documents, seconds, peak KiB, pages/s of the real pages) of one crawl from the first
     host's first page. The extra seeds name a host outside the include filter: each is taken
     from the queue and refused by the filter without a fetch, so they cost what reading the
-    source costs. Seeds are queued at priority 0 and links below them, so the real pages after
-    the first come once every seed is passed: their rate is measured from the second stored
-    document to the last."""
+    source costs. The fetch queue takes the archive's hosts in turn, so the real pages are
+    crawled beside the seeds: their rate is measured from the second stored document to the
+    last (the crawl goes on until every seed is passed)."""
     root = os.path.join(scratch, "daemon-w%d" % workers)
     shutil.rmtree(root, ignore_errors=True)
     d = tnlive.Daemon(prefix, root, extra="WORKERS=%d\nLOGCFG=LOG:ERROR\n%s" % (workers, extra))
@@ -159,11 +159,14 @@ def crawl(prefix, scratch, workers, port, pages, extra="", extra_seeds=0):
         start = time.time()
         d.soap("StartCrawl", i("arcid", arcid))
         deadline = start + max(600, pages + extra_seeds / 100)
-        second = None
+        second = last = None
         while time.time() < deadline:
             info = d.soap("GetArchiveInfo", i("id", arcid)).find("info")
-            if second is None and int(text(info, "Documents")) >= 2:
-                second = (time.time(), int(text(info, "Documents")))
+            now, stored = time.time(), int(text(info, "Documents"))
+            if second is None and stored >= 2:
+                second = (now, stored)
+            if last is None or stored != last[1]:
+                last = (now, stored)
             if text(info, "Crawling") == "false":
                 break
             time.sleep(0.1)
@@ -172,7 +175,8 @@ def crawl(prefix, scratch, workers, port, pages, extra="", extra_seeds=0):
         end = time.time()
         seconds = end - start
         docs = int(text(info, "Documents"))
-        real = (docs - second[1]) / (end - second[0]) if second and end > second[0] else 0.0
+        real = ((last[1] - second[1]) / (last[0] - second[0])
+                if second and last[0] > second[0] else 0.0)
         return docs, seconds, daemon_peak_kib(d), real
     finally:
         d.stop(grace=300)
