@@ -32,7 +32,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 import tnlive  # noqa: E402
-from tnlive import b, i, s, strings, text  # noqa: E402
+from tnlive import i, text  # noqa: E402
 
 
 def host_address(h):
@@ -139,19 +139,11 @@ def crawl(prefix, scratch, workers, port, pages, extra="", extra_seeds=0):
     in_store = extra_seeds > SOAP_SEEDS_MAX
     d.start()
     try:
-        arcid = int(text(d.soap("AddIndex", '<cfg xsi:type="ns:IndexConfiguration">%s</cfg>'
-                                % "".join([
-                                    s("Name", "bench"), b("Historicize", False),
-                                    s("AdministrativeContact", ""),
-                                    strings("Seeds", ["http://127.0.0.1:%d/p0.html" % port] +
-                                            ["http://seed.invalid/s%d" % k for k in
-                                             range(0 if in_store else extra_seeds)]),
-                                    strings("IncludeFilters",
-                                            [r"^http://127\.0\.0\.[0-9]+:%d/.*$" % port]),
-                                    s("SchedulingFrequency", "DISABLED"),
-                                    i("SchedulingAttribute", 0), i("AccessTime", 0),
-                                    i("PagesLimit", 0), i("DepthLimit", 0),
-                                    i("GarbageLimit", 0)])), "id"))
+        arcid = tnlive.add_index(
+            d, "bench",
+            ["http://127.0.0.1:%d/p0.html" % port] +
+            ["http://seed.invalid/s%d" % k for k in range(0 if in_store else extra_seeds)],
+            [r"^http://127\.0\.0\.[0-9]+:%d/.*$" % port])
         if in_store:
             d.stop(grace=300)
             add_seeds_in_store(d, extra_seeds)

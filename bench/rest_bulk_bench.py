@@ -27,7 +27,7 @@ import urllib.parse
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 import tnlive  # noqa: E402
-from tnlive import b, i, s, strings, text  # noqa: E402
+from tnlive import i, text  # noqa: E402
 
 
 def make_pages(count):
@@ -75,16 +75,7 @@ def run(prefix, scratch, workers, pages, clients):
     d = tnlive.Daemon(prefix, root, extra="WORKERS=%d\nLOGCFG=LOG:ERROR\n" % workers)
     d.start()
     try:
-        arcid = int(text(d.soap("AddIndex", '<cfg xsi:type="ns:IndexConfiguration">%s</cfg>'
-                                % "".join([
-                                    s("Name", "bulk"), b("Historicize", False),
-                                    s("AdministrativeContact", ""),
-                                    strings("Seeds", []),
-                                    strings("IncludeFilters", ["^http://bulk.example/.*$"]),
-                                    s("SchedulingFrequency", "DISABLED"),
-                                    i("SchedulingAttribute", 0), i("AccessTime", 0),
-                                    i("PagesLimit", 0), i("DepthLimit", 0),
-                                    i("GarbageLimit", 0)])), "id"))
+        arcid = tnlive.add_index(d, "bulk", [], ["^http://bulk.example/.*$"])
         hands = children(d.proc.pid, "millhand")
         others = [d.proc.pid] + children(d.proc.pid, "siftvault")
         before = {p: ticks(p) for p in hands + others}

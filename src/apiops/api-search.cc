@@ -127,19 +127,18 @@ void api::query(api_result& res, QuerySpec& query_spec, std::vector<QueryResult>
     idxstorage* index = ctx_.services.index;
     docstorage* docs = ctx_.services.docs;
     if (index && docs) {
-        search_request request;
-        request.archives = accepted;
-        request.first = query_spec.FirstDoc;
-        request.last = query_spec.LastDoc;
-        request.min_time = query_spec.MinTime;
-        request.max_time = query_spec.MaxTime;
-        request.min_score = static_cast<std::uint32_t>(query_spec.MinScore);
-        request.info = query_spec.Info;
-        request.view = query_spec.View;
-        request.sort = query_spec.Sort;
-        request.query = query_spec.Query;
-        request.weights = query_spec.Weights;
-        total = index->search(request, results, db, *docs);
+        total = index->search({.archives = accepted,
+                               .first = query_spec.FirstDoc,
+                               .last = query_spec.LastDoc,
+                               .min_time = query_spec.MinTime,
+                               .max_time = query_spec.MaxTime,
+                               .min_score = static_cast<std::uint32_t>(query_spec.MinScore),
+                               .info = query_spec.Info,
+                               .view = query_spec.View,
+                               .sort = query_spec.Sort,
+                               .query = query_spec.Query,
+                               .weights = query_spec.Weights},
+                              results, db, *docs);
     } else {
         results.clear();
         TN_LOG(LF_API, LL_ERROR, "Search without an index");

@@ -263,10 +263,18 @@ bool docstorage::find_latest(sqlite3* db, std::uint32_t arcid, const std::string
 
 std::uint32_t docstorage::latest_timestamp(sqlite3* db, std::uint32_t arcid,
                                            const std::string& url) {
-    sqlite_statement st(db, "select timestamp from docstorage where arcid=? and url=? order by "
-                            "+timestamp desc limit 1");
-    st.bind(1, arcid).bind(2, canonical_url(url));
-    return st.next() ? st.u32(0) : 0;
+    return latest_timestamps(db, arcid).of_canonical(canonical_url(url));
+}
+
+docstorage::latest_timestamps::latest_timestamps(sqlite3* db, std::uint32_t arcid)
+    : st_(db, "select timestamp from docstorage where arcid=? and url=? order by "
+              "+timestamp desc limit 1"),
+      arcid_(arcid) {}
+
+std::uint32_t docstorage::latest_timestamps::of_canonical(const std::string& canonical) {
+    st_.reset();
+    st_.bind(1, arcid_).bind(2, canonical);
+    return st_.next() ? st_.u32(0) : 0;
 }
 
 void docstorage::touch(sqlite3* db, const std::string& guid, std::uint32_t timestamp) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "docstorage/docstorage-blob.h"
+#include "util/sqlite_stmt.h"
 
 #include <sqlite3.h>
 
@@ -79,6 +80,17 @@ public:
                      std::uint32_t& corecrc);
     // The timestamp of the newest version of (arcid, url), 0 when none.
     std::uint32_t latest_timestamp(sqlite3* db, std::uint32_t arcid, const std::string& url);
+    // latest_timestamp for many URLs of one archive through one prepared statement, for the
+    // links of a page inside its storing transaction; the URLs come in canonical form.
+    class latest_timestamps {
+    public:
+        latest_timestamps(sqlite3* db, std::uint32_t arcid);
+        std::uint32_t of_canonical(const std::string& canonical);
+
+    private:
+        sqlite_statement st_;
+        std::uint32_t arcid_;
+    };
 
     // Sets the timestamp of one version; an unknown guid changes nothing.
     void touch(sqlite3* db, const std::string& guid, std::uint32_t timestamp);

@@ -15,7 +15,6 @@
 #include "util/config.h"
 #include "util/log.h"
 #include "util/md5.h"
-#include "util/sqlite_stmt.h"
 #include "util/sqlite_txn.h"
 #include "util/syslayer.h"
 #include "util/uri.h"
@@ -282,18 +281,14 @@ std::vector<outlink> outlinks_of(const std::vector<FFF::linkscore_t>& links,
 }
 
 // Queues the links [from, to) that were not stored since the crawl started, inside the
-// caller's transaction: two statements prepared once for the whole list. The look-up is the
-// store's own (the newest version of the URL in its canonical form).
+// caller's transaction: two statements prepared once for the whole list.
 void queue_outlinks(sqlite3* db, fetchqueue& queue, std::uint32_t arcid, const outlink* from,
                     const outlink* to, std::int64_t crawl_start) {
     if (from == to) return;
-    sqlite_statement seen(db, "select timestamp from docstorage where arcid=? and url=? order "
-                              "by +timestamp desc limit 1");
+    docstorage::latest_timestamps seen(db, arcid);
     fetchqueue::batch batch(queue, db, arcid);
     for (const outlink* link = from; link != to; ++link) {
-        seen.bind(1, arcid).bind(2, link->key.canonical);
-        const std::uint32_t stored = seen.next() ? seen.u32(0) : 0;
-        seen.reset();
+        const std::uint32_t stored = seen.of_canonical(link->key.canonical);
         if (stored != 0 && stored >= crawl_start) continue;
         batch.push(link->key, link->priority);
     }

@@ -18,7 +18,7 @@ import xml.etree.ElementTree as ET
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import tnlive  # noqa: E402
-from tnlive import NS, b, i, ints, s, strings, text  # noqa: E402
+from tnlive import NS, b, i, ints, s, text  # noqa: E402
 
 PREFIX, SCRATCH, SOURCE = (os.path.abspath(a) for a in sys.argv[1:4])
 failures = []
@@ -155,12 +155,8 @@ def main():
 def run(d, nport, site):
     origin = "http://127.0.0.1:%d/" % nport
     # The index, over SOAP: one archive and its source, Historicize so versions are kept.
-    arcid = int(text(d.soap("AddIndex", '<cfg xsi:type="ns:IndexConfiguration">%s</cfg>' % "".join([
-        s("Name", "Orchard site"), b("Historicize", True), s("AdministrativeContact", ""),
-        strings("Seeds", [origin + "index.html"]),
-        strings("IncludeFilters", ["^" + re.escape(origin) + ".*$"]),
-        s("SchedulingFrequency", "DISABLED"), i("SchedulingAttribute", 0), i("AccessTime", 0),
-        i("PagesLimit", 0), i("DepthLimit", 0), i("GarbageLimit", 0)])), "id"))
+    arcid = tnlive.add_index(d, "Orchard site", [origin + "index.html"],
+                             ["^" + re.escape(origin) + ".*$"], historicize=True)
     # Readable by everyone, so the public portal shows it.
     got = d.soap("GetArchiveConfiguration", i("id", arcid))
     cfg, magic = got.find("cfg"), int(text(got, "magic"))

@@ -199,3 +199,12 @@ def ints(name, values):
 def text(elem, path):
     found = elem.find(path)
     return None if found is None else (found.text or "")
+
+
+def add_index(d, name, seeds, include_filters, historicize=False):
+    """AddIndex: an archive and its source, scheduling off, no limits; the archive's id."""
+    return int(text(d.soap("AddIndex", '<cfg xsi:type="ns:IndexConfiguration">%s</cfg>' % "".join([
+        s("Name", name), b("Historicize", historicize), s("AdministrativeContact", ""),
+        strings("Seeds", seeds), strings("IncludeFilters", include_filters),
+        s("SchedulingFrequency", "DISABLED"), i("SchedulingAttribute", 0), i("AccessTime", 0),
+        i("PagesLimit", 0), i("DepthLimit", 0), i("GarbageLimit", 0)])), "id"))
