@@ -388,12 +388,7 @@ void service_stop(trawlnestd& app) {
 }
 
 bool run_job(trawlnestd& app, maintenance_job job, std::string& error) {
-    maintenance_storages storages;
-    storages.docs = app.docs();
-    storages.queue = app.queue();
-    storages.logs = app.logs();
-    storages.index = app.index();
-    storages.robots = app.robots();
+    const maintenance_storages storages = app.storages().maintenance();
     switch (job) {
     case maintenance_job::reset:
         return reset(app.cfg(), storages, error);

@@ -1,13 +1,9 @@
 #include "trawlnestd/trawlnestd-app.h"
 
 #include "docstorage/docstorage.h"
-#include "fetchqueue/fetchqueue.h"
 #include "idxstorage/idxstorage.h"
-#include "logstorage/logstorage.h"
-#include "robotschecker/robotschecker.h"
 #include "trawlnestd/builtin-plugins.h"
 #include "trawlnestd/cfgstorage.h"
-#include "trawlnestd/cookie-cache.h"
 #include "trawlnestd/dbconn.h"
 #include "httpfront/httpserver.h"
 #include "trawlnestd/process-thread.h"
@@ -200,16 +196,7 @@ bool trawlnestd::open_storages(std::string& error) {
     sqlite3* db = open_db();
     storage_transaction txn(db);
 
-    cookies_ = std::make_unique<cookie_cache>();
-    docs_ = std::make_unique<docstorage>(db);
-    queue_ = std::make_unique<fetchqueue>(db, settings.throttling);
-    logs_ = std::make_unique<logstorage>(db);
-    index_ = std::make_unique<idxstorage>();
-    robots_ = std::make_unique<robotschecker>(db, settings.user_agent);
-    stores_ = std::make_unique<config_stores>(db);
-
-    init_dbconfig(db);
-    read_platform_guid(db, platform_guid_);
+    storages_.open(db, {.throttling = settings.throttling, .user_agent = settings.user_agent});
 
     // The marker lives while the index server runs: found at start, the last run ended
     // without its final flush, and documents stored since then may be missing from the index.
@@ -217,7 +204,7 @@ bool trawlnestd::open_storages(std::string& error) {
     const bool unclean = ::access(index_open_marker, F_OK) == 0;
     if (unclean && check_database_) {
         TN_LOG(LF_LOG, LL_ERROR, "The index was not closed cleanly; rebuilding it from the store");
-        docs_->rebuild_index(db, *index_);
+        storages_.docs->rebuild_index(db, *storages_.index);
     } else if (!unclean) {
         if (FILE* marker = std::fopen(index_open_marker, "we")) std::fclose(marker);
     }
@@ -232,13 +219,7 @@ bool trawlnestd::open_storages(std::string& error) {
     close_db(db);
 
     services_.cfg = &cfg_;
-    services_.platform_id = platform_guid_;
-    services_.cookies = cookies_.get();
-    services_.docs = docs_.get();
-    services_.queue = queue_.get();
-    services_.logs = logs_.get();
-    services_.index = index_.get();
-    services_.robots = robots_.get();
+    storages_.fill(services_);
     services_.check_workers = [this] { check_workers(); };
     return true;
 }
@@ -345,18 +326,14 @@ void trawlnestd::stop_threads() {
 
 void trawlnestd::close_storages() {
     services_ = crawl_services{};
-    stores_.reset();
-    robots_.reset();
-    if (index_) {
-        index_->flush();
-        const bool clean = !index_->needs_rebuild();
-        index_.reset(); // tells the index server to quit and waits for it
-        if (clean) ::unlink(index_open_marker);
+    // An index that took every change closes cleanly: the next start need not rebuild it.
+    bool clean = false;
+    if (storages_.index) {
+        storages_.index->flush();
+        clean = !storages_.index->needs_rebuild();
     }
-    logs_.reset();
-    queue_.reset();
-    docs_.reset();
-    cookies_.reset();
+    storages_.close(); // the index server quits before close returns
+    if (clean) ::unlink(index_open_marker);
     log_close();
     platform_done();
     sockets_cleanup();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "trawlnestd/crawl-step.h"
+#include "trawlnestd/daemon-storages.h"
 #include "util/config.h"
 
 #include <sqlite3.h>
@@ -18,13 +19,6 @@ namespace lumbrake {
 class httpserver;
 struct http_services;
 
-class cookie_cache;
-class docstorage;
-class fetchqueue;
-class logstorage;
-class idxstorage;
-class robotschecker;
-struct config_stores;
 class process_thread;
 class scheduler_thread;
 
@@ -75,14 +69,15 @@ public:
     void close_db(sqlite3* db) const;
 
     const config& cfg() const { return cfg_; }
-    const std::string& platform_guid() const { return platform_guid_; }
-    cookie_cache* cookies() const { return cookies_.get(); }
-    docstorage* docs() const { return docs_.get(); }
-    fetchqueue* queue() const { return queue_.get(); }
-    logstorage* logs() const { return logs_.get(); }
-    idxstorage* index() const { return index_.get(); }
-    robotschecker* robots() const { return robots_.get(); }
-    config_stores* stores() const { return stores_.get(); }
+    const std::string& platform_guid() const { return storages_.platform_guid; }
+    const daemon_storages& storages() const { return storages_; }
+    cookie_cache* cookies() const { return storages_.cookies.get(); }
+    docstorage* docs() const { return storages_.docs.get(); }
+    fetchqueue* queue() const { return storages_.queue.get(); }
+    logstorage* logs() const { return storages_.logs.get(); }
+    idxstorage* index() const { return storages_.index.get(); }
+    robotschecker* robots() const { return storages_.robots.get(); }
+    config_stores* stores() const { return storages_.stores.get(); }
     const std::vector<process_thread*>& process_threads() const { return process_threads_; }
     // The parts that the process threads and the scheduler use; valid while storages are open.
     const crawl_services& services() const { return services_; }
@@ -122,14 +117,7 @@ private:
     void wait_http_server();
 
     config cfg_;
-    std::string platform_guid_;
-    std::unique_ptr<cookie_cache> cookies_;
-    std::unique_ptr<docstorage> docs_;
-    std::unique_ptr<fetchqueue> queue_;
-    std::unique_ptr<logstorage> logs_;
-    std::unique_ptr<idxstorage> index_;
-    std::unique_ptr<robotschecker> robots_;
-    std::unique_ptr<config_stores> stores_;
+    daemon_storages storages_;
     std::string service_name_;
     std::string display_name_;
     std::unique_ptr<httpserver> http_server_;

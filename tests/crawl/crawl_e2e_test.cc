@@ -9,6 +9,7 @@
 #include "robotschecker/robotschecker.h"
 #include "trawlnestd/cfgstorage.h"
 #include "trawlnestd/cookie-cache.h"
+#include "trawlnestd/daemon-storages.h"
 #include "trawlnestd/dbconn.h"
 #include "trawlnestd/process-thread.h"
 #include "trawlnestd/scheduler-thread.h"
@@ -131,37 +132,18 @@ protected:
         cfg_ = std::make_unique<config>((root_ / "trawlnest.conf").c_str());
         db_ = std::make_unique<db_connection>(*cfg_);
         storage_transaction txn(*db_);
-        cookies_ = std::make_unique<cookie_cache>();
-        docs_ = std::make_unique<docstorage>(*db_);
-        queue_ = std::make_unique<fetchqueue>(*db_, 0);
-        logs_ = std::make_unique<logstorage>(*db_);
-        index_ = std::make_unique<idxstorage>();
-        robots_ = std::make_unique<robotschecker>(*db_, "lumbrakebot");
-        stores_ = std::make_unique<config_stores>(*db_);
-        init_dbconfig(*db_);
-        read_platform_guid(*db_, services_.platform_id);
+        storages_.open(*db_, {.throttling = 0, .user_agent = "lumbrakebot"});
         txn.commit();
 
         services_.cfg = cfg_.get();
-        services_.cookies = cookies_.get();
-        services_.docs = docs_.get();
-        services_.queue = queue_.get();
-        services_.logs = logs_.get();
-        services_.index = index_.get();
-        services_.robots = robots_.get();
+        storages_.fill(services_);
         services_.clock = [this] { return std::int64_t(std::time(nullptr)) + offset_.load(); };
         services_.free_space = [this](const std::string&) { return free_.load(); };
     }
 
     void TearDown() override {
         threads_.clear();
-        stores_.reset();
-        robots_.reset();
-        index_.reset();
-        logs_.reset();
-        queue_.reset();
-        docs_.reset();
-        cookies_.reset();
+        storages_.close();
         db_.reset();
         std::error_code ec;
         fs::current_path(old_cwd_, ec);
@@ -264,9 +246,9 @@ protected:
     // and StartCrawl do.
     void start_crawl(int arcid, const std::vector<std::string>& urls) {
         storage_transaction txn(db());
-        logs_->start_crawl(db(), arcid, services_.now());
+        storages_.logs->start_crawl(db(), arcid, services_.now());
         for (const std::string& u : urls)
-            queue_->push(db(), static_cast<std::uint32_t>(arcid), u, 0);
+            storages_.queue->push(db(), static_cast<std::uint32_t>(arcid), u, 0);
         txn.commit();
     }
 
@@ -306,14 +288,14 @@ protected:
     bool crawl_running(int arcid) {
         std::int64_t start = 0, end = 0, docs = 0, errors = 0;
         storage_transaction txn(db());
-        bool found = logs_->last_crawl(db(), arcid, start, end, docs, errors);
+        bool found = storages_.logs->last_crawl(db(), arcid, start, end, docs, errors);
         txn.commit();
         return found && end == 0;
     }
 
     std::size_t indexed_documents() {
         storage_transaction txn(db());
-        index_->flush();
+        storages_.index->flush();
         txn.commit();
         const std::string out = run("xapian-delve '" + (root_ / "data" / "index").string() + "'");
         const auto at = out.find("number of documents = ");
@@ -329,13 +311,7 @@ protected:
     fs::path old_cwd_;
     std::unique_ptr<config> cfg_;
     std::unique_ptr<db_connection> db_;
-    std::unique_ptr<cookie_cache> cookies_;
-    std::unique_ptr<docstorage> docs_;
-    std::unique_ptr<fetchqueue> queue_;
-    std::unique_ptr<logstorage> logs_;
-    std::unique_ptr<idxstorage> index_;
-    std::unique_ptr<robotschecker> robots_;
-    std::unique_ptr<config_stores> stores_;
+    daemon_storages storages_;
     crawl_services services_;
     std::atomic<std::int64_t> offset_{0};
     std::atomic<std::uint64_t> free_{std::uint64_t{1} << 40};
@@ -456,7 +432,7 @@ TEST_F(CrawlTest, ClosedCrawlStoresNothingButEmptiesTheQueue) {
     process_thread& t = thread();
     start_crawl(arc, {site.url("a.html")});
     storage_transaction txn(db());
-    logs_->end_crawl(db(), arc, services_.now());
+    storages_.logs->end_crawl(db(), arc, services_.now());
     txn.commit();
     EXPECT_EQ(crawl_until_idle(t), 1);
     EXPECT_EQ(sql("select count(*) from docstorage"), "0\n");
@@ -474,8 +450,8 @@ TEST_F(CrawlTest, ReprocessRoadRebuildsStoredDocuments) {
     // No crawl is running: the stored document is reprocessed all the same; an unknown id is
     // dropped without a log entry.
     storage_transaction txn(db());
-    queue_->push(db(), arc, "guid:" + guid, 0);
-    queue_->push(db(), arc, "guid:0123456789abcdef0123456789abcdef", 0);
+    storages_.queue->push(db(), arc, "guid:" + guid, 0);
+    storages_.queue->push(db(), arc, "guid:0123456789abcdef0123456789abcdef", 0);
     txn.commit();
     const std::string before = sql("select count(*) from documentlog");
     EXPECT_EQ(crawl_until_idle(t), 2);
@@ -565,7 +541,7 @@ TEST_F(CrawlTest, CookieLoginRunsOnceAndItsCookiesTravelWithEveryPage) {
     EXPECT_EQ(count_of(requests, "/one.html [session=abc; lang=en]"), 1u) << requests;
     EXPECT_EQ(count_of(requests, "/two.html [session=abc; lang=en]"), 1u) << requests;
     std::string cached;
-    EXPECT_TRUE(cookies_->get(arc, 0, cached));
+    EXPECT_TRUE(storages_.cookies->get(arc, 0, cached));
     EXPECT_EQ(cached, "session=abc; lang=en");
 }
 
@@ -719,24 +695,24 @@ TEST_F(CrawlTest, SchedulerStartsDueCrawlsAndExpiresOldVersions) {
     const int expiring = archive(false, 86400);
     const std::int64_t now = services_.now();
     storage_transaction txn(db());
-    logs_->start_crawl(db(), finished, now - 7200);
-    logs_->end_crawl(db(), finished, now - 7000);
-    logs_->start_crawl(db(), running, now - 7200);
+    storages_.logs->start_crawl(db(), finished, now - 7200);
+    storages_.logs->end_crawl(db(), finished, now - 7000);
+    storages_.logs->start_crawl(db(), running, now - 7200);
     for (int i = 0; i < 101; ++i)
-        docs_->store(db(),
-                     {.guid = "g" + std::to_string(i),
-                      .arcid = expiring,
-                      .url = "http://h/" + std::to_string(i),
-                      .timestamp = static_cast<std::uint32_t>(now - 90000 + i)},
-                     {}, 0);
-    docs_->store(db(),
-                 {.guid = "young",
-                  .arcid = expiring,
-                  .url = "http://h/young",
-                  .timestamp = static_cast<std::uint32_t>(now)},
-                 {}, 0);
-    logs_->log_query(db(), expiring, "WORD:old", now - 90000);
-    logs_->log_query(db(), expiring, "WORD:new", now - 10);
+        storages_.docs->store(db(),
+                              {.guid = "g" + std::to_string(i),
+                               .arcid = expiring,
+                               .url = "http://h/" + std::to_string(i),
+                               .timestamp = static_cast<std::uint32_t>(now - 90000 + i)},
+                              {}, 0);
+    storages_.docs->store(db(),
+                          {.guid = "young",
+                           .arcid = expiring,
+                           .url = "http://h/young",
+                           .timestamp = static_cast<std::uint32_t>(now)},
+                          {}, 0);
+    storages_.logs->log_query(db(), expiring, "WORD:old", now - 90000);
+    storages_.logs->log_query(db(), expiring, "WORD:new", now - 10);
     txn.commit();
 
     int watchdog_runs = 0;
@@ -780,8 +756,8 @@ TEST_F(CrawlTest, ThreadsRunAScheduledCrawlToItsEnd) {
     std::uint32_t magic = 0;
     storage_transaction txn(db());
     const int arc = cfgstorage<ArchiveConfiguration>::add(db(), a, magic);
-    logs_->start_crawl(db(), arc, services_.now() - 7200);
-    logs_->end_crawl(db(), arc, services_.now() - 7100);
+    storages_.logs->start_crawl(db(), arc, services_.now() - 7200);
+    storages_.logs->end_crawl(db(), arc, services_.now() - 7100);
     txn.commit();
 
     process_thread* worker = new process_thread(services_, 180);
@@ -815,12 +791,17 @@ TEST_F(CrawlTest, ThreadsRunAScheduledCrawlToItsEnd) {
 // A listener that accepts and says nothing for `hold` seconds (then closes).
 fs::path silent_listener_script(const fs::path& dir, int port, int hold) {
     const fs::path script = dir / "stall.py";
-    write_file(script, "import socket, time, threading\n"
-                       "s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)\n"
-                       "s.bind(('127.0.0.1', " + std::to_string(port) + ")); s.listen(8)\n"
-                       "def hold(c):\n    time.sleep(" + std::to_string(hold) + "); c.close()\n"
-                       "while True:\n    c, a = s.accept()\n"
-                       "    threading.Thread(target=hold, args=(c,), daemon=True).start()\n");
+    write_file(script,
+               "import socket, time, threading\n"
+               "s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)\n"
+               "s.bind(('127.0.0.1', " +
+                   std::to_string(port) +
+                   ")); s.listen(8)\n"
+                   "def hold(c):\n    time.sleep(" +
+                   std::to_string(hold) +
+                   "); c.close()\n"
+                   "while True:\n    c, a = s.accept()\n"
+                   "    threading.Thread(target=hold, args=(c,), daemon=True).start()\n");
     return script;
 }
 
@@ -829,8 +810,8 @@ TEST_F(CrawlTest, NotificationToAStallingEndpointIsGivenUpAfterItsTimeout) {
     python_server stall(port, "'" + silent_listener_script(root_, port, 40).string() + "'",
                         root_ / "stall.log");
     ASSERT_TRUE(can_connect(port));
-    open({"NOTIFYURL=http://127.0.0.1:" + std::to_string(port) + "/done?arc=%d",
-          "NOTIFYTIMEOUT=1"});
+    open(
+        {"NOTIFYURL=http://127.0.0.1:" + std::to_string(port) + "/done?arc=%d", "NOTIFYTIMEOUT=1"});
     file_site site(root_ / "site");
     const int arc = add_archive(add_source(site.source(1)));
     process_thread& t = thread();
@@ -888,9 +869,9 @@ while True:
             out.write('%d\n' % pid)
     c.close()
 )");
-    python_server killer(port, "'" + script.string() + "' " + std::to_string(port) + " '" +
-                                   killed.string() + "'",
-                         root_ / "killer.log");
+    python_server killer(
+        port, "'" + script.string() + "' " + std::to_string(port) + " '" + killed.string() + "'",
+        root_ / "killer.log");
     ASSERT_TRUE(can_connect(port));
     open();
     file_site site(root_ / "site");
@@ -917,8 +898,8 @@ TEST_F(CrawlTest, ScheduledCrawlOfASourceWithoutSeedsEndsAtOnce) {
     std::uint32_t magic = 0;
     storage_transaction txn(db());
     const int arc = cfgstorage<ArchiveConfiguration>::add(db(), a, magic);
-    logs_->start_crawl(db(), arc, services_.now() - 7200);
-    logs_->end_crawl(db(), arc, services_.now() - 7000);
+    storages_.logs->start_crawl(db(), arc, services_.now() - 7200);
+    storages_.logs->end_crawl(db(), arc, services_.now() - 7000);
     txn.commit();
     scheduler_thread sched(services_);
     sched.hourly_pass(services_.now());
@@ -935,7 +916,7 @@ TEST_F(CrawlTest, KilledIndexServerIsReplacedAndTheIndexRebuiltFromTheStore) {
     process_thread& t = thread();
     start_crawl(arc, {site.url("a.html")});
     EXPECT_EQ(crawl_until_idle(t), 1);
-    const pid_t server = index_->connection()->child();
+    const pid_t server = storages_.index->connection()->child();
     ASSERT_GT(server, 0);
     ::kill(server, SIGKILL);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -945,7 +926,7 @@ TEST_F(CrawlTest, KilledIndexServerIsReplacedAndTheIndexRebuiltFromTheStore) {
     EXPECT_EQ(crawl_until_idle(t), 1);
     scheduler_thread sched(services_);
     sched.tick();
-    EXPECT_NE(index_->connection()->child(), server);
+    EXPECT_NE(storages_.index->connection()->child(), server);
     EXPECT_EQ(indexed_documents(), 2u);
 }
 
@@ -961,7 +942,7 @@ TEST_F(CrawlTest, LogInWithoutACookieIsNotCachedAndHeaderCaseDoesNotMatter) {
     EXPECT_EQ(count_of(requests, "/one.html []"), 1u) << requests;
     EXPECT_EQ(count_of(requests, "/two.html [session=late]"), 1u) << requests;
     std::string cached;
-    EXPECT_TRUE(cookies_->get(arc, 0, cached));
+    EXPECT_TRUE(storages_.cookies->get(arc, 0, cached));
     EXPECT_EQ(cached, "session=late");
 }
 

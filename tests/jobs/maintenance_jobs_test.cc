@@ -20,6 +20,7 @@
 #include "logstorage/logstorage.h"
 #include "robotschecker/robotschecker.h"
 #include "trawlnestd/cfgstorage.h"
+#include "trawlnestd/daemon-storages.h"
 #include "trawlnestd/dbconn.h"
 #include "util/config.h"
 #include "util/sqlite_txn.h"
@@ -71,21 +72,18 @@ private:
 };
 
 // What the daemon's start-up opens in the current directory, in one transaction.
-struct open_storages {
+struct open_storages : daemon_storages {
     explicit open_storages(const config& cfg) : db(cfg) {
         storage_transaction txn(db);
-        docs = std::make_unique<docstorage>(db);
-        queue = std::make_unique<fetchqueue>(db, 0);
-        logs = std::make_unique<logstorage>(db);
-        index = std::make_unique<idxstorage>();
-        robots = std::make_unique<robotschecker>(db, "lumbrakebot", [] { return 1000000; });
-        stores = std::make_unique<config_stores>(db);
-        init_dbconfig(db);
+        open(db, {.throttling = 0, .user_agent = "lumbrakebot", .robots_clock = [] {
+                      return std::int64_t{1000000};
+                  }});
         txn.commit();
     }
-    maintenance_storages view() const {
-        return {docs.get(), queue.get(), logs.get(), index.get(), robots.get()};
-    }
+    // Before the connection closes.
+    ~open_storages() { close(); }
+    maintenance_storages view() const { return maintenance(); }
+    // The PlatformGUID as the database has it now (a restore replaces it).
     std::string guid() const {
         std::string g;
         read_platform_guid(db, g);
@@ -115,12 +113,6 @@ struct open_storages {
     }
 
     db_connection db;
-    std::unique_ptr<docstorage> docs;
-    std::unique_ptr<fetchqueue> queue;
-    std::unique_ptr<logstorage> logs;
-    std::unique_ptr<idxstorage> index;
-    std::unique_ptr<robotschecker> robots;
-    std::unique_ptr<config_stores> stores;
 };
 
 // Documents (two indexable, one failed fetch), queued URLs, a crawl with its log, a robots.txt
