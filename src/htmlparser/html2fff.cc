@@ -3,22 +3,12 @@
 #include <vector>
 
 #include "util/codecs.h"
+#include "util/ascii.h"
 #include "htmlparser/textscanner.h"
 
 namespace lumbrake {
 
 namespace {
-
-bool equals_ignore_case(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z') x += 32;
-        if (y >= 'A' && y <= 'Z') y += 32;
-        if (x != y) return false;
-    }
-    return true;
-}
 
 inline bool trimmed_away(code_point c) {
     return is_unicode_separator(c) || is_unicode_other(c);
@@ -126,8 +116,8 @@ void HTMLtoFFF::tag(html_tag& record, bool open) {
         const html_attr* name = record.find(ATTR_NAME);
         if (!attr_has_value(name)) break;
         std::string_view n = html_unquote(attr_value(*name));
-        int slice = equals_ignore_case(n, "description") ? FFF::abstractDict
-                    : equals_ignore_case(n, "keywords")  ? FFF::keywordDict
+        int slice = ascii_iequals(n, "description") ? FFF::abstractDict
+                    : ascii_iequals(n, "keywords")  ? FFF::keywordDict
                                                          : 0;
         if (!slice) break;
         b.end_paragraph();

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "util/ascii.h"
 #include "util/codecs.h"
 #include "util/log.h"
 #include "htmlparser/htmlentities.h"
@@ -169,17 +170,6 @@ void tagplug::end() {
 
 namespace {
 
-bool equals_ignore_ascii_case(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z') x += 32;
-        if (y >= 'A' && y <= 'Z') y += 32;
-        if (x != y) return false;
-    }
-    return true;
-}
-
 // The charset that a Content-Type meta value names, or false when the value is not valid.
 bool meta_charset(std::string_view content, std::string& label) {
     std::string folded;
@@ -308,7 +298,7 @@ void HTMLTextScanner::tag(html_tag& record, bool open) {
         const html_attr* equiv = record.find(ATTR_HTTP_EQUIV);
         const html_attr* content = record.find(ATTR_CONTENT);
         if (attr_has_value(equiv) && attr_has_value(content) &&
-            equals_ignore_ascii_case(html_unquote(attr_value(*equiv)), "content-type")) {
+            ascii_iequals(html_unquote(attr_value(*equiv)), "content-type")) {
             std::string label;
             if (!charset_fixed_ && meta_charset(attr_value(*content), label))
                 set_input_charset(label);

@@ -2,6 +2,7 @@
 
 #include <deque>
 
+#include "util/base64.h"
 #include "util/codecs.h"
 #include "fff/FFFbuilder.h"
 #include "fetchers/fetcher-base.h"
@@ -161,34 +162,7 @@ std::string decode_quoted_printable(std::string_view text) {
 }
 
 std::string decode_base64_body(std::string_view text) {
-    static const auto digit = [](char c) -> int {
-        if (c >= 'A' && c <= 'Z') return c - 'A';
-        if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-        if (c >= '0' && c <= '9') return c - '0' + 52;
-        if (c == '+') return 62;
-        if (c == '/') return 63;
-        if (c == '=') return -1;
-        return -2;
-    };
-    std::string out;
-    out.reserve(text.size() / 4 * 3);
-    unsigned v = 0, count = 0, pads = 0;
-    for (char c : text) {
-        int d = digit(c);
-        if (d == -2) continue;
-        if (d == -1) {
-            d = 0;
-            ++pads;
-        }
-        v = (v << 6) | static_cast<unsigned>(d);
-        if (++count < 4) continue;
-        if (pads < 3) out.push_back(static_cast<char>((v >> 16) & 0xFF));
-        if (pads < 2) out.push_back(static_cast<char>((v >> 8) & 0xFF));
-        if (pads < 1) out.push_back(static_cast<char>(v & 0xFF));
-        if (pads) break;
-        v = count = 0;
-    }
-    return out;
+    return base64_decode(text);
 }
 
 std::string unquote_parameter(std::string value) {

@@ -1,6 +1,7 @@
 #include "robotschecker/robotstxt.h"
 
 #include "util/log.h"
+#include "util/ascii.h"
 
 #include <algorithm>
 #include <unordered_set>
@@ -18,19 +19,8 @@ bool is_blank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-char lower_ascii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool iequal(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (lower_ascii(a[i]) != lower_ascii(b[i])) return false;
-    return true;
-}
-
 bool istarts_with(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && iequal(text.substr(0, prefix.size()), prefix);
+    return text.size() >= prefix.size() && ascii_iequals(text.substr(0, prefix.size()), prefix);
 }
 
 std::string_view trim(std::string_view s) {
@@ -107,7 +97,7 @@ robotstxt::robotstxt(std::string_view text, std::string_view robot_name)
         if (skip) continue;
         std::string_view value = rest ? trim(std::string_view(rest, end - rest)) : "";
 
-        if (iequal(field, "user-agent")) {
+        if (ascii_iequals(field, "user-agent")) {
             if (!value.empty() && value.front() == '*' && !own_group) {
                 in_group = true;
             } else if (istarts_with(value, robot_name) && !own_group) {
@@ -119,7 +109,7 @@ robotstxt::robotstxt(std::string_view text, std::string_view robot_name)
             } else {
                 in_group = false;
             }
-        } else if (iequal(field, "disallow") && in_group && !value.empty()) {
+        } else if (ascii_iequals(field, "disallow") && in_group && !value.empty()) {
             std::string rule = escape_rule(value);
             expression_ += "|^";
             expression_ += rule;

@@ -101,12 +101,12 @@ bool base64_decoder::finish() {
     return ended;
 }
 
-void base64_decode(char* text) {
-    char* out = text;
-    const char* in = text;
+std::string base64_decode(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() / 4 * 3);
     unsigned v = 0, count = 0, pads = 0;
-    for (; *in; ++in) {
-        int d = digit(*in);
+    for (char c : text) {
+        int d = digit(c);
         if (d == -2) continue;
         if (d == -1) {
             d = 0;
@@ -114,14 +114,20 @@ void base64_decode(char* text) {
         }
         v = (v << 6) | static_cast<unsigned>(d);
         if (++count < 4) continue;
-        // Output never overtakes input: three bytes are written per four read.
-        if (pads < 3) *out++ = static_cast<char>((v >> 16) & 0xFF);
-        if (pads < 2) *out++ = static_cast<char>((v >> 8) & 0xFF);
-        if (pads < 1) *out++ = static_cast<char>(v & 0xFF);
+        if (pads < 3) out.push_back(static_cast<char>((v >> 16) & 0xFF));
+        if (pads < 2) out.push_back(static_cast<char>((v >> 8) & 0xFF));
+        if (pads < 1) out.push_back(static_cast<char>(v & 0xFF));
         if (pads) break;
         v = count = 0;
     }
-    *out = '\0';
+    return out;
+}
+
+void base64_decode(char* text) {
+    // The result is never longer than the text: three bytes per four characters.
+    const std::string decoded = base64_decode(std::string_view(text));
+    decoded.copy(text, decoded.size());
+    text[decoded.size()] = '\0';
 }
 
 } // namespace lumbrake

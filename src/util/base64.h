@@ -40,6 +40,10 @@ private:
     int errors_ = 0;
 };
 
+// The bytes of the text. Characters outside the alphabet are skipped; a group holding "="
+// ends the decoding; a last partial group is dropped.
+std::string base64_decode(std::string_view text);
+
 // Decodes the NUL-terminated text in place and NUL-terminates the result. Characters outside
 // the alphabet are skipped; a group holding "=" ends the decoding; a last partial group is
 // dropped. The caller reads the result as a C string.

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <iconv.h>
 
+#include "util/ascii.h"
 #include "util/charset_tables.h"
 #include "util/codecs.h"
 
@@ -24,17 +25,6 @@ const code_point* named(const char* name) {
         if (std::strcmp(charset_data::tables[i].name, name) == 0)
             return charset_data::tables[i].table;
     return nullptr;
-}
-
-bool iequals(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
 }
 
 struct label_entry {
@@ -79,7 +69,7 @@ bool charset::set(std::string_view label) {
     kind_ = TABLE;
     table_ = nullptr;
     for (const label_entry& e : labels()) {
-        if (iequals(label, e.label)) {
+        if (ascii_iequals(label, e.label)) {
             table_ = e.table;
             return true;
         }
@@ -87,7 +77,7 @@ bool charset::set(std::string_view label) {
     table_ = nullptr;
     iconv_.reset();
     iconv_next_ = nullptr;
-    if (iequals(label, "utf-8") || iequals(label, "utf8")) {
+    if (ascii_iequals(label, "utf-8") || ascii_iequals(label, "utf8")) {
         kind_ = UTF8;
         return true;
     }
