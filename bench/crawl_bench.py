@@ -63,30 +63,8 @@ def make_site(root, pages, hosts, port):
 def start_nginx(root, work, hosts, port):
     servers = "".join("  server { listen %s:%d; root %s/h%d; }\n" % (host_address(h), port, root, h)
                       for h in range(hosts))
-    conf = os.path.join(work, "nginx.conf")
-    with open(conf, "w") as f:
-        f.write("""daemon off;
-master_process off;
-pid {w}/nginx.pid;
-error_log {w}/error.log;
-events {{ worker_connections 1024; }}
-http {{
-  access_log off;
-  client_body_temp_path {w}/body; proxy_temp_path {w}/proxy; fastcgi_temp_path {w}/fastcgi;
-  uwsgi_temp_path {w}/uwsgi; scgi_temp_path {w}/scgi;
-  types {{ text/html html; }}
-  keepalive_requests 100000;
-{servers}}}
-""".format(w=work, servers=servers))
-    proc = subprocess.Popen(["/usr/sbin/nginx", "-c", conf, "-p", work],
-                            stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
-    for _ in range(100):
-        if tnlive.port_answers(port):
-            return proc
-        if proc.poll() is not None:
-            break
-        time.sleep(0.1)
-    raise RuntimeError("nginx did not start")
+    http = "  access_log off;\n  types { text/html html; }\n  keepalive_requests 100000;\n"
+    return tnlive.start_nginx(work, port, http + servers, connections=1024)
 
 
 def daemon_peak_kib(d):

@@ -1,6 +1,7 @@
 // The curl fetcher against real servers on 127.0.0.1: nginx (statuses, redirects, Basic auth,
 // size limits, side metadata, dates), Python's http.server, pyftpdlib (files, listings, log-in)
 // and a small Python server in data/ (log-in form, forward proxy, tunnel, hostile heads).
+#include "../support/command.h"
 #include "../support/files.h"
 #include "api/api-typeutils.h"
 #include "api/auth.h"
@@ -52,9 +53,7 @@ using namespace std::chrono_literals;
 constexpr const char* python = "/usr/bin/python3";
 constexpr std::uint32_t default_limit = 16777216;
 
-bool have(const std::string& program) {
-    return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
-}
+constexpr auto& have = tn_test::have_program;
 
 bool python_has(const char* module) {
     return std::system(

@@ -1,4 +1,5 @@
 // Runs the built docmill program on fixture folders and checks its report and exit status.
+#include "../support/command.h"
 #include "../support/files.h"
 #include "../support/ports.h"
 #include "../support/script_server.h"
@@ -489,9 +490,7 @@ protected:
         return t;
     }
 
-    static bool have(const std::string& program) {
-        return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
-    }
+    static constexpr auto& have = tn_test::have_program;
 };
 
 // One nginx on 127.0.0.1 serving dir/www over http, and over https with a self-signed

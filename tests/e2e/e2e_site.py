@@ -40,32 +40,13 @@ def make_site(root):
 
 def start_nginx(root, work):
     port = tnlive.free_port()
-    conf = os.path.join(work, "nginx.conf")
-    with open(conf, "w") as f:
-        f.write("""daemon off;
-master_process off;
-pid {w}/nginx.pid;
-error_log {w}/error.log;
-events {{ worker_connections 64; }}
-http {{
-  access_log {w}/access.log;
-  client_body_temp_path {w}/body; proxy_temp_path {w}/proxy; fastcgi_temp_path {w}/fastcgi;
-  uwsgi_temp_path {w}/uwsgi; scgi_temp_path {w}/scgi;
+    http = """  access_log {w}/access.log;
   types {{ text/html html; text/plain txt; application/pdf pdf; text/rtf rtf;
            application/msword doc; message/rfc822 eml; }}
   default_type application/octet-stream;
   server {{ listen 127.0.0.1:{p}; root {r}; }}
-}}
-""".format(w=work, p=port, r=root))
-    proc = subprocess.Popen(["/usr/sbin/nginx", "-c", conf, "-p", work],
-                            stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
-    for _ in range(100):
-        if tnlive.port_answers(port):
-            return proc, port
-        if proc.poll() is not None:
-            break
-        time.sleep(0.1)
-    raise RuntimeError("nginx did not start: " + open(os.path.join(work, "error.log")).read())
+""".format(w=work, p=port, r=root)
+    return tnlive.start_nginx(work, port, http), port
 
 
 def wait_crawl(d, arcid, timeout=120):

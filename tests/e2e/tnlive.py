@@ -38,6 +38,33 @@ def port_answers(port):
         return False
 
 
+def start_nginx(work, port, http, connections=64):
+    """nginx in the foreground with its files in `work`; `http` holds the http block's own
+    lines (logs, types, servers). Returns the process once `port` answers."""
+    conf = os.path.join(work, "nginx.conf")
+    with open(conf, "w") as f:
+        f.write("""daemon off;
+master_process off;
+pid {w}/nginx.pid;
+error_log {w}/error.log;
+events {{ worker_connections {c}; }}
+http {{
+  client_body_temp_path {w}/body; proxy_temp_path {w}/proxy; fastcgi_temp_path {w}/fastcgi;
+  uwsgi_temp_path {w}/uwsgi; scgi_temp_path {w}/scgi;
+{http}}}
+""".format(w=work, c=connections, http=http))
+    proc = subprocess.Popen(["/usr/sbin/nginx", "-c", conf, "-p", work],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
+    for _ in range(100):
+        if port_answers(port):
+            return proc
+        if proc.poll() is not None:
+            break
+        time.sleep(0.1)
+    with open(os.path.join(work, "error.log")) as f:
+        raise RuntimeError("nginx did not start: " + f.read())
+
+
 class _NoRedirect(urllib.request.HTTPRedirectHandler):
     def redirect_request(self, *args, **kwargs):
         return None

@@ -1,3 +1,4 @@
+#include "../support/empty_config.h"
 #include "util/config.h"
 #include "fetchers/fetcher.h"
 
@@ -10,10 +11,7 @@
 namespace lumbrake {
 namespace {
 
-const config& empty_config() {
-    static const config cfg("/nonexistent/trawlnest.conf");
-    return cfg;
-}
+using tn_test::empty_config;
 
 fetch_result run(fetcher& f, const std::string& url, std::int32_t base_score = 500000) {
     fetch_result r;

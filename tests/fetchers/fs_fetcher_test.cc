@@ -1,4 +1,5 @@
 #include "../support/files.h"
+#include "../support/empty_config.h"
 #include "util/config.h"
 #include "fetchers/fs-fetcher.h"
 
@@ -19,10 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const config& empty_config() {
-    static const config cfg("/nonexistent/trawlnest.conf");
-    return cfg;
-}
+using tn_test::empty_config;
 
 using tn_test::write_file;
 

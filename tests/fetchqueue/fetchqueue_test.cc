@@ -1,6 +1,7 @@
 #include "fetchqueue/fetchqueue.h"
 
 #include "../support/command.h"
+#include "../support/sqlite_db.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -62,14 +63,7 @@ struct queue_fixture {
         return t;
     }
     void done(const taken& t) { q->remove(db, t.arcid, t.url); }
-    long long scalar(const std::string& sql) {
-        sqlite3_stmt* st = nullptr;
-        EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr), SQLITE_OK) << sql;
-        long long v = -1;
-        if (sqlite3_step(st) == SQLITE_ROW) v = sqlite3_column_int64(st, 0);
-        sqlite3_finalize(st);
-        return v;
-    }
+    long long scalar(const std::string& sql) { return tn_test::sql_scalar(db, sql); }
 };
 
 const taken none{0, "", 0};

@@ -1,3 +1,4 @@
+#include "../support/empty_config.h"
 #include "util/config.h"
 #include "fetchers/gopher-fetcher.h"
 
@@ -17,10 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const config& empty_config() {
-    static const config cfg("/nonexistent/trawlnest.conf");
-    return cfg;
-}
+using tn_test::empty_config;
 
 const std::string g_script = std::string(TN_TEST_DATA) + "/gopher_server.py";
 

@@ -2,6 +2,7 @@
 // with curl, request heads of curl and wget received by a small listener, dates checked
 // against Python's email.utils.
 #include "util/httphead.h"
+#include "../support/command.h"
 #include "../support/http_client.h"
 #include "../support/ports.h"
 
@@ -38,10 +39,7 @@ using tn_test::port_answers;
 constexpr auto& run = tn_test::command_output;
 constexpr auto& free_port = tn_test::reserve_port;
 
-bool have(const char* program) {
-    std::string cmd = std::string("command -v ") + program + " >/dev/null 2>&1";
-    return std::system(cmd.c_str()) == 0;
-}
+constexpr auto& have = tn_test::have_program;
 
 int listen_socket(int& port) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

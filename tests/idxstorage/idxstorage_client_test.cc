@@ -11,6 +11,7 @@
 #include "idx_test_env.h"
 #include "util/log.h"
 #include "fff/FFF.h"
+#include "../support/fff_fixtures.h"
 
 using namespace lumbrake;
 using idx_test::read_file;
@@ -49,14 +50,6 @@ std::string binary_of(const FFF::tXMLTree& root) {
     return out;
 }
 
-FFF::meta make_meta(int slice, const std::string& key, const std::string& value) {
-    FFF::meta m;
-    m.dictid = slice;
-    m.key = key;
-    m.value = value;
-    return m;
-}
-
 std::string token(const std::string& word, int slice) {
     return word + static_cast<char>(0x40 + slice);
 }
@@ -92,7 +85,7 @@ TEST(WordsExtractor, TitleKeepsPunctuationTightAndBlanksBetweenWords) {
 }
 
 TEST(WordsExtractor, MetasComeFirstAsStoredWithTheirSliceMarker) {
-    auto doc = make_doc({make_meta(1, "author", "Smith"), make_meta(2, "Key Word", "A b!")},
+    auto doc = make_doc({fff_meta(1, "author", "Smith"), fff_meta(2, "Key Word", "A b!")},
                         {{10, {"x"}}});
     EXPECT_EQ(extract_words(*doc), token("author:Smith", 1) + "\x01" + token("Key Word:A b!", 2) +
                                        "\x01" + token("x", 10));
@@ -173,7 +166,7 @@ TEST_F(RecordedClient, AddDocumentSendsIdentityFieldsViewsTitleAndWords) {
     {
         idxstorage index;
         auto doc =
-            make_doc({make_meta(1, "author", "Smith")}, {{15, {"Annual", "report"}}, {10, {"Hi"}}});
+            make_doc({fff_meta(1, "author", "Smith")}, {{15, {"Annual", "report"}}, {10, {"Hi"}}});
         index.add_document("g1", 4000000000u, "http://h/x", "text/html", 7199, -1, 1000000, {0, 1},
                            binary_of(*doc));
         index.add_document("g2", 7, "u", "m", 3600, 3600, 0, {}, binary_of(*doc));

@@ -64,14 +64,6 @@ std::size_t document_count() {
     return std::stoul(out.substr(at + 22));
 }
 
-FFF::meta make_meta(int slice, const std::string& key, const std::string& value) {
-    FFF::meta m;
-    m.dictid = slice;
-    m.key = key;
-    m.value = value;
-    return m;
-}
-
 } // namespace
 
 TEST(IndexServer, StoresTermsFieldsAndValuesAsSent) {
@@ -80,7 +72,7 @@ TEST(IndexServer, StoresTermsFieldsAndValuesAsSent) {
         idxstorage index;
         index.add_document("g1", 3, "http://h/a", "text/html", 7199, 7300, 1000000, {0, 1},
                            build_fff(U"Annual report: 2005", U"Hello, World. Big Wolf",
-                                     FFF::centralNormDict, {make_meta(1, "author", "Smith")}));
+                                     FFF::centralNormDict, {fff_meta(1, "author", "Smith")}));
         index.add_document("g2", 4, "http://h/b", "text/plain", 3600, 3600, 0, {0},
                            build_fff(U"Other", U"world"));
     } // QUIT: the server commits and ends

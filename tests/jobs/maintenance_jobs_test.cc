@@ -1,6 +1,7 @@
 // The maintenance jobs against the real storages, a real index server and the sqlite3 shell.
 #include "../support/command.h"
 #include "../support/fff_fixtures.h"
+#include "../support/sqlite_db.h"
 #include "trawlnestd/maintenance-jobs.h"
 
 #include <gtest/gtest.h>
@@ -161,12 +162,7 @@ std::string shell(const std::string& file, const std::string& sql) {
 }
 
 std::int64_t rows(sqlite3* db, const std::string& table) {
-    sqlite3_stmt* st = nullptr;
-    std::string sql = "select count(*) from " + table;
-    EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr), SQLITE_OK);
-    std::int64_t n = sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int64(st, 0) : -1;
-    sqlite3_finalize(st);
-    return n;
+    return tn_test::sql_scalar(db, "select count(*) from " + table);
 }
 
 TEST(MaintenanceJobs, BackupReadByShellAndRestoredIntoFreshDatabase) {

@@ -1,3 +1,4 @@
+#include "../support/empty_config.h"
 #include "util/config.h"
 #include "fetchers/fetcher.h"
 #include "fetchers/uwclient-fetcher.h"
@@ -17,10 +18,7 @@
 namespace lumbrake {
 namespace {
 
-const config& empty_config() {
-    static const config cfg("/nonexistent/trawlnest.conf");
-    return cfg;
-}
+using tn_test::empty_config;
 
 class NewsFetcher : public ::testing::Test {
 protected:

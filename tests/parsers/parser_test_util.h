@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "../support/empty_config.h"
 #include "../support/fff_fixtures.h"
 #include "util/config.h"
 #include "fff/FFF.h"
@@ -58,10 +59,7 @@ inline std::string dump(const FFF::DocumentData& doc) {
     return fff_dump(doc, true);
 }
 
-inline const config& empty_config() {
-    static config cfg("/dev/null");
-    return cfg;
-}
+using tn_test::empty_config;
 
 struct parsed_doc {
     parse_result result;

@@ -81,10 +81,6 @@ inline std::string run(const std::string& command, int* status = nullptr) {
     return out;
 }
 
-inline bool have_tool(const std::string& name) {
-    int status = 0;
-    run("command -v " + name + " >/dev/null 2>&1", &status);
-    return status == 0;
-}
+constexpr auto& have_tool = tn_test::have_program;
 
 } // namespace pdf_core_test

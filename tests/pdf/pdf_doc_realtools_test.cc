@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "../support/command.h"
 #include "pdf_doc_util.h"
 
 namespace {
@@ -14,9 +15,7 @@ std::string tmpdir() {
     return t ? t : "/tmp/";
 }
 
-bool have(const char* tool) {
-    return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
+constexpr auto& have = tn_test::have_program;
 
 bool run(const std::string& cmd) {
     return std::system(cmd.c_str()) == 0;

@@ -22,9 +22,7 @@ std::string run(const std::string& command) {
     return tn_test::command_output(command);
 }
 
-bool have(const char* tool) {
-    return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
+constexpr auto& have = tn_test::have_program;
 
 std::string tmp_path(const std::string& name) {
     const char* dir = std::getenv("TEST_TMPDIR");

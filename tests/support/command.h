@@ -37,4 +37,11 @@ inline std::string sqlite_output(const std::string& file, const std::string& sta
     return command_output("sqlite3 " + options + " '" + file + "' \"" + statement + "\" 2>&1");
 }
 
+// Whether the shell finds the program (tests of real tools skip without them).
+inline bool have_program(const std::string& name) {
+    int status = -1;
+    command_output_with_status("command -v '" + name + "' >/dev/null 2>&1", status);
+    return status == 0;
+}
+
 } // namespace tn_test

@@ -8,6 +8,15 @@
 #include <string>
 #include <vector>
 
+// A metadata entry of the slice.
+inline FFF::meta fff_meta(int slice, const std::string& key, const std::string& value) {
+    FFF::meta m;
+    m.dictid = slice;
+    m.key = key;
+    m.value = value;
+    return m;
+}
+
 // The binary form of a document of one sentence: a title run first when `title` is given, then
 // one run of `words` in `slice`.
 inline std::string fff_document(const std::vector<std::string>& words, int slice = 10,

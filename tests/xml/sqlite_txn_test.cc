@@ -2,6 +2,7 @@
 
 #include "linux-platform/eventlog.h"
 #include "../support/scratch.h"
+#include "../support/sqlite_db.h"
 
 #include <gtest/gtest.h>
 
@@ -29,13 +30,7 @@ struct db_handle {
     ~db_handle() { sqlite3_close(db); }
     int exec(const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr); }
     long long count(const char* table) {
-        sqlite3_stmt* st = nullptr;
-        std::string sql = std::string("select count(*) from ") + table;
-        EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr), SQLITE_OK);
-        EXPECT_EQ(sqlite3_step(st), SQLITE_ROW);
-        long long n = sqlite3_column_int64(st, 0);
-        sqlite3_finalize(st);
-        return n;
+        return tn_test::sql_scalar(db, std::string("select count(*) from ") + table);
     }
 };
 
