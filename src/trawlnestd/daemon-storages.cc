@@ -7,7 +7,6 @@
 #include "robotschecker/robotschecker.h"
 #include "trawlnestd/cfgstorage.h"
 #include "trawlnestd/cookie-cache.h"
-#include "trawlnestd/crawl-step.h"
 #include "trawlnestd/dbconn.h"
 #include "trawlnestd/maintenance-jobs.h"
 

@@ -3,6 +3,8 @@
 // need the storages exactly as a running daemon has them.
 #pragma once
 
+#include "trawlnestd/crawl-step.h"
+
 #include <sqlite3.h>
 
 #include <cstdint>
@@ -12,14 +14,7 @@
 
 namespace lumbrake {
 
-class cookie_cache;
-class docstorage;
-class fetchqueue;
-class logstorage;
-class idxstorage;
-class robotschecker;
 struct config_stores;
-struct crawl_services;
 struct maintenance_storages;
 
 struct daemon_storages {

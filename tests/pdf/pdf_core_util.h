@@ -4,6 +4,7 @@
 
 #include "../support/files.h"
 #include "../support/command.h"
+#include "pdf_writer.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -45,23 +46,7 @@ private:
 inline std::string build_pdf(const std::vector<std::string>& bodies,
                              const std::string& trailer_extra = "",
                              const std::string& prefix = "") {
-    std::string out = prefix + "%PDF-1.4\n";
-    const std::size_t base = prefix.size();
-    std::vector<std::size_t> offsets;
-    for (std::size_t k = 0; k < bodies.size(); ++k) {
-        offsets.push_back(out.size() - base);
-        out += std::to_string(k + 1) + " 0 obj\n" + bodies[k] + "\nendobj\n";
-    }
-    const std::size_t xref = out.size() - base;
-    out += "xref\n0 " + std::to_string(bodies.size() + 1) + "\n0000000000 65535 f \n";
-    for (std::size_t off : offsets) {
-        char line[32];
-        std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
-        out += line;
-    }
-    out += "trailer\n<< /Size " + std::to_string(bodies.size() + 1) + " /Root 1 0 R " +
-           trailer_extra + " >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-    return out;
+    return pdf_writer::pdf_file(bodies, trailer_extra, 1, prefix);
 }
 
 using tn_test::read_file;

@@ -9,6 +9,7 @@
 
 #include "../support/fff_fixtures.h"
 #include "../support/files.h"
+#include "pdf_writer.h"
 #include "util/config.h"
 #include "fff/FFF.h"
 #include "fff/FFFbuilder.h"
@@ -60,23 +61,7 @@ using tn_test::read_file;
 // table; trailer_extra goes into the trailer dictionary (e.g. "/Info 5 0 R").
 inline std::string make_pdf(const std::vector<std::string>& objects,
                             const std::string& trailer_extra, int root = 1) {
-    std::string out = "%PDF-1.4\n";
-    std::vector<std::size_t> offsets;
-    for (std::size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(out.size());
-        out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const std::size_t xref = out.size();
-    out += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (std::size_t o : offsets) {
-        char line[32];
-        std::snprintf(line, sizeof line, "%010zu 00000 n \n", o);
-        out += line;
-    }
-    out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root " +
-           std::to_string(root) + " 0 R " + trailer_extra + " >>\nstartxref\n" +
-           std::to_string(xref) + "\n%%EOF\n";
-    return out;
+    return pdf_writer::pdf_file(objects, trailer_extra, root);
 }
 
 // A stream object body with a correct /Length.
