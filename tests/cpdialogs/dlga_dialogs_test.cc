@@ -2,6 +2,7 @@
 // photographed; OK refused where it must be; the nested value dialog of the authentication
 // dialog run through a modal script.
 #include "dlga_support.h"
+#include "../support/info_records.h"
 
 #include "cpdialogs/acl-dialog.h"
 #include "cpdialogs/archive-select-dialog.h"
@@ -222,13 +223,7 @@ TEST(source_auth_dialog, WithoutCookieLoginValuesAreDropped) {
     EXPECT_TRUE(d.auth.ParamValues.empty());
 }
 
-ArchiveInfo archive(int id, const std::string& name, int source) {
-    ArchiveInfo a;
-    a.Archive = id;
-    a.Configuration.Name = name;
-    a.Configuration.Source = source;
-    return a;
-}
+using tn_test::archive;
 
 TEST(archive_dialog, ChoosesArchivesAndKeepsUnlistedIds) {
     SourceInfo web;

@@ -1,5 +1,6 @@
 // The plug-ins, archive selection, source authentication and cookie parameter models.
 #include "cpmodel/archive-select-model.h"
+#include "../support/info_records.h"
 #include "cpmodel/cookie-param-model.h"
 #include "cpmodel/plugins-model.h"
 #include "cpmodel/source-auth-model.h"
@@ -101,13 +102,7 @@ TEST(plugins_model, PipeIdsWithoutAListedFilterAreKept) {
     }
 }
 
-ArchiveInfo archive(int id, const std::string& name, int source) {
-    ArchiveInfo a;
-    a.Archive = id;
-    a.Configuration.Name = name;
-    a.Configuration.Source = source;
-    return a;
-}
+using tn_test::archive;
 
 SourceInfo source(int id, const std::string& name) {
     SourceInfo s;

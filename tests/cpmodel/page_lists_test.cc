@@ -1,6 +1,7 @@
 // The list editing of the main window's pages: the schedule's "When:" value per frequency,
 // the collection's archive rows after a choice, plug-in rows, a new archive's credentials.
 #include "cpmodel/page-lists.h"
+#include "../support/info_records.h"
 
 #include <gtest/gtest.h>
 
@@ -65,13 +66,7 @@ TEST(page_lists, FillRangeHoldsTheStoredValue) {
 
 namespace {
 
-ArchiveInfo archive(std::int32_t id, const std::string& name, std::int32_t source) {
-    ArchiveInfo a;
-    a.Archive = id;
-    a.Configuration.Name = name;
-    a.Configuration.Source = source;
-    return a;
-}
+using tn_test::archive;
 
 SourceInfo source(std::int32_t id, const std::string& description) {
     SourceInfo s;

@@ -1,6 +1,7 @@
 // Tree rows: filter, links between kinds, red archives, names for unnamed objects, pending
 // selections.
 #include "cpmodel/trees-model.h"
+#include "../support/info_records.h"
 
 #include <gtest/gtest.h>
 
@@ -16,14 +17,7 @@ SourceInfo source(int id, std::string name, std::string description = "") {
     return s;
 }
 
-ArchiveInfo archive(int id, std::string name, int source, int errors = 0) {
-    ArchiveInfo a;
-    a.Archive = id;
-    a.Configuration.Name = std::move(name);
-    a.Configuration.Source = source;
-    a.Errors = errors;
-    return a;
-}
+using tn_test::archive;
 
 } // namespace
 
