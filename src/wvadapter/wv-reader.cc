@@ -118,7 +118,14 @@ struct reader_state {
     }
     // Text arrived: the paragraph that began before it belongs to its story.
     void before_content() {
-        const int s = story_of(ps->currentcp);
+        // Nearly every character is in the story of the one before: check its bounds first.
+        const std::uint32_t cp = ps->currentcp;
+        if (story >= 0 && (story == 0 || cp >= story_end[story - 1]) &&
+            (story == story_none || cp < story_end[story])) {
+            open_para();
+            return;
+        }
+        const int s = story_of(cp);
         if (s != story) {
             flush_run();
             append_status(out->buf(), EventType::story, static_cast<std::uint8_t>(s));
