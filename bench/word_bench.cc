@@ -3,7 +3,8 @@
 // The files are written by LibreOffice (bench/make_word_corpus.sh, run on the first start into
 // the folder of TN_WORD_CORPUS, default "word-corpus" beside this program): the Debian reference
 // chapters and the licence texts, 32 files from 10 KB to 900 KB. Only files antiword reads are
-// used, so both sides do the same work.
+// used, so both sides do the same work. scripts/install-deps.sh --bench installs antiword and
+// LibreOffice.
 //
 //   BM_WordParse            every file through the parser dispatch, as the worker calls it
 //                           (the libwv reader in its child process)
