@@ -82,6 +82,9 @@ void append_special(std::string& out, std::uint16_t code) {
 }
 
 bool decode_events(std::string_view data, std::vector<Event>& out) {
+    // A record of text with its paragraph marks takes some 30 bytes or more: room for most
+    // documents' records at once, rather than moving them at every doubling.
+    out.reserve(out.size() + data.size() / 32);
     reader r{data};
     while (r.pos < data.size()) {
         Event e;
