@@ -321,6 +321,7 @@ LAZY_VOID(wv_lib, wvOLEFree, (wvParseStruct * ps), (ps))
 LAZY_FN(wv_lib, int, wvText, (wvParseStruct * ps), (ps))
 LAZY_FN(wv_lib, void*, wvMalloc, (U32 size), (size))
 LAZY_VOID(wv_lib, _wvFree, (void* ptr), (ptr))
+LAZY_FN(wv_lib, wvVersion, wvQuerySupported, (FIB * fib, int* reason), (fib, reason))
 LAZY_VOID(wv_lib, wvSetCharHandler, (wvParseStruct * ps, int (*h)(wvParseStruct*, U16, U8, U16)),
           (ps, h))
 LAZY_VOID(wv_lib, wvSetSpecialCharHandler,

@@ -345,9 +345,11 @@ bool read_document_events(const unsigned char* data, std::size_t length, int fd,
         return false; // the library's half-built state goes with the process
     }
     // The same stream may stand under two names (the table stream): the second call sees the
-    // changed kind and leaves it.
-    for (wvStream* s : {ps.mainfd, ps.tablefd, ps.tablefd0, ps.tablefd1, ps.data})
-        hold_in_memory(s);
+    // changed kind and leaves it. The data stream (pictures, rarely read for text) stays where
+    // it is. The library closes no stream of a Word 2 file: copies would be left behind.
+    if (wvQuerySupported(&ps.fib, nullptr) != WORD2)
+        for (wvStream* s : {ps.mainfd, ps.tablefd, ps.tablefd0, ps.tablefd1})
+            hold_in_memory(s);
     append_status(em.buf(), EventType::init, 0);
     const std::u16string assoc = associated_title(ps);
     if (!assoc.empty()) title = assoc;
