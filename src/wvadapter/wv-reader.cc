@@ -267,8 +267,11 @@ std::u16string associated_title(const wvParseStruct& ps) {
 // reading time. A memory stream is the library's own third kind: a read is a copy. One thing
 // differs on a damaged document: a position past the end, which libgsf refused, is taken, and
 // the next read there ends the process (a crash of the reader, as on other damage).
-void hold_in_memory(wvStream* s) {
-    if (!s || s->kind != GSF_STREAM || !s->stream.gsf_stream) return;
+// A stream over the whole input (a file that is no compound file) is left alone: the library
+// holds that input under another name as well.
+void hold_in_memory(wvStream* s, const GsfInput* whole) {
+    if (!s || s->kind != GSF_STREAM || !s->stream.gsf_stream || s->stream.gsf_stream == whole)
+        return;
     GsfInput* in = s->stream.gsf_stream;
     const gsf_off_t size = gsf_input_size(in);
     const gsf_off_t at = gsf_input_tell(in);
@@ -349,7 +352,7 @@ bool read_document_events(const unsigned char* data, std::size_t length, int fd,
     // it is. The library closes no stream of a Word 2 file: copies would be left behind.
     if (wvQuerySupported(&ps.fib, nullptr) != WORD2)
         for (wvStream* s : {ps.mainfd, ps.tablefd, ps.tablefd0, ps.tablefd1})
-            hold_in_memory(s);
+            hold_in_memory(s, input);
     append_status(em.buf(), EventType::init, 0);
     const std::u16string assoc = associated_title(ps);
     if (!assoc.empty()) title = assoc;
