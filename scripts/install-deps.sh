@@ -33,6 +33,12 @@ PACKAGES=(
   chromium python3-zeep python3-requests libwww-perl nodejs
 )
 
+# The peers and file makers of the benchmarks (bench/), not needed by the build or the tests:
+# installed with --bench. word_bench: antiword, and LibreOffice to write its Word files.
+if [ "${1:-}" = "--bench" ]; then
+  PACKAGES+=(antiword libreoffice-writer-nogui)
+fi
+
 missing=()
 # npm comes with Debian's nodejs as a package of its own, or within another nodejs build.
 command -v npm >/dev/null 2>&1 || PACKAGES+=(npm)

@@ -319,6 +319,9 @@ LAZY_FN(wv_lib, int, wvInit, (void), ())
 LAZY_FN(wv_lib, int, wvInitParser_gsf, (wvParseStruct * ps, GsfInput* in), (ps, in))
 LAZY_VOID(wv_lib, wvOLEFree, (wvParseStruct * ps), (ps))
 LAZY_FN(wv_lib, int, wvText, (wvParseStruct * ps), (ps))
+LAZY_FN(wv_lib, void*, wvMalloc, (U32 size), (size))
+LAZY_VOID(wv_lib, _wvFree, (void* ptr), (ptr))
+LAZY_FN(wv_lib, wvVersion, wvQuerySupported, (FIB * fib, int* reason), (fib, reason))
 LAZY_VOID(wv_lib, wvSetCharHandler, (wvParseStruct * ps, int (*h)(wvParseStruct*, U16, U8, U16)),
           (ps, h))
 LAZY_VOID(wv_lib, wvSetSpecialCharHandler,
@@ -342,6 +345,9 @@ LAZY_FN(gsf_lib, GsfInput*, gsf_input_memory_new,
 LAZY_FN(gsf_lib, guint8 const*, gsf_input_read, (GsfInput * input, size_t n, guint8* optional),
         (input, n, optional))
 LAZY_FN(gsf_lib, gsf_off_t, gsf_input_size, (GsfInput * input), (input))
+LAZY_FN(gsf_lib, gboolean, gsf_input_seek, (GsfInput * input, gsf_off_t offset, GSeekType whence),
+        (input, offset, whence))
+LAZY_FN(gsf_lib, gsf_off_t, gsf_input_tell, (GsfInput * input), (input))
 
 LAZY_VOID(gobject_lib, g_object_unref, (gpointer object), (object))
 LAZY_FN(gobject_lib, gboolean, g_type_check_value_holds, (const GValue* value, GType type),

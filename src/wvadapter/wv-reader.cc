@@ -118,7 +118,14 @@ struct reader_state {
     }
     // Text arrived: the paragraph that began before it belongs to its story.
     void before_content() {
-        const int s = story_of(ps->currentcp);
+        // Nearly every character is in the story of the one before: check its bounds first.
+        const std::uint32_t cp = ps->currentcp;
+        if (story >= 0 && (story == 0 || cp >= story_end[story - 1]) &&
+            (story == story_none || cp < story_end[story])) {
+            open_para();
+            return;
+        }
+        const int s = story_of(cp);
         if (s != story) {
             flush_run();
             append_status(out->buf(), EventType::story, static_cast<std::uint8_t>(s));
@@ -254,6 +261,43 @@ std::u16string associated_title(const wvParseStruct& ps) {
     return title;
 }
 
+// Turns one of the library's streams over a compound-file stream into one over a copy of its
+// bytes in memory. The library reads a byte or two at a time; through libgsf each read was two
+// GObject type checks and the compound file's block mapping over the memory input, most of the
+// reading time. A memory stream is the library's own third kind: a read is a copy. One thing
+// differs on a damaged document: a position past the end, which libgsf refused, is taken, and
+// the next read there ends the process (a crash of the reader, as on other damage).
+// A stream over the whole input (a file that is no compound file) is left alone: the library
+// holds that input under another name as well.
+void hold_in_memory(wvStream* s, const GsfInput* whole) {
+    if (!s || s->kind != GSF_STREAM || !s->stream.gsf_stream || s->stream.gsf_stream == whole)
+        return;
+    GsfInput* in = s->stream.gsf_stream;
+    const gsf_off_t size = gsf_input_size(in);
+    const gsf_off_t at = gsf_input_tell(in);
+    if (size < 0 || size > gsf_off_t(UINT32_MAX) - 1 || at < 0 || at > size) return;
+    auto* bytes = static_cast<char*>(wvMalloc(static_cast<U32>(size) + 1));
+    auto* ms = static_cast<MemoryStream*>(wvMalloc(sizeof(MemoryStream)));
+    const bool read = bytes && ms && gsf_input_seek(in, 0, G_SEEK_SET) == FALSE &&
+                      (size == 0 || gsf_input_read(in, static_cast<std::size_t>(size),
+                                                   reinterpret_cast<guint8*>(bytes)) != nullptr);
+    if (!read) {
+        wvFree(bytes);
+        wvFree(ms);
+        gsf_input_seek(in, at, G_SEEK_SET);
+        return;
+    }
+    ms->mem = bytes;
+    ms->current = static_cast<unsigned long>(at);
+    ms->size = static_cast<unsigned long>(size);
+    // The stream list of the library keeps the wvStream itself: change it in place, so that
+    // the library's aliases (the table stream is one of the two named ones) and its clean-up
+    // see the new kind.
+    s->kind = MEMORY_STREAM;
+    s->stream.memory_stream = ms;
+    g_object_unref(in);
+}
+
 } // namespace
 
 void write_chunk(int fd, const char* data, std::size_t n) {
@@ -303,6 +347,12 @@ bool read_document_events(const unsigned char* data, std::size_t length, int fd,
         em.flush();
         return false; // the library's half-built state goes with the process
     }
+    // The same stream may stand under two names (the table stream): the second call sees the
+    // changed kind and leaves it. The data stream (pictures, rarely read for text) stays where
+    // it is. The library closes no stream of a Word 2 file: copies would be left behind.
+    if (wvQuerySupported(&ps.fib, nullptr) != WORD2)
+        for (wvStream* s : {ps.mainfd, ps.tablefd, ps.tablefd0, ps.tablefd1})
+            hold_in_memory(s, input);
     append_status(em.buf(), EventType::init, 0);
     const std::u16string assoc = associated_title(ps);
     if (!assoc.empty()) title = assoc;
