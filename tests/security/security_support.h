@@ -63,6 +63,10 @@ import socket
 def exchange(port, request, timeout=30, read=True):
     """The whole answer to `request` (bytes); b"" when not read, "<timeout>" appended."""
     s = socket.create_connection(("127.0.0.1", port), timeout=timeout)
+    if not read:
+        # Held back until the close, so the request and its end arrive together: the server
+        # sees the client gone however late this process runs again.
+        s.setsockopt(socket.IPPROTO_TCP, socket.TCP_CORK, 1)
     s.sendall(request)
     data = b""
     try:
