@@ -672,7 +672,9 @@ process_thread::pass_result process_thread::crawl_pass() {
                 index_views.push_back(0);
                 if (core_changed) index_views.push_back(1);
                 send_to_index = true;
-            } else {
+            } else if (stored) {
+                // Only a URL stored before can be in the index under this id: one never seen
+                // (a refused seed of a million) costs no round trip to the index server.
                 services_.index->remove_document(docid);
             }
         }
