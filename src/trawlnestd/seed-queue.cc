@@ -12,9 +12,9 @@ std::int64_t start_crawl_from_seeds(sqlite3* db, logstorage& logs, fetchqueue& q
                                     std::int64_t start) {
     // Whether the record reads whole is known only at its end: what was queued before a fault
     // goes back to the savepoint. The fetch queue may then remember a host without URLs,
-    // which it forgets when it next looks there.
+    // which it forgets when it next looks there. The crawl record is opened only after, in the
+    // same transaction, so the log store's state is never rolled back under it.
     TN_SQLITE_CHECK(db, sqlite3_exec(db, "savepoint seeds", nullptr, nullptr, nullptr));
-    logs.start_crawl(db, arcid, start);
     std::int64_t seeds = 0;
     bool read = false;
     {
@@ -28,7 +28,9 @@ std::int64_t start_crawl_from_seeds(sqlite3* db, logstorage& logs, fetchqueue& q
     }
     const char* end = read ? "release seeds" : "rollback to seeds; release seeds";
     TN_SQLITE_CHECK(db, sqlite3_exec(db, end, nullptr, nullptr, nullptr));
-    return read ? seeds : -1;
+    if (!read) return -1;
+    logs.start_crawl(db, arcid, start);
+    return seeds;
 }
 
 } // namespace lumbrake
