@@ -158,7 +158,8 @@ private:
     static void on_chars(void* user, const char* bytes, int length);
     XML_ParserStruct* start_parser();
 
-    XML_ParserStruct* parser_ = nullptr; // the expat parser of feed, from its first piece to its last
+    // The expat parser of feed, from its first piece to its last.
+    XML_ParserStruct* parser_ = nullptr;
     bool failed_ = false;
 };
 

@@ -50,9 +50,8 @@ bool crawl_control_start(api& call, api_result& res, std::int32_t arcid, Archive
 void api::start_crawl(api_result& res, std::int32_t arcid, ArchiveInfo& info) {
     if (!crawl_control_start(*this, res, arcid, info)) return;
     if (info.Crawling) return;
-    const std::int64_t seeds = start_crawl_from_seeds(db(), *ctx_.services.logs,
-                                                      *ctx_.services.queue, arcid,
-                                                      info.Configuration.Source, now());
+    const std::int64_t seeds = start_crawl_from_seeds(
+        db(), *ctx_.services.logs, *ctx_.services.queue, arcid, info.Configuration.Source, now());
     if (seeds < 0) return;
     TN_LOG(LF_API, LL_INFO, "Crawl of archive " << arcid << " started with " << seeds << " seeds");
     end_if_nothing_queued(*this, ctx_.services, arcid);

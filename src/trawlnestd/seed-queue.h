@@ -18,7 +18,6 @@ class logstorage;
 // a text that is not well-formed) nothing is changed and the answer is -1; otherwise the
 // number of seeds read.
 std::int64_t start_crawl_from_seeds(sqlite3* db, logstorage& logs, fetchqueue& queue,
-                                    std::int32_t arcid, std::int32_t source_id,
-                                    std::int64_t start);
+                                    std::int32_t arcid, std::int32_t source_id, std::int64_t start);
 
 } // namespace lumbrake

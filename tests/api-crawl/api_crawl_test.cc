@@ -292,13 +292,13 @@ TEST_F(Crawl, ManySeedsAreQueuedInOrderOnceEach) {
     std::vector<std::string> seeds;
     for (int k = 0; k < 50000; ++k) {
         const std::string host = "h" + std::to_string(k % 11) + ".example.org";
-        seeds.push_back("http://" + host + "/p" + std::to_string(k) + "?q=a&r=" +
-                        std::to_string(k % 5));
+        seeds.push_back("http://" + host + "/p" + std::to_string(k) +
+                        "?q=a&r=" + std::to_string(k % 5));
         // Every hundredth seed again, once as it is and once in another spelling of it.
         if (k % 100 == 0) seeds.push_back(seeds.back());
         if (k % 100 == 50)
-            seeds.push_back("HTTP://" + host + ":80/p" + std::to_string(k) + "?q=a&r=" +
-                            std::to_string(k % 5));
+            seeds.push_back("HTTP://" + host + ":80/p" + std::to_string(k) +
+                            "?q=a&r=" + std::to_string(k % 5));
     }
     const std::int32_t id = archive_with_seeds(seeds);
     ArchiveInfo info;
@@ -335,9 +335,11 @@ TEST_F(Crawl, StartOverADamagedSourceQueuesNothing) {
     ASSERT_TRUE(cfgstorage<ArchiveConfiguration>::get(db_, id, archive, m));
     const std::string source = std::to_string(archive.Source);
     shell("update cfgstorage set cfg=substr(cfg, 1, instr(cfg, '<limit')) || 'oops' "
-          "where key='SourceConfiguration' and id=" + source);
+          "where key='SourceConfiguration' and id=" +
+          source);
     const std::string damaged = shell("select cfg from cfgstorage where key='SourceConfiguration' "
-                                      "and id=" + source);
+                                      "and id=" +
+                                      source);
     ASSERT_NE(damaged.find("http://b.example/"), std::string::npos) << damaged;
 
     ArchiveInfo info;

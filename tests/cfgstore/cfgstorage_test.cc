@@ -379,8 +379,8 @@ TEST_F(CfgStorage, SourceReadABlockAtATimeAnswersAsGet) {
         std::uint32_t ma = 7, mb = 7;
         std::vector<std::string> handed;
         const bool ok_a = store::get(db(), bad_id, a, ma);
-        const bool ok_b = get_source_streamed(db(), bad_id, b, mb,
-                                              [&](const std::string& url) { handed.push_back(url); });
+        const bool ok_b = get_source_streamed(
+            db(), bad_id, b, mb, [&](const std::string& url) { handed.push_back(url); });
         EXPECT_FALSE(ok_a);
         EXPECT_FALSE(ok_b);
         EXPECT_EQ(mb, ma);

@@ -424,8 +424,9 @@ TEST_F(CrawlTest, RefusedPageStoredBeforeLeavesTheIndex) {
     offset_ += 100;
     start_crawl(arc, {site.url("a.html"), site.url("b.html"), site.url("x/excluded.html")});
     crawl_until_idle(t);
-    const std::string second = sql("select status, url from documentlog where arcid=" +
-                                   std::to_string(arc) + " order by rowid limit -1 offset 3");
+    const std::string second =
+        sql("select status, url from documentlog where arcid=" + std::to_string(arc) +
+            " order by rowid limit -1 offset 3");
     EXPECT_EQ(count_of(second, "6 " + site.url("b.html") + "\n"), 1u) << second;
     EXPECT_EQ(count_of(second, "6 " + site.url("x/excluded.html") + "\n"), 1u) << second;
     // a and c (not reached this time, still stored) stay; b is gone.
