@@ -181,15 +181,48 @@ void read_acl_entry(const xml_attr_map& attrs, std::vector<AccessSpec>& acl) {
 }
 
 bool xml_record_reader::parse(const char* text, std::size_t length) {
-    std::unique_ptr<XML_ParserStruct, decltype(&XML_ParserFree)> parser(XML_ParserCreate(nullptr),
+    std::unique_ptr<XML_ParserStruct, decltype(&XML_ParserFree)> parser(start_parser(),
                                                                         &XML_ParserFree);
     if (!parser) return false;
-    XML_Parser p = parser.get();
+    return parse_whole(parser.get(), text, length);
+}
+
+xml_record_reader::~xml_record_reader() {
+    if (parser_) XML_ParserFree(parser_);
+}
+
+XML_ParserStruct* xml_record_reader::start_parser() {
+    XML_Parser p = XML_ParserCreate(nullptr);
+    if (!p) return nullptr;
     XML_SetUserData(p, this);
     XML_SetElementHandler(p, &xml_record_reader::on_start, &xml_record_reader::on_end);
     XML_SetCharacterDataHandler(p, &xml_record_reader::on_chars);
     guard_xml_parser(p);
-    return parse_whole(p, text, length);
+    return p;
+}
+
+bool xml_record_reader::feed(const char* bytes, std::size_t length, bool last) {
+    if (failed_) return false;
+    if (!parser_) parser_ = start_parser();
+    if (!parser_) {
+        failed_ = true;
+        return false;
+    }
+    XML_Parser p = parser_;
+    // expat takes int lengths: a long piece goes in parts, only the last of them final.
+    constexpr std::size_t most = INT_MAX / 2;
+    do {
+        const std::size_t n = length < most ? length : most;
+        const bool final_part = last && n == length;
+        if (XML_Parse(p, bytes, static_cast<int>(n), final_part) != XML_STATUS_OK) failed_ = true;
+        bytes += n;
+        length -= n;
+    } while (!failed_ && length > 0);
+    if (failed_ || last) {
+        XML_ParserFree(p);
+        parser_ = nullptr;
+    }
+    return !failed_;
 }
 
 void xml_record_reader::on_start(void* user, const char* name, const char** atts) {

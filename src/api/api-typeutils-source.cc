@@ -42,7 +42,10 @@ bool read_bool(const std::string& value, bool& flag) {
 
 class source_reader : public xml_record_reader {
 public:
-    source_reader(SourceConfiguration& s, bool& old_names) : s_(s), old_names_(old_names) {}
+    // Seeds go to `on_seed` when given, else into the record.
+    source_reader(SourceConfiguration& s, bool& old_names,
+                  const source_stream_reader::seed_sink* on_seed = nullptr)
+        : s_(s), old_names_(old_names), on_seed_(on_seed) {}
 
 protected:
     void start_element(std::string_view name, const xml_attr_map& attrs) override;
@@ -50,6 +53,7 @@ protected:
 private:
     SourceConfiguration& s_;
     bool& old_names_;
+    const source_stream_reader::seed_sink* on_seed_;
 };
 
 void source_reader::start_element(std::string_view name, const xml_attr_map& attrs) {
@@ -58,7 +62,10 @@ void source_reader::start_element(std::string_view name, const xml_attr_map& att
         s_.Name = attr("name");
         s_.Description = attr("description");
     } else if (name == "seed") {
-        s_.Seeds.push_back(attr("url"));
+        if (on_seed_)
+            (*on_seed_)(attr("url"));
+        else
+            s_.Seeds.push_back(attr("url"));
     } else if (name == "filter") {
         const std::string& type = attr("type");
         if (type == "include") {
@@ -141,6 +148,31 @@ void source_reader::start_element(std::string_view name, const xml_attr_map& att
 }
 
 } // namespace
+
+class source_stream_reader::reader : public source_reader {
+public:
+    reader(SourceConfiguration& s, seed_sink on_seed)
+        : source_reader(s, old_names, &on_seed_), on_seed_(std::move(on_seed)) {}
+    bool old_names = false;
+
+private:
+    seed_sink on_seed_;
+};
+
+source_stream_reader::source_stream_reader(SourceConfiguration& source, seed_sink on_seed) {
+    source = SourceConfiguration{};
+    reader_ = std::make_unique<reader>(source, std::move(on_seed));
+}
+
+source_stream_reader::~source_stream_reader() = default;
+
+bool source_stream_reader::feed(const char* bytes, std::size_t length, bool last) {
+    return reader_->feed(bytes, length, last);
+}
+
+bool source_stream_reader::old_names() const {
+    return reader_->old_names;
+}
 
 bool source_to_xml(const SourceConfiguration& s, std::string& xml, std::string* error) {
     xml_record_writer w(xml);

@@ -6,10 +6,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+struct XML_ParserStruct; // expat's parser
 
 namespace lumbrake {
 
@@ -33,6 +37,25 @@ bool docfilter_from_xml(const char* text, std::size_t length, DocFilter& filter,
 bool plugin_from_xml(const char* text, std::size_t length, Plugin& plugin);
 bool renderer_pipe_from_xml(const char* text, std::size_t length, RendererPluginPipe& pipe,
                             bool& old_names);
+
+// A source record read in pieces, for records too long to hold whole (a source may carry a
+// million seeds): every member is read as source_from_xml reads it, except that each seed goes
+// to `on_seed`, in the record's order, instead of into Seeds. The constructor resets `source`.
+class source_stream_reader {
+public:
+    using seed_sink = std::function<void(const std::string& url)>;
+    source_stream_reader(SourceConfiguration& source, seed_sink on_seed);
+    ~source_stream_reader();
+    // As xml_record_reader::feed: true while the text read so far may be well-formed, and
+    // after the last piece when the whole text was.
+    bool feed(const char* bytes, std::size_t length, bool last);
+    // Whether the text used element names of the older configuration format.
+    bool old_names() const;
+
+private:
+    class reader;
+    std::unique_ptr<reader> reader_;
+};
 
 // ---- Writer conventions ----
 // Builds one record text: the declaration line, one element a line, TAB indentation, LF line
@@ -113,9 +136,16 @@ void read_acl_entry(const xml_attr_map& attrs, std::vector<AccessSpec>& acl);
 // their attributes as a map, and may take end tags and character data.
 class xml_record_reader {
 public:
-    virtual ~xml_record_reader() = default;
+    xml_record_reader() = default;
+    virtual ~xml_record_reader();
+    xml_record_reader(const xml_record_reader&) = delete;
+    xml_record_reader& operator=(const xml_record_reader&) = delete;
     // Parses the whole text as one final piece. True when expat accepted it as well-formed.
     bool parse(const char* text, std::size_t length);
+    // Parses a text handed in pieces, the last one marked `last` (it may be empty), so that a
+    // long record is never held whole. False from the first piece that shows the text is not
+    // well-formed on; the handlers have then seen what came before the fault.
+    bool feed(const char* bytes, std::size_t length, bool last);
 
 protected:
     virtual void start_element(std::string_view name, const xml_attr_map& attrs) = 0;
@@ -126,6 +156,11 @@ private:
     static void on_start(void* user, const char* name, const char** atts);
     static void on_end(void* user, const char* name);
     static void on_chars(void* user, const char* bytes, int length);
+    XML_ParserStruct* start_parser();
+
+    // The expat parser of feed, from its first piece to its last.
+    XML_ParserStruct* parser_ = nullptr;
+    bool failed_ = false;
 };
 
 } // namespace lumbrake

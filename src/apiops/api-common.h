@@ -34,6 +34,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace lumbrake {
@@ -179,7 +180,13 @@ public:
     template <class T> std::vector<AccessSpec> referenced_acl(std::int32_t id) const {
         T record{};
         std::uint32_t magic = 0;
-        if (!cfgstorage<T>::get(ctx_.db, id, record, magic)) return {};
+        if constexpr (std::is_same_v<T, SourceConfiguration>) {
+            // Its seeds (maybe a million) are not needed here.
+            if (!get_source_streamed(ctx_.db, id, record, magic, [](const std::string&) {}))
+                return {};
+        } else if (!cfgstorage<T>::get(ctx_.db, id, record, magic)) {
+            return {};
+        }
         return std::move(record.ACL);
     }
     // Whether the record can be written as XML text (a text that XML cannot carry cannot); a

@@ -7,6 +7,7 @@
 #include "fetchqueue/fetchqueue.h"
 #include "logstorage/logstorage.h"
 #include "trawlnestd/cfgstorage.h"
+#include "trawlnestd/seed-queue.h"
 #include "util/log.h"
 
 namespace lumbrake {
@@ -49,17 +50,10 @@ bool crawl_control_start(api& call, api_result& res, std::int32_t arcid, Archive
 void api::start_crawl(api_result& res, std::int32_t arcid, ArchiveInfo& info) {
     if (!crawl_control_start(*this, res, arcid, info)) return;
     if (info.Crawling) return;
-    SourceConfiguration source;
-    std::uint32_t source_magic = 0;
-    if (!cfgstorage<SourceConfiguration>::get(db(), info.Configuration.Source, source,
-                                              source_magic))
-        return;
-    const std::int64_t start = now();
-    ctx_.services.logs->start_crawl(db(), arcid, start);
-    for (const std::string& seed : source.Seeds)
-        ctx_.services.queue->push(db(), static_cast<std::uint32_t>(arcid), seed, 0);
-    TN_LOG(LF_API, LL_INFO,
-           "Crawl of archive " << arcid << " started with " << source.Seeds.size() << " seeds");
+    const std::int64_t seeds = start_crawl_from_seeds(
+        db(), *ctx_.services.logs, *ctx_.services.queue, arcid, info.Configuration.Source, now());
+    if (seeds < 0) return;
+    TN_LOG(LF_API, LL_INFO, "Crawl of archive " << arcid << " started with " << seeds << " seeds");
     end_if_nothing_queued(*this, ctx_.services, arcid);
     fill_archive_info(info);
 }

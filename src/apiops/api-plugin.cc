@@ -212,7 +212,8 @@ void api::remove_doc_filter(api_result& res, std::int32_t id) {
         cfgstorage<SourceConfiguration>::list(db(), sources);
         for (int source_id : sources) {
             SourceConfiguration source;
-            if (!cfgstorage<SourceConfiguration>::get(db(), source_id, source, magic)) continue;
+            if (!get_source_streamed(db(), source_id, source, magic, [](const std::string&) {}))
+                continue;
             const auto& ids = source.RendererDocFilterIDs;
             if (std::find(ids.begin(), ids.end(), id) != ids.end()) {
                 in_use = true;

@@ -4,6 +4,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <climits>
 #include <map>
@@ -171,6 +172,45 @@ bool fetch(sqlite3* db, const char* key, int id, std::string& text) {
     return true;
 }
 
+bool fetch_pieces(sqlite3* db, const char* key, int id,
+                  const std::function<void(std::string_view)>& piece, std::uint32_t& magic) {
+    sqlite3_int64 rowid = 0;
+    {
+        sql_text sql = build(db, "select rowid from cfgstorage where key='%q' and id=%d", key, id);
+        stmt_ptr s = prepare(db, sql.get());
+        int rc = sqlite3_step(s.get());
+        if (rc == SQLITE_DONE) return false;
+        if (rc != SQLITE_ROW) sqlite_fatal(db, __FILE__, __LINE__);
+        rowid = sqlite3_column_int64(s.get(), 0);
+    }
+    sqlite3_blob* blob = nullptr;
+    if (sqlite3_blob_open(db, "main", "cfgstorage", "cfg", rowid, 0, &blob) != SQLITE_OK) {
+        // Not a text (a NULL written by hand): read as fetch reads it.
+        sqlite3_blob_close(blob);
+        std::string text;
+        if (!fetch(db, key, id, text)) return false;
+        magic = cfg_magic(text);
+        piece(text);
+        return true;
+    }
+    std::unique_ptr<sqlite3_blob, int (*)(sqlite3_blob*)> open_blob(blob, &sqlite3_blob_close);
+    const int size = sqlite3_blob_bytes(blob);
+    // Reads follow the row's overflow pages in order, so the whole costs one pass.
+    constexpr int block = 64 * 1024;
+    std::string buffer(static_cast<std::size_t>(std::min(size, block)), '\0');
+    uLong crc = crc32(0L, Z_NULL, 0);
+    for (int at = 0; at < size;) {
+        const int n = std::min(block, size - at);
+        if (sqlite3_blob_read(blob, buffer.data(), n, at) != SQLITE_OK)
+            sqlite_fatal(db, __FILE__, __LINE__);
+        crc = crc32(crc, reinterpret_cast<const Bytef*>(buffer.data()), static_cast<uInt>(n));
+        piece(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+        at += n;
+    }
+    magic = static_cast<std::uint32_t>(crc);
+    return true;
+}
+
 void list(sqlite3* db, const char* key, std::vector<int>& ids) {
     ids.clear();
     sql_text sql = build(db, "select id from cfgstorage where key='%q' order by id", key);
@@ -219,5 +259,40 @@ bool erase(sqlite3* db, const char* key, int id) {
 }
 
 } // namespace cfgstore_detail
+
+bool get_source_streamed(sqlite3* db, int id, SourceConfiguration& source, std::uint32_t& magic,
+                         const source_stream_reader::seed_sink& on_seed) {
+    // A missing row leaves the caller's record untouched, as get does.
+    SourceConfiguration read;
+    source_stream_reader reader(read, on_seed);
+    bool well_formed = true;
+    std::uint32_t stamp = 0;
+    // Once the text is known to be malformed the rest is still read, for its stamp.
+    auto piece = [&](std::string_view bytes) {
+        if (well_formed) well_formed = reader.feed(bytes.data(), bytes.size(), false);
+    };
+    if (!cfgstore_detail::fetch_pieces(db, cfg_record_traits<SourceConfiguration>::key, id, piece,
+                                       stamp))
+        return false;
+    if (well_formed) well_formed = reader.feed("", 0, true);
+    source = std::move(read);
+    magic = stamp;
+    return well_formed;
+}
+
+std::shared_ptr<const SourceConfiguration> get_shared_source_without_seeds(sqlite3* db, int id,
+                                                                           std::uint32_t& magic) {
+    const std::string cache_key =
+        std::string(cfg_record_traits<SourceConfiguration>::key) + "/without seeds";
+    if (auto hit = cfgstore_detail::cache_find(cache_key, id, magic))
+        return std::static_pointer_cast<const SourceConfiguration>(hit);
+    const std::uint64_t generation = cfgstore_detail::generation();
+    auto record = std::make_shared<SourceConfiguration>();
+    std::uint32_t stamp = 0;
+    if (!get_source_streamed(db, id, *record, stamp, [](const std::string&) {})) return nullptr;
+    magic = stamp;
+    cfgstore_detail::cache_put(cache_key, id, generation, record, stamp);
+    return record;
+}
 
 } // namespace lumbrake

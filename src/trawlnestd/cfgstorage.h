@@ -27,6 +27,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -89,6 +90,10 @@ namespace cfgstore_detail {
 void ensure(sqlite3* db, const char* key);
 // True with the stored text when the row exists.
 bool fetch(sqlite3* db, const char* key, int id, std::string& text);
+// As fetch, but hands the stored text to `piece` a block at a time without ever holding it
+// whole (a source record of a million seeds is 45 MB), and its stamp to `magic`.
+bool fetch_pieces(sqlite3* db, const char* key, int id,
+                  const std::function<void(std::string_view)>& piece, std::uint32_t& magic);
 void list(sqlite3* db, const char* key, std::vector<int>& ids);
 // "insert or replace"; true when exactly one row changed.
 bool store(sqlite3* db, const char* key, int id, const std::string& text);
@@ -182,6 +187,17 @@ public:
         return cfgstore_detail::erase(db, traits::key, id);
     }
 };
+
+// Sources may carry a million seeds; these two read the stored record a block at a time, so
+// that neither its text nor its seeds are ever held whole. Both answer as cfgstorage::get.
+//
+// Source `id` with its seeds handed to `on_seed` in the record's order (Seeds stays empty). On
+// a text that is not well-formed, false, and the seeds before the fault were handed out.
+bool get_source_streamed(sqlite3* db, int id, SourceConfiguration& source, std::uint32_t& magic,
+                         const source_stream_reader::seed_sink& on_seed);
+// As cfgstorage::get_shared, for readers that do not use the seeds: kept without them.
+std::shared_ptr<const SourceConfiguration> get_shared_source_without_seeds(sqlite3* db, int id,
+                                                                           std::uint32_t& magic);
 
 // The ten stores, constructed in the start-up order.
 struct config_stores {

@@ -235,11 +235,6 @@ struct process_thread::worker_reply : millhand_wire::process_reply {
 
 namespace {
 
-void without_seeds(SourceConfiguration& source) {
-    source.Seeds.clear();
-    source.Seeds.shrink_to_fit();
-}
-
 std::string canonical_of(const std::string& url) {
     return URI(url, "http", true).canonical_string(true);
 }
@@ -408,12 +403,10 @@ process_thread::pass_result process_thread::crawl_pass() {
         cfgstorage<ArchiveConfiguration>::get_shared(db, static_cast<int>(q.arcid), magic);
     const bool have_archive = archive != nullptr;
     if (archive) q.archive = *archive;
-    // A source may hold a million seeds; the crawl does not use them, so the kept copy goes
-    // without them.
+    // A source may hold a million seeds; the crawl does not use them, so they are neither
+    // read into memory nor kept.
     std::shared_ptr<const SourceConfiguration> source;
-    if (have_archive)
-        source = cfgstorage<SourceConfiguration>::get_shared(db, q.archive.Source, magic, "crawl",
-                                                             without_seeds);
+    if (have_archive) source = get_shared_source_without_seeds(db, q.archive.Source, magic);
     const bool have_source = source != nullptr;
     if (source) q.source = *source;
     if (!have_archive || !have_source) {
@@ -679,7 +672,9 @@ process_thread::pass_result process_thread::crawl_pass() {
                 index_views.push_back(0);
                 if (core_changed) index_views.push_back(1);
                 send_to_index = true;
-            } else {
+            } else if (stored) {
+                // Only a URL stored before can be in the index under this id: one never seen
+                // (a refused seed of a million) costs no round trip to the index server.
                 services_.index->remove_document(docid);
             }
         }

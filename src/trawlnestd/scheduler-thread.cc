@@ -5,6 +5,7 @@
 #include "idxstorage/idxstorage.h"
 #include "logstorage/logstorage.h"
 #include "trawlnestd/cfgstorage.h"
+#include "trawlnestd/seed-queue.h"
 #include "util/config.h"
 #include "util/log.h"
 #include "util/sqlite_txn.h"
@@ -66,14 +67,11 @@ void scheduler_thread::hourly_pass(std::int64_t now) {
         if (!cfgstorage<ArchiveConfiguration>::get(db, id, archive, magic)) continue;
         if (schedule_due(archive, utc)) {
             std::int64_t start = 0, end = 0, docs = 0, errors = 0;
-            SourceConfiguration source;
-            if (services_.logs->last_crawl(db, id, start, end, docs, errors) && end > 0 &&
-                cfgstorage<SourceConfiguration>::get(db, archive.Source, source, magic)) {
-                services_.logs->start_crawl(db, id, now);
-                for (const std::string& seed : source.Seeds)
-                    services_.queue->push(db, static_cast<std::uint32_t>(id), seed, 0);
+            if (services_.logs->last_crawl(db, id, start, end, docs, errors) && end > 0) {
+                const std::int64_t seeds = start_crawl_from_seeds(
+                    db, *services_.logs, *services_.queue, id, archive.Source, now);
                 // Nothing queued means no pass will ever end this crawl: it ends at once.
-                if (source.Seeds.empty()) services_.logs->end_crawl(db, id, now);
+                if (seeds == 0) services_.logs->end_crawl(db, id, now);
             }
         }
         if (archive.GarbageLimit > 0) {

@@ -3,6 +3,8 @@
 #include "api/archive-info.h"
 #include "fixture.h"
 
+#include <algorithm>
+
 namespace apiops4 {
 namespace {
 
@@ -282,6 +284,82 @@ TEST_F(Crawl, LogsListCrawlsPageTheDocumentLogAndFilterQueries) {
     ASSERT_TRUE(
         call(admin, [&](api& a, api_result& r) { a.get_query_log(r, id, 150, 300, queries); }).ok);
     EXPECT_EQ(queries, (std::vector<QueryLogData>{{200, "middle"}, {300, "late"}}));
+}
+
+// A source of many seeds is read a part at a time: every seed is queued, in the record's order,
+// once per canonical form, exactly as queueing the whole record's seeds one by one does.
+TEST_F(Crawl, ManySeedsAreQueuedInOrderOnceEach) {
+    std::vector<std::string> seeds;
+    for (int k = 0; k < 50000; ++k) {
+        const std::string host = "h" + std::to_string(k % 11) + ".example.org";
+        seeds.push_back("http://" + host + "/p" + std::to_string(k) +
+                        "?q=a&r=" + std::to_string(k % 5));
+        // Every hundredth seed again, once as it is and once in another spelling of it.
+        if (k % 100 == 0) seeds.push_back(seeds.back());
+        if (k % 100 == 50)
+            seeds.push_back("HTTP://" + host + ":80/p" + std::to_string(k) +
+                            "?q=a&r=" + std::to_string(k % 5));
+    }
+    const std::int32_t id = archive_with_seeds(seeds);
+    ArchiveInfo info;
+    ASSERT_TRUE(run(context(true), &api::start_crawl, id, info).ok);
+    EXPECT_TRUE(info.Crawling);
+
+    // The same seeds queued one by one from the whole record, for another archive.
+    const std::uint32_t other = 999;
+    {
+        SourceConfiguration whole;
+        std::uint32_t m = 0;
+        ASSERT_TRUE(cfgstorage<SourceConfiguration>::get(db_, info.Configuration.Source, whole, m));
+        ASSERT_EQ(whole.Seeds.size(), seeds.size());
+        for (const std::string& seed : whole.Seeds)
+            queue_->push(db_, other, seed, 0);
+    }
+    auto rows = [&](std::uint32_t arcid) {
+        return shell("select url, host, priority from fetchqueue where arcid=" +
+                     std::to_string(arcid) + " order by rowid");
+    };
+    const std::string queued_rows = rows(static_cast<std::uint32_t>(id));
+    EXPECT_EQ(std::count(queued_rows.begin(), queued_rows.end(), '\n'), 50000);
+    EXPECT_EQ(queued_rows, rows(other));
+    EXPECT_EQ(queued_rows.substr(0, queued_rows.find('\n')),
+              "http://h0.example.org/p0?q=a&r=0|h0.example.org|0");
+}
+
+// A stored source whose text breaks after some seeds cannot be loaded: the start changes
+// nothing, not even with the seeds read before the fault, and a repaired record starts.
+TEST_F(Crawl, StartOverADamagedSourceQueuesNothing) {
+    const std::int32_t id = archive_with_seeds({"http://a.example/", "http://b.example/"});
+    ArchiveConfiguration archive;
+    std::uint32_t m = 0;
+    ASSERT_TRUE(cfgstorage<ArchiveConfiguration>::get(db_, id, archive, m));
+    const std::string source = std::to_string(archive.Source);
+    shell("update cfgstorage set cfg=substr(cfg, 1, instr(cfg, '<limit')) || 'oops' "
+          "where key='SourceConfiguration' and id=" +
+          source);
+    const std::string damaged = shell("select cfg from cfgstorage where key='SourceConfiguration' "
+                                      "and id=" +
+                                      source);
+    ASSERT_NE(damaged.find("http://b.example/"), std::string::npos) << damaged;
+
+    ArchiveInfo info;
+    EXPECT_EQ(run(context(true), &api::start_crawl, id, info), api_result{});
+    EXPECT_FALSE(info.Crawling);
+    EXPECT_EQ(crawls(id), "");
+    EXPECT_EQ(queued(id), "");
+    std::uint32_t arcid = 0, priority = 0;
+    std::string url;
+    EXPECT_FALSE(queue_->next(db_, arcid, url, priority));
+
+    SourceConfiguration repaired;
+    repaired.Seeds = {"http://b.example/"};
+    std::uint32_t any = 0;
+    ASSERT_TRUE(cfgstorage<SourceConfiguration>::set(db_, archive.Source, repaired, any));
+    ASSERT_TRUE(run(context(true), &api::start_crawl, id, info).ok);
+    EXPECT_TRUE(info.Crawling);
+    EXPECT_EQ(queued(id), "http://b.example/|0\n");
+    ASSERT_TRUE(queue_->next(db_, arcid, url, priority));
+    EXPECT_EQ(url, "http://b.example/");
 }
 
 } // namespace

@@ -327,4 +327,81 @@ TEST_F(CfgStorage, SharedRecordsFollowEveryWrite) {
     EXPECT_EQ(name_of(), "<none>");
 }
 
+// A source read a block at a time answers as get: the record, its seeds in order, the stamp,
+// false for a missing row (nothing touched) and for a damaged or NULL text (stamp set). The
+// seedless shared copy follows writes like the others.
+TEST_F(CfgStorage, SourceReadABlockAtATimeAnswersAsGet) {
+    config_stores stores(db());
+    using store = cfgstorage<SourceConfiguration>;
+    SourceConfiguration big = source_named("big & \"quoted\"");
+    big.IncludeFilters = {"^http://intranet\\.example/"};
+    big.ACL = {{"staff", READACCESS, false}};
+    big.Seeds.clear();
+    // Well over one block of the reader, seeds of every length across the block ends.
+    for (int k = 0; k < 20000; ++k)
+        big.Seeds.push_back("http://h" + std::to_string(k % 13) + ".example/" +
+                            std::string(static_cast<std::size_t>(k % 37), 'x') + "&" +
+                            std::to_string(k));
+    std::uint32_t magic = 0;
+    const int id = store::add(db(), big, magic);
+    ASSERT_GT(stored_text("SourceConfiguration", id).size(), 3u * 64 * 1024);
+
+    SourceConfiguration whole, streamed = source_named("stale");
+    std::uint32_t whole_magic = 0, streamed_magic = 0;
+    std::vector<std::string> seeds;
+    ASSERT_TRUE(store::get(db(), id, whole, whole_magic));
+    ASSERT_TRUE(get_source_streamed(db(), id, streamed, streamed_magic,
+                                    [&](const std::string& url) { seeds.push_back(url); }));
+    EXPECT_EQ(streamed_magic, whole_magic);
+    EXPECT_EQ(seeds, big.Seeds);
+    EXPECT_TRUE(streamed.Seeds.empty());
+    streamed.Seeds = seeds;
+    EXPECT_EQ(streamed, whole);
+
+    struct bad_row {
+        const char* what;
+        const char* sql_value; // nullptr: no row at all
+    };
+    const bad_row bad[] = {
+        {"missing", nullptr},
+        {"damaged", "'<source name=\"x\"><seed url=\"http://a/\"/><seed url='"},
+        {"NULL", "NULL"},
+        {"empty", "''"},
+    };
+    int bad_id = 100;
+    for (const bad_row& row : bad) {
+        SCOPED_TRACE(row.what);
+        ++bad_id;
+        if (row.sql_value)
+            query(db(), "insert into cfgstorage values('SourceConfiguration', " +
+                            std::to_string(bad_id) + ", " + row.sql_value + ")");
+        SourceConfiguration a = source_named("a"), b = source_named("a");
+        std::uint32_t ma = 7, mb = 7;
+        std::vector<std::string> handed;
+        const bool ok_a = store::get(db(), bad_id, a, ma);
+        const bool ok_b = get_source_streamed(
+            db(), bad_id, b, mb, [&](const std::string& url) { handed.push_back(url); });
+        EXPECT_FALSE(ok_a);
+        EXPECT_FALSE(ok_b);
+        EXPECT_EQ(mb, ma);
+        if (!row.sql_value) EXPECT_EQ(b, source_named("a"));
+        EXPECT_EQ(handed.size(), std::string(row.what) == "damaged" ? 1u : 0u);
+        EXPECT_EQ(get_shared_source_without_seeds(db(), bad_id, mb), nullptr);
+    }
+
+    std::uint32_t stamp = 0;
+    auto shared = get_shared_source_without_seeds(db(), id, stamp);
+    ASSERT_TRUE(shared);
+    EXPECT_EQ(stamp, magic);
+    EXPECT_TRUE(shared->Seeds.empty());
+    EXPECT_EQ(shared->IncludeFilters, big.IncludeFilters);
+    EXPECT_EQ(get_shared_source_without_seeds(db(), id, stamp).get(), shared.get());
+    // The whole record is a cache entry of its own.
+    EXPECT_EQ(store::get_shared(db(), id, stamp)->Seeds.size(), big.Seeds.size());
+    big.Name = "renamed";
+    ASSERT_TRUE(store::set(db(), id, big, magic));
+    EXPECT_EQ(get_shared_source_without_seeds(db(), id, stamp)->Name, "renamed");
+    EXPECT_EQ(stamp, magic);
+}
+
 } // namespace

@@ -376,6 +376,39 @@ TEST_F(CrawlTest, FileSiteIsStoredIndexedLoggedAndQueuedByDepth) {
     EXPECT_EQ(indexed_documents(), 3u);
 }
 
+// A page indexed by one crawl and refused by the filters in the next leaves the index; a
+// refused URL never stored has nothing there to remove.
+TEST_F(CrawlTest, RefusedPageStoredBeforeLeavesTheIndex) {
+    file_site site(root_ / "site");
+    open();
+    SourceConfiguration source = site.source(3);
+    const int src = add_source(source);
+    const int arc = add_archive(src);
+    process_thread& t = thread();
+    start_crawl(arc, {site.url("a.html")});
+    crawl_until_idle(t);
+    EXPECT_EQ(indexed_documents(), 3u); // a, b, c
+
+    {
+        std::uint32_t magic = 0;
+        storage_transaction txn(db());
+        ASSERT_TRUE(cfgstorage<SourceConfiguration>::get(db(), src, source, magic));
+        source.ExcludeFilters.push_back("b\\.html$");
+        ASSERT_TRUE(cfgstorage<SourceConfiguration>::set(db(), src, source, magic));
+        txn.commit();
+    }
+    offset_ += 100;
+    start_crawl(arc, {site.url("a.html"), site.url("b.html"), site.url("x/excluded.html")});
+    crawl_until_idle(t);
+    const std::string second =
+        sql("select status, url from documentlog where arcid=" + std::to_string(arc) +
+            " order by rowid limit -1 offset 3");
+    EXPECT_EQ(count_of(second, "6 " + site.url("b.html") + "\n"), 1u) << second;
+    EXPECT_EQ(count_of(second, "6 " + site.url("x/excluded.html") + "\n"), 1u) << second;
+    // a and c (not reached this time, still stored) stay; b is gone.
+    EXPECT_EQ(indexed_documents(), 2u);
+}
+
 TEST_F(CrawlTest, SecondCrawlFindsUnchangedPagesAndHistoricizeKeepsVersions) {
     open();
     file_site site(root_ / "site");

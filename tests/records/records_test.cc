@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -323,4 +324,47 @@ TEST(RecordForms, NumberReading) {
     bool old;
     EXPECT_TRUE(docfilter_from_xml(xml, strlen(xml), f, old));
     EXPECT_EQ(f.PluginID, 0);
+}
+
+// A source record read in pieces reads as the whole text does, its seeds handed out in order
+// instead of kept, wherever the pieces split the text (inside a name, an attribute value, a
+// character reference or a multi-byte character).
+TEST(RecordForms, SourceReadInPiecesReadsAsTheWholeText) {
+    std::string golden = data_file("source-full.xml");
+    std::string many = "<source name=\"m\">";
+    for (int k = 0; k < 300; ++k)
+        many += "<seed url=\"http://h" + std::to_string(k % 7) + ".example/&#xe9;t&#233;&amp;" +
+                std::to_string(k) + "\"/>";
+    many += "<seed url=\"http://\xc3\xa9t\xc3\xa9.example/\"/><seed/></source>";
+    const std::string texts[] = {
+        golden,
+        golden.substr(0, golden.find("</source>")), // truncated: false, seeds still handed out
+        many,
+        "<source><renderer-plugins-configs><plugin-config id=\"4\"/>"
+        "</renderer-plugins-configs><seed url=\"a\"/></source>", // the older names
+        "<other><x><seed url=\"nested\"/></x></other>",
+        "<source><seed url=\"a\"/><seed url=\"b\"></source>", // mismatched end tag
+        "",
+    };
+    for (const std::string& text : texts) {
+        SourceConfiguration whole;
+        bool whole_old = false;
+        const bool whole_ok = source_from_xml(text.data(), text.size(), whole, whole_old);
+        std::vector<std::string> expected_seeds;
+        expected_seeds.swap(whole.Seeds);
+        for (std::size_t piece : {std::size_t{1}, std::size_t{3}, std::size_t{4096}, text.size()}) {
+            SCOPED_TRACE(text.substr(0, 60) + " in pieces of " + std::to_string(piece));
+            SourceConfiguration s = full_source(); // reset by the reader
+            std::vector<std::string> seeds;
+            source_stream_reader reader(s, [&](const std::string& url) { seeds.push_back(url); });
+            bool ok = true;
+            for (std::size_t at = 0; ok && at < text.size(); at += piece)
+                ok = reader.feed(text.data() + at, std::min(piece, text.size() - at), false);
+            if (ok) ok = reader.feed("", 0, true);
+            EXPECT_EQ(ok, whole_ok);
+            EXPECT_EQ(reader.old_names(), whole_old);
+            EXPECT_EQ(s, whole);
+            EXPECT_EQ(seeds, expected_seeds);
+        }
+    }
 }
