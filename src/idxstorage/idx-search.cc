@@ -321,7 +321,10 @@ std::unique_ptr<search_connection> idxstorage::borrow_reader() {
         // A reader would miss what was sent since the last commit. Once the changes have
         // stopped for a while (a bulk load or crawl that ended), commit them, so that the
         // searches after this one run side by side until the next change.
-        if (std::chrono::steady_clock::now() - last_change_ < quiet_commit_after) return nullptr;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - last_change_ < quiet_commit_after) return nullptr;
+        if (last_quiet_commit_ && now - *last_quiet_commit_ < quiet_commit_interval) return nullptr;
+        last_quiet_commit_ = now;
         flush();
         if (uncommitted_ || !connection_) return nullptr;
     }

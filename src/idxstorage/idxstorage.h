@@ -20,6 +20,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -201,8 +202,11 @@ inline constexpr std::int32_t flush_every = 1000;
 // never fill the socket, and a search waits behind a few documents only.
 inline constexpr std::int32_t max_unread_add_replies = 256;
 // A search finding changes uncommitted for this long with none sent since commits them, so
-// that it and the searches after it can take the search connections.
+// that it and the searches after it can take the search connections; at most once per
+// quiet_commit_interval, so that a slow crawl (a page now and then, searches between) does
+// not pay a commit per page.
 inline constexpr std::chrono::milliseconds quiet_commit_after{1000};
+inline constexpr std::chrono::seconds quiet_commit_interval{10};
 
 class idxstorage {
 public:
@@ -287,6 +291,7 @@ private:
     // Under the index lock: changes sent since the last commit, and when the last one went.
     bool uncommitted_ = false;
     std::chrono::steady_clock::time_point last_change_{};
+    std::optional<std::chrono::steady_clock::time_point> last_quiet_commit_;
 
     // The search connections. The index lock opens them and closes them (stop waits until
     // none is lent); pool_mutex_ guards the idle list and the counts, and is never held while

@@ -185,6 +185,12 @@ TEST_F(SearchPool, QuietChangesAreCommittedForTheSearchConnections) {
     // Quiet since: the search commits and is answered by a search connection, which sees "b".
     EXPECT_EQ(search("alpha"), 2);
     EXPECT_TRUE(index_->committed());
+    // Quiet again soon after: no second commit yet (a slow crawl must not pay one per page),
+    // and the writer's connection still shows the pending add.
+    add("c", {"alpha"});
+    std::this_thread::sleep_for(quiet_commit_after + std::chrono::milliseconds(200));
+    EXPECT_EQ(search("alpha"), 3);
+    EXPECT_FALSE(index_->committed());
 }
 
 TEST_F(SearchPool, OptimizeAndResetAreFollowedByTheSearchConnections) {
