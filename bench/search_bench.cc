@@ -231,6 +231,14 @@ void BM_ours_summaries(benchmark::State& state) {
     timed(state, [](fixture& f, const std::string& w) { return ours(f, w, INFO_CONTEXT); });
 }
 
+// Titles from 1 and from 16 threads at once: items_per_second is the throughput of all threads
+// together, so the two rates' ratio is how well searches run side by side (the index client's
+// search connections and the index server's readers, without the HTTP front end).
+void BM_ours_titles_side_by_side(benchmark::State& state) {
+    timed(state, [](fixture& f, const std::string& w) { return ours(f, w, INFO_TITLE); });
+    state.SetItemsProcessed(state.iterations());
+}
+
 // A search and the query-log row that the API writes after it, in its own transaction.
 void BM_ours_titles_and_log_row(benchmark::State& state) {
     timed(state, [](fixture& f, const std::string& w) {
@@ -271,6 +279,11 @@ void BM_fts5(benchmark::State& state) {
 
 BENCHMARK(BM_ours_titles)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ours_summaries)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ours_titles_side_by_side)
+    ->Threads(1)
+    ->Threads(16)
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ours_titles_and_log_row)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_xapian)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_fts5)->UseRealTime()->Unit(benchmark::kMicrosecond);

@@ -30,6 +30,7 @@ namespace lumbrake {
 //   HIT_TIME    string field                                        int
 //   END_QUERY   -                                                   no reply
 //   OPTIMIZE    -                                                   int
+//   OPEN_READER -                                                   int
 //   HIT_WINDOW  int first, int last, int T, T strings (text fields), int M, M strings (time
 //               fields)                                             see below
 //
@@ -39,6 +40,13 @@ namespace lumbrake {
 // (SELECT_HIT's answer), T strings (HIT_TEXT's text), M ints (HIT_TIME), int score (HIT_SCORE).
 // Without a query: total -1, K 0. A window costs one round trip where the single-hit commands
 // cost one per field of every hit.
+//
+// OPEN_READER (writer connection only) asks for a search connection: the server connects back
+// to the port it was started with once more and answers the local port of that connection
+// (so the daemon can tell it from any other caller), or -1 when it cannot (an in-memory store,
+// too many readers). A search connection serves QUERY, the hit commands, HIT_WINDOW,
+// END_QUERY and QUIT over the store as last committed; every document command, FLUSH,
+// OPTIMIZE and OPEN_READER answer -1 there.
 enum idx_command : std::int32_t {
     IDX_QUIT = 0,
     IDX_FLUSH = 1,
@@ -57,8 +65,9 @@ enum idx_command : std::int32_t {
     IDX_END_QUERY = 14,
     IDX_OPTIMIZE = 15,
     IDX_HIT_WINDOW = 16,
+    IDX_OPEN_READER = 17,
 };
-constexpr std::int32_t idx_command_count = 17;
+constexpr std::int32_t idx_command_count = 18;
 
 // Ops of a query item. AND, OR and NEAR combine the preceding `value` (decimal) items; NOT
 // applies to the one item before it and carries an empty value.
@@ -189,7 +198,7 @@ struct idx_limits {
     std::size_t max_items = 100000;
     std::size_t max_boosts = 4096;
     std::size_t max_string = 256u * 1024 * 1024;
-    std::size_t max_name = 4096; // field names, sort and score fields, score text
+    std::size_t max_name = 4096;     // field names, sort and score fields, score text
     std::size_t max_window = 1000;   // hits of one HIT_WINDOW reply
     std::size_t max_hit_fields = 64; // text fields, and time fields, of one HIT_WINDOW
 };

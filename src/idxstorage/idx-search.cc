@@ -238,13 +238,13 @@ QueryResult hit_of(const search_request& request, const index_window_hit& entry)
     return hit;
 }
 
-bool index_connection::send_window_request(const index_window_request& request) {
+bool index_link::send_window_request(const index_window_request& request) {
     idx_buffered_channel* ch = channel();
     if (ch && !write_window_request(*ch, request)) broken_ = true;
     return !broken_;
 }
 
-bool index_connection::recv_window(const index_window_request& request, index_window& window) {
+bool index_link::recv_window(const index_window_request& request, index_window& window) {
     window = index_window{};
     if (!drain_replies()) return false;
     idx_buffered_channel* ch = channel();
@@ -282,13 +282,93 @@ std::int32_t idxstorage::search(const search_request& request, std::vector<Query
     return n;
 }
 
-std::int32_t idxstorage::search_hits(const search_request& request,
-                                     std::vector<QueryResult>& results) {
+namespace {
+
+// The query, its window and its end leave in one send and their replies come back in one
+// piece: one round trip for the whole window, whatever its size. The window's reply is read
+// even after a refused query, so that the stream stays in step. False when the query failed;
+// once the connection has failed, the hits read whole before it are kept and the rest is
+// missing, as the server's reply would have had them.
+bool run_search(index_link& c, const search_request& request, const index_query& q,
+                std::vector<QueryResult>& results, std::int32_t& total) {
+    const index_window_request wanted = window_request(request);
+    std::int32_t reply = -1;
+    index_window window;
+    if (c.send_int(IDX_QUERY) && c.send_query(q) && c.send_int(IDX_HIT_WINDOW) &&
+        c.send_window_request(wanted) && c.send_int(IDX_END_QUERY)) {
+        reply = c.recv_int();
+        c.recv_window(wanted, window);
+    }
+    if (reply != 0) return false;
+    results.reserve(window.hits.size());
+    for (const index_window_hit& entry : window.hits)
+        results.push_back(hit_of(request, entry));
+    total = window.total;
+    return true;
+}
+
+} // namespace
+
+std::unique_ptr<search_connection> idxstorage::borrow_reader() {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     restart_if_lost();
-    index_connection* c = connection_.get();
-    if (!c) return -1;
+    if (!connection_) return nullptr;
+    {
+        std::lock_guard<std::mutex> pool(pool_mutex_);
+        if (pool_refused_) return nullptr;
+    }
+    if (uncommitted_) {
+        // A reader would miss what was sent since the last commit. Once the changes have
+        // stopped for a while (a bulk load or crawl that ended), commit them, so that the
+        // searches after this one run side by side until the next change.
+        const auto now = std::chrono::steady_clock::now();
+        if (now - last_change_ < quiet_commit_after) return nullptr;
+        if (last_quiet_commit_ && now - *last_quiet_commit_ < quiet_commit_interval) return nullptr;
+        last_quiet_commit_ = now;
+        flush();
+        if (uncommitted_ || !connection_) return nullptr;
+    }
+    // Requests still on their way over the writer's connection (sent by another path than
+    // the changes counted above) are seen only there.
+    if (!connection_->settled()) return nullptr;
+    {
+        std::lock_guard<std::mutex> pool(pool_mutex_);
+        if (!idle_.empty()) {
+            std::unique_ptr<search_connection> reader = std::move(idle_.back());
+            idle_.pop_back();
+            ++pool_lent_;
+            return reader;
+        }
+        // All lent: this search takes the writer's connection rather than wait.
+        if (pool_open_ >= pool_limit_) return nullptr;
+    }
+    std::unique_ptr<search_connection> reader = search_connection::open(*connection_);
+    std::lock_guard<std::mutex> pool(pool_mutex_);
+    if (!reader) {
+        pool_refused_ = true;
+        return nullptr;
+    }
+    ++pool_open_;
+    ++pool_lent_;
+    return reader;
+}
 
+void idxstorage::give_back(std::unique_ptr<search_connection> reader) {
+    {
+        std::lock_guard<std::mutex> pool(pool_mutex_);
+        if (reader && !reader->broken()) {
+            idle_.push_back(std::move(reader));
+        } else {
+            --pool_open_;
+        }
+        --pool_lent_;
+    }
+    pool_returned_.notify_all();
+    reader.reset(); // a broken one closes outside the pool's lock
+}
+
+std::int32_t idxstorage::search_hits(const search_request& request,
+                                     std::vector<QueryResult>& results) {
     index_query q = build_search_query(request, now());
     if (!query_fits(q)) {
         TN_LOG(LF_API, LL_ERROR,
@@ -296,27 +376,27 @@ std::int32_t idxstorage::search_hits(const search_request& request,
                                                         << q.boosts.size() << " boosts");
         return -1;
     }
-    // The query, its window and its end leave in one send and their replies come back in one
-    // piece: one round trip for the whole window, whatever its size. The window's reply is read
-    // even after a refused query, so that the stream stays in step.
-    const index_window_request wanted = window_request(request);
-    std::int32_t reply = -1;
-    index_window window;
-    if (c->send_int(IDX_QUERY) && c->send_query(q) && c->send_int(IDX_HIT_WINDOW) &&
-        c->send_window_request(wanted) && c->send_int(IDX_END_QUERY)) {
-        reply = c->recv_int();
-        c->recv_window(wanted, window);
+    std::int32_t total = -1;
+    if (std::unique_ptr<search_connection> reader = borrow_reader()) {
+        const bool ok = run_search(*reader, request, q, results, total);
+        const bool broken = reader->broken();
+        give_back(std::move(reader));
+        if (ok) return total;
+        // A refused query is refused on either connection; a lost reader (a server that was
+        // killed) leaves the search to the writer's connection, which restarts the server.
+        if (!broken) return -1;
+        results.clear();
     }
-    if (reply != 0) {
+
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    restart_if_lost();
+    index_connection* c = connection_.get();
+    if (!c) return -1;
+    if (!run_search(*c, request, q, results, total)) {
         restart_if_lost();
         return -1;
     }
-    // Once the connection has failed, the hits read whole before it are kept and the rest is
-    // missing, as the server's reply would have had them.
-    results.reserve(window.hits.size());
-    for (const index_window_hit& entry : window.hits)
-        results.push_back(hit_of(request, entry));
-    return window.total;
+    return total;
 }
 
 } // namespace lumbrake

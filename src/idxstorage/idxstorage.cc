@@ -1,8 +1,14 @@
 #include "idxstorage/idxstorage.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -47,58 +53,99 @@ void index_connection::child_environment(std::map<std::string, std::string>& env
 }
 
 bool index_connection::start_index_server(std::string& error) {
-    broken_ = false;
     const bool ok = start(error);
-    channel_.reset(socket());
+    relink();
     return ok;
 }
 
-idx_buffered_channel* index_connection::channel() {
-    if (broken_ || socket() < 0) {
+void index_link::relink() {
+    broken_ = false;
+    unread_replies_ = 0;
+    channel_.reset(link_socket());
+}
+
+idx_buffered_channel* index_link::channel() {
+    const int sock = link_socket();
+    if (broken_ || sock < 0) {
         broken_ = true;
         return nullptr;
     }
-    if (channel_.socket() != socket()) channel_.reset(socket());
+    if (channel_.socket() != sock) channel_.reset(sock);
     return &channel_;
 }
 
-bool index_connection::send_int(std::int32_t value) {
+search_connection::search_connection(int sock) : sock_(sock) {
+    relink();
+}
+
+search_connection::~search_connection() {
+    if (sock_ >= 0) {
+        if (!broken()) send_command(IDX_QUIT);
+        ::close(sock_);
+    }
+}
+
+std::unique_ptr<search_connection> search_connection::open(index_connection& writer) {
+    const std::int32_t port = writer.request(IDX_OPEN_READER);
+    if (port <= 0 || writer.listen_socket() < 0) return nullptr;
+    // The server connected before it answered, so its connection waits in the backlog;
+    // anything else found there is closed.
+    for (int tries = 0; tries < 4; ++tries) {
+        pollfd p{writer.listen_socket(), POLLIN, 0};
+        if (::poll(&p, 1, 5000) <= 0) break;
+        const int s = ::accept4(writer.listen_socket(), nullptr, nullptr, SOCK_CLOEXEC);
+        if (s < 0) continue;
+        sockaddr_in peer{};
+        socklen_t length = sizeof peer;
+        if (::getpeername(s, reinterpret_cast<sockaddr*>(&peer), &length) == 0 &&
+            ntohs(peer.sin_port) == port) {
+            int one = 1;
+            ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            return std::make_unique<search_connection>(s);
+        }
+        ::close(s);
+    }
+    TN_LOG(LF_IPCSOCK, LL_ERROR, "Index server's search connection did not arrive");
+    return nullptr;
+}
+
+bool index_link::send_int(std::int32_t value) {
     idx_buffered_channel* ch = channel();
     if (ch && !ch->write_int(value)) broken_ = true;
     return !broken_;
 }
 
-bool index_connection::send_string(const std::string& value) {
+bool index_link::send_string(const std::string& value) {
     idx_buffered_channel* ch = channel();
     if (ch && !ch->write_string(value)) broken_ = true;
     return !broken_;
 }
 
-bool index_connection::send_items(const std::vector<index_term>& items) {
+bool index_link::send_items(const std::vector<index_term>& items) {
     idx_buffered_channel* ch = channel();
     if (ch && !write_items(*ch, items)) broken_ = true;
     return !broken_;
 }
 
-bool index_connection::send_query(const index_query& query) {
+bool index_link::send_query(const index_query& query) {
     idx_buffered_channel* ch = channel();
     if (ch && !write_query(*ch, query)) broken_ = true;
     return !broken_;
 }
 
-bool index_connection::send_raw(const std::string& bytes) {
+bool index_link::send_raw(const std::string& bytes) {
     idx_buffered_channel* ch = channel();
     if (ch && !ch->write_bytes(bytes.data(), bytes.size())) broken_ = true;
     return !broken_;
 }
 
-bool index_connection::flush_sends() {
+bool index_link::flush_sends() {
     idx_buffered_channel* ch = channel();
     if (ch && !ch->flush()) broken_ = true;
     return !broken_;
 }
 
-bool index_connection::drain_replies(std::int32_t keep) {
+bool index_link::drain_replies(std::int32_t keep) {
     idx_buffered_channel* ch = channel();
     if (!ch) return false;
     std::int32_t ignored = 0;
@@ -112,11 +159,11 @@ bool index_connection::drain_replies(std::int32_t keep) {
     return true;
 }
 
-void index_connection::leave_replies(std::int32_t count) {
+void index_link::leave_replies(std::int32_t count) {
     unread_replies_ += count;
 }
 
-std::int32_t index_connection::recv_int() {
+std::int32_t index_link::recv_int() {
     std::int32_t value = -1;
     if (!drain_replies()) return -1;
     idx_buffered_channel* ch = channel();
@@ -128,7 +175,7 @@ std::int32_t index_connection::recv_int() {
     return value;
 }
 
-bool index_connection::recv_string(std::string& value) {
+bool index_link::recv_string(std::string& value) {
     if (!drain_replies()) return false;
     idx_buffered_channel* ch = channel();
     if (!ch) return false;
@@ -141,33 +188,33 @@ bool index_connection::recv_string(std::string& value) {
     return true;
 }
 
-std::int32_t index_connection::request(std::int32_t command) {
+std::int32_t index_link::request(std::int32_t command) {
     if (!send_int(command)) return -1;
     return recv_int();
 }
 
-void index_connection::send_command(std::int32_t command) {
+void index_link::send_command(std::int32_t command) {
     // Nothing answers it, so nothing would push it out.
     if (send_int(command)) flush_sends();
 }
 
-std::int32_t index_connection::text_field(const std::string& name, const std::string& value,
-                                          bool stored, bool indexed, bool tokenized) {
+std::int32_t index_link::text_field(const std::string& name, const std::string& value, bool stored,
+                                    bool indexed, bool tokenized) {
     if (!send_int(IDX_TEXT_FIELD) || !send_string(name) || !send_string(value) ||
         !send_int(stored ? 1 : 0) || !send_int(indexed ? 1 : 0) || !send_int(tokenized ? 1 : 0))
         return -1;
     return recv_int();
 }
 
-std::int32_t index_connection::time_field(const std::string& name, std::int32_t value, bool stored,
-                                          bool indexed, bool tokenized) {
+std::int32_t index_link::time_field(const std::string& name, std::int32_t value, bool stored,
+                                    bool indexed, bool tokenized) {
     if (!send_int(IDX_TIME_FIELD) || !send_string(name) || !send_int(value) ||
         !send_int(stored ? 1 : 0) || !send_int(indexed ? 1 : 0) || !send_int(tokenized ? 1 : 0))
         return -1;
     return recv_int();
 }
 
-std::int32_t index_connection::delete_term(const std::string& value, const std::string& field) {
+std::int32_t index_link::delete_term(const std::string& value, const std::string& field) {
     if (!send_int(IDX_DELETE) || !send_items({index_term{IDX_OP_TERM, value, field}})) return -1;
     return recv_int();
 }
@@ -232,6 +279,8 @@ void remove_directory_files(const std::string& path) {
 }
 
 idxstorage::idxstorage(clock_fn clock) : clock_(std::move(clock)) {
+    // About one per request thread: HTTP_THREADS defaults to the core count.
+    pool_limit_ = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 4, 32);
     start();
 }
 
@@ -246,6 +295,11 @@ idxstorage::~idxstorage() {
 void idxstorage::start() {
     add_counter_ = 0;
     delete_counter_ = 0;
+    uncommitted_ = false;
+    {
+        std::lock_guard<std::mutex> pool(pool_mutex_);
+        pool_refused_ = false;
+    }
     connection_.reset(new (std::nothrow) index_connection());
     if (!connection_) return;
     std::string error;
@@ -257,8 +311,33 @@ void idxstorage::start() {
 }
 
 void idxstorage::stop() {
+    // The search connections first: those lent out come back after their one round trip
+    // (nothing waits for the index lock while it holds one); each says QUIT as it closes.
+    std::vector<std::unique_ptr<search_connection>> readers;
+    {
+        std::unique_lock<std::mutex> pool(pool_mutex_);
+        pool_returned_.wait(pool, [this] { return pool_lent_ == 0; });
+        readers.swap(idle_);
+        pool_open_ = 0;
+    }
+    readers.clear();
     // The connection's destructor sends QUIT, closes and waits for the server to end.
     connection_.reset();
+}
+
+std::size_t idxstorage::search_connections() const {
+    std::lock_guard<std::mutex> pool(pool_mutex_);
+    return pool_open_;
+}
+
+void idxstorage::changed() {
+    uncommitted_ = true;
+    last_change_ = std::chrono::steady_clock::now();
+}
+
+void idxstorage::commit_reply(std::int32_t reply) {
+    // Only a commit that the server confirmed makes the index what a reader sees.
+    if (reply == 0) uncommitted_ = false;
 }
 
 bool idxstorage::restart_if_lost() {
@@ -274,13 +353,14 @@ bool idxstorage::restart_if_lost() {
 
 void idxstorage::flush() {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
-    if (connection_) connection_->request(IDX_FLUSH);
+    if (connection_) commit_reply(connection_->request(IDX_FLUSH));
     restart_if_lost();
 }
 
 void idxstorage::optimize() {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
-    if (connection_) connection_->request(IDX_OPTIMIZE);
+    // The server's readers open the compacted folder at their next query.
+    if (connection_) commit_reply(connection_->request(IDX_OPTIMIZE));
     restart_if_lost();
 }
 
@@ -407,6 +487,7 @@ void idxstorage::add_prepared(const index_document& document,
     // always has the next documents at hand instead of waiting for a crawl thread to wake.
     const std::int32_t replies = document.requests + static_cast<std::int32_t>(views.size());
     c.drain_replies(std::max<std::int32_t>(0, max_unread_add_replies - replies));
+    changed();
     // Every request of the document leaves in one send. Its replies (which nothing checks)
     // are read later: the caller goes on while the server indexes.
     c.send_raw(document.head);
@@ -427,6 +508,7 @@ void idxstorage::add_prepared(const index_document& document,
 void idxstorage::remove_document(const std::string& guid) {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     if (!connection_) return;
+    changed();
     connection_->delete_term(guid, "guid");
     if (restart_if_lost()) return;
     count_delete();
@@ -440,6 +522,7 @@ void idxstorage::remove_archive(std::int32_t arcid) {
     // The id goes out as the unsigned decimal of its bits, like the arcid field it matches.
     std::snprintf(text, sizeof text, "%lu",
                   static_cast<unsigned long>(static_cast<std::uint32_t>(arcid)));
+    changed();
     connection_->delete_term(text, "arcid");
     if (restart_if_lost()) return;
     flush();

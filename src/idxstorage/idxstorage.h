@@ -2,20 +2,25 @@
 // connection, feeds it documents (identity fields, views, title and word stream) and removes
 // them, flushes, optimises, resets and searches.
 //
-// The connection has a lock of its own (the index lock), held for each command and for a whole
-// search, so commands of different threads never interleave: writers call it inside their
-// storage transaction (storage lock first, then the index lock), searches without the storage
-// lock, so they do not wait for a crawl step's whole transaction; the crawl sends a stored page
-// after its storing transaction. Nothing waits for the storage lock while it holds the index
-// lock.
+// The writer's connection has a lock of its own (the index lock), held for each command, so
+// commands of different threads never interleave: writers call it inside their storage
+// transaction (storage lock first, then the index lock), searches without the storage lock, so
+// they do not wait for a crawl step's whole transaction; the crawl sends a stored page after its
+// storing transaction. Nothing waits for the storage lock while it holds the index lock.
+// While every change sent is committed, a search takes the index lock only to borrow one of a
+// few search connections and runs beside the others; while changes are pending it runs over
+// the writer's connection under the index lock, so that it sees them.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,20 +44,16 @@ struct config_holder {
 };
 } // namespace idx_detail
 
-// The connection to one running index server. Sends and replies never throw: after the first
-// failed transfer the connection is broken and every later command is skipped, its reply -1
-// (the stream could not be resynchronised anyway, and a half-sent request must not leave the
-// daemon waiting for a reply that cannot come).
-class index_connection : private idx_detail::config_holder, public socket_ipc::server_proxy {
+// One connection to the index server and the protocol spoken over it. Sends and replies never
+// throw: after the first failed transfer the connection is broken and every later command is
+// skipped, its reply -1 (the stream could not be resynchronised anyway, and a half-sent
+// request must not leave the daemon waiting for a reply that cannot come).
+class index_link {
 public:
-    // Reads the configuration file afresh (LUMBRAKE_CONFIG_FILE); starts nothing.
-    index_connection();
-    // Sends QUIT when connected, then closes the sockets and waits for the server to end.
-    ~index_connection() override;
-
-    // Listens, starts DEPLOYDIR/bin/siftvault <port> with the LUCENE_* settings of the
-    // configuration file in its environment, and accepts its connection. False with the text.
-    bool start_index_server(std::string& error);
+    index_link() = default;
+    virtual ~index_link() = default;
+    index_link(const index_link&) = delete;
+    index_link& operator=(const index_link&) = delete;
 
     bool broken() const { return broken_; }
 
@@ -81,6 +82,9 @@ public:
     // false (and broken) when they cannot be read.
     bool drain_replies(std::int32_t keep = 0);
     std::int32_t unread_replies() const { return unread_replies_; }
+    // Nothing collected to send and no reply left unread: the server has answered everything
+    // this connection asked.
+    bool settled() const { return unread_replies_ == 0 && channel_.pending() == 0; }
 
     // A command without fields and its integer reply (-1 when it fails).
     std::int32_t request(std::int32_t command);
@@ -94,15 +98,57 @@ public:
     std::int32_t delete_term(const std::string& value, const std::string& field);
 
 protected:
-    void child_environment(std::map<std::string, std::string>& environment) const override;
-
-private:
+    // The connected socket, or -1.
+    virtual int link_socket() const = 0;
+    // Clears the broken state for a fresh socket.
+    void relink();
     // Null (and broken) without a usable connection.
     idx_buffered_channel* channel();
 
+private:
     bool broken_ = false;
     std::int32_t unread_replies_ = 0;
     idx_buffered_channel channel_{-1};
+};
+
+// The connection to one running index server that the server was started with: the writer's
+// connection, which every change and, while changes are uncommitted, every search takes.
+class index_connection : private idx_detail::config_holder,
+                         public socket_ipc::server_proxy,
+                         public index_link {
+public:
+    // Reads the configuration file afresh (LUMBRAKE_CONFIG_FILE); starts nothing.
+    index_connection();
+    // Sends QUIT when connected, then closes the sockets and waits for the server to end.
+    ~index_connection() override;
+
+    // Listens, starts DEPLOYDIR/bin/siftvault <port> with the LUCENE_* settings of the
+    // configuration file in its environment, and accepts its connection. False with the text.
+    bool start_index_server(std::string& error);
+
+protected:
+    void child_environment(std::map<std::string, std::string>& environment) const override;
+    int link_socket() const override { return socket(); }
+};
+
+// A search connection of the same server (OPEN_READER): searches over the index as last
+// committed, side by side with the writer's connection and with one another.
+class search_connection : public index_link {
+public:
+    explicit search_connection(int sock);
+    // Sends QUIT, closes the socket.
+    ~search_connection() override;
+
+    // OPEN_READER over the writer's connection, then the server's connection back on the
+    // writer's listening socket (told from any other caller by the port the server answered).
+    // Null when the server refuses or the connection does not come.
+    static std::unique_ptr<search_connection> open(index_connection& writer);
+
+protected:
+    int link_socket() const override { return sock_; }
+
+private:
+    int sock_;
 };
 
 // The child's environment: the daemon's own with LUCENE_MERGEFACTOR, LUCENE_MINMERGEDOCS,
@@ -155,6 +201,12 @@ inline constexpr std::int32_t flush_every = 1000;
 // server works on the next documents while the crawl goes on, yet its replies (4 bytes each)
 // never fill the socket, and a search waits behind a few documents only.
 inline constexpr std::int32_t max_unread_add_replies = 256;
+// A search finding changes uncommitted for this long with none sent since commits them, so
+// that it and the searches after it can take the search connections; at most once per
+// quiet_commit_interval, so that a slow crawl (a page now and then, searches between) does
+// not pay a commit per page.
+inline constexpr std::chrono::milliseconds quiet_commit_after{1000};
+inline constexpr std::chrono::seconds quiet_commit_interval{10};
 
 class idxstorage {
 public:
@@ -203,13 +255,26 @@ public:
 
     // The running connection (null only between a failed allocation and the next start).
     index_connection* connection() { return connection_.get(); }
+    // True while every change sent to the server is committed: searches may then take a
+    // search connection, which sees the index as last committed.
+    bool committed() const { return !uncommitted_; }
+    // Search connections open now, and the most that are kept (about one per core).
+    std::size_t search_connections() const;
+    std::size_t max_search_connections() const { return pool_limit_; }
     std::int32_t add_counter() const { return add_counter_; }
     std::int32_t delete_counter() const { return delete_counter_; }
 
 private:
-    // The index part of search: the query and the window's hits, under the index lock, in
-    // one round trip to the server.
+    // The index part of search: the query and the window's hits in one round trip, over a
+    // search connection when the index is committed, else over the writer's under the index
+    // lock.
     std::int32_t search_hits(const search_request& request, std::vector<QueryResult>& results);
+    // A search connection for one search (null: take the writer's), and its return.
+    std::unique_ptr<search_connection> borrow_reader();
+    void give_back(std::unique_ptr<search_connection> reader);
+    // A change goes out on the writer's connection; a commit that succeeded.
+    void changed();
+    void commit_reply(std::int32_t reply);
     void start();
     void stop();
     void count_add();
@@ -223,6 +288,21 @@ private:
     std::int32_t add_counter_ = 0;
     std::int32_t delete_counter_ = 0;
     std::atomic<bool> needs_rebuild_ = false;
+    // Under the index lock: changes sent since the last commit, and when the last one went.
+    bool uncommitted_ = false;
+    std::chrono::steady_clock::time_point last_change_{};
+    std::optional<std::chrono::steady_clock::time_point> last_quiet_commit_;
+
+    // The search connections. The index lock opens them and closes them (stop waits until
+    // none is lent); pool_mutex_ guards the idle list and the counts, and is never held while
+    // waiting for the server.
+    mutable std::mutex pool_mutex_;
+    std::condition_variable pool_returned_;
+    std::vector<std::unique_ptr<search_connection>> idle_;
+    std::size_t pool_open_ = 0;
+    std::size_t pool_lent_ = 0;
+    std::size_t pool_limit_ = 0;
+    bool pool_refused_ = false; // this server opens none (an older or in-memory one)
 };
 
 // Unlinks every entry of the directory (not descending; entries that cannot be unlinked stay),

@@ -43,7 +43,7 @@ bool parse_count(const std::string& text, std::size_t& count) {
 
 class builder {
 public:
-    builder(vault_db& db, const index_query& query, const search_limits& limits)
+    builder(vault_view& db, const index_query& query, const search_limits& limits)
         : db_(db), query_(query), limits_(limits) {}
 
     std::int32_t run(Xapian::Query& out, std::string& error);
@@ -57,7 +57,7 @@ private:
     Xapian::Query word_query(const qnode& node);
     Xapian::Query boost_part(const std::string& word);
 
-    vault_db& db_;
+    vault_view& db_;
     const index_query& query_;
     const search_limits& limits_;
     std::vector<std::pair<std::int32_t, double>> boosts_; // slices that occur in the store
@@ -353,7 +353,7 @@ constexpr Xapian::doccount select_window = 64;
 
 class xapian_query_engine : public query_engine {
 public:
-    std::int32_t query(vault_db& db, const index_query& request) override {
+    std::int32_t query(vault_view& db, const index_query& request) override {
         end_query();
         try {
             Xapian::Query q;
@@ -535,7 +535,7 @@ std::int32_t score_of_weight(double weight) {
     return static_cast<std::int32_t>(scaled);
 }
 
-std::int32_t build_search(vault_db& db, const index_query& query, Xapian::Query& out,
+std::int32_t build_search(vault_view& db, const index_query& query, Xapian::Query& out,
                           std::string& error, const search_limits& limits) {
     try {
         builder b(db, query, limits);

@@ -37,7 +37,7 @@ inline constexpr unsigned near_slack = 1;
 
 // Builds the whole query: items, boosts, the time range and the minimum score. Answers 0 and
 // sets out, or one of the codes above with a reason in error.
-std::int32_t build_search(vault_db& db, const lumbrake::index_query& query, Xapian::Query& out,
+std::int32_t build_search(vault_view& db, const lumbrake::index_query& query, Xapian::Query& out,
                           std::string& error, const search_limits& limits = {});
 
 // Converts a Xapian weight to the integer that HIT_SCORE answers (thousandths, clamped).

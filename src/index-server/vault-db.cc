@@ -146,13 +146,17 @@ void vault_db::open() {
                      1);
         db_ = Xapian::WritableDatabase(path_, Xapian::DB_CREATE_OR_OPEN);
     }
-    slots_.clear();
-    for (auto it = db_.metadata_keys_begin(slot_key_prefix);
-         it != db_.metadata_keys_end(slot_key_prefix); ++it) {
+    read_slots(db_, slots_);
+}
+
+void read_slots(const Xapian::Database& db, std::map<std::string, Xapian::valueno>& slots) {
+    slots.clear();
+    for (auto it = db.metadata_keys_begin(slot_key_prefix);
+         it != db.metadata_keys_end(slot_key_prefix); ++it) {
         const std::string key = *it;
         std::uint32_t slot = 0;
-        const std::string text = db_.get_metadata(key);
-        if (parse_count(text.c_str(), slot)) slots_[key.substr(slot_key_prefix.size())] = slot;
+        const std::string text = db.get_metadata(key);
+        if (parse_count(text.c_str(), slot)) slots[key.substr(slot_key_prefix.size())] = slot;
     }
 }
 
@@ -293,13 +297,23 @@ std::uint32_t vault_db::delete_term(const std::string& field, const std::string&
 
 void vault_db::flush() {
     db_.commit();
+    if (shared_) ++shared_->commits;
 }
 
 void vault_db::optimize() {
-    db_.commit();
+    flush();
     if (path_.empty()) return;
     namespace fs = std::filesystem;
     std::error_code ec;
+    // Readers wait at their next query while the folder is switched, then open the new one.
+    std::unique_lock<std::shared_mutex> switching;
+    if (shared_) switching = std::unique_lock<std::shared_mutex>(shared_->switching);
+    struct counted {
+        vault_shared* shared;
+        ~counted() {
+            if (shared) ++shared->folders;
+        }
+    } switched{shared_};
     const std::string fresh = path_ + ".compact", old = path_ + ".old";
     fs::remove_all(fresh, ec);
     db_.compact(fresh);
@@ -317,6 +331,48 @@ void vault_db::optimize() {
     if (ec) fs::rename(old, path_, ec);
     fs::remove_all(old, ec);
     open();
+}
+
+vault_reader::vault_reader(const std::string& path, vault_shared& shared)
+    : path_(path), shared_(shared) {
+    std::shared_lock<std::shared_mutex> lock(shared_.switching);
+    open();
+}
+
+vault_reader::~vault_reader() = default;
+
+void vault_reader::open() {
+    // The counters first: a commit after them makes the next query reopen, never the reverse.
+    folders_ = shared_.folders.load();
+    commits_ = shared_.commits.load();
+    db_ = Xapian::Database(path_);
+    read_slots(db_, slots_);
+}
+
+Xapian::valueno vault_reader::slot_of(const std::string& field) const {
+    auto it = slots_.find(field);
+    return it == slots_.end() ? Xapian::BAD_VALUENO : it->second;
+}
+
+void vault_reader::begin_read() {
+    if (!reading_.owns_lock()) reading_ = std::shared_lock<std::shared_mutex>(shared_.switching);
+    if (shared_.folders.load() != folders_) {
+        open();
+    } else if (shared_.commits.load() != commits_) {
+        commits_ = shared_.commits.load();
+        db_.reopen();
+        read_slots(db_, slots_);
+    }
+}
+
+void vault_reader::end_read() {
+    if (reading_.owns_lock()) reading_.unlock();
+}
+
+void vault_reader::refresh() {
+    commits_ = shared_.commits.load();
+    db_.reopen();
+    read_slots(db_, slots_);
 }
 
 bool vault_db::stored_text(const Xapian::Document& doc, const std::string& field,

@@ -20,8 +20,11 @@
 
 #include <xapian.h>
 
+#include <atomic>
 #include <cstdint>
 #include <map>
+#include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -61,12 +64,40 @@ std::string encode_stored(const std::vector<stored_field>& fields);
 // False when the data is not well formed (the fields read so far are kept).
 bool decode_stored(const std::string& data, std::vector<stored_field>& fields);
 
-class vault_db {
+// What a search needs of a store: the database to match against and the fields' value slots.
+// The writer's store and a search connection's reader both provide it.
+class vault_view {
+public:
+    virtual ~vault_view() = default;
+    virtual Xapian::Database& database() = 0;
+    // The value slot of a field, or Xapian::BAD_VALUENO when no document stored it.
+    virtual Xapian::valueno slot_of(const std::string& field) const = 0;
+};
+
+// Reads the "slot:" metadata of a database into slots (cleared first).
+void read_slots(const Xapian::Database& db, std::map<std::string, Xapian::valueno>& slots);
+
+// What the writer tells the search connections of the same process: how many commits it made
+// (a reader whose database is older reopens it) and how many times it switched folders
+// (OPTIMIZE: a reader opens the new folder afresh). The switch holds `switching` exclusively;
+// a reader holds it shared from a query's start to its end, so no query reads a folder that is
+// being renamed.
+struct vault_shared {
+    std::atomic<std::uint64_t> commits{0};
+    std::atomic<std::uint64_t> folders{0};
+    std::shared_mutex switching;
+};
+
+class vault_db : public vault_view {
 public:
     // The on-disk database at path (created when missing). An empty path opens an in-memory
     // database (tests, fuzzing). Throws Xapian::Error when it cannot be opened.
     vault_db(const std::string& path, const vault_settings& settings);
-    ~vault_db();
+    ~vault_db() override;
+
+    // Commits and folder switches are counted there from now on.
+    void share(vault_shared& shared) { shared_ = &shared; }
+    const std::string& path() const { return path_; }
 
     // Document assembly between BEGIN_DOC and END_DOC. Fields outside a document, and END_DOC
     // without BEGIN_DOC, fail. BEGIN_DOC inside a document drops the unfinished one.
@@ -84,9 +115,8 @@ public:
     // Commits, then compacts the database into a fresh copy and switches to it.
     void optimize();
 
-    Xapian::WritableDatabase& database() { return db_; }
-    // The value slot of a field, or Xapian::BAD_VALUENO when no document stored it.
-    Xapian::valueno slot_of(const std::string& field) const;
+    Xapian::WritableDatabase& database() override { return db_; }
+    Xapian::valueno slot_of(const std::string& field) const override;
     // The first stored value of a field in a document's data.
     static bool stored_text(const Xapian::Document& doc, const std::string& field,
                             std::string& text);
@@ -112,6 +142,38 @@ private:
     std::vector<stored_field> stored_;
     std::vector<std::string> valued_; // fields that already set their slot in this document
     std::uint32_t skipped_ = 0;
+    vault_shared* shared_ = nullptr;
+};
+
+// A search connection's view of the on-disk store: a read-only database on the writer's
+// folder, brought up to the writer's last commit when a query begins.
+class vault_reader : public vault_view {
+public:
+    // Opens the folder as the writer last committed it; throws Xapian::Error when it cannot.
+    vault_reader(const std::string& path, vault_shared& shared);
+    ~vault_reader() override;
+
+    Xapian::Database& database() override { return db_; }
+    Xapian::valueno slot_of(const std::string& field) const override;
+
+    // A query begins: holds the folder against a switch until end_read, and reopens the
+    // database when the writer committed or switched folders since it was last read.
+    void begin_read();
+    void end_read();
+    // After Xapian::DatabaseModifiedError (the writer moved on twice during one read): the
+    // latest revision, at once.
+    void refresh();
+
+private:
+    void open();
+
+    std::string path_;
+    vault_shared& shared_;
+    Xapian::Database db_;
+    std::map<std::string, Xapian::valueno> slots_;
+    std::uint64_t commits_ = 0;
+    std::uint64_t folders_ = 0;
+    std::shared_lock<std::shared_mutex> reading_;
 };
 
 } // namespace siftvault

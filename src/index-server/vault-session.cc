@@ -1,5 +1,7 @@
 #include "index-server/vault-session.h"
 
+#include "index-server/server-search.h"
+
 #include <algorithm>
 #include <utility>
 
@@ -36,7 +38,48 @@ std::int64_t window_last(std::int64_t first, std::int32_t last, std::int32_t tot
 }
 
 session::session(vault_db& db, query_engine& engine, const lumbrake::idx_limits& limits)
-    : db_(db), engine_(engine), limits_(limits) {}
+    : db_(&db), reader_(nullptr), view_(db), engine_(engine), limits_(limits) {}
+
+session::session(vault_reader& reader, query_engine& engine, const lumbrake::idx_limits& limits)
+    : db_(nullptr), reader_(&reader), view_(reader), engine_(engine), limits_(limits) {}
+
+namespace {
+// How often a reader's query runs again when the writer moved on under it.
+constexpr int reader_attempts = 3;
+} // namespace
+
+std::int32_t session::run_query(const lumbrake::index_query& query) {
+    if (!reader_) return engine_.query(view_, query);
+    reader_->begin_read();
+    last_query_ = query;
+    std::int32_t result = engine_.query(view_, query);
+    // The engine answers QUERY_FAILED for any store error; one that came from a revision the
+    // writer has since overwritten goes away with the latest one.
+    for (int attempt = 1; result == QUERY_FAILED && attempt < reader_attempts; ++attempt) {
+        reader_->refresh();
+        result = engine_.query(view_, query);
+    }
+    return result;
+}
+
+void session::run_window(const lumbrake::index_window_request& request,
+                         lumbrake::index_window& window) {
+    for (int attempt = 1;; ++attempt) {
+        try {
+            engine_.hit_window(request, limits_.max_window, window);
+            return;
+        } catch (const Xapian::DatabaseModifiedError&) {
+            if (!reader_ || attempt >= reader_attempts) throw;
+            reader_->refresh();
+            if (engine_.query(view_, last_query_) != 0) throw;
+        }
+    }
+}
+
+void session::end_query() {
+    engine_.end_query();
+    if (reader_) reader_->end_read();
+}
 
 session::outcome session::fail(std::string why) {
     last_error_ = std::move(why);
@@ -61,11 +104,13 @@ session::outcome session::serve_one(idx_channel& channel) {
     case lumbrake::IDX_OPTIMIZE: {
         std::int32_t result = 0;
         try {
-            if (command == lumbrake::IDX_FLUSH) {
-                db_.flush();
+            if (!db_) {
+                result = -1;
+            } else if (command == lumbrake::IDX_FLUSH) {
+                db_->flush();
             } else {
                 engine_.end_query(); // the store is reopened below
-                db_.optimize();
+                db_->optimize();
             }
         } catch (const Xapian::Error& e) {
             last_error_ = e.get_description();
@@ -76,8 +121,14 @@ session::outcome session::serve_one(idx_channel& channel) {
     }
 
     case lumbrake::IDX_BEGIN_DOC:
-        db_.begin_document();
-        return reply(channel, 0) ? outcome::next : outcome::end;
+        if (db_) db_->begin_document();
+        return reply(channel, db_ ? 0 : -1) ? outcome::next : outcome::end;
+
+    case lumbrake::IDX_OPEN_READER: {
+        std::int32_t result = -1;
+        if (db_ && open_reader_) result = open_reader_();
+        return reply(channel, result) ? outcome::next : outcome::end;
+    }
 
     case lumbrake::IDX_TEXT_FIELD:
     case lumbrake::IDX_TIME_FIELD: {
@@ -93,9 +144,12 @@ session::outcome session::serve_one(idx_channel& channel) {
             return fail("short field flags");
         bool ok = false;
         try {
-            ok = command == lumbrake::IDX_TEXT_FIELD
-                     ? db_.add_text_field(name, text, stored != 0, indexed != 0, tokenized != 0)
-                     : db_.add_time_field(name, time, stored != 0, indexed != 0, tokenized != 0);
+            if (db_)
+                ok =
+                    command == lumbrake::IDX_TEXT_FIELD
+                        ? db_->add_text_field(name, text, stored != 0, indexed != 0, tokenized != 0)
+                        : db_->add_time_field(name, time, stored != 0, indexed != 0,
+                                              tokenized != 0);
         } catch (const Xapian::Error& e) {
             last_error_ = e.get_description();
         }
@@ -105,7 +159,7 @@ session::outcome session::serve_one(idx_channel& channel) {
     case lumbrake::IDX_END_DOC: {
         bool ok = false;
         try {
-            ok = db_.end_document();
+            ok = db_ && db_->end_document();
         } catch (const Xapian::Error& e) {
             last_error_ = e.get_description();
         }
@@ -117,9 +171,9 @@ session::outcome session::serve_one(idx_channel& channel) {
         if (!lumbrake::read_items(channel, items, limits_)) return fail("bad DELETE items");
         // Deletion takes one term; anything else is refused rather than guessed at.
         std::int32_t result = -1;
-        if (items.size() == 1 && items[0].op == lumbrake::IDX_OP_TERM) {
+        if (db_ && items.size() == 1 && items[0].op == lumbrake::IDX_OP_TERM) {
             try {
-                db_.delete_term(items[0].field, items[0].value);
+                db_->delete_term(items[0].field, items[0].value);
                 result = 0;
             } catch (const Xapian::Error& e) {
                 last_error_ = e.get_description();
@@ -133,7 +187,7 @@ session::outcome session::serve_one(idx_channel& channel) {
         if (!lumbrake::read_query(channel, query, limits_)) return fail("bad QUERY request");
         std::int32_t result = -1;
         try {
-            result = engine_.query(db_, query);
+            result = run_query(query);
         } catch (const Xapian::Error& e) {
             last_error_ = e.get_description();
             engine_.end_query();
@@ -194,7 +248,7 @@ session::outcome session::serve_one(idx_channel& channel) {
             return fail("bad HIT_WINDOW request");
         lumbrake::index_window window;
         try {
-            engine_.hit_window(request, limits_.max_window, window);
+            run_window(request, window);
         } catch (const Xapian::Error& e) {
             last_error_ = e.get_description();
             window = lumbrake::index_window{};
@@ -203,7 +257,7 @@ session::outcome session::serve_one(idx_channel& channel) {
     }
 
     case lumbrake::IDX_END_QUERY:
-        engine_.end_query();
+        end_query();
         return outcome::next;
 
     default:
@@ -217,9 +271,10 @@ session::outcome session::serve(idx_channel& channel) {
     do {
         o = serve_one(channel);
     } while (o == outcome::next);
-    engine_.end_query();
+    end_query();
+    if (!db_) return o;
     try {
-        db_.flush();
+        db_->flush();
     } catch (const Xapian::Error& e) {
         if (last_error_.empty()) last_error_ = e.get_description();
     }

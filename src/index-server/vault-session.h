@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -22,7 +23,7 @@ class query_engine {
 public:
     virtual ~query_engine() = default;
     // The QUERY reply: 0 on success. A new query replaces any unfinished one.
-    virtual std::int32_t query(vault_db& db, const lumbrake::index_query& query) = 0;
+    virtual std::int32_t query(vault_view& db, const lumbrake::index_query& query) = 0;
     virtual std::int32_t hit_count() = 0;
     virtual std::int32_t select_hit(std::int32_t index) = 0;
     virtual std::int32_t hit_score() = 0;
@@ -55,7 +56,14 @@ public:
         protocol_error, // short request, unknown command, or a count or length out of bounds
     };
 
+    // The writer's session: every command.
     session(vault_db& db, query_engine& engine, const lumbrake::idx_limits& limits = {});
+    // A search connection's session: searches over the reader; the commands that change the
+    // store answer -1 (their fields are read, so the stream stays in step).
+    session(vault_reader& reader, query_engine& engine, const lumbrake::idx_limits& limits = {});
+
+    // OPEN_READER's answer (the writer's session only; without it the answer is -1).
+    void on_open_reader(std::function<std::int32_t()> open) { open_reader_ = std::move(open); }
 
     // Reads and answers one request.
     outcome serve_one(lumbrake::idx_channel& channel);
@@ -68,8 +76,15 @@ public:
 private:
     outcome fail(std::string why);
     bool reply(lumbrake::idx_channel& channel, std::int32_t value);
+    std::int32_t run_query(const lumbrake::index_query& query);
+    void run_window(const lumbrake::index_window_request& request, lumbrake::index_window& window);
+    void end_query();
 
-    vault_db& db_;
+    vault_db* db_;         // null on a search connection
+    vault_reader* reader_; // null on the writer's connection
+    vault_view& view_;
+    std::function<std::int32_t()> open_reader_;
+    lumbrake::index_query last_query_; // a reader's current query, run again after a reopen
     query_engine& engine_;
     lumbrake::idx_limits limits_;
     std::string last_error_;

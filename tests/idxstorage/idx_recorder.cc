@@ -81,6 +81,13 @@ int main(int argc, char** argv) {
         case IDX_OPTIMIZE:
             line = "OPTIMIZE";
             break;
+        case IDX_OPEN_READER:
+            // No search connections here: every search stays on the one connection.
+            line = "OPEN_READER";
+            log << line << "\n" << std::flush;
+            ++served;
+            ch.write_int(-1);
+            continue;
         case IDX_TEXT_FIELD:
             ch.read_string(a, limits.max_name);
             ch.read_string(b, limits.max_string);

@@ -6,3 +6,8 @@ tn_add_test(idxsearch_e2e_test SOURCES idxsearch_e2e_test.cc LIBS tn_idxstorage 
 add_dependencies(idxsearch_e2e_test siftvault)
 
 tn_add_test(idxsearch_query_test SOURCES idxsearch_query_test.cc LIBS tn_idxstorage tn_siftvault)
+
+# Search connections beside the writer's: a real siftvault under concurrent searches, adds,
+# commits, OPTIMIZE, reset and a kill; the server's read-only session over a store on disk.
+tn_add_test(idxsearch_pool_test SOURCES idxsearch_pool_test.cc LIBS tn_idxstorage tn_docstorage tn_siftvault)
+add_dependencies(idxsearch_pool_test siftvault)

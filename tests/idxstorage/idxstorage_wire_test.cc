@@ -55,7 +55,7 @@ struct replies {
 
 class recording_engine : public query_engine {
 public:
-    std::int32_t query(vault_db&, const index_query& q) override {
+    std::int32_t query(vault_view&, const index_query& q) override {
         last = q;
         ++queries;
         return 0;
