@@ -141,6 +141,10 @@ void logstorage::log_document(sqlite3* db, std::string_view guid, std::int32_t a
     }
 }
 
+bool logstorage::counts_as_document(std::int32_t status) {
+    return counter_of(status) == counter::docs;
+}
+
 bool logstorage::last_crawl(sqlite3* db, std::int32_t archive, std::int64_t& start,
                             std::int64_t& end, std::int64_t& docs, std::int64_t& errors) {
     statement st(db,

@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace lumbrake {
@@ -79,7 +80,9 @@ private:
     void replace_worker(queued* carried);
     // After a failed request: kill and restart the worker.
     void restart_worker();
-    bool finish_archive_if_empty(std::uint32_t arcid);
+    // Ends the archive's running crawl when nothing is queued for it; true when it ended.
+    // `running`, when the caller read the crawl's row in this transaction: whether it runs.
+    bool finish_archive_if_empty(std::uint32_t arcid, std::optional<bool> running = {});
     void notify_crawl_end(std::uint32_t arcid);
     void store_result(const queued& q, worker_reply& r);
     pass_result reprocess_road(queued& q);
