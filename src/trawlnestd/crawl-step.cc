@@ -345,7 +345,7 @@ void process_thread::replace_worker(queued* carried) {
     if (!carried) return;
     carried->plugins.clear();
     carried->docfilters.clear();
-    storage_transaction txn(db_.get());
+    storage_transaction txn(db_->get());
     update_plugin_cache(carried->archive.Source, carried->pipeline, carried->plugins,
                         carried->docfilters);
     txn.commit();
@@ -357,7 +357,7 @@ void process_thread::restart_worker() {
 }
 
 bool process_thread::finish_archive_if_empty(std::uint32_t arcid, std::optional<bool> running) {
-    sqlite3* db = db_.get();
+    sqlite3* db = db_->get();
     if (running == false || !services_.queue->empty(db, arcid)) return false;
     // Only a crawl that is still running ends here (and is announced once).
     std::int64_t start = 0, end = 0, docs = 0, errors = 0;
@@ -390,7 +390,7 @@ process_thread::pass_result process_thread::crawl_pass() {
         services_.free_bytes(settings_.datadir) < settings_.min_free_disk)
         return pass_result::idle;
 
-    sqlite3* db = db_.get();
+    sqlite3* db = db_->get();
     queued q;
     storage_transaction txn(db);
     if (!services_.queue->next(db, q.arcid, q.url, q.priority)) {
@@ -721,7 +721,7 @@ process_thread::pass_result process_thread::crawl_pass() {
 }
 
 process_thread::pass_result process_thread::reprocess_road(queued& q) {
-    sqlite3* db = db_.get();
+    sqlite3* db = db_->get();
     const std::string docid = URI(q.url, "http", true).raw_path();
     stored_version v;
     aux_values aux;
@@ -796,7 +796,7 @@ process_thread::pass_result process_thread::reprocess_road(queued& q) {
 
 process_thread::pass_result process_thread::websearch_road(const queued& q,
                                                            const std::string& scheme) {
-    sqlite3* db = db_.get();
+    sqlite3* db = db_->get();
     url_filter filter(q.source);
     worker_reply r;
     std::string error;

@@ -9,9 +9,27 @@
 
 namespace lumbrake {
 
+namespace {
+
+// The connection of the crawling threads alive now, opened by the first of them and closed
+// with the last.
+std::shared_ptr<db_connection> crawl_connection(const config& cfg) {
+    static std::mutex mutex;
+    static std::weak_ptr<db_connection> current;
+    std::lock_guard<std::mutex> lock(mutex);
+    std::shared_ptr<db_connection> connection = current.lock();
+    if (!connection) {
+        connection = std::make_shared<db_connection>(cfg);
+        current = connection;
+    }
+    return connection;
+}
+
+} // namespace
+
 process_thread::process_thread(const crawl_services& services, std::int32_t timeout)
-    : wxThread(wxTHREAD_JOINABLE), timeout_(timeout), services_(services), db_(*services.cfg),
-      settings_(crawl_settings::read(*services.cfg)) {
+    : wxThread(wxTHREAD_JOINABLE), timeout_(timeout), services_(services),
+      db_(crawl_connection(*services.cfg)), settings_(crawl_settings::read(*services.cfg)) {
     wproc_init();
 }
 
@@ -64,7 +82,7 @@ void process_thread::update_plugin_cache(std::int32_t source_id,
                                          const std::vector<std::uint32_t>& docfilter_ids,
                                          millhand::plugin_map& plugins,
                                          millhand::docfilter_map& docfilters) {
-    sqlite3* db = db_.get();
+    sqlite3* db = db_->get();
     TN_LOG(LF_PLUGINSYSTEM, LL_DEBUG, "Updating plugin cache...");
     for (std::uint32_t id : docfilter_ids) {
         TN_LOG(LF_PLUGINSYSTEM, LL_BORING, "Considering docfilter " << id);
