@@ -8,7 +8,7 @@
 namespace lumbrake {
 
 bool docstorage::load_fff(sqlite3* db, const std::string& guid, std::string& fff) {
-    sqlite_statement st(db, "select fff, ffflen from docstorage where guid=?1");
+    sqlite_statement st(db, "select fff, ffflen from docstorage where guid=?1", keep_prepared);
     st.bind(1, guid);
     if (!st.next()) return false;
     std::string value;

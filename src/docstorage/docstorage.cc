@@ -60,7 +60,7 @@ std::string docstorage_sql::inflate_column(const sqlite_statement& st, int blob_
 
 void docstorage_sql::read_counter(sqlite3* db, std::uint32_t arcid, std::int32_t& ndocs,
                                   std::int64_t& nbytes) {
-    sqlite_statement st(db, "select ndocs, nbytes from doccount where arcid=?");
+    sqlite_statement st(db, "select ndocs, nbytes from doccount where arcid=?", keep_prepared);
     st.bind(1, arcid);
     ndocs = 0;
     nbytes = 0;
@@ -72,7 +72,7 @@ void docstorage_sql::read_counter(sqlite3* db, std::uint32_t arcid, std::int32_t
 
 void docstorage_sql::write_counter(sqlite3* db, std::uint32_t arcid, std::int32_t ndocs,
                                    std::int64_t nbytes) {
-    sqlite_statement(db, "insert or replace into doccount values(?, ?, ?)")
+    sqlite_statement(db, "insert or replace into doccount values(?, ?, ?)", keep_prepared)
         .bind(1, arcid)
         .bind(2, ndocs)
         .bind(3, nbytes)
@@ -136,7 +136,8 @@ void docstorage::store(sqlite3* db, const stored_version& v, const aux_values& a
     std::int32_t old_docs = 0;
     std::int64_t old_bytes = 0;
     {
-        sqlite_statement st(db, "select error, contentlen, arcid from docstorage where guid=?");
+        sqlite_statement st(db, "select error, contentlen, arcid from docstorage where guid=?",
+                            keep_prepared);
         st.bind(1, guid);
         if (st.next() && st.i32(0) == STATUS_NONE) {
             std::int64_t len = st.integer(1);
@@ -166,8 +167,10 @@ void docstorage::store(sqlite3* db, const stored_version& v, const aux_values& a
     // 5-6. the row, with the canonical URL; the CRCs as signed 32-bit numbers (read back
     // through i32)
     {
-        sqlite_statement st(db, "insert or replace into docstorage values(?, ?, ?, ?, ?, ?, ?, "
-                                "?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+        sqlite_statement st(db,
+                            "insert or replace into docstorage values(?, ?, ?, ?, ?, ?, ?, "
+                            "?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+                            keep_prepared);
         st.bind(1, guid)
             .bind(2, arcid)
             .bind(3, canonical_url(v.url))
@@ -190,9 +193,9 @@ void docstorage::store(sqlite3* db, const stored_version& v, const aux_values& a
     }
 
     // 7-8. the auxiliary values, replaced whatever the version keeps
-    sqlite_statement(db, "delete from auxstorage where guid=?").bind(1, guid).run();
+    sqlite_statement(db, "delete from auxstorage where guid=?", keep_prepared).bind(1, guid).run();
     if (full) {
-        sqlite_statement st(db, "insert into auxstorage values(?, ?, ?, ?)");
+        sqlite_statement st(db, "insert into auxstorage values(?, ?, ?, ?)", keep_prepared);
         for (const auto& [key, value] : aux) {
             const std::string blob = compress_blob(value);
             st.reset()
@@ -215,9 +218,11 @@ void docstorage::store(sqlite3* db, const stored_version& v, const aux_values& a
 }
 
 bool docstorage::load(sqlite3* db, const std::string& guid, stored_version& v) {
-    sqlite_statement st(db, "select arcid, url, timestamp, error, headers, headerslen, content, "
-                            "contentlen, fff, ffflen, fffcrc, corecrc, corechanged, score, mime, "
-                            "charset, servertime from docstorage where guid=?");
+    sqlite_statement st(db,
+                        "select arcid, url, timestamp, error, headers, headerslen, content, "
+                        "contentlen, fff, ffflen, fffcrc, corecrc, corechanged, score, mime, "
+                        "charset, servertime from docstorage where guid=?",
+                        keep_prepared);
     st.bind(1, guid);
     if (!st.next()) return false;
     v.guid = guid;
@@ -240,7 +245,8 @@ bool docstorage::load(sqlite3* db, const std::string& guid, stored_version& v) {
 
 void docstorage::load_aux(sqlite3* db, const std::string& guid, aux_values& aux) {
     aux.clear();
-    sqlite_statement st(db, "select key, value, valuelen from auxstorage where guid=?");
+    sqlite_statement st(db, "select key, value, valuelen from auxstorage where guid=?",
+                        keep_prepared);
     st.bind(1, guid);
     while (st.next())
         aux.emplace(st.text(0), inflate_column(st, 1, 2, guid, "auxiliary value"));
@@ -249,8 +255,10 @@ void docstorage::load_aux(sqlite3* db, const std::string& guid, aux_values& aux)
 bool docstorage::find_latest(sqlite3* db, std::uint32_t arcid, const std::string& url,
                              std::string& guid, std::uint32_t& timestamp, std::int32_t& error,
                              std::uint32_t& fffcrc, std::uint32_t& corecrc) {
-    sqlite_statement st(db, "select guid, timestamp, error, fffcrc, corecrc from docstorage "
-                            "where arcid=? and url=? order by +timestamp desc limit 1");
+    sqlite_statement st(db,
+                        "select guid, timestamp, error, fffcrc, corecrc from docstorage "
+                        "where arcid=? and url=? order by +timestamp desc limit 1",
+                        keep_prepared);
     st.bind(1, arcid).bind(2, canonical_url(url));
     if (!st.next()) return false;
     guid = st.text(0);
@@ -267,8 +275,10 @@ std::uint32_t docstorage::latest_timestamp(sqlite3* db, std::uint32_t arcid,
 }
 
 docstorage::latest_timestamps::latest_timestamps(sqlite3* db, std::uint32_t arcid)
-    : st_(db, "select timestamp from docstorage where arcid=? and url=? order by "
-              "+timestamp desc limit 1"),
+    : st_(db,
+          "select timestamp from docstorage where arcid=? and url=? order by "
+          "+timestamp desc limit 1",
+          keep_prepared),
       arcid_(arcid) {}
 
 std::uint32_t docstorage::latest_timestamps::of_canonical(const std::string& canonical) {
@@ -278,20 +288,20 @@ std::uint32_t docstorage::latest_timestamps::of_canonical(const std::string& can
 }
 
 void docstorage::touch(sqlite3* db, const std::string& guid, std::uint32_t timestamp) {
-    sqlite_statement(db, "update docstorage set timestamp=? where guid=?")
+    sqlite_statement(db, "update docstorage set timestamp=? where guid=?", keep_prepared)
         .bind(1, timestamp)
         .bind(2, guid)
         .run();
 }
 
 std::int32_t docstorage::document_count(sqlite3* db, std::uint32_t arcid) {
-    sqlite_statement st(db, "select ndocs from doccount where arcid=?");
+    sqlite_statement st(db, "select ndocs from doccount where arcid=?", keep_prepared);
     st.bind(1, arcid);
     return st.next() ? st.i32(0) : 0;
 }
 
 std::int64_t docstorage::byte_count(sqlite3* db, std::uint32_t arcid) {
-    sqlite_statement st(db, "select nbytes from doccount where arcid=?");
+    sqlite_statement st(db, "select nbytes from doccount where arcid=?", keep_prepared);
     st.bind(1, arcid);
     return st.next() ? st.integer(0) : 0;
 }

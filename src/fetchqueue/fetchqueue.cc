@@ -86,7 +86,7 @@ fetchqueue::key fetchqueue::key_of(const std::string& url) {
 
 fetchqueue::batch::batch(fetchqueue& queue, sqlite3* db, std::uint32_t arcid)
     : queue_(queue), db_(db), arcid_(arcid),
-      insert_(db, "insert into fetchqueue values(?, ?, ?, ?)") {}
+      insert_(db, "insert into fetchqueue values(?, ?, ?, ?)", keep_prepared) {}
 
 void fetchqueue::batch::push(const key& url, std::uint32_t priority) {
     insert_.reset();
@@ -132,8 +132,10 @@ bool fetchqueue::next(sqlite3* db, std::uint32_t& arcid, std::string& url,
             if (host->first.empty()) {
                 // Host-less URLs run side by side: the first queued one not yet handed out.
                 host_entry& he = host->second;
-                statement q(db, "select url, priority from fetchqueue where arcid=? and host=? "
-                                "order by priority limit ?");
+                statement q(db,
+                            "select url, priority from fetchqueue where arcid=? and host=? "
+                            "order by priority limit ?",
+                            keep_prepared);
                 q.bind(1, arcid);
                 q.bind(2, host->first);
                 q.bind(3, static_cast<std::uint32_t>(he.in_flight.size() + 1));
@@ -152,8 +154,10 @@ bool fetchqueue::next(sqlite3* db, std::uint32_t& arcid, std::string& url,
                 // handed out again once the host comes back.
                 if (he.in_flight.empty()) entry.hosts.erase(host);
             } else if (may_fetch(host->second, host->first, t)) {
-                statement q(db, "select url, priority from fetchqueue where arcid=? and host=? "
-                                "order by priority limit 1");
+                statement q(db,
+                            "select url, priority from fetchqueue where arcid=? and host=? "
+                            "order by priority limit 1",
+                            keep_prepared);
                 q.bind(1, arcid);
                 q.bind(2, host->first);
                 if (q.step() == SQLITE_ROW) {
@@ -180,7 +184,7 @@ bool fetchqueue::next(sqlite3* db, std::uint32_t& arcid, std::string& url,
 void fetchqueue::remove(sqlite3* db, std::uint32_t arcid, const std::string& url) {
     std::string canonical, host;
     canonical_and_host(url, canonical, host);
-    statement del(db, "delete from fetchqueue where arcid=? and url=?");
+    statement del(db, "delete from fetchqueue where arcid=? and url=?", keep_prepared);
     del.bind(1, arcid);
     del.bind(2, canonical);
     del.step();
@@ -193,13 +197,13 @@ void fetchqueue::remove(sqlite3* db, std::uint32_t arcid, const std::string& url
 }
 
 bool fetchqueue::empty(sqlite3* db, std::uint32_t arcid) const {
-    statement q(db, "select * from fetchqueue where arcid=? limit 1");
+    statement q(db, "select * from fetchqueue where arcid=? limit 1", keep_prepared);
     q.bind(1, arcid);
     return q.step() != SQLITE_ROW;
 }
 
 void fetchqueue::clear_archive(sqlite3* db, std::uint32_t arcid) {
-    statement del(db, "delete from fetchqueue where arcid=?");
+    statement del(db, "delete from fetchqueue where arcid=?", keep_prepared);
     del.bind(1, arcid);
     del.step();
 }

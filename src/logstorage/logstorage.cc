@@ -61,7 +61,7 @@ counter counter_of(std::int32_t status) {
 
 // The start of the archive's running crawl, if one runs.
 bool running_crawl(sqlite3* db, std::int32_t archive, std::int64_t& start) {
-    statement st(db, "select start from crawlstats where arcid=? and end=0 limit 1");
+    statement st(db, "select start from crawlstats where arcid=? and end=0 limit 1", keep_prepared);
     st.bind(1, archive);
     if (!st.next()) return false;
     start = st.integer(0);
@@ -91,14 +91,14 @@ void logstorage::start_crawl(sqlite3* db, std::int32_t archive, std::int64_t tim
     // kept, since an archive has at most one.
     std::int64_t start = 0;
     if (running_crawl(db, archive, start)) return;
-    statement ins(db, "insert into crawlstats values(?, ?, 0, 0, 0)");
+    statement ins(db, "insert into crawlstats values(?, ?, 0, 0, 0)", keep_prepared);
     ins.bind(1, archive).bind(2, time).run();
 }
 
 void logstorage::end_crawl(sqlite3* db, std::int32_t archive, std::int64_t time) {
     int rc;
     {
-        statement up(db, "update crawlstats set end=? where arcid=? and end=0");
+        statement up(db, "update crawlstats set end=? where arcid=? and end=0", keep_prepared);
         up.bind(1, time).bind(2, archive);
         rc = up.step_result();
         if (rc != SQLITE_CONSTRAINT) TN_SQLITE_CHECK(db, rc);
@@ -106,29 +106,33 @@ void logstorage::end_crawl(sqlite3* db, std::int32_t archive, std::int64_t time)
     if (rc != SQLITE_CONSTRAINT) return;
     // A finished crawl with the same start and end already exists: both cover the same span of
     // the document log, so the running one is folded into it instead of ending the daemon.
-    statement merge(db, "update crawlstats set "
-                        "docs=docs+(select docs from crawlstats where arcid=?1 and end=0), "
-                        "errors=errors+(select errors from crawlstats where arcid=?1 and end=0) "
-                        "where arcid=?1 and end=?2 and "
-                        "start=(select start from crawlstats where arcid=?1 and end=0)");
+    statement merge(db,
+                    "update crawlstats set "
+                    "docs=docs+(select docs from crawlstats where arcid=?1 and end=0), "
+                    "errors=errors+(select errors from crawlstats where arcid=?1 and end=0) "
+                    "where arcid=?1 and end=?2 and "
+                    "start=(select start from crawlstats where arcid=?1 and end=0)",
+                    keep_prepared);
     merge.bind(1, archive).bind(2, time).run();
-    statement del(db, "delete from crawlstats where arcid=? and end=0");
+    statement del(db, "delete from crawlstats where arcid=? and end=0", keep_prepared);
     del.bind(1, archive).run();
 }
 
 void logstorage::log_document(sqlite3* db, std::string_view guid, std::int32_t archive,
                               std::string_view url, std::int64_t timestamp, std::int32_t status) {
-    statement ins(db, "insert into documentlog values(?, ?, ?, ?, ?)");
+    statement ins(db, "insert into documentlog values(?, ?, ?, ?, ?)", keep_prepared);
     ins.bind(1, guid).bind(2, archive).bind(3, canonicalize_url(url, true)).bind(4, timestamp);
     ins.bind(5, status).run();
     switch (counter_of(status)) {
     case counter::docs: {
-        statement up(db, "update crawlstats set docs=docs+1 where arcid=? and end=0");
+        statement up(db, "update crawlstats set docs=docs+1 where arcid=? and end=0",
+                     keep_prepared);
         up.bind(1, archive).run();
         break;
     }
     case counter::errors: {
-        statement up(db, "update crawlstats set errors=errors+1 where arcid=? and end=0");
+        statement up(db, "update crawlstats set errors=errors+1 where arcid=? and end=0",
+                     keep_prepared);
         up.bind(1, archive).run();
         break;
     }
@@ -137,10 +141,16 @@ void logstorage::log_document(sqlite3* db, std::string_view guid, std::int32_t a
     }
 }
 
+bool logstorage::counts_as_document(std::int32_t status) {
+    return counter_of(status) == counter::docs;
+}
+
 bool logstorage::last_crawl(sqlite3* db, std::int32_t archive, std::int64_t& start,
                             std::int64_t& end, std::int64_t& docs, std::int64_t& errors) {
-    statement st(db, "select start, end, docs, errors from crawlstats where arcid=? "
-                     "order by start desc limit 1");
+    statement st(db,
+                 "select start, end, docs, errors from crawlstats where arcid=? "
+                 "order by start desc limit 1",
+                 keep_prepared);
     st.bind(1, archive);
     if (!st.next()) return false;
     start = st.integer(0);
@@ -152,7 +162,7 @@ bool logstorage::last_crawl(sqlite3* db, std::int32_t archive, std::int64_t& sta
 
 void logstorage::crawl_starts(sqlite3* db, std::int32_t archive, std::vector<CrawlLog>& crawls) {
     crawls.clear();
-    statement st(db, "select start from crawlstats where arcid=? order by start");
+    statement st(db, "select start from crawlstats where arcid=? order by start", keep_prepared);
     st.bind(1, archive);
     while (st.next())
         crawls.push_back(CrawlLog{static_cast<std::int32_t>(st.integer(0)), "0"});
@@ -160,12 +170,12 @@ void logstorage::crawl_starts(sqlite3* db, std::int32_t archive, std::vector<Cra
 
 void logstorage::log_query(sqlite3* db, std::int32_t archive, std::string_view query,
                            std::int64_t time) {
-    statement ins(db, "insert into querylog values(?, ?, ?)");
+    statement ins(db, "insert into querylog values(?, ?, ?)", keep_prepared);
     ins.bind(1, archive).bind(2, time).bind(3, query).run();
 }
 
 void logstorage::expire_queries(sqlite3* db, std::int32_t archive, std::int64_t before) {
-    statement del(db, "delete from querylog where arcid=? and timestamp<?");
+    statement del(db, "delete from querylog where arcid=? and timestamp<?", keep_prepared);
     del.bind(1, archive).bind(2, before).run();
 }
 
@@ -180,7 +190,7 @@ void logstorage::document_log(sqlite3* db, std::int32_t archive, std::int32_t nm
     bool found = false;
     std::int64_t end = 0;
     {
-        statement st(db, "select end from crawlstats where arcid=? and start=?");
+        statement st(db, "select end from crawlstats where arcid=? and start=?", keep_prepared);
         st.bind(1, archive).bind(2, cursor.Time);
         if (st.next()) {
             found = true;
@@ -216,8 +226,10 @@ void logstorage::document_log(sqlite3* db, std::int32_t archive, std::int32_t nm
 void logstorage::query_log(sqlite3* db, std::int32_t archive, std::int32_t begin, std::int32_t end,
                            std::vector<QueryLogData>& entries) {
     entries.clear();
-    statement st(db, "select timestamp, query from querylog where arcid=? and "
-                     "timestamp between ? and ? order by timestamp, rowid");
+    statement st(db,
+                 "select timestamp, query from querylog where arcid=? and "
+                 "timestamp between ? and ? order by timestamp, rowid",
+                 keep_prepared);
     st.bind(1, archive).bind(2, begin).bind(3, end);
     while (st.next())
         entries.push_back(QueryLogData{static_cast<std::int32_t>(st.integer(0)), st.text(1)});

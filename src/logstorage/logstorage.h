@@ -31,6 +31,9 @@ public:
     // in the archive's running crawl by its status.
     void log_document(sqlite3* db, std::string_view guid, std::int32_t archive,
                       std::string_view url, std::int64_t timestamp, std::int32_t status);
+    // True when log_document counts a document of this status among the crawl's documents
+    // (not its errors), for a caller that knows the count without reading the row again.
+    static bool counts_as_document(std::int32_t status);
     // The archive's newest crawl; false (outputs untouched) when it has none.
     bool last_crawl(sqlite3* db, std::int32_t archive, std::int64_t& start, std::int64_t& end,
                     std::int64_t& docs, std::int64_t& errors);

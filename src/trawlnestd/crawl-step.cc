@@ -291,8 +291,8 @@ void queue_outlinks(sqlite3* db, fetchqueue& queue, std::uint32_t arcid, const o
 
 } // namespace
 
-bool process_thread::call_worker(const std::function<void(millhand&)>& request,
-                                 std::string& error, queued* carried) {
+bool process_thread::call_worker(const std::function<void(millhand&)>& request, std::string& error,
+                                 queued* carried) {
     if (!worker_->child_alive()) {
         TN_LOG(LF_WORKERSCHEDULING, LL_ERROR, "Worker process has ended; starting a new one");
         replace_worker(carried);
@@ -340,7 +340,7 @@ void process_thread::replace_worker(queued* carried) {
     if (!carried) return;
     carried->plugins.clear();
     carried->docfilters.clear();
-    storage_transaction txn(db_.get());
+    storage_transaction txn(db_->get());
     update_plugin_cache(carried->archive.Source, carried->pipeline, carried->plugins,
                         carried->docfilters);
     txn.commit();
@@ -351,14 +351,14 @@ void process_thread::restart_worker() {
     wproc_init();
 }
 
-bool process_thread::finish_archive_if_empty(std::uint32_t arcid) {
-    sqlite3* db = db_.get();
-    if (!services_.queue->empty(db, arcid)) return false;
+bool process_thread::finish_archive_if_empty(std::uint32_t arcid, std::optional<bool> running) {
+    sqlite3* db = db_->get();
+    if (running == false || !services_.queue->empty(db, arcid)) return false;
     // Only a crawl that is still running ends here (and is announced once).
     std::int64_t start = 0, end = 0, docs = 0, errors = 0;
-    if (!services_.logs->last_crawl(db, static_cast<std::int32_t>(arcid), start, end, docs,
-                                    errors) ||
-        end != 0)
+    if (!running && (!services_.logs->last_crawl(db, static_cast<std::int32_t>(arcid), start, end,
+                                                 docs, errors) ||
+                     end != 0))
         return false;
     services_.logs->end_crawl(db, static_cast<std::int32_t>(arcid), services_.now());
     services_.index->flush();
@@ -385,7 +385,7 @@ process_thread::pass_result process_thread::crawl_pass() {
         services_.free_bytes(settings_.datadir) < settings_.min_free_disk)
         return pass_result::idle;
 
-    sqlite3* db = db_.get();
+    sqlite3* db = db_->get();
     queued q;
     storage_transaction txn(db);
     if (!services_.queue->next(db, q.arcid, q.url, q.priority)) {
@@ -432,10 +432,22 @@ process_thread::pass_result process_thread::crawl_pass() {
             q.pipeline.push_back(static_cast<std::uint32_t>(id));
     }
     update_plugin_cache(q.archive.Source, q.pipeline, q.plugins, q.docfilters);
-    txn.commit();
 
     URI uri(q.url, "http", true);
     const std::string& scheme = uri.scheme();
+    const bool crawled = scheme != "guid" && scheme != "google" && scheme != "msn";
+    // The site's stored rules are looked up in this transaction rather than in one of their
+    // own; only a robots.txt to fetch takes one (below). Logged there, once the URL filter
+    // passed the URL.
+    std::string robots_url;
+    bool robots_known = false, robots_allowed = true, robots_compiled = true;
+    if (crawled && q.source.CheckRobotsTxt &&
+        !services_.robots->needs_refresh(db, q.url, robots_url)) {
+        robots_known = true;
+        robots_allowed = services_.robots->allowed(db, q.url, robots_compiled);
+    }
+    txn.commit();
+
     if (scheme == "guid") return reprocess_road(q);
     if (scheme == "google" || scheme == "msn") return websearch_road(q, scheme);
 
@@ -448,9 +460,13 @@ process_thread::pass_result process_thread::crawl_pass() {
     if (!filter.matches(q.url)) status = STATUS_BLOCKED;
 
     std::string error;
-    if (status == STATUS_NONE && q.source.CheckRobotsTxt) {
+    if (status == STATUS_NONE && q.source.CheckRobotsTxt && robots_known) {
+        if (!robots_allowed) status = STATUS_BLOCKED;
+        if (!robots_compiled)
+            TN_LOG(LF_WORKERPARSERS, LL_INFO,
+                   "Error parsing robots.txt " << robotschecker::robots_url_of(uri));
+    } else if (status == STATUS_NONE && q.source.CheckRobotsTxt) {
         txn.begin();
-        std::string robots_url;
         if (services_.robots->needs_refresh(db, q.url, robots_url)) {
             txn.commit();
             worker_reply rr;
@@ -604,8 +620,8 @@ process_thread::pass_result process_thread::crawl_pass() {
         for (std::size_t from = 0; from < links.size() && !stop_; from += LINK_BATCH) {
             txn.begin();
             std::int64_t start = 0, end = 0, docs = 0, errors = 0;
-            const bool running = services_.logs->last_crawl(db, arc, start, end, docs, errors) &&
-                                 end == 0;
+            const bool running =
+                services_.logs->last_crawl(db, arc, start, end, docs, errors) && end == 0;
             if (running) queue_links(from, std::min(from + LINK_BATCH, links.size()), start);
             txn.commit();
             if (!running) break;
@@ -630,9 +646,12 @@ process_thread::pass_result process_thread::crawl_pass() {
     bool send_to_index = false;
     std::vector<std::int32_t> index_views;
     txn.begin();
+    // The crawl's row is read once: nothing but this transaction changes it until its end.
     std::int64_t crawl_start = 0, crawl_end = 0, crawl_docs = 0, crawl_errors = 0;
-    if (services_.logs->last_crawl(db, arc, crawl_start, crawl_end, crawl_docs, crawl_errors) &&
-        crawl_end == 0) {
+    const bool running =
+        services_.logs->last_crawl(db, arc, crawl_start, crawl_end, crawl_docs, crawl_errors) &&
+        crawl_end == 0;
+    if (running) {
         std::string stored_guid;
         std::uint32_t stored_time = 0, stored_fffcrc = 0, stored_corecrc = 0;
         std::int32_t stored_status = 0;
@@ -680,13 +699,12 @@ process_thread::pass_result process_thread::crawl_pass() {
         }
 
         services_.logs->log_document(db, docid, arc, q.url, services_.now(), status);
-        if (q.archive.PagesLimit > 0 &&
-            services_.logs->last_crawl(db, arc, crawl_start, crawl_end, crawl_docs, crawl_errors) &&
-            crawl_docs >= q.archive.PagesLimit)
+        if (logstorage::counts_as_document(status)) ++crawl_docs;
+        if (q.archive.PagesLimit > 0 && crawl_docs >= q.archive.PagesLimit)
             services_.queue->clear_archive(db, q.arcid);
     }
     services_.queue->remove(db, q.arcid, q.url);
-    const bool ended = finish_archive_if_empty(q.arcid);
+    const bool ended = finish_archive_if_empty(q.arcid, running);
     txn.commit();
     if (send_to_index) {
         services_.index->add_prepared(indexed, index_views);
@@ -698,7 +716,7 @@ process_thread::pass_result process_thread::crawl_pass() {
 }
 
 process_thread::pass_result process_thread::reprocess_road(queued& q) {
-    sqlite3* db = db_.get();
+    sqlite3* db = db_->get();
     const std::string docid = URI(q.url, "http", true).raw_path();
     stored_version v;
     aux_values aux;
@@ -773,7 +791,7 @@ process_thread::pass_result process_thread::reprocess_road(queued& q) {
 
 process_thread::pass_result process_thread::websearch_road(const queued& q,
                                                            const std::string& scheme) {
-    sqlite3* db = db_.get();
+    sqlite3* db = db_->get();
     url_filter filter(q.source);
     worker_reply r;
     std::string error;

@@ -4,6 +4,7 @@
 #include "util/config.h"
 #include "util/log.h"
 #include "util/md5.h"
+#include "util/sqlite_stmt.h"
 #include "util/sqlite_txn.h"
 
 #include <cstdlib>
@@ -73,10 +74,13 @@ sqlite3* open_db(const config& cfg) {
     sqlite3_exec(db, "pragma main.journal_mode=WAL", nullptr, nullptr, nullptr);
     std::string pragma = "pragma synchronous=" + std::to_string(sync_level(cfg));
     sqlite3_exec(db, pragma.c_str(), nullptr, nullptr, nullptr);
+    // The storages' per-document statements stay prepared on the connection.
+    keep_statements(db);
     return db;
 }
 
 void close_db(sqlite3* db) {
+    drop_kept_statements(db);
     int rc = sqlite3_close(db);
     if (rc != SQLITE_OK) open_failed(rc, __FILE__, __LINE__);
 }

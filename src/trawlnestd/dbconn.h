@@ -20,10 +20,12 @@ int sync_level(const config& cfg);
 std::string database_damage(const std::string& path);
 
 // Opens "trawlnest.db" in the current directory (the data directory) in WAL mode (readers beside
-// the writer), with a busy timeout, and applies the synchronous level. Failing to open is fatal.
+// the writer), with a busy timeout, and applies the synchronous level; the connection keeps the
+// storages' statements prepared (util/sqlite_stmt.h). Failing to open is fatal.
 sqlite3* open_db(const config& cfg);
 
-// Closes a connection; a failure (statements still open) is fatal.
+// Finalises the kept statements and closes a connection; a failure (statements still open) is
+// fatal.
 void close_db(sqlite3* db);
 
 // Creates the dbconfig table with its PlatformGUID and SchemaVersion rows when it is missing.

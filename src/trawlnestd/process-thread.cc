@@ -9,9 +9,27 @@
 
 namespace lumbrake {
 
+namespace {
+
+// The connection of the crawling threads alive now, opened by the first of them and closed
+// with the last.
+std::shared_ptr<db_connection> crawl_connection(const config& cfg) {
+    static std::mutex mutex;
+    static std::weak_ptr<db_connection> current;
+    std::lock_guard<std::mutex> lock(mutex);
+    std::shared_ptr<db_connection> connection = current.lock();
+    if (!connection) {
+        connection = std::make_shared<db_connection>(cfg);
+        current = connection;
+    }
+    return connection;
+}
+
+} // namespace
+
 process_thread::process_thread(const crawl_services& services, std::int32_t timeout)
-    : wxThread(wxTHREAD_JOINABLE), timeout_(timeout), services_(services), db_(*services.cfg),
-      settings_(crawl_settings::read(*services.cfg)) {
+    : wxThread(wxTHREAD_JOINABLE), timeout_(timeout), services_(services),
+      db_(crawl_connection(*services.cfg)), settings_(crawl_settings::read(*services.cfg)) {
     wproc_init();
 }
 
@@ -64,13 +82,14 @@ void process_thread::update_plugin_cache(std::int32_t source_id,
                                          const std::vector<std::uint32_t>& docfilter_ids,
                                          millhand::plugin_map& plugins,
                                          millhand::docfilter_map& docfilters) {
-    sqlite3* db = db_.get();
+    sqlite3* db = db_->get();
     TN_LOG(LF_PLUGINSYSTEM, LL_DEBUG, "Updating plugin cache...");
     for (std::uint32_t id : docfilter_ids) {
         TN_LOG(LF_PLUGINSYSTEM, LL_BORING, "Considering docfilter " << id);
-        DocFilter filter;
+        // Parsed once per change of the records (the shared record cache), not once per URL.
         std::uint32_t magic = 0;
-        if (!cfgstorage<DocFilter>::get(db, static_cast<int>(id), filter, magic)) {
+        auto filter = cfgstorage<DocFilter>::get_shared(db, static_cast<int>(id), magic);
+        if (!filter) {
             TN_LOG(LF_PLUGINSYSTEM, LL_ERROR,
                    "Cannot find docfilter " << id << " for source " << source_id);
             continue;
@@ -78,23 +97,23 @@ void process_thread::update_plugin_cache(std::int32_t source_id,
         auto stamp = docfilter_stamps_.find(id);
         if (stamp == docfilter_stamps_.end() || stamp->second != magic) {
             TN_LOG(LF_PLUGINSYSTEM, LL_BORING, "Docfilter " << id << " is dirty");
-            docfilters[id] = millhand_wire::docfilter_message{magic, filter};
+            docfilters[id] = millhand_wire::docfilter_message{magic, *filter};
         }
         TN_LOG(LF_PLUGINSYSTEM, LL_BORING,
-               "Docfilter " << id << " uses plugin " << filter.PluginID);
-        Plugin plugin;
+               "Docfilter " << id << " uses plugin " << filter->PluginID);
         std::uint32_t plugin_magic = 0;
-        const std::uint32_t plugin_id = static_cast<std::uint32_t>(filter.PluginID);
-        if (!cfgstorage<Plugin>::get(db, filter.PluginID, plugin, plugin_magic)) {
+        const std::uint32_t plugin_id = static_cast<std::uint32_t>(filter->PluginID);
+        auto plugin = cfgstorage<Plugin>::get_shared(db, filter->PluginID, plugin_magic);
+        if (!plugin) {
             TN_LOG(LF_PLUGINSYSTEM, LL_ERROR,
-                   "Cannot find plugin " << filter.PluginID << " for docfilter " << id
+                   "Cannot find plugin " << filter->PluginID << " for docfilter " << id
                                          << " for source " << source_id);
             continue;
         }
         auto pstamp = plugin_stamps_.find(plugin_id);
         if (pstamp == plugin_stamps_.end() || pstamp->second != plugin_magic) {
             TN_LOG(LF_PLUGINSYSTEM, LL_BORING, "Plugin " << plugin_id << " is dirty");
-            plugins[plugin_id] = millhand_wire::plugin_message{plugin_magic, plugin};
+            plugins[plugin_id] = millhand_wire::plugin_message{plugin_magic, *plugin};
         }
     }
 }

@@ -1,7 +1,10 @@
-// One crawling thread of the daemon: it owns a worker process (through a millhand proxy), its
-// own SQLite connection and the record of which plug-in and docfilter configurations that
-// worker already holds; its body is the crawl loop. The scheduler's watchdog reads the job
-// clock and kills a worker whose request has run for the timeout.
+// One crawling thread of the daemon: it owns a worker process (through a millhand proxy) and the
+// record of which plug-in and docfilter configurations that worker already holds; its body is
+// the crawl loop. The crawling threads share one SQLite connection, used only inside storage
+// transactions (whose mutex hands it from one thread to the next): a connection's page cache
+// is dropped whenever another connection wrote, so with one connection per thread every
+// transaction of the crawl began by reading its pages again. The scheduler's watchdog reads
+// the job clock and kills a worker whose request has run for the timeout.
 #pragma once
 
 #include "trawlnestd/crawl-step.h"
@@ -15,14 +18,15 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace lumbrake {
 
 class process_thread : public wxThread {
 public:
-    // Opens the thread's connection and starts its worker (a worker that cannot start is
-    // fatal). `timeout` is WORKER_TIMEOUT in seconds.
+    // Opens the crawling threads' connection (the first thread of a set) and starts the worker (a
+    // worker that cannot start is fatal). `timeout` is WORKER_TIMEOUT in seconds.
     process_thread(const crawl_services& services, std::int32_t timeout);
     ~process_thread() override;
 
@@ -58,7 +62,7 @@ public:
 
     std::int32_t job_start() const;
     std::int32_t timeout() const { return timeout_; }
-    sqlite3* db() const { return db_.get(); }
+    sqlite3* db() const { return db_->get(); }
     const crawl_settings& settings() const { return settings_; }
 
 protected:
@@ -79,7 +83,9 @@ private:
     void replace_worker(queued* carried);
     // After a failed request: kill and restart the worker.
     void restart_worker();
-    bool finish_archive_if_empty(std::uint32_t arcid);
+    // Ends the archive's running crawl when nothing is queued for it; true when it ended.
+    // `running`, when the caller read the crawl's row in this transaction: whether it runs.
+    bool finish_archive_if_empty(std::uint32_t arcid, std::optional<bool> running = {});
     void notify_crawl_end(std::uint32_t arcid);
     void store_result(const queued& q, worker_reply& r);
     pass_result reprocess_road(queued& q);
@@ -92,7 +98,7 @@ private:
     std::int32_t timeout_;
     std::atomic<bool> stop_{false};
     crawl_services services_;
-    db_connection db_;
+    std::shared_ptr<db_connection> db_; // shared by the crawling threads, see above
     std::map<std::uint32_t, std::uint32_t> plugin_stamps_;
     std::map<std::uint32_t, std::uint32_t> docfilter_stamps_;
     crawl_settings settings_;

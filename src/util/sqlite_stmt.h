@@ -2,12 +2,21 @@
 // Values are bound, never quoted into the text, so a value holding a NUL byte is stored and
 // compared whole. Every failure is reported through sqlite_fatal with the caller's file and
 // line: a storage failure throws sqlite_error, anything else is a fatal assertion.
+//
+// Statements run once per document (the crawl's store, log and queue) may stay prepared on
+// their connection instead: constructed with `keep_prepared`, a statement is taken from the
+// connection's kept set (prepared on first use) and given back reset, its values cleared, at
+// the end of its scope. Only connections that keep_statements was called for keep any (the
+// daemon's, from open_db; drop_kept_statements finalises them before the connection closes);
+// on any other connection, or while the same text is in use further up the stack, it is an
+// ordinary statement of its own.
 #pragma once
 
 #include "util/sqlite_txn.h"
 
 #include <sqlite3.h>
 
+#include <atomic>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -24,25 +33,63 @@ struct call_site {
         : file(f), line(l) {}
 };
 
+// Statements of `db` may be kept prepared from now on. The connection must not close before
+// drop_kept_statements.
+void keep_statements(sqlite3* db);
+// Finalises the connection's kept statements and forgets it; a no-op for a connection that
+// keeps none. Called before the connection closes, when none of its statements is in use.
+void drop_kept_statements(sqlite3* db);
+// The number of statements kept for the connection (0 for one that keeps none).
+std::size_t kept_statement_count(sqlite3* db);
+
+struct keep_prepared_t {
+    explicit constexpr keep_prepared_t() = default;
+};
+inline constexpr keep_prepared_t keep_prepared{};
+
+namespace sqlite_stmt_detail {
+struct kept_slot {
+    sqlite3_stmt* st = nullptr;
+    std::atomic<bool> busy{false};
+};
+// The connection's kept statement for `sql`, prepared on first use and marked busy; null when
+// the connection keeps none, the statement is busy or the connection keeps its most already.
+kept_slot* borrow(sqlite3* db, std::string_view sql, const char* file, int line);
+} // namespace sqlite_stmt_detail
+
 class sqlite_statement {
 public:
-    sqlite_statement(sqlite3* db, const char* sql,
-                     call_site where = {})
-        : db_(db) {
+    sqlite_statement(sqlite3* db, const char* sql, call_site where = {}) : db_(db) {
         check(sqlite3_prepare_v2(db_, sql, -1, &st_, nullptr), where);
     }
-    ~sqlite_statement() { sqlite3_finalize(st_); }
+    // Kept prepared on the connection when it keeps statements (see above).
+    sqlite_statement(sqlite3* db, const char* sql, keep_prepared_t, call_site where = {})
+        : db_(db), slot_(sqlite_stmt_detail::borrow(db, sql, where.file, where.line)) {
+        if (slot_)
+            st_ = slot_->st;
+        else
+            check(sqlite3_prepare_v2(db_, sql, -1, &st_, nullptr), where);
+    }
+    ~sqlite_statement() {
+        if (!slot_) {
+            sqlite3_finalize(st_);
+            return;
+        }
+        // Reset, so that it holds no read snapshot open; cleared, so that it keeps no copy of
+        // a page's blobs until its next use.
+        sqlite3_reset(st_);
+        sqlite3_clear_bindings(st_);
+        slot_->busy.store(false, std::memory_order_release);
+    }
     sqlite_statement(const sqlite_statement&) = delete;
     sqlite_statement& operator=(const sqlite_statement&) = delete;
 
-    sqlite_statement& bind(int index, std::int64_t value,
-                           call_site where = {}) {
+    sqlite_statement& bind(int index, std::int64_t value, call_site where = {}) {
         check(sqlite3_bind_int64(st_, index, value), where);
         return *this;
     }
     // A copy of every byte, zero bytes included.
-    sqlite_statement& bind(int index, std::string_view text,
-                           call_site where = {}) {
+    sqlite_statement& bind(int index, std::string_view text, call_site where = {}) {
         check(sqlite3_bind_text64(st_, index, text.data(), text.size(), SQLITE_TRANSIENT,
                                   SQLITE_UTF8),
               where);
@@ -63,9 +110,7 @@ public:
         return rc;
     }
     // True while rows come; false at the end.
-    bool next(call_site where = {}) {
-        return step(where) == SQLITE_ROW;
-    }
+    bool next(call_site where = {}) { return step(where) == SQLITE_ROW; }
     // A statement without rows (or whose rows are not wanted).
     void run(call_site where = {}) {
         while (next(where)) {
@@ -113,6 +158,7 @@ private:
 
     sqlite3* db_;
     sqlite3_stmt* st_ = nullptr;
+    sqlite_stmt_detail::kept_slot* slot_ = nullptr;
 };
 
 } // namespace lumbrake

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "../support/command.h"
+#include "util/sqlite_stmt.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -24,8 +25,11 @@ public:
             ADD_FAILURE() << "cannot open " << path_;
         // Durability is not under test; a synced commit per statement only makes tests slow.
         sqlite3_exec(db_, "pragma synchronous=off", nullptr, nullptr, nullptr);
+        // As the daemon's connections do.
+        lumbrake::keep_statements(db_);
     }
     ~test_db() {
+        lumbrake::drop_kept_statements(db_);
         sqlite3_close(db_);
         std::remove(path_.c_str());
     }

@@ -2,6 +2,7 @@
 
 #include "../support/command.h"
 #include "../support/sqlite_db.h"
+#include "util/sqlite_stmt.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -43,10 +44,13 @@ struct queue_fixture {
         path = testing::TempDir() + "fq-" + name + ".db";
         std::filesystem::remove(path);
         EXPECT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+        // As the daemon's connections do.
+        keep_statements(db);
         reopen(delay);
     }
     ~queue_fixture() {
         q.reset();
+        drop_kept_statements(db);
         sqlite3_close(db);
     }
     // A new queue object over the same table, as at a daemon restart.

@@ -4,6 +4,7 @@
 #include "../support/scratch.h"
 
 #include "linux-platform/eventlog.h"
+#include "util/sqlite_stmt.h"
 #include "util/sqlite_txn.h"
 #include "util/uri.h"
 
@@ -30,8 +31,12 @@ protected:
         path_ = fresh_dir(testing::UnitTest::GetInstance()->current_test_info()->name()) +
                 "/trawlnest.db";
         ASSERT_EQ(sqlite3_open(path_.c_str(), &db_), SQLITE_OK);
+        keep_statements(db_);
     }
-    void TearDown() override { sqlite3_close(db_); }
+    void TearDown() override {
+        drop_kept_statements(db_);
+        sqlite3_close(db_);
+    }
 
     // Runs a query and answers its rows, columns joined by '|', rows by '\n'.
     std::string rows(const std::string& sql) {
