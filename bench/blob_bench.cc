@@ -1,7 +1,7 @@
 // Stored-blob compression: our deflate state kept per thread against zlib's compress(), which
 // sets one up and frees it for every blob, on page-sized texts, with 1 and 8 threads side by
 // side (the crawl's process threads store in parallel).
-#include "docstorage/docstorage-blob.h"
+#include "util/zblob.h"
 
 #include <benchmark/benchmark.h>
 #include <zlib.h>

@@ -6,7 +6,7 @@
 // failure is fatal ("SQLite error: [code] message").
 #pragma once
 
-#include "docstorage/docstorage-blob.h"
+#include "util/zblob.h"
 #include "util/sqlite_stmt.h"
 
 #include <sqlite3.h>

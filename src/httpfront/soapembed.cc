@@ -1,6 +1,6 @@
 #include "httpfront/soapembed.h"
 
-#include "docstorage/docstorage-blob.h"
+#include "util/zblob.h"
 #include "httpfront/httpstate.h"
 #include "util/log.h"
 

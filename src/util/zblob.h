@@ -1,4 +1,5 @@
-// Blob coding of the storages: a value is kept as its zlib stream beside its plain length.
+// zlib blobs: a value kept as its zlib stream beside its plain length (the storages), and the
+// same stream for deflated HTTP answers.
 #pragma once
 
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "docstorage/docstorage-blob.h"
+#include "util/zblob.h"
 
 #include "util/log.h"
 
