@@ -22,29 +22,13 @@
 #include "idxstorage/idxstorage.h"
 #include "index-server/vault-session.h"
 #include "fff/FFF.h"
+#include "../support/fff_fixtures.h"
 
 using namespace lumbrake;
 
 namespace {
 
 const char* const siftvault_program = TN_BINARY_DIR "/src/index-server/siftvault";
-
-// A document whose body holds the given words (slice 10) and whose title is its guid.
-std::string fff_of(const std::vector<std::string>& words) {
-    FFF::DocumentData root(true);
-    auto* contents = new FFF::Contents(true);
-    root.add_child(contents);
-    auto* p = new FFF::P;
-    auto* s = new FFF::S;
-    auto* low = new FFF::Low(10);
-    low->words = words;
-    s->add_child(low);
-    p->add_child(s);
-    contents->add_child(p);
-    std::string out;
-    FFF::ToBinary(root, out);
-    return out;
-}
 
 class SearchPool : public ::testing::Test {
 protected:
@@ -63,7 +47,7 @@ protected:
 
     void add(const std::string& guid, const std::vector<std::string>& words) {
         index_->add_document(guid, 1, "http://pool.invalid/" + guid, "text/html", 7200, 7200, 1,
-                             {0}, fff_of(words));
+                             {0}, fff_document(words));
     }
 
     // The total of a one-word search, with the ids of its first hits.
