@@ -1,7 +1,7 @@
 // Stored blobs of the document store under libFuzzer: the first four bytes are the length
 // column (little-endian), the rest the blob. The inflater must never read or write out of
 // bounds, never grow past the length column, and agree with zlib's one-shot uncompress.
-#include "docstorage/docstorage-blob.h"
+#include "util/zblob.h"
 
 #include <zlib.h>
 
