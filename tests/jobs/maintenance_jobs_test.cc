@@ -116,28 +116,32 @@ struct open_storages : daemon_storages {
     db_connection db;
 };
 
+// A stored page of archive 1 at http://h/<guid> whose FFF holds the word <guid>.
+stored_version page_version(const std::string& guid, const std::string& content,
+                            std::int32_t error = 0) {
+    return {.guid = guid,
+            .arcid = 1,
+            .url = "http://h/" + guid,
+            .timestamp = 7200,
+            .error = error,
+            .headers = "H",
+            .content = content,
+            .fff = fff_with_word(guid),
+            .fffcrc = 1,
+            .corecrc = 2,
+            .score = 500000,
+            .mime = "text/html",
+            .charset = "utf-8",
+            .servertime = 7200};
+}
+
 // Documents (two indexable, one failed fetch), queued URLs, a crawl with its log, a robots.txt
 // and (unless told not to) two sources. The query log stays empty. Nothing is indexed.
 void fill(open_storages& s, const std::vector<std::string>& guids, bool sources = true) {
     storage_transaction txn(s.db);
     for (const std::string& g : guids) {
         std::int32_t error = g == "failed" ? 4 : 0;
-        s.docs->store(s.db,
-                      {.guid = g,
-                       .arcid = 1,
-                       .url = "http://h/" + g,
-                       .timestamp = 7200,
-                       .error = error,
-                       .headers = "H",
-                       .content = "content " + g,
-                       .fff = fff_with_word(g),
-                       .fffcrc = 1,
-                       .corecrc = 2,
-                       .score = 500000,
-                       .mime = "text/html",
-                       .charset = "utf-8",
-                       .servertime = 7200},
-                      {{"k", "v"}}, 0);
+        s.docs->store(s.db, page_version(g, "content " + g, error), {{"k", "v"}}, 0);
     }
     s.queue->push(s.db, 1, "http://h/next", 5);
     s.logs->start_crawl(s.db, 1, 3600);
@@ -329,21 +333,7 @@ TEST(MaintenanceJobs, BackupOnAFullVolumeKeepsThePreviousBackup) {
     for (char& c : noise)
         c = static_cast<char>(rng());
     storage_transaction txn(live.db);
-    live.docs->store(live.db,
-                     {.guid = "big",
-                      .arcid = 1,
-                      .url = "http://h/big",
-                      .timestamp = 7200,
-                      .headers = "H",
-                      .content = noise,
-                      .fff = fff_with_word("big"),
-                      .fffcrc = 1,
-                      .corecrc = 2,
-                      .score = 500000,
-                      .mime = "text/html",
-                      .charset = "utf-8",
-                      .servertime = 7200},
-                     {}, 0);
+    live.docs->store(live.db, page_version("big", noise), {}, 0);
     txn.commit();
     EXPECT_FALSE(backup(root.cfg(), file, error));
     EXPECT_NE(error.find("the previous backup is kept"), std::string::npos) << error;
