@@ -7,11 +7,14 @@
 #include "cpdialogs/cp-services.h"
 #include "cpmodel/frame-ids.h"
 
+#include <algorithm>
+
 #include <wx/accel.h>
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/choice.h>
 #include <wx/dcmemory.h>
+#include <wx/gdicmn.h>
 #include <wx/imaglist.h>
 #include <wx/listctrl.h>
 #include <wx/menu.h>
@@ -256,8 +259,11 @@ WXControlPanelFrame::WXControlPanelFrame() {
     top->Add(splitter, 1, wxEXPAND);
     SetSizer(top);
     // The first-run size leaves the seed and filter lists of "Gathering" a few visible rows
-    // with GTK's tall controls; the smallest size stays usable, and the size is kept on exit.
-    SetSize(960, 720);
+    // with GTK's tall controls and shows the result lists' three columns whole beside the
+    // tree pane (a smaller screen gets what it has); the smallest size stays usable, and the
+    // size is kept on exit.
+    const wxRect screen = wxGetClientDisplayRect();
+    SetSize(std::min(1140, screen.width), std::min(720, screen.height));
     SetMinSize(wxSize(800, 600));
 
     int count = 0;
