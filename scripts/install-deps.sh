@@ -10,6 +10,8 @@ PACKAGES=(
   libexpat1-dev libsqlite3-dev zlib1g-dev libssl-dev libcurl4-openssl-dev libwxgtk3.2-dev libxapian-dev
   libc-client2007e-dev
   libwv-dev libgsf-1-dev
+  # libwv's link line names -ljpeg (through libwmf); its -dev package does not bring it
+  libjpeg-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev googletest libbenchmark-dev valgrind
   # counterparts and data the tests and generators use
