@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 #include <thread>
 #include <cstdio>
 #include <cstdlib>
@@ -267,6 +268,22 @@ std::int32_t round_to_hour(std::int32_t seconds) {
     return seconds - seconds % 3600;
 }
 
+void remove_index_folder(const std::string& path) {
+    // The server keeps its shards one level down, each a flat folder of files, named by the
+    // folder's Xapian stub ("auto NAME" lines); other folders in it are not the index's.
+    std::ifstream stub(path + "/XAPIANDB");
+    std::string line;
+    const std::string prefix = "auto ";
+    while (std::getline(stub, line)) {
+        if (line.compare(0, prefix.size(), prefix) != 0) continue;
+        const std::string name = line.substr(prefix.size());
+        if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+            continue;
+        remove_directory_files(path + "/" + name);
+    }
+    remove_directory_files(path);
+}
+
 void remove_directory_files(const std::string& path) {
     dir_handle* dir = lumbrake::opendir(path);
     if (!dir) return;
@@ -367,7 +384,7 @@ void idxstorage::optimize() {
 void idxstorage::reset() {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     stop();
-    remove_directory_files("index");
+    remove_index_folder("index");
     start();
     needs_rebuild_ = false;
 }

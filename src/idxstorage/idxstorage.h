@@ -223,7 +223,7 @@ public:
     void flush();
     void optimize();
     // Stops the server, deletes the files of the directory "index" (relative to the working
-    // directory) and the directory itself, and starts the server again.
+    // directory) and of its shard folders, the folders themselves, and starts the server again.
     void reset();
 
     void add_document(const std::string& guid, std::uint32_t arcid, const std::string& url,
@@ -308,6 +308,10 @@ private:
 // Unlinks every entry of the directory (not descending; entries that cannot be unlinked stay),
 // then removes the directory when it is empty. Nothing happens when it is not a directory.
 void remove_directory_files(const std::string& path);
+
+// The index server's folder: the files of each shard folder that its stub file XAPIANDB names,
+// then remove_directory_files of the folder itself.
+void remove_index_folder(const std::string& path);
 
 // Whole hours: value - value % 3600, the remainder truncating toward zero.
 std::int32_t round_to_hour(std::int32_t seconds);

@@ -1,8 +1,9 @@
 // siftvault: the index server. Started by the daemon with one argument, the port on
 // 127.0.0.1 that the daemon listens on; connects back, keeps its Xapian database in the
-// directory "index" of its working directory, and serves requests until QUIT or the end of
-// the connection. OPEN_READER connects back once more: a search connection, served by a thread
-// of its own over a read-only database on the same folder, so searches run side by side.
+// directory "index" of its working directory (shards written side by side, vault-db.h), and
+// serves requests until QUIT or the end of the connection. OPEN_READER connects back once
+// more: a search connection, served by a thread of its own over a read-only database on the
+// same folder, so searches run side by side.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -148,8 +149,9 @@ int main(int argc, char** argv) {
         siftvault::session s(db, *engine);
         s.on_open_reader([&readers] { return readers.open(); });
         // Requests that arrive together are read together and their replies go out in one
-        // send, before the server waits for more.
-        lumbrake::idx_buffered_channel channel(sock);
+        // send, before the server waits for more; a reply that a shard finishes while the
+        // server waits goes out at once.
+        siftvault::vault_channel channel(sock);
         const siftvault::session::outcome o = s.serve(channel);
         channel.flush();
         readers.stop();

@@ -6,7 +6,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <fstream>
+#include <future>
 #include <system_error>
+#include <thread>
 
 #include "idxstorage/idx-protocol.h"
 #include "util/codecs.h"
@@ -115,23 +121,115 @@ bool decode_stored(const std::string& data, std::vector<stored_field>& fields) {
     return true;
 }
 
+// ---- the shards ----
+
+struct vault_db::shard {
+    std::string path; // empty: in memory
+    Xapian::WritableDatabase db;
+    std::mutex mutex;
+    std::condition_variable work_ready, done;
+    std::deque<task> queue;
+    bool busy = false;
+    bool stopping = false;
+    std::thread thread;
+
+    void run() {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            work_ready.wait(lock, [this] { return stopping || !queue.empty(); });
+            if (queue.empty()) return; // stopping, and nothing left
+            task work = std::move(queue.front());
+            queue.pop_front();
+            busy = true;
+            lock.unlock();
+            work(db); // every task catches its own failures
+            lock.lock();
+            busy = false;
+            if (queue.empty()) done.notify_all();
+        }
+    }
+    void wait_idle() {
+        std::unique_lock<std::mutex> lock(mutex);
+        done.wait(lock, [this] { return queue.empty() && !busy; });
+    }
+};
+
+namespace {
+
+const char* const stub_name = "XAPIANDB";
+
+std::string shard_name(std::size_t i) {
+    return "shard" + std::to_string(i);
+}
+
+// A folder that Xapian opens as one database of its own.
+bool holds_one_database(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    for (const char* marker : {"iamglass", "iamchert", "iamhoney"})
+        if (fs::exists(fs::path(path) / marker, ec)) return true;
+    return false;
+}
+
+// The shard folders that a stub names, in order (empty when it cannot be read).
+std::vector<std::string> read_stub(const std::string& folder) {
+    std::vector<std::string> names;
+    std::ifstream in(folder + "/" + stub_name);
+    std::string line;
+    while (std::getline(in, line)) {
+        const std::string prefix = "auto ";
+        if (line.compare(0, prefix.size(), prefix) == 0) names.push_back(line.substr(prefix.size()));
+    }
+    return names;
+}
+
+// Writes the stub naming count shards, replacing any earlier one whole.
+void write_stub(const std::string& folder, std::size_t count) {
+    const std::string file = folder + "/" + stub_name, temporary = file + ".new";
+    {
+        std::ofstream out(temporary, std::ios::trunc);
+        for (std::size_t i = 0; i < count; ++i)
+            out << "auto " << shard_name(i) << "\n";
+        out.flush();
+        if (!out) throw Xapian::DatabaseCreateError("cannot write " + temporary);
+    }
+    if (std::rename(temporary.c_str(), file.c_str()) != 0)
+        throw Xapian::DatabaseCreateError("cannot write " + file);
+}
+
+} // namespace
+
 vault_db::vault_db(const std::string& path, const vault_settings& settings)
     : path_(path), settings_(settings) {
+    if (settings_.shards == 0) settings_.shards = default_shards;
     open();
 }
 
 vault_db::~vault_db() {
     try {
-        db_.commit();
-        db_.close();
+        sync();
+        for (auto& s : shards_) {
+            s->db.commit();
+            s->db.close();
+        }
     } catch (const Xapian::Error&) {
         // Nothing left to save it to; the last explicit flush holds.
+    }
+    for (auto& s : shards_) {
+        {
+            std::lock_guard<std::mutex> lock(s->mutex);
+            s->stopping = true;
+        }
+        s->work_ready.notify_all();
+        if (s->thread.joinable()) s->thread.join();
     }
 }
 
 void vault_db::open() {
+    std::vector<std::string> paths;
+    legacy_ = false;
     if (path_.empty()) {
-        db_ = Xapian::WritableDatabase(std::string(), Xapian::DB_BACKEND_INMEMORY);
+        paths.assign(settings_.shards, std::string());
     } else {
         // A compaction that was cut short leaves its work beside the index: finish the switch
         // when the index itself is gone, else drop the leftovers.
@@ -144,9 +242,86 @@ void vault_db::open() {
         if (settings_.flush_threshold > 0)
             ::setenv("XAPIAN_FLUSH_THRESHOLD", std::to_string(settings_.flush_threshold).c_str(),
                      1);
-        db_ = Xapian::WritableDatabase(path_, Xapian::DB_CREATE_OR_OPEN);
+        if (holds_one_database(path_)) {
+            legacy_ = true;
+            paths.push_back(path_);
+        } else {
+            std::vector<std::string> names = read_stub(path_);
+            if (names.empty()) {
+                // A new index: the stub first, so the folder never looks like one database.
+                fs::create_directories(index, ec);
+                if (ec) throw Xapian::DatabaseCreateError("cannot create " + path_);
+                write_stub(path_, settings_.shards);
+                names = read_stub(path_);
+            }
+            for (const std::string& n : names)
+                paths.push_back(path_ + "/" + n);
+        }
     }
-    read_slots(db_, slots_);
+    open_shards(paths);
+}
+
+void vault_db::open_shards(const std::vector<std::string>& paths) {
+    // The threads outlive a reopen (OPTIMIZE); the shard count stays what the folder says.
+    const bool fresh = shards_.empty();
+    if (fresh) {
+        for (std::size_t i = 0; i < paths.size(); ++i)
+            shards_.push_back(std::make_unique<shard>());
+    }
+    combined_ = Xapian::Database();
+    for (std::size_t i = 0; i < shards_.size(); ++i) {
+        shard& s = *shards_[i];
+        s.path = i < paths.size() ? paths[i] : std::string();
+        s.db = s.path.empty() ? Xapian::WritableDatabase(std::string(), Xapian::DB_BACKEND_INMEMORY)
+                              : Xapian::WritableDatabase(s.path, Xapian::DB_CREATE_OR_OPEN);
+        combined_.add_database(s.db);
+    }
+    if (fresh) {
+        for (auto& s : shards_) {
+            shard* p = s.get();
+            p->thread = std::thread([p] { p->run(); });
+        }
+    }
+    // Numbering goes on after the highest document any shard holds.
+    last_docid_ = combined_.get_lastdocid();
+    read_slots(combined_, slots_);
+}
+
+void vault_db::close_shards() {
+    for (auto& s : shards_)
+        s->db.close();
+    combined_ = Xapian::Database();
+}
+
+void vault_db::post(std::size_t i, task work) {
+    shard& s = *shards_[i];
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        s.queue.push_back(std::move(work));
+    }
+    s.work_ready.notify_one();
+}
+
+void vault_db::sync() {
+    for (auto& s : shards_)
+        s->wait_idle();
+}
+
+void vault_db::run_everywhere(
+    const std::function<void(Xapian::WritableDatabase&, std::size_t)>& work) {
+    std::vector<std::exception_ptr> failures(shards_.size());
+    for (std::size_t i = 0; i < shards_.size(); ++i) {
+        post(i, [&work, &failures, i](Xapian::WritableDatabase& db) {
+            try {
+                work(db, i);
+            } catch (...) {
+                failures[i] = std::current_exception();
+            }
+        });
+    }
+    sync();
+    for (const std::exception_ptr& f : failures)
+        if (f) std::rethrow_exception(f);
 }
 
 void read_slots(const Xapian::Database& db, std::map<std::string, Xapian::valueno>& slots) {
@@ -169,69 +344,107 @@ Xapian::valueno vault_db::slot_for(const std::string& field) {
     auto it = slots_.find(field);
     if (it != slots_.end()) return it->second;
     const Xapian::valueno slot = static_cast<Xapian::valueno>(slots_.size());
-    db_.set_metadata(slot_key_prefix + field, std::to_string(slot));
+    // Every shard keeps the whole map (the combined database reads the first shard's), so
+    // each shard folder describes itself.
+    const std::string key = slot_key_prefix + field, text = std::to_string(slot);
+    for (std::size_t i = 0; i < shards_.size(); ++i) {
+        post(i, [key, text](Xapian::WritableDatabase& db) {
+            try {
+                db.set_metadata(key, text);
+            } catch (const Xapian::Error&) {
+                // The slot stays in this session's map; the next flush reports a broken shard.
+            }
+        });
+    }
     slots_.emplace(field, slot);
     return slot;
 }
 
 void vault_db::begin_document() {
     pending_ = true;
-    doc_ = Xapian::Document();
-    stored_.clear();
+    fields_.clear();
     valued_.clear();
-    skipped_ = 0;
-}
-
-void vault_db::add_term(const std::string& term, Xapian::termcount wdf) {
-    if (term.size() > max_term_length) {
-        ++skipped_;
-        return;
-    }
-    doc_.add_term(term, wdf);
-}
-
-void vault_db::add_word_stream(const std::string& value) {
-    // Tokens are separated by 0x01; each ends with its slice marker (0x40 + slice id).
-    Xapian::termpos position = 0;
-    std::size_t start = 0;
-    while (start <= value.size()) {
-        std::size_t end = value.find(lumbrake::idx::word_separator, start);
-        if (end == std::string::npos) end = value.size();
-        if (end - start >= 2) {
-            if (settings_.max_field_length > 0 && position >= settings_.max_field_length) break;
-            // Words arrive case-folded but metas ("author:Smith") as stored, while queries
-            // fold both: fold here too (a no-op on words) so that metas can be found.
-            std::string word;
-            bool folded_ok = true;
-            lumbrake::utf8_case_fold(std::string_view(value).substr(start, end - start - 1), word,
-                                     folded_ok);
-            if (!folded_ok) word.assign(value, start, end - start - 1);
-            const auto marker = static_cast<unsigned char>(value[end - 1]);
-            const std::int32_t slice =
-                static_cast<std::uint8_t>(marker - lumbrake::idx::slice_marker_base);
-            const std::string term = word_term(word);
-            ++position;
-            if (term.size() > max_term_length) {
-                ++skipped_;
-            } else {
-                doc_.add_posting(term, position);
-                add_term(slice_term(slice, word), 1);
-            }
-        }
-        start = end + 1;
-    }
 }
 
 bool vault_db::add_text_field(const std::string& name, const std::string& value, bool stored,
                               bool indexed, bool tokenized) {
     if (!pending_) return false;
-    if (indexed) {
+    raw_field f;
+    f.stored = stored;
+    f.indexed = indexed;
+    f.tokenized = tokenized;
+    f.name = name;
+    f.value = value;
+    if (stored && std::find(valued_.begin(), valued_.end(), name) == valued_.end()) {
+        valued_.push_back(name);
+        f.slot = slot_for(name);
+    }
+    fields_.push_back(std::move(f));
+    return true;
+}
+
+bool vault_db::add_time_field(const std::string& name, std::int32_t value, bool stored,
+                              bool indexed, bool tokenized) {
+    if (!pending_) return false;
+    raw_field f;
+    f.is_time = true;
+    f.stored = stored;
+    f.indexed = indexed;
+    f.tokenized = tokenized; // a number is one token either way
+    f.name = name;
+    f.value = std::to_string(value);
+    f.time = value;
+    if ((stored || indexed) && std::find(valued_.begin(), valued_.end(), name) == valued_.end()) {
+        valued_.push_back(name);
+        f.slot = slot_for(name);
+    }
+    fields_.push_back(std::move(f));
+    return true;
+}
+
+namespace {
+
+// Makes the Xapian document of a document's fields (on its shard's thread).
+class document_builder {
+public:
+    explicit document_builder(const vault_settings& settings) : settings_(settings) {}
+
+    Xapian::Document build(const std::vector<vault_db::raw_field>& fields) {
+        std::vector<stored_field> stored;
+        for (const vault_db::raw_field& f : fields) {
+            if (f.is_time) {
+                if (f.indexed) add_term(field_term(f.name, f.value), 1);
+                if (f.stored) stored.push_back({true, f.name, f.value});
+                if (f.slot != Xapian::BAD_VALUENO) doc_.add_value(f.slot, time_value(f.time));
+            } else {
+                if (f.indexed) index_text(f);
+                if (f.stored) stored.push_back({false, f.name, f.value});
+                if (f.slot != Xapian::BAD_VALUENO) doc_.add_value(f.slot, f.value);
+            }
+        }
+        doc_.set_data(encode_stored(stored));
+        return doc_;
+    }
+    std::uint32_t skipped() const { return skipped_; }
+
+private:
+    void add_term(const std::string& term, Xapian::termcount wdf) {
+        if (term.size() > max_term_length) {
+            ++skipped_;
+            return;
+        }
+        doc_.add_term(term, wdf);
+    }
+
+    void index_text(const vault_db::raw_field& f) {
+        const std::string& name = f.name;
+        const std::string& value = f.value;
         if (name.empty()) {
-            if (tokenized)
+            if (f.tokenized)
                 add_word_stream(value);
             else if (!value.empty())
                 add_term(word_term(value), 1);
-        } else if (tokenized) {
+        } else if (f.tokenized) {
             // Named tokenized fields split at blanks and control bytes.
             std::uint32_t count = 0;
             std::size_t i = 0;
@@ -253,50 +466,143 @@ bool vault_db::add_text_field(const std::string& name, const std::string& value,
             add_term(field_term(name, value), 1);
         }
     }
-    if (stored) {
-        stored_.push_back({false, name, value});
-        if (std::find(valued_.begin(), valued_.end(), name) == valued_.end()) {
-            valued_.push_back(name);
-            doc_.add_value(slot_for(name), value);
+
+    void add_word_stream(const std::string& value) {
+        // Tokens are separated by 0x01; each ends with its slice marker (0x40 + slice id).
+        Xapian::termpos position = 0;
+        std::size_t start = 0;
+        while (start <= value.size()) {
+            std::size_t end = value.find(lumbrake::idx::word_separator, start);
+            if (end == std::string::npos) end = value.size();
+            if (end - start >= 2) {
+                if (settings_.max_field_length > 0 && position >= settings_.max_field_length)
+                    break;
+                // Words arrive case-folded but metas ("author:Smith") as stored, while queries
+                // fold both: fold here too (a no-op on words) so that metas can be found.
+                std::string word;
+                bool folded_ok = true;
+                lumbrake::utf8_case_fold(std::string_view(value).substr(start, end - start - 1),
+                                         word, folded_ok);
+                if (!folded_ok) word.assign(value, start, end - start - 1);
+                const auto marker = static_cast<unsigned char>(value[end - 1]);
+                const std::int32_t slice =
+                    static_cast<std::uint8_t>(marker - lumbrake::idx::slice_marker_base);
+                const std::string term = word_term(word);
+                ++position;
+                if (term.size() > max_term_length) {
+                    ++skipped_;
+                } else {
+                    doc_.add_posting(term, position);
+                    add_term(slice_term(slice, word), 1);
+                }
+            }
+            start = end + 1;
         }
     }
-    return true;
-}
 
-bool vault_db::add_time_field(const std::string& name, std::int32_t value, bool stored,
-                              bool indexed, bool tokenized) {
-    (void)tokenized; // a number is one token either way
+    const vault_settings& settings_;
+    Xapian::Document doc_;
+    std::uint32_t skipped_ = 0;
+};
+
+} // namespace
+
+bool vault_db::submit_document(done_fn done) {
     if (!pending_) return false;
-    const std::string text = std::to_string(value);
-    if (indexed) add_term(field_term(name, text), 1);
-    if (stored) stored_.push_back({true, name, text});
-    if ((stored || indexed) && std::find(valued_.begin(), valued_.end(), name) == valued_.end()) {
-        valued_.push_back(name);
-        doc_.add_value(slot_for(name), time_value(value));
-    }
+    pending_ = false;
+    const Xapian::docid n = ++last_docid_;
+    const std::size_t count = shards_.size();
+    const std::size_t target = (n - 1) % count;
+    const Xapian::docid local = static_cast<Xapian::docid>((n - 1) / count + 1);
+    auto fields = std::make_shared<std::vector<raw_field>>(std::move(fields_));
+    fields_.clear();
+    post(target, [this, fields, local, done = std::move(done)](Xapian::WritableDatabase& db) {
+        bool ok = false;
+        std::string error;
+        try {
+            document_builder builder(settings_);
+            Xapian::Document doc = builder.build(*fields);
+            skipped_ = builder.skipped();
+            // At the local number that the combined database shows as n; above the shard's
+            // last document, so Xapian adds it.
+            db.replace_document(local, doc);
+            ok = true;
+        } catch (const Xapian::Error& e) {
+            error = e.get_description();
+        } catch (const std::exception& e) {
+            error = e.what();
+        }
+        if (done) done(ok, error);
+    });
     return true;
 }
 
 bool vault_db::end_document() {
-    if (!pending_) return false;
-    pending_ = false;
-    doc_.set_data(encode_stored(stored_));
-    db_.add_document(doc_);
-    doc_ = Xapian::Document();
-    stored_.clear();
-    return true;
+    std::promise<bool> written;
+    std::future<bool> result = written.get_future();
+    if (!submit_document([&written](bool ok, const std::string&) { written.set_value(ok); }))
+        return false;
+    return result.get();
+}
+
+void vault_db::submit_delete(const std::string& field, const std::string& value, done_fn done) {
+    const std::string term = field.empty() ? word_term(value) : field_term(field, value);
+    if (term.empty() || term.size() > max_term_length) {
+        if (done) done(true, std::string());
+        return;
+    }
+    struct progress {
+        std::atomic<std::size_t> left;
+        std::mutex mutex;
+        bool ok = true;
+        std::string error;
+        done_fn done;
+    };
+    auto state = std::make_shared<progress>();
+    state->left = shards_.size();
+    state->done = std::move(done);
+    for (std::size_t i = 0; i < shards_.size(); ++i) {
+        post(i, [state, term](Xapian::WritableDatabase& db) {
+            try {
+                if (db.get_termfreq(term) > 0) db.delete_document(term);
+            } catch (const Xapian::Error& e) {
+                std::lock_guard<std::mutex> lock(state->mutex);
+                state->ok = false;
+                state->error = e.get_description();
+            }
+            if (--state->left == 0 && state->done) {
+                std::lock_guard<std::mutex> lock(state->mutex);
+                state->done(state->ok, state->error);
+            }
+        });
+    }
 }
 
 std::uint32_t vault_db::delete_term(const std::string& field, const std::string& value) {
     const std::string term = field.empty() ? word_term(value) : field_term(field, value);
     if (term.empty() || term.size() > max_term_length) return 0;
-    const Xapian::doccount n = db_.get_termfreq(term);
-    if (n > 0) db_.delete_document(term);
-    return n;
+    std::atomic<std::uint32_t> removed{0};
+    run_everywhere([&](Xapian::WritableDatabase& db, std::size_t) {
+        const Xapian::doccount n = db.get_termfreq(term);
+        if (n > 0) db.delete_document(term);
+        removed += n;
+    });
+    return removed.load();
+}
+
+Xapian::Database& vault_db::database() {
+    sync();
+    return combined_;
 }
 
 void vault_db::flush() {
-    db_.commit();
+    sync();
+    // A reader opens the shards at its query's start: none may open them between one shard's
+    // commit and another's.
+    std::unique_lock<std::shared_mutex> committing;
+    if (shared_ && shards_.size() > 1)
+        committing = std::unique_lock<std::shared_mutex>(shared_->switching);
+    run_everywhere([](Xapian::WritableDatabase& db, std::size_t) { db.commit(); });
     if (shared_) ++shared_->commits;
 }
 
@@ -316,8 +622,17 @@ void vault_db::optimize() {
     } switched{shared_};
     const std::string fresh = path_ + ".compact", old = path_ + ".old";
     fs::remove_all(fresh, ec);
-    db_.compact(fresh);
-    db_.close();
+    if (legacy_) {
+        shards_[0]->db.compact(fresh);
+    } else {
+        fs::create_directories(fresh, ec);
+        // Document numbers stay as they are: they say which shard holds what.
+        run_everywhere([&fresh](Xapian::WritableDatabase& db, std::size_t i) {
+            db.compact(fresh + "/" + shard_name(i), Xapian::DBCOMPACT_NO_RENUMBER);
+        });
+        write_stub(fresh, shards_.size());
+    }
+    close_shards();
     // The switch: the old copy steps aside, the compacted one takes its name. open() finishes
     // a switch that a crash interrupted.
     fs::remove_all(old, ec);

@@ -22,6 +22,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <map>
 #include <mutex>
 #include <shared_mutex>
@@ -37,6 +39,8 @@ struct vault_settings {
     // LUCENE_MINMERGEDOCS: documents buffered before Xapian commits on its own
     // (XAPIAN_FLUSH_THRESHOLD; 0: Xapian's default).
     std::uint32_t flush_threshold = 0;
+    // Shards of an index created now (an existing index keeps the number it has).
+    std::uint32_t shards = 0; // 0: default_shards
     // LUCENE_MERGEFACTOR and LUCENE_MAXMERGEDOCS tune Lucene's segment merging, which Xapian's
     // B-tree tables do not have: read, reported, and otherwise without effect.
     std::string merge_factor;
@@ -88,16 +92,34 @@ struct vault_shared {
     std::shared_mutex switching;
 };
 
+// How many shards a new index gets. Measured on the loopback crawl (DESIGN.md, "Crawl speed").
+inline constexpr std::uint32_t default_shards = 4;
+
+// The writer's store: one or more Xapian databases (shards), each written by a thread of its
+// own, seen together as one database. Documents are numbered in arrival order; document n goes
+// to shard (n-1) % N as its local document (n-1) / N + 1, which is where a Xapian::Database
+// over the N shards puts document n: the combined database numbers (and so orders ties)
+// exactly as one database fed the same documents would. A new index folder holds the shards
+// shard0 .. shardN-1 and a stub file XAPIANDB naming them (what Xapian opens for the folder); a
+// folder that holds one Xapian database is an index of one shard and stays so.
+//
+// Only the thread that owns the store (the writer's session) calls it. Work handed to a shard
+// runs in the order handed; sync() waits until every shard has done its work, and everything
+// that reads the store as a whole (database(), flush, optimize, delete_term) does that first.
 class vault_db : public vault_view {
 public:
-    // The on-disk database at path (created when missing). An empty path opens an in-memory
-    // database (tests, fuzzing). Throws Xapian::Error when it cannot be opened.
+    // The on-disk index at path (created when missing, with settings.shards shards). An empty
+    // path opens settings.shards in-memory shards (tests, fuzzing). Throws Xapian::Error when
+    // it cannot be opened.
     vault_db(const std::string& path, const vault_settings& settings);
     ~vault_db() override;
+    vault_db(const vault_db&) = delete;
+    vault_db& operator=(const vault_db&) = delete;
 
     // Commits and folder switches are counted there from now on.
     void share(vault_shared& shared) { shared_ = &shared; }
     const std::string& path() const { return path_; }
+    std::size_t shard_count() const { return shards_.size(); }
 
     // Document assembly between BEGIN_DOC and END_DOC. Fields outside a document, and END_DOC
     // without BEGIN_DOC, fail. BEGIN_DOC inside a document drops the unfinished one.
@@ -107,15 +129,28 @@ public:
                         bool indexed, bool tokenized);
     bool add_time_field(const std::string& name, std::int32_t value, bool stored, bool indexed,
                         bool tokenized);
+    // Runs on a shard's thread when its work is written (ok) or failed (error: why).
+    using done_fn = std::function<void(bool ok, const std::string& error)>;
+    // END_DOC: hands the document to its shard and returns at once; false (and done is never
+    // called) without a document begun.
+    bool submit_document(done_fn done);
+    // END_DOC and the wait for it: false when there was no document or Xapian failed.
     bool end_document();
 
-    // Removes every document that holds the field's value as a term; the number removed.
+    // Removes every document that holds the field's value as a term, in every shard, after
+    // the work handed to them before; done runs once all shards are through.
+    void submit_delete(const std::string& field, const std::string& value, done_fn done);
+    // The same, waited for: the number removed.
     std::uint32_t delete_term(const std::string& field, const std::string& value);
+    // Waits until every shard has done the work handed to it.
+    void sync();
+    // Commits every shard (side by side); readers see all of it or none of it.
     void flush();
-    // Commits, then compacts the database into a fresh copy and switches to it.
+    // Commits, then compacts the shards into a fresh folder and switches to it.
     void optimize();
 
-    Xapian::WritableDatabase& database() override { return db_; }
+    // The shards as one database, every document handed in so far included.
+    Xapian::Database& database() override;
     Xapian::valueno slot_of(const std::string& field) const override;
     // The first stored value of a field in a document's data.
     static bool stored_text(const Xapian::Document& doc, const std::string& field,
@@ -124,24 +159,43 @@ public:
                             std::int32_t& seconds);
 
     const vault_settings& settings() const { return settings_; }
-    // Terms left out of the last document for their length (tests).
-    std::uint32_t skipped_terms() const { return skipped_; }
+    // Terms left out of the last document written for their length (tests).
+    std::uint32_t skipped_terms() const { return skipped_.load(); }
+
+    // One field as sent, kept until the shard's thread makes terms of it.
+    struct raw_field {
+        bool is_time = false;
+        bool stored = false, indexed = false, tokenized = false;
+        std::string name;
+        std::string value; // time fields: decimal seconds
+        std::int32_t time = 0;
+        Xapian::valueno slot = Xapian::BAD_VALUENO; // the value this field sets, if any
+    };
 
 private:
+    struct shard;
+    using task = std::function<void(Xapian::WritableDatabase&)>;
+
     void open();
+    void open_shards(const std::vector<std::string>& paths);
+    void close_shards();
+    void post(std::size_t shard, task work);
+    // Runs work on every shard's thread after what is queued there, side by side, and waits;
+    // rethrows the first failure.
+    void run_everywhere(const std::function<void(Xapian::WritableDatabase&, std::size_t)>& work);
     Xapian::valueno slot_for(const std::string& field);
-    void add_term(const std::string& term, Xapian::termcount wdf);
-    void add_word_stream(const std::string& value);
 
     std::string path_;
     vault_settings settings_;
-    Xapian::WritableDatabase db_;
+    bool legacy_ = false; // the folder is one Xapian database
+    std::vector<std::unique_ptr<shard>> shards_;
+    Xapian::Database combined_;
+    Xapian::docid last_docid_ = 0;
     std::map<std::string, Xapian::valueno> slots_;
     bool pending_ = false;
-    Xapian::Document doc_;
-    std::vector<stored_field> stored_;
+    std::vector<raw_field> fields_;
     std::vector<std::string> valued_; // fields that already set their slot in this document
-    std::uint32_t skipped_ = 0;
+    std::atomic<std::uint32_t> skipped_{0};
     vault_shared* shared_ = nullptr;
 };
 

@@ -81,13 +81,53 @@ void session::end_query() {
     if (reader_) reader_->end_read();
 }
 
+session::~session() {
+    if (replies_) replies_->finish();
+}
+
 session::outcome session::fail(std::string why) {
-    last_error_ = std::move(why);
+    note_error(why);
     return outcome::protocol_error;
 }
 
+void session::note_error(const std::string& why) {
+    std::lock_guard<std::mutex> lock(error_mutex_);
+    last_error_ = why;
+}
+
+std::string session::last_error() const {
+    std::lock_guard<std::mutex> lock(error_mutex_);
+    return last_error_;
+}
+
+reply_queue& session::replies_for(idx_channel& channel) {
+    if (bound_ != &channel || !replies_) {
+        if (replies_) replies_->finish();
+        replies_ = std::make_unique<reply_queue>(channel);
+        bound_ = &channel;
+    }
+    return *replies_;
+}
+
+bool session::reply_bytes(idx_channel& channel, const std::string& bytes) {
+    reply_queue& q = replies_for(channel);
+    q.put(bytes);
+    return !q.failed();
+}
+
 bool session::reply(idx_channel& channel, std::int32_t value) {
-    return channel.write_int(value);
+    lumbrake::idx_memory_channel bytes(nullptr, 0);
+    bytes.write_int(value);
+    return reply_bytes(channel, bytes.output());
+}
+
+vault_db::done_fn session::deferred_reply(idx_channel& channel) {
+    reply_queue& q = replies_for(channel);
+    const reply_queue::ticket t = q.defer();
+    return [this, &q, t](bool ok, const std::string& error) {
+        if (!ok) note_error(error);
+        q.complete(t, ok ? 0 : -1);
+    };
 }
 
 session::outcome session::serve_one(idx_channel& channel) {
@@ -113,7 +153,7 @@ session::outcome session::serve_one(idx_channel& channel) {
                 db_->optimize();
             }
         } catch (const Xapian::Error& e) {
-            last_error_ = e.get_description();
+            note_error(e.get_description());
             result = -1;
         }
         if (!reply(channel, result)) return outcome::end;
@@ -151,35 +191,30 @@ session::outcome session::serve_one(idx_channel& channel) {
                         : db_->add_time_field(name, time, stored != 0, indexed != 0,
                                               tokenized != 0);
         } catch (const Xapian::Error& e) {
-            last_error_ = e.get_description();
+            note_error(e.get_description());
         }
         return reply(channel, ok ? 0 : -1) ? outcome::next : outcome::end;
     }
 
     case lumbrake::IDX_END_DOC: {
-        bool ok = false;
-        try {
-            ok = db_ && db_->end_document();
-        } catch (const Xapian::Error& e) {
-            last_error_ = e.get_description();
+        // Answered when its shard has written it (or failed to); the session reads on.
+        if (db_ && db_->in_document()) {
+            db_->submit_document(deferred_reply(channel));
+            return replies_for(channel).failed() ? outcome::end : outcome::next;
         }
-        return reply(channel, ok ? 0 : -1) ? outcome::next : outcome::end;
+        return reply(channel, -1) ? outcome::next : outcome::end;
     }
 
     case lumbrake::IDX_DELETE: {
         std::vector<lumbrake::index_term> items;
         if (!lumbrake::read_items(channel, items, limits_)) return fail("bad DELETE items");
         // Deletion takes one term; anything else is refused rather than guessed at.
-        std::int32_t result = -1;
         if (db_ && items.size() == 1 && items[0].op == lumbrake::IDX_OP_TERM) {
-            try {
-                db_->delete_term(items[0].field, items[0].value);
-                result = 0;
-            } catch (const Xapian::Error& e) {
-                last_error_ = e.get_description();
-            }
+            // Every shard removes after the documents handed to it before; answered when all did.
+            db_->submit_delete(items[0].field, items[0].value, deferred_reply(channel));
+            return replies_for(channel).failed() ? outcome::end : outcome::next;
         }
-        return reply(channel, result) ? outcome::next : outcome::end;
+        return reply(channel, -1) ? outcome::next : outcome::end;
     }
 
     case lumbrake::IDX_QUERY: {
@@ -187,9 +222,10 @@ session::outcome session::serve_one(idx_channel& channel) {
         if (!lumbrake::read_query(channel, query, limits_)) return fail("bad QUERY request");
         std::int32_t result = -1;
         try {
+            settle();
             result = run_query(query);
         } catch (const Xapian::Error& e) {
-            last_error_ = e.get_description();
+            note_error(e.get_description());
             engine_.end_query();
         }
         return reply(channel, result) ? outcome::next : outcome::end;
@@ -207,6 +243,7 @@ session::outcome session::serve_one(idx_channel& channel) {
             return fail("short HIT_TIME");
         std::int32_t result = -1;
         try {
+            settle(); // the hits' documents are read from the shards
             switch (command) {
             case lumbrake::IDX_HIT_COUNT:
                 result = engine_.hit_count();
@@ -222,7 +259,7 @@ session::outcome session::serve_one(idx_channel& channel) {
                 break;
             }
         } catch (const Xapian::Error& e) {
-            last_error_ = e.get_description();
+            note_error(e.get_description());
             result = -1;
         }
         return reply(channel, result) ? outcome::next : outcome::end;
@@ -233,13 +270,16 @@ session::outcome session::serve_one(idx_channel& channel) {
         if (!channel.read_string(field, limits_.max_name)) return fail("short HIT_TEXT");
         std::int32_t result = -1;
         try {
+            settle();
             result = engine_.hit_text(field, text);
         } catch (const Xapian::Error& e) {
-            last_error_ = e.get_description();
+            note_error(e.get_description());
             text.clear();
         }
-        if (!reply(channel, result) || !channel.write_string(text)) return outcome::end;
-        return outcome::next;
+        lumbrake::idx_memory_channel bytes(nullptr, 0);
+        bytes.write_int(result);
+        bytes.write_string(text);
+        return reply_bytes(channel, bytes.output()) ? outcome::next : outcome::end;
     }
 
     case lumbrake::IDX_HIT_WINDOW: {
@@ -248,12 +288,15 @@ session::outcome session::serve_one(idx_channel& channel) {
             return fail("bad HIT_WINDOW request");
         lumbrake::index_window window;
         try {
+            settle();
             run_window(request, window);
         } catch (const Xapian::Error& e) {
-            last_error_ = e.get_description();
+            note_error(e.get_description());
             window = lumbrake::index_window{};
         }
-        return lumbrake::write_window(channel, window) ? outcome::next : outcome::end;
+        lumbrake::idx_memory_channel bytes(nullptr, 0);
+        if (!lumbrake::write_window(bytes, window)) return outcome::end;
+        return reply_bytes(channel, bytes.output()) ? outcome::next : outcome::end;
     }
 
     case lumbrake::IDX_END_QUERY:
@@ -272,11 +315,12 @@ session::outcome session::serve(idx_channel& channel) {
         o = serve_one(channel);
     } while (o == outcome::next);
     end_query();
+    if (replies_) replies_->finish();
     if (!db_) return o;
     try {
         db_->flush();
     } catch (const Xapian::Error& e) {
-        if (last_error_.empty()) last_error_ = e.get_description();
+        if (last_error().empty()) note_error(e.get_description());
     }
     return o;
 }

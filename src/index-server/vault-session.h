@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "idxstorage/idx-protocol.h"
 #include "index-server/vault-db.h"
+#include "index-server/vault-replies.h"
 
 namespace siftvault {
 
@@ -56,7 +58,10 @@ public:
         protocol_error, // short request, unknown command, or a count or length out of bounds
     };
 
-    // The writer's session: every command.
+    // The writer's session: every command. An added document and a removal are answered when
+    // their shard has written them, in request order, while the session reads on; the channel
+    // must take those writes from a shard's thread while the session reads (vault_channel, or
+    // a memory channel).
     session(vault_db& db, query_engine& engine, const lumbrake::idx_limits& limits = {});
     // A search connection's session: searches over the reader; the commands that change the
     // store answer -1 (their fields are read, so the stream stays in step).
@@ -65,17 +70,29 @@ public:
     // OPEN_READER's answer (the writer's session only; without it the answer is -1).
     void on_open_reader(std::function<std::int32_t()> open) { open_reader_ = std::move(open); }
 
-    // Reads and answers one request.
+    // Waits for the replies still outstanding.
+    ~session();
+
+    // Reads and answers one request (a deferred answer may follow later).
     outcome serve_one(lumbrake::idx_channel& channel);
-    // Serves until QUIT, the end of the stream or a protocol error; commits before returning.
+    // Serves until QUIT, the end of the stream or a protocol error; every reply written and
+    // the store committed before it returns.
     outcome serve(lumbrake::idx_channel& channel);
 
     // Text of the last failure (protocol error or store error), for the server's log.
-    const std::string& last_error() const { return last_error_; }
+    std::string last_error() const;
 
 private:
     outcome fail(std::string why);
+    void note_error(const std::string& why);
     bool reply(lumbrake::idx_channel& channel, std::int32_t value);
+    bool reply_bytes(lumbrake::idx_channel& channel, const std::string& bytes);
+    reply_queue& replies_for(lumbrake::idx_channel& channel);
+    // Work on the store's shards that the next reply depends on.
+    void settle() {
+        if (db_) db_->sync();
+    }
+    vault_db::done_fn deferred_reply(lumbrake::idx_channel& channel);
     std::int32_t run_query(const lumbrake::index_query& query);
     void run_window(const lumbrake::index_window_request& request, lumbrake::index_window& window);
     void end_query();
@@ -87,7 +104,10 @@ private:
     lumbrake::index_query last_query_; // a reader's current query, run again after a reopen
     query_engine& engine_;
     lumbrake::idx_limits limits_;
+    mutable std::mutex error_mutex_; // shard threads report failures too
     std::string last_error_;
+    lumbrake::idx_channel* bound_ = nullptr;
+    std::unique_ptr<reply_queue> replies_;
 };
 
 } // namespace siftvault
