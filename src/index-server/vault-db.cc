@@ -201,7 +201,9 @@ void write_stub(const std::string& folder, std::size_t count) {
 
 vault_db::vault_db(const std::string& path, const vault_settings& settings)
     : path_(path), settings_(settings) {
-    if (settings_.shards == 0) settings_.shards = default_shards;
+    // In memory (tests, fuzzing: a store per input) one shard unless asked for more, so a
+    // store costs no threads beyond its one writer.
+    if (settings_.shards == 0) settings_.shards = path.empty() ? 1 : default_shards;
     open();
 }
 

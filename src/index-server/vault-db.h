@@ -40,7 +40,7 @@ struct vault_settings {
     // (XAPIAN_FLUSH_THRESHOLD; 0: Xapian's default).
     std::uint32_t flush_threshold = 0;
     // Shards of an index created now (an existing index keeps the number it has).
-    std::uint32_t shards = 0; // 0: default_shards
+    std::uint32_t shards = 0; // 0: default_shards on disk, one in memory
     // LUCENE_MERGEFACTOR and LUCENE_MAXMERGEDOCS tune Lucene's segment merging, which Xapian's
     // B-tree tables do not have: read, reported, and otherwise without effect.
     std::string merge_factor;
@@ -108,9 +108,9 @@ inline constexpr std::uint32_t default_shards = 4;
 // that reads the store as a whole (database(), flush, optimize, delete_term) does that first.
 class vault_db : public vault_view {
 public:
-    // The on-disk index at path (created when missing, with settings.shards shards). An empty
-    // path opens settings.shards in-memory shards (tests, fuzzing). Throws Xapian::Error when
-    // it cannot be opened.
+    // The on-disk index at path (created when missing, with settings.shards shards, or
+    // default_shards). An empty path opens settings.shards in-memory shards, or one (tests,
+    // fuzzing). Throws Xapian::Error when it cannot be opened.
     vault_db(const std::string& path, const vault_settings& settings);
     ~vault_db() override;
     vault_db(const vault_db&) = delete;
