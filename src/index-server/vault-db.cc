@@ -359,6 +359,7 @@ Xapian::valueno vault_db::slot_for(const std::string& field) {
         });
     }
     slots_.emplace(field, slot);
+    changed_ = true;
     return slot;
 }
 
@@ -513,6 +514,7 @@ bool vault_db::submit_document(done_fn done) {
     if (!pending_) return false;
     pending_ = false;
     const Xapian::docid n = ++last_docid_;
+    changed_ = true;
     const std::size_t count = shards_.size();
     const std::size_t target = (n - 1) % count;
     const Xapian::docid local = static_cast<Xapian::docid>((n - 1) / count + 1);
@@ -560,6 +562,7 @@ void vault_db::submit_delete(const std::string& field, const std::string& value,
         std::string error;
         done_fn done;
     };
+    changed_ = true;
     auto state = std::make_shared<progress>();
     state->left = shards_.size();
     state->done = std::move(done);
@@ -583,6 +586,7 @@ void vault_db::submit_delete(const std::string& field, const std::string& value,
 std::uint32_t vault_db::delete_term(const std::string& field, const std::string& value) {
     const std::string term = field.empty() ? word_term(value) : field_term(field, value);
     if (term.empty() || term.size() > max_term_length) return 0;
+    changed_ = true;
     std::atomic<std::uint32_t> removed{0};
     run_everywhere([&](Xapian::WritableDatabase& db, std::size_t) {
         const Xapian::doccount n = db.get_termfreq(term);
@@ -601,10 +605,13 @@ void vault_db::flush() {
     sync();
     // A reader opens the shards at its query's start: none may open them between one shard's
     // commit and another's.
+    // Taken only when there is something to commit: a FLUSH of an unchanged index must not wait
+    // behind a steady stream of searches (the lock prefers its readers).
     std::unique_lock<std::shared_mutex> committing;
-    if (shared_ && shards_.size() > 1)
+    if (shared_ && shards_.size() > 1 && changed_)
         committing = std::unique_lock<std::shared_mutex>(shared_->switching);
     run_everywhere([](Xapian::WritableDatabase& db, std::size_t) { db.commit(); });
+    changed_ = false;
     if (shared_) ++shared_->commits;
 }
 

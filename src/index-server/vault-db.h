@@ -191,6 +191,7 @@ private:
     std::vector<std::unique_ptr<shard>> shards_;
     Xapian::Database combined_;
     Xapian::docid last_docid_ = 0;
+    bool changed_ = false; // work handed to the shards since their last commit
     std::map<std::string, Xapian::valueno> slots_;
     bool pending_ = false;
     std::vector<raw_field> fields_;
