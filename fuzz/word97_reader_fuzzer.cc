@@ -2,6 +2,7 @@
 // (no compound file around them, so that every input reaches the reader): a little-endian u32
 // length of the Word stream and one of the table stream, then the Word stream, the table stream
 // and, in what is left, the data stream.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>

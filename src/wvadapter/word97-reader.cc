@@ -383,6 +383,12 @@ private:
     std::uint32_t cp_to_fc(std::uint32_t cp) const;
 
     const fkp_page& page(bool para, std::uint32_t pn);
+    const fkp_page& load_page(bool para, std::uint32_t pn);
+    struct last_page {
+        std::uint32_t pn = 0;
+        const fkp_page* page = nullptr;
+    };
+    last_page last_papx_, last_chpx_;
     bounds find(bool para, std::uint32_t fc);
     static std::uint32_t index_of(const fkp_page& page, std::uint32_t fc);
     pap_flags paragraph(const fkp_page& page, std::uint32_t lim, std::uint16_t& istd);
@@ -390,6 +396,7 @@ private:
     bool special(const fkp_page& page, std::uint32_t lim, std::uint16_t para_istd);
     void check_chp_style(std::uint16_t istd) const;
     void table_look_ahead(std::uint32_t fc, bool whole_table);
+    std::vector<std::uint32_t> row_path_; // the paragraph starts the last row look-ahead met
 
     span word_;
     span table_;
@@ -416,6 +423,14 @@ std::uint32_t document::cp_to_fc(std::uint32_t cp) const {
 }
 
 const fkp_page& document::page(bool para, std::uint32_t pn) {
+    last_page& last = para ? last_papx_ : last_chpx_;
+    if (last.page && last.pn == pn) return *last.page;
+    const fkp_page& found = load_page(para, pn);
+    last = {pn, &found};
+    return found;
+}
+
+const fkp_page& document::load_page(bool para, std::uint32_t pn) {
     auto& cache = para ? papx_pages_ : chpx_pages_;
     auto found = cache.find(pn);
     if (found != cache.end()) return *found->second;
@@ -602,16 +617,22 @@ bool document::special(const fkp_page& pg, std::uint32_t lim, std::uint16_t para
 
 // The library looks ahead through a table (its rows, then the current row) from fc; only its
 // ending matters here: where it would not end, the document goes back to it.
+// Each row's look-ahead is repeated from each of its paragraphs: a start on the path of the last
+// one follows the same path to the same end (the steps depend on the position alone).
 void document::table_look_ahead(std::uint32_t fc, bool whole_table) {
+    if (!whole_table && std::binary_search(row_path_.begin(), row_path_.end(), fc)) return;
+    std::vector<std::uint32_t> path;
     std::uint32_t i = fc;
     for (;;) {
+        if (!whole_table) path.push_back(i);
         const bounds b = find(true, i);
         std::uint16_t istd = 0;
         const pap_flags f = paragraph(*b.page, b.lim, istd);
         if (b.lim <= i) decline();
         i = b.lim;
-        if (whole_table ? f.in_table == 0 : (f.ttp != 0 || f.in_table == 0)) return;
+        if (whole_table ? f.in_table == 0 : (f.ttp != 0 || f.in_table == 0)) break;
     }
+    if (!whole_table) row_path_ = std::move(path); // increasing: each step moves forward
 }
 
 void document::read(std::string& out) {
