@@ -65,6 +65,14 @@ std::uint32_t operand_length(std::uint16_t sprm, const unsigned char* op, std::s
         if (i >= avail) decline();
         return op[i];
     };
+    // Cell ranges the library's handlers write without a check against its 64 cells.
+    if (sprm == 0xD620 || sprm == 0xD626) {
+        if (byte(2) > 64) decline();
+    } else if (sprm == 0xD62C || sprm == 0x5624 || sprm == 0x5625) {
+        if (byte(1) > 64) decline();
+    } else if (sprm == 0x5622) {
+        if (byte(0) > byte(1) || byte(1) > 64) decline();
+    }
     switch (sprm) {
     case 0x0000:
     case 0x2A34:
