@@ -1,7 +1,7 @@
 // The own Word 97 reader against libwv: for every Word file at hand (the fixtures, files of many
-// shapes written by LibreOffice, the benchmark's corpus) both give the same event stream, byte
-// for byte; what the own reader does not follow it declines; damaged files never crash it and,
-// where it reads them, give what the library gives.
+// shapes and random ones written by LibreOffice, the benchmark's corpus) both give the same event
+// stream, byte for byte; what the own reader does not follow it declines; damaged files never crash
+// it and, where it reads them, give what the library gives.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -103,6 +103,22 @@ TEST(Word97Reader, SameEventsAsTheLibraryOnFilesOfManyShapes) {
     // Nested and long tables, notes, headers, comments, text boxes, fields, sections, a
     // picture, lists, other scripts, a long paragraph, an empty document.
     EXPECT_GE(docs_in(dir).size(), 13u);
+    expect_same_events(docs_in(dir));
+}
+
+// Random documents (seeded): formatting, hidden and tracked text, notes, fields, merged and
+// nested cells, lists, sections and frames in many combinations.
+TEST(Word97Reader, SameEventsAsTheLibraryOnRandomDocuments) {
+    if (!tn_test::have_program("soffice") || !tn_test::have_program("python3"))
+        GTEST_SKIP() << "no soffice or python3";
+    const fs::path dir = tn_test::test_scratch("word97random");
+    int status = -1;
+    tn_test::command_output_with_status("python3 " TN_SOURCE_DIR
+                                        "/tests/doc/make_word97_random.py '" +
+                                            dir.string() + "' 40 19 2>&1",
+                                        status);
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(docs_in(dir).size(), 40u);
     expect_same_events(docs_in(dir));
 }
 
