@@ -292,7 +292,12 @@ std::vector<style> read_styles(const span& table, std::uint32_t fc, std::uint32_
         }
         const std::uint8_t cupx = styles[s].cupx;
         if (cupx == 0) continue;
-        if (cupx > 2 || (styles[s].sgc == sgc_para && cupx == 1)) decline();
+        const std::uint8_t sgc = styles[s].sgc;
+        // The library builds paragraph styles from two records and character styles from one;
+        // other counts leave its records half-read. Other kinds (table and list styles) it
+        // reads but never applies.
+        if ((sgc == sgc_para && cupx != 2) || (sgc == sgc_chp && cupx != 1)) decline();
+        const bool applied = sgc == sgc_para || sgc == sgc_chp;
         for (std::uint8_t i = 0; i < cupx; ++i) {
             if (pos & 1) {
                 ++at;
@@ -303,11 +308,11 @@ std::vector<style> read_styles(const span& table, std::uint32_t fc, std::uint32_
             pos += 2;
             if (cb_upx == 0) continue;
             const unsigned char* g = table.at(at, cb_upx);
-            if (cupx == 1 || i == 1) {
-                walk_chpx(g, cb_upx, flags_check);
-            } else {
+            if (cupx == 1 || (cupx == 2 && i == 1)) {
+                if (applied) walk_chpx(g, cb_upx, flags_check);
+            } else if (cupx == 2 && i == 0) {
                 if (cb_upx < 2) decline();
-                walk_papx(g + 2, cb_upx, flags_check);
+                if (applied) walk_papx(g + 2, cb_upx, flags_check);
             }
             at += cb_upx;
             pos += cb_upx;
