@@ -769,7 +769,7 @@ void document::read(std::string& out) {
         }
     }
     const std::uint32_t sections = sed_cp.empty() ? 0 : std::uint32_t(sed_cp.size() - 1);
-    if (sections > 100000) decline();
+    if (sections > 10000) decline(); // each section start searches them all, as the library does
 
     // The stories' ends, as the events place text in them.
     emitter em(-1, out);
