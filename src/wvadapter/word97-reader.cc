@@ -403,6 +403,12 @@ private:
     };
     last_page last_papx_, last_chpx_;
     bounds find(bool para, std::uint32_t fc);
+    bounds search(bool para, std::uint32_t fc);
+    struct last_find {
+        std::uint32_t fc = 0;
+        bounds b;
+    };
+    last_find last_para_find_, last_char_find_;
     static std::uint32_t index_of(const fkp_page& page, std::uint32_t fc);
     pap_flags paragraph(const fkp_page& page, std::uint32_t lim, std::uint16_t& istd);
     void huge_papx(std::uint32_t offset, pap_flags& f);
@@ -490,6 +496,16 @@ const fkp_page& document::load_page(bool para, std::uint32_t pn) {
 
 // The run bounds of the property page that covers fc, as the library finds them.
 bounds document::find(bool para, std::uint32_t fc) {
+    // The reading asks for the same position twice in a row (the next paragraph's bounds,
+    // then the same as the paragraph's own): the answer depends on the position alone.
+    last_find& last = para ? last_para_find_ : last_char_find_;
+    if (last.fc == fc && last.b.page) return last.b;
+    last.b = search(para, fc);
+    last.fc = fc;
+    return last.b;
+}
+
+bounds document::search(bool para, std::uint32_t fc) {
     if (fc == none) decline();
     const bin_table& bt = para ? papx_ : chpx_;
     const fkp_page& pg = page(para, bt.entry(fc));
@@ -873,19 +889,25 @@ void document::read(std::string& out) {
                 spec = special(*char_page, char_lim, para_istd);
                 char_open = true;
             }
-            if (pc.eight_bit) {
-                const std::uint8_t b = text[c];
-                if (spec)
-                    ev.special(i, b);
-                else
-                    ev.character(i, b >= 0x80 ? from_cp1252(b) : char16_t(b));
-            } else {
-                const std::uint16_t u = rd16(text + 2 * std::size_t(c));
-                if (spec)
-                    ev.special(i, u);
-                else
-                    ev.character(i, static_cast<char16_t>(u));
+            if (spec) {
+                ev.special(i, pc.eight_bit ? text[c] : rd16(text + 2 * std::size_t(c)));
+                continue;
             }
+            // This character and those after it up to the next position where a bound or a
+            // begin is due go out together.
+            std::uint32_t n = 1;
+            if (para_lim != none && char_lim != none && sec_lim != none) {
+                std::uint32_t stop = none;
+                for (std::uint32_t v :
+                     {char_lim, para_lim, sec_lim, sec_first, para_first, char_first})
+                    if (v > j && v < stop) stop = v;
+                const std::uint64_t reach = (std::uint64_t(stop) - j - 1) / step;
+                n += static_cast<std::uint32_t>(std::min<std::uint64_t>(reach, count - c - 1));
+            }
+            ev.characters(i, text + std::size_t(c) * step, n, pc.eight_bit);
+            c += n - 1;
+            i += n - 1;
+            j += (n - 1) * step;
         }
         if (j == para_lim) {
             ev.para_end();

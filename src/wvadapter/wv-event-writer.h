@@ -3,6 +3,7 @@
 // steps, so that both give the same records for the same calls.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -57,6 +58,34 @@ public:
         before_content(cp);
         run_.push_back(unit);
         if (run_.size() >= 4096) flush_run();
+    }
+    // n characters from position cp on, as n calls of character() would give them: 8-bit
+    // (Windows-1252) or 16-bit little-endian units from p.
+    void characters(std::uint32_t cp, const unsigned char* p, std::size_t n, bool eight_bit) {
+        while (n > 0) {
+            before_content(cp);
+            std::size_t in_story = n;
+            if (story_ < story_none) in_story = std::min<std::size_t>(n, story_end[story_] - cp);
+            n -= in_story;
+            cp += static_cast<std::uint32_t>(in_story);
+            while (in_story > 0) {
+                const std::size_t take = std::min<std::size_t>(in_story, 4096 - run_.size());
+                const std::size_t at = run_.size();
+                run_.resize(at + take);
+                char16_t* out = run_.data() + at;
+                if (eight_bit) {
+                    for (std::size_t k = 0; k < take; ++k)
+                        out[k] = p[k] >= 0x80 ? from_cp1252(p[k]) : char16_t(p[k]);
+                    p += take;
+                } else {
+                    for (std::size_t k = 0; k < take; ++k)
+                        out[k] = static_cast<char16_t>(p[2 * k] | p[2 * k + 1] << 8);
+                    p += 2 * take;
+                }
+                in_story -= take;
+                if (run_.size() >= 4096) flush_run();
+            }
+        }
     }
     void special(std::uint32_t cp, std::uint16_t code) {
         before_content(cp);
