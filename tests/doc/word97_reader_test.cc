@@ -233,6 +233,13 @@ TEST(Word97Reader, DamagedFilesAreDeclinedOrReadAsTheLibraryReadsThem) {
                 ++library_died;
                 continue;
             }
+            // On a damaged file the library may read memory it never wrote: where its own
+            // second reading differs, it has no answer to compare with.
+            std::string again;
+            if (own != lib && (!library_events(d, again) || again != lib)) {
+                ++library_died;
+                continue;
+            }
             ++read_by_both;
             EXPECT_TRUE(own == lib) << "round " << round;
         }
