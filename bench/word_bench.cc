@@ -7,10 +7,13 @@
 // LibreOffice.
 //
 //   BM_WordParse            every file through the parser dispatch, as the worker calls it
-//                           (the libwv reader in its child process)
-//   BM_WordLibraryInProcess the same files read by libwv in this process, with no child: the
-//                           cost of the library alone, which isolation cannot go below (run
-//                           last of ours: it sets the child's heap settings for this process)
+//                           (the reader in its child process: our own Word 97 reader, libwv
+//                           for what it declines)
+//   BM_WordOwnReaderInProcess  the same files read by our own reader in this process, with no
+//                           child: the cost of the reading alone
+//   BM_WordLibraryInProcess the same files read by libwv in this process (the reader before
+//                           ours, and the fallback; run last of ours: it sets the child's heap
+//                           settings for this process)
 //   BM_AntiwordPerFile      one antiword process per file (how a worker would run a converter)
 //   BM_AntiwordOneRun       one antiword process for all the files
 // After the table the ratios are printed: antiword's time over ours for the same files.
@@ -95,6 +98,21 @@ void BM_WordParse(benchmark::State& state) {
 }
 BENCHMARK(BM_WordParse)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+void BM_WordOwnReaderInProcess(benchmark::State& state) {
+    if (no_samples(state)) return;
+    for (auto _ : state)
+        for (const sample& s : samples()) {
+            std::string events;
+            if (!lumbrake::wvadapter::read_document_events(
+                    reinterpret_cast<const unsigned char*>(s.bytes.data()), s.bytes.size(), -1,
+                    events, lumbrake::wvadapter::reader_choice::fast))
+                state.SkipWithError(("declined: " + s.path).c_str());
+            benchmark::DoNotOptimize(events);
+        }
+    set_counters(state);
+}
+BENCHMARK(BM_WordOwnReaderInProcess)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 void BM_WordLibraryInProcess(benchmark::State& state) {
     if (no_samples(state)) return;
     // The heap settings of the reader child, so that its large blocks cost here what they cost
@@ -106,7 +124,7 @@ void BM_WordLibraryInProcess(benchmark::State& state) {
             std::string events;
             lumbrake::wvadapter::read_document_events(
                 reinterpret_cast<const unsigned char*>(s.bytes.data()), s.bytes.size(), -1,
-                events);
+                events, lumbrake::wvadapter::reader_choice::library);
             benchmark::DoNotOptimize(events);
         }
     set_counters(state);
@@ -140,5 +158,6 @@ int main(int argc, char** argv) {
         argc, argv,
         {{"BM_WordParse/real_time", "BM_AntiwordPerFile/real_time"},
          {"BM_WordParse/real_time", "BM_AntiwordOneRun/real_time"},
+         {"BM_WordOwnReaderInProcess/real_time", "BM_AntiwordOneRun/real_time"},
          {"BM_WordLibraryInProcess/real_time", "BM_AntiwordOneRun/real_time"}});
 }

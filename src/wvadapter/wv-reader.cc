@@ -16,8 +16,10 @@
 #include <cstring>
 #include <vector>
 
+#include "wvadapter/wv-event-writer.h"
 #include "wvadapter/wv-events.h"
 #include "wvadapter/wv-precheck.h"
+#include "wvadapter/word97-reader.h"
 
 namespace lumbrake::wvadapter {
 
@@ -25,16 +27,6 @@ namespace {
 
 // Codes of the init record besides the library's own (which are small positive numbers).
 enum : std::uint8_t { refused_by_check = 200 };
-
-// Windows-1252 bytes 0x80 to 0x9F; Word 97 stores its eight-bit text pieces in this code page.
-constexpr char16_t cp1252_high[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-char16_t from_cp1252(std::uint8_t b) {
-    return b >= 0x80 && b < 0xA0 ? cp1252_high[b - 0x80] : char16_t(b);
-}
 
 // UTF-8 (as libgsf hands out strings) to UTF-16; malformed bytes become U+FFFD.
 std::u16string utf8_to_utf16(const char* s) {
@@ -65,26 +57,6 @@ std::u16string utf8_to_utf16(const char* s) {
     return out;
 }
 
-class emitter {
-public:
-    emitter(int fd, std::string& out) : fd_(fd), out_(fd < 0 ? out : buffer_) {}
-
-    std::string& buf() { return out_; }
-    void maybe_flush() {
-        if (fd_ >= 0 && buffer_.size() >= 64 * 1024) flush();
-    }
-    void flush() {
-        if (fd_ < 0 || buffer_.empty()) return;
-        write_chunk(fd_, buffer_.data(), buffer_.size());
-        buffer_.clear();
-    }
-
-private:
-    int fd_;
-    std::string buffer_;
-    std::string& out_;
-};
-
 void write_all(int fd, const char* p, std::size_t left) {
     while (left > 0) {
         const ssize_t n = ::send(fd, p, left, MSG_NOSIGNAL);
@@ -96,48 +68,9 @@ void write_all(int fd, const char* p, std::size_t left) {
 }
 
 struct reader_state {
-    emitter* out = nullptr;
+    event_writer* out = nullptr;
     wvParseStruct* ps = nullptr;
-    std::uint32_t story_end[story_none] = {}; // first character position after each story
-    int story = -1;
-    bool para_pending = false;
-    std::uint8_t para_flags = 0;
     bool word97 = false;
-    std::u16string run;
-
-    int story_of(std::uint32_t cp) const {
-        for (int s = 0; s < story_none; ++s)
-            if (cp < story_end[s]) return s;
-        return story_none;
-    }
-    void flush_run() {
-        if (run.empty()) return;
-        append_units(out->buf(), EventType::text, run);
-        run.clear();
-        out->maybe_flush();
-    }
-    // Text arrived: the paragraph that began before it belongs to its story.
-    void before_content() {
-        // Nearly every character is in the story of the one before: check its bounds first.
-        const std::uint32_t cp = ps->currentcp;
-        if (story >= 0 && (story == 0 || cp >= story_end[story - 1]) &&
-            (story == story_none || cp < story_end[story])) {
-            open_para();
-            return;
-        }
-        const int s = story_of(cp);
-        if (s != story) {
-            flush_run();
-            append_status(out->buf(), EventType::story, static_cast<std::uint8_t>(s));
-            story = s;
-        }
-        open_para();
-    }
-    void open_para() {
-        if (!para_pending) return;
-        append_status(out->buf(), EventType::para_begin, para_flags);
-        para_pending = false;
-    }
 };
 
 reader_state* state_of(wvParseStruct* ps) {
@@ -146,54 +79,42 @@ reader_state* state_of(wvParseStruct* ps) {
 
 int on_char(wvParseStruct* ps, U16 c, U8 chartype, U16 lid) {
     reader_state* st = state_of(ps);
-    st->before_content();
     char16_t u = static_cast<char16_t>(c);
     if (chartype != 0 && c >= 0x80 && c <= 0xFF)
         u = st->word97 ? from_cp1252(static_cast<std::uint8_t>(c))
                        : static_cast<char16_t>(wvHandleCodePage(c, lid));
-    st->run.push_back(u);
-    if (st->run.size() >= 4096) st->flush_run();
+    st->out->character(ps->currentcp, u);
     return 0;
 }
 
 int on_special(wvParseStruct* ps, U16 c, CHP*) {
-    reader_state* st = state_of(ps);
-    st->before_content();
-    st->flush_run();
-    append_special(st->out->buf(), c);
+    state_of(ps)->out->special(ps->currentcp, c);
     return 0;
 }
 
 int on_element(wvParseStruct* ps, wvTag tag, void* props, int) {
-    reader_state* st = state_of(ps);
+    event_writer* out = state_of(ps)->out;
     switch (tag) {
     case PARABEGIN: {
-        st->flush_run();
-        st->open_para(); // a paragraph that never saw text still begins and ends
         const PAP* pap = static_cast<const PAP*>(props);
-        st->para_flags = 0;
-        if (pap && pap->fInTable) st->para_flags |= para_in_table;
-        if (pap && pap->fTtp) st->para_flags |= para_row_end;
-        st->para_pending = true;
+        std::uint8_t flags = 0;
+        if (pap && pap->fInTable) flags |= para_in_table;
+        if (pap && pap->fTtp) flags |= para_row_end;
+        out->para_begin(flags);
         break;
     }
     case PARAEND:
-        st->flush_run();
-        st->open_para();
-        append_mark(st->out->buf(), EventType::para_end);
+        out->para_end();
         break;
     case SECTIONBEGIN:
-        st->flush_run();
-        append_mark(st->out->buf(), EventType::section_begin);
+        out->section(EventType::section_begin);
         break;
     case SECTIONEND:
-        st->flush_run();
-        append_mark(st->out->buf(), EventType::section_end);
+        out->section(EventType::section_end);
         break;
     default:
         break;
     }
-    st->out->maybe_flush();
     return 0;
 }
 
@@ -298,6 +219,42 @@ void hold_in_memory(wvStream* s, const GsfInput* whole) {
     g_object_unref(in);
 }
 
+// A whole stream of the compound file, or false.
+bool read_stream(GsfInfile* infile, const char* name, std::vector<unsigned char>& out) {
+    GsfInput* in = gsf_infile_child_by_name(infile, name);
+    if (!in) return false;
+    const gsf_off_t size = gsf_input_size(in);
+    bool ok = size >= 0 && size < gsf_off_t(1) << 31;
+    if (ok) {
+        out.resize(static_cast<std::size_t>(size));
+        ok = size == 0 || gsf_input_read(in, out.size(), out.data()) != nullptr;
+    }
+    g_object_unref(in);
+    return ok;
+}
+
+// The Word 97 reader over the document's streams: true with its records in events, or false
+// when it leaves the document to the library.
+bool read_fast(GsfInfile* infile, std::string& events) {
+    std::vector<unsigned char> word, table;
+    if (!read_stream(infile, "WordDocument", word)) return false;
+    const char* table_name = word97_uses_table1(word.data(), word.size()) ? "1Table" : "0Table";
+    if (!read_stream(infile, table_name, table)) return false;
+    std::vector<unsigned char> data;
+    const bool have_data = read_stream(infile, "Data", data);
+    word97_streams s;
+    if (have_data) {
+        s.data_size = data.size();
+        data.push_back(0); // an empty stream is there all the same
+        s.data = data.data();
+    }
+    s.word = word.data();
+    s.word_size = word.size();
+    s.table = table.data();
+    s.table_size = table.size();
+    return read_word97_text(s, events);
+}
+
 } // namespace
 
 void write_chunk(int fd, const char* data, std::size_t n) {
@@ -318,7 +275,8 @@ void write_document_end(int fd, bool reusable) {
     write_all(fd, end, sizeof end);
 }
 
-bool read_document_events(const unsigned char* data, std::size_t length, int fd, std::string& out) {
+bool read_document_events(const unsigned char* data, std::size_t length, int fd, std::string& out,
+                          reader_choice choice) {
     emitter em(fd, out);
     wvInit();
     std::u16string title;
@@ -329,14 +287,31 @@ bool read_document_events(const unsigned char* data, std::size_t length, int fd,
         if (err) g_error_free(err);
         const bool ok = infile && fib_is_plausible(infile);
         if (ok) title = summary_title(infile);
+        bool fast = false;
+        if (ok && choice != reader_choice::library) {
+            std::string events;
+            fast = read_fast(infile, events);
+            if (fast) {
+                // What the library's reading gives: it reads no associated strings before
+                // the text, so the title is the summary information's.
+                append_status(em.buf(), EventType::init, 0);
+                append_units(em.buf(), EventType::title, title);
+                em.buf() += events;
+                append_status(em.buf(), EventType::end, 0);
+                em.flush();
+            }
+        }
         if (infile) g_object_unref(infile);
         if (mem) g_object_unref(mem);
+        if (fast) return true;
+        if (choice == reader_choice::fast) return false;
         if (!ok) {
             append_status(em.buf(), EventType::init, refused_by_check);
             em.flush();
             return true; // the library never saw the document
         }
     }
+    if (choice == reader_choice::fast) return false;
 
     GsfInput* input = gsf_input_memory_new(data, static_cast<gsf_off_t>(length), FALSE);
     wvParseStruct ps;
@@ -359,8 +334,9 @@ bool read_document_events(const unsigned char* data, std::size_t length, int fd,
     append_units(em.buf(), EventType::title, title);
     em.flush();
 
+    event_writer ev(em);
     reader_state st;
-    st.out = &em;
+    st.out = &ev;
     st.ps = &ps;
     st.word97 = ps.fib.nFib >= 0xC1;
     // The library keeps the counts of the later stories signed: a negative one is empty.
@@ -372,7 +348,7 @@ bool read_document_events(const unsigned char* data, std::size_t length, int fd,
     std::uint64_t at = 0;
     for (int s = 0; s < story_none; ++s) {
         at += ccp[s];
-        st.story_end[s] = static_cast<std::uint32_t>(std::min<std::uint64_t>(at, UINT32_MAX));
+        ev.story_end[s] = static_cast<std::uint32_t>(std::min<std::uint64_t>(at, UINT32_MAX));
     }
     ps.userData = &st;
     wvSetCharHandler(&ps, on_char);
@@ -380,7 +356,7 @@ bool read_document_events(const unsigned char* data, std::size_t length, int fd,
     wvSetElementHandler(&ps, on_element);
     wvSetDocumentHandler(&ps, on_document);
     const int result = wvText(&ps);
-    st.flush_run();
+    ev.finish();
     append_status(em.buf(), EventType::end, static_cast<std::uint8_t>(result == 0 ? 0 : 1));
     em.flush();
     wvOLEFree(&ps);

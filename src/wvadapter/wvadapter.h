@@ -1,10 +1,12 @@
 // A Word document reader for the DOC parser: a parser factory, a parser and three handler
-// interfaces (text, sub-documents, tables) over the wvWare library (libwv) and libgsf.
+// interfaces (text, sub-documents, tables). Word 97-2003 files are read by our own reader
+// (word97-reader.h); the wvWare library (libwv, over libgsf) reads what it declines.
 //
-// libwv is old C that crashes, loops or calls exit() on corrupt documents, so it never runs in
-// the caller's process: the parser factory checks the compound-file header cheaply, then a
-// forked reader process runs libwv under CPU, memory and wall-clock limits and sends the
-// document's structure back as an event stream (wv-events.h). The handlers replay that stream.
+// libwv is old C that crashes, loops or calls exit() on corrupt documents, and both readers
+// read hostile input, so neither runs in the caller's process: the parser factory checks the
+// compound-file header cheaply, then a forked reader process reads the document under CPU,
+// memory and wall-clock limits and sends its structure back as an event stream (wv-events.h).
+// The handlers replay that stream.
 // The reader is kept for the next documents (forking one per document cost more than reading
 // most documents) until a document fails, dies, runs out of time or output, leaves the library
 // half-way, or a batch is full; then it is killed and the next document gets a fresh one.
