@@ -33,12 +33,14 @@ PACKAGES=(
   # a real browser for the security and end-to-end tests (headless); SOAP clients built from
   # the WSDL
   chromium python3-zeep python3-requests libwww-perl nodejs
+  # Word files of many shapes written at test time, read by our Word reader and by libwv
+  libreoffice-writer-nogui
 )
 
 # The peers and file makers of the benchmarks (bench/), not needed by the build or the tests:
-# installed with --bench. word_bench: antiword, and LibreOffice to write its Word files.
+# installed with --bench. word_bench: antiword (LibreOffice, which writes its Word files, is above).
 if [ "${1:-}" = "--bench" ]; then
-  PACKAGES+=(antiword libreoffice-writer-nogui)
+  PACKAGES+=(antiword)
 fi
 
 missing=()
