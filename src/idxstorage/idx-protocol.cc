@@ -106,30 +106,47 @@ bool idx_buffered_channel::flush() {
     return ok;
 }
 
+bool idx_receive_buffer::fill(int sock) {
+    in_.resize(64 * 1024);
+    pos_ = 0;
+    ssize_t r;
+    do {
+        r = ::recv(sock, in_.data(), in_.size(), 0);
+    } while (r < 0 && errno == EINTR);
+    if (r <= 0) {
+        in_.clear();
+        return false;
+    }
+    in_.resize(static_cast<std::size_t>(r));
+    return true;
+}
+
+std::size_t idx_receive_buffer::take(void* data, std::size_t count) {
+    const std::size_t n = std::min(count, in_.size() - pos_);
+    std::memcpy(data, in_.data() + pos_, n);
+    pos_ += n;
+    return n;
+}
+
+void idx_receive_buffer::clear() {
+    in_.clear();
+    pos_ = 0;
+}
+
 bool idx_buffered_channel::read_bytes(void* data, std::size_t count) {
     if (failed_) return false;
     char* to = static_cast<char*>(data);
     while (count > 0) {
-        if (in_pos_ == in_.size()) {
+        if (in_.empty()) {
             // The peer answers only what it has received; what is already here needs no
             // answer, so replies to requests that arrived together leave together.
             if (!flush()) return false;
-            in_.resize(64 * 1024);
-            in_pos_ = 0;
-            ssize_t r;
-            do {
-                r = ::recv(sock_, in_.data(), in_.size(), 0);
-            } while (r < 0 && errno == EINTR);
-            if (r <= 0) {
-                in_.clear();
+            if (!in_.fill(sock_)) {
                 failed_ = true;
                 return false;
             }
-            in_.resize(static_cast<std::size_t>(r));
         }
-        const std::size_t n = std::min(count, in_.size() - in_pos_);
-        std::memcpy(to, in_.data() + in_pos_, n);
-        in_pos_ += n;
+        const std::size_t n = in_.take(to, count);
         to += n;
         count -= n;
     }
@@ -141,7 +158,6 @@ void idx_buffered_channel::reset(int sock) {
     failed_ = false;
     out_.clear();
     in_.clear();
-    in_pos_ = 0;
 }
 
 bool idx_memory_channel::write_bytes(const void* data, std::size_t count) {

@@ -1,12 +1,5 @@
 #include "index-server/vault-replies.h"
 
-#include <sys/socket.h>
-#include <sys/types.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
-
 namespace siftvault {
 
 void reply_queue::write_ready() {
@@ -93,33 +86,24 @@ bool vault_channel::read_bytes(void* data, std::size_t count) {
     if (in_failed_) return false;
     char* to = static_cast<char*>(data);
     while (count > 0) {
-        if (in_pos_ == in_.size()) {
+        if (in_.empty()) {
             {
                 // The peer answers only what it has received: what is here goes first.
                 std::lock_guard<std::mutex> lock(out_mutex_);
                 send_collected();
                 waiting_ = true;
             }
-            in_.resize(64 * 1024);
-            in_pos_ = 0;
-            ssize_t r;
-            do {
-                r = ::recv(sock_, in_.data(), in_.size(), 0);
-            } while (r < 0 && errno == EINTR);
+            const bool got = in_.fill(sock_);
             {
                 std::lock_guard<std::mutex> lock(out_mutex_);
                 waiting_ = false;
             }
-            if (r <= 0) {
-                in_.clear();
+            if (!got) {
                 in_failed_ = true;
                 return false;
             }
-            in_.resize(static_cast<std::size_t>(r));
         }
-        const std::size_t n = std::min(count, in_.size() - in_pos_);
-        std::memcpy(to, in_.data() + in_pos_, n);
-        in_pos_ += n;
+        const std::size_t n = in_.take(to, count);
         to += n;
         count -= n;
     }

@@ -73,8 +73,7 @@ private:
     std::string out_;
     bool waiting_ = false;
     bool out_failed_ = false;
-    std::string in_;
-    std::size_t in_pos_ = 0;
+    lumbrake::idx_receive_buffer in_;
     bool in_failed_ = false;
 };
 

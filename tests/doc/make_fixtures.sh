@@ -9,32 +9,7 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$out"
 
-# fodt NAME TITLE BODY [MASTER [STYLES]]: one flat ODF text document.
-fodt() {
-  local name=$1 title=$2 body=$3 master=${4:-} styles=${5:-}
-  cat > "$work/$name.fodt" <<DOC
-<?xml version="1.0" encoding="UTF-8"?>
-<office:document xmlns:office="urn:oasis:names:tc:opendocument:xmlns:office:1.0"
- xmlns:style="urn:oasis:names:tc:opendocument:xmlns:style:1.0"
- xmlns:text="urn:oasis:names:tc:opendocument:xmlns:text:1.0"
- xmlns:table="urn:oasis:names:tc:opendocument:xmlns:table:1.0"
- xmlns:fo="urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0"
- xmlns:dc="http://purl.org/dc/elements/1.1/"
- xmlns:meta="urn:oasis:names:tc:opendocument:xmlns:meta:1.0"
- xmlns:xlink="http://www.w3.org/1999/xlink"
- office:version="1.2" office:mimetype="application/vnd.oasis.opendocument.text">
- <office:meta>${title:+<dc:title>$title</dc:title>}</office:meta>
- <office:automatic-styles>
-  <style:page-layout style:name="pm1"><style:page-layout-properties fo:page-width="21cm" fo:page-height="29.7cm"/></style:page-layout>
-  $styles
- </office:automatic-styles>
- <office:master-styles>
-  <style:master-page style:name="Standard" style:page-layout-name="pm1">$master</style:master-page>
- </office:master-styles>
- <office:body><office:text>$body</office:text></office:body>
-</office:document>
-DOC
-}
+. "$(dirname "$0")/fodt.sh"
 
 fodt text "Quarterly Harvest Report" \
 '<text:h text:outline-level="1">Orchard summary</text:h>
@@ -78,7 +53,5 @@ fodt emptyparas "" '<text:p/><text:p/><text:p/>'
 
 fodt empty "" ''
 
-cd "$work"
-soffice --headless -env:UserInstallation=file://"$work"/profile \
-  --convert-to 'doc:MS Word 97' --outdir "$out" ./*.fodt >/dev/null
+fodt_to_doc "$out"
 ls -l "$out"/*.doc
