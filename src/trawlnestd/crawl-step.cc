@@ -387,9 +387,7 @@ process_thread::pass_result process_thread::crawl_pass() {
 
     sqlite3* db = db_->get();
     queued q;
-    // The crawl threads' transactions on their shared connection commit in groups: one waiting
-    // for the lock takes the open transaction over, and the last of the line commits for all.
-    storage_transaction txn(db, storage_transaction::ending::grouped);
+    storage_transaction txn(db);
     if (!services_.queue->next(db, q.arcid, q.url, q.priority)) {
         txn.commit();
         return pass_result::idle;

@@ -20,9 +20,6 @@ std::shared_ptr<db_connection> crawl_connection(const config& cfg) {
     std::shared_ptr<db_connection> connection = current.lock();
     if (!connection) {
         connection = std::make_shared<db_connection>(cfg);
-        // Each crawl transaction is a savepoint in a group's transaction, and a savepoint
-        // keeps the pages it changed in a sub-journal: kept in memory, not in a temporary file.
-        sqlite3_exec(connection->get(), "pragma temp_store=memory", nullptr, nullptr, nullptr);
         current = connection;
     }
     return connection;

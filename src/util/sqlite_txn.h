@@ -37,18 +37,7 @@ bool storage_failure_pending();
 // other thread waiting for it.
 class storage_transaction {
 public:
-    // How the transaction ends. `single` commits on its own. `grouped` (the crawl threads on
-    // their one connection) may, when other grouped transactions on the same connection wait
-    // for the lock, leave its changes (a released savepoint) in the open transaction and hand
-    // it to the next of them; the last of the line commits. commit() and the destructor still
-    // return only once the group's COMMIT is done, and throw (commit) as a failed COMMIT does
-    // when it failed; a storage failure of one member rolls back only its own savepoint.
-    enum class ending { single, grouped };
-
-    explicit storage_transaction(sqlite3* db, ending mode = ending::single)
-        : db_(db), grouped_(mode == ending::grouped) {
-        begin();
-    }
+    explicit storage_transaction(sqlite3* db) : db_(db) { begin(); }
     ~storage_transaction();
     storage_transaction(const storage_transaction&) = delete;
     storage_transaction& operator=(const storage_transaction&) = delete;
@@ -70,12 +59,10 @@ public:
 
 private:
     sqlite3* db_;
-    bool grouped_ = false;
     bool open_ = false;
 };
 
-// Waits until the storage transaction open now (if any: of another thread, or a commit group
-// of several) has ended, without keeping the lock. A
+// Waits until no storage transaction of another thread is open, without keeping the mutex. A
 // reader that saw a writer's change outside the database (in the index) calls it before it
 // takes its snapshot, so that the snapshot holds that change too: writers change the index
 // only inside their storage transaction.
