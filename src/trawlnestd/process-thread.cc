@@ -11,21 +11,61 @@ namespace lumbrake {
 
 namespace {
 
+// What SQLite's automatic checkpoint would wait for: WAL pages since the last checkpoint.
+constexpr int checkpoint_pages = 1000;
+
 // The connection of the crawling threads alive now, opened by the first of them and closed
-// with the last.
-std::shared_ptr<db_connection> crawl_connection(const config& cfg) {
-    static std::mutex mutex;
-    static std::weak_ptr<db_connection> current;
-    std::lock_guard<std::mutex> lock(mutex);
-    std::shared_ptr<db_connection> connection = current.lock();
-    if (!connection) {
-        connection = std::make_shared<db_connection>(cfg);
-        current = connection;
+// with the last, and the one their checkpoints run on.
+struct crawl_db {
+    explicit crawl_db(const config& cfg) : main(cfg), checkpoints(cfg) {
+        // Replaces the automatic checkpoint of the commits: SQLite calls it after each commit
+        // with the log's size.
+        sqlite3_wal_hook(main.get(), &crawl_db::committed, this);
     }
-    return connection;
+    static int committed(void* self, sqlite3*, const char*, int pages) {
+        static_cast<crawl_db*>(self)->log_pages = pages;
+        return SQLITE_OK;
+    }
+    db_connection main;
+    db_connection checkpoints;
+    std::mutex checkpointing;
+    std::atomic<int> log_pages{0};
+};
+
+std::mutex crawl_db_mutex;
+std::weak_ptr<crawl_db> current_crawl_db;
+
+std::shared_ptr<db_connection> crawl_connection(const config& cfg) {
+    std::lock_guard<std::mutex> lock(crawl_db_mutex);
+    std::shared_ptr<crawl_db> shared = current_crawl_db.lock();
+    if (!shared) {
+        shared = std::make_shared<crawl_db>(cfg);
+        current_crawl_db = shared;
+    }
+    return std::shared_ptr<db_connection>(shared, &shared->main);
 }
 
 } // namespace
+
+void checkpoint_crawl_log() {
+    std::shared_ptr<crawl_db> shared;
+    {
+        std::lock_guard<std::mutex> lock(crawl_db_mutex);
+        shared = current_crawl_db.lock();
+    }
+    if (!shared || shared->log_pages < checkpoint_pages) return;
+    std::unique_lock<std::mutex> mine(shared->checkpointing, std::try_to_lock);
+    if (!mine || shared->log_pages < checkpoint_pages) return;
+    // Asked again by the next commit's size: a log the checkpoint emptied starts again small.
+    shared->log_pages = 0;
+    // PASSIVE: copies what no reader still needs, beside the writers, without waiting.
+    int rc = sqlite3_wal_checkpoint_v2(shared->checkpoints.get(), nullptr,
+                                       SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    if (rc != SQLITE_OK && rc != SQLITE_BUSY)
+        TN_LOG(LF_WORKERSCHEDULING, LL_ERROR,
+               "Checkpoint of the write-ahead log failed: " << sqlite3_errmsg(
+                   shared->checkpoints.get()));
+}
 
 process_thread::process_thread(const crawl_services& services, std::int32_t timeout)
     : wxThread(wxTHREAD_JOINABLE), timeout_(timeout), services_(services),
@@ -159,6 +199,7 @@ wxThread::ExitCode process_thread::Entry() {
             }
         }
         if (r == pass_result::stopped) break;
+        checkpoint_crawl_log();
         if (r == pass_result::idle) {
             // Sleeps a second, in steps, so that a stop is seen soon.
             for (int i = 0; i < 10 && !stop_; ++i)

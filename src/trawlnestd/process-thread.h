@@ -104,4 +104,10 @@ private:
     crawl_settings settings_;
 };
 
+// Copies the crawl's write-ahead log into the database once it holds enough pages, on a
+// connection of its own and outside the storage lock (the crawl connection does not checkpoint
+// at its commits, which would hold the lock for the copy and its disk flushes). Called by the
+// crawl threads between passes; one runs it at a time, the others go on.
+void checkpoint_crawl_log();
+
 } // namespace lumbrake
