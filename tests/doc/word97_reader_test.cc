@@ -93,18 +93,26 @@ TEST(Word97Reader, SameEventsAsTheLibraryOnTheFixtures) {
     expect_same_events(docs_in(TN_TEST_DATA));
 }
 
+// Runs a generator of .doc files on a scratch folder of its own (its first argument, then
+// `more`); the files it wrote.
+std::vector<fs::path> docs_made_by(const std::string& generator, const char* scratch,
+                                   const std::string& more = "") {
+    const fs::path dir = tn_test::test_scratch(scratch);
+    int status = -1;
+    const std::string out = tn_test::command_output_with_status(
+        generator + " '" + dir.string() + "'" + more + " 2>&1", status);
+    EXPECT_EQ(status, 0) << out;
+    return docs_in(dir);
+}
+
 TEST(Word97Reader, SameEventsAsTheLibraryOnFilesOfManyShapes) {
     if (!tn_test::have_program("soffice")) GTEST_SKIP() << "no soffice";
-    const fs::path dir = tn_test::test_scratch("word97");
-    int status = -1;
-    tn_test::command_output_with_status("bash " TN_SOURCE_DIR "/tests/doc/make_word97_cases.sh '" +
-                                            dir.string() + "' 2>&1",
-                                        status);
-    ASSERT_EQ(status, 0);
+    const auto docs =
+        docs_made_by("bash " TN_SOURCE_DIR "/tests/doc/make_word97_cases.sh", "word97");
     // Nested and long tables, notes, headers, comments, text boxes, fields, sections, a
     // picture, lists, other scripts, a long paragraph, an empty document.
-    EXPECT_GE(docs_in(dir).size(), 13u);
-    expect_same_events(docs_in(dir));
+    EXPECT_GE(docs.size(), 13u);
+    expect_same_events(docs);
 }
 
 // Random documents (seeded): formatting, hidden and tracked text, notes, fields, merged and
@@ -112,25 +120,16 @@ TEST(Word97Reader, SameEventsAsTheLibraryOnFilesOfManyShapes) {
 TEST(Word97Reader, SameEventsAsTheLibraryOnRandomDocuments) {
     if (!tn_test::have_program("soffice") || !tn_test::have_program("python3"))
         GTEST_SKIP() << "no soffice or python3";
-    const fs::path dir = tn_test::test_scratch("word97random");
-    int status = -1;
-    tn_test::command_output_with_status("python3 " TN_SOURCE_DIR
-                                        "/tests/doc/make_word97_random.py '" +
-                                            dir.string() + "' 40 19 2>&1",
-                                        status);
-    ASSERT_EQ(status, 0);
-    EXPECT_EQ(docs_in(dir).size(), 40u);
-    expect_same_events(docs_in(dir));
+    const auto docs = docs_made_by("python3 " TN_SOURCE_DIR "/tests/doc/make_word97_random.py",
+                                   "word97random", " 40 19");
+    EXPECT_EQ(docs.size(), 40u);
+    expect_same_events(docs);
 }
 
 TEST(Word97Reader, SameEventsAsTheLibraryOnTheBenchmarkCorpus) {
     if (!tn_test::have_program("soffice")) GTEST_SKIP() << "no soffice";
-    const fs::path dir = tn_test::test_scratch("wordcorpus");
-    int status = -1;
-    tn_test::command_output_with_status(
-        "bash " TN_SOURCE_DIR "/bench/make_word_corpus.sh '" + dir.string() + "' 2>&1", status);
-    ASSERT_EQ(status, 0);
-    expect_same_events(docs_in(dir));
+    expect_same_events(
+        docs_made_by("bash " TN_SOURCE_DIR "/bench/make_word_corpus.sh", "wordcorpus"));
 }
 
 // LibreOffice writes all text as one piece of 16-bit characters; other writers store several
