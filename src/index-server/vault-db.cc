@@ -73,18 +73,30 @@ std::string time_value(std::int32_t seconds) {
     return Xapian::sortable_serialise(static_cast<double>(seconds));
 }
 
+namespace {
+void append_decimal(std::string& out, std::size_t n) {
+    char digits[24];
+    auto [end, ec] = std::to_chars(digits, digits + sizeof digits, n);
+    out.append(digits, end);
+}
+
+void append_stored(std::string& out, bool is_time, const std::string& name,
+                   const std::string& value) {
+    out += is_time ? 'I' : 'T';
+    append_decimal(out, name.size());
+    out += ':';
+    out += name;
+    append_decimal(out, value.size());
+    out += ':';
+    out += value;
+    out += '\n';
+}
+} // namespace
+
 std::string encode_stored(const std::vector<stored_field>& fields) {
     std::string out;
-    for (const stored_field& f : fields) {
-        out += f.is_time ? 'I' : 'T';
-        out += std::to_string(f.name.size());
-        out += ':';
-        out += f.name;
-        out += std::to_string(f.value.size());
-        out += ':';
-        out += f.value;
-        out += '\n';
-    }
+    for (const stored_field& f : fields)
+        append_stored(out, f.is_time, f.name, f.value);
     return out;
 }
 
@@ -369,7 +381,7 @@ void vault_db::begin_document() {
     valued_.clear();
 }
 
-bool vault_db::add_text_field(const std::string& name, const std::string& value, bool stored,
+bool vault_db::add_text_field(const std::string& name, std::string value, bool stored,
                               bool indexed, bool tokenized) {
     if (!pending_) return false;
     raw_field f;
@@ -377,7 +389,7 @@ bool vault_db::add_text_field(const std::string& name, const std::string& value,
     f.indexed = indexed;
     f.tokenized = tokenized;
     f.name = name;
-    f.value = value;
+    f.value = std::move(value);
     if (stored && std::find(valued_.begin(), valued_.end(), name) == valued_.end()) {
         valued_.push_back(name);
         f.slot = slot_for(name);
@@ -413,19 +425,19 @@ public:
     explicit document_builder(const vault_settings& settings) : settings_(settings) {}
 
     Xapian::Document build(const std::vector<vault_db::raw_field>& fields) {
-        std::vector<stored_field> stored;
+        std::string data; // encode_stored's form, written as the fields go by
         for (const vault_db::raw_field& f : fields) {
             if (f.is_time) {
                 if (f.indexed) add_term(field_term(f.name, f.value), 1);
-                if (f.stored) stored.push_back({true, f.name, f.value});
+                if (f.stored) append_stored(data, true, f.name, f.value);
                 if (f.slot != Xapian::BAD_VALUENO) doc_.add_value(f.slot, time_value(f.time));
             } else {
                 if (f.indexed) index_text(f);
-                if (f.stored) stored.push_back({false, f.name, f.value});
+                if (f.stored) append_stored(data, false, f.name, f.value);
                 if (f.slot != Xapian::BAD_VALUENO) doc_.add_value(f.slot, f.value);
             }
         }
-        doc_.set_data(encode_stored(stored));
+        doc_.set_data(data);
         return doc_;
     }
     std::uint32_t skipped() const { return skipped_; }
@@ -449,6 +461,11 @@ private:
                 add_term(word_term(value), 1);
         } else if (f.tokenized) {
             // Named tokenized fields split at blanks and control bytes.
+            std::string& term = term_;
+            term.assign(1, 'X');
+            term += name;
+            term += ':';
+            const std::size_t prefix = term.size();
             std::uint32_t count = 0;
             std::size_t i = 0;
             while (i < value.size()) {
@@ -461,7 +478,9 @@ private:
                     if (settings_.max_field_length > 0 && count >= settings_.max_field_length)
                         break;
                     ++count;
-                    add_term(field_term(name, value.substr(i, j - i)), 1);
+                    term.resize(prefix);
+                    term.append(value, i, j - i);
+                    add_term(term, 1);
                 }
                 i = j;
             }
@@ -472,8 +491,12 @@ private:
 
     void add_word_stream(const std::string& value) {
         // Tokens are separated by 0x01; each ends with its slice marker (0x40 + slice id).
+        // A page has hundreds of tokens: the word and both terms are made in buffers kept
+        // across tokens, the slice term's "S<slice>:" made again only when the slice changes.
         Xapian::termpos position = 0;
         std::size_t start = 0;
+        std::string& word = word_;
+        std::string& term = term_;
         while (start <= value.size()) {
             std::size_t end = value.find(lumbrake::idx::word_separator, start);
             if (end == std::string::npos) end = value.size();
@@ -482,21 +505,36 @@ private:
                     break;
                 // Words arrive case-folded but metas ("author:Smith") as stored, while queries
                 // fold both: fold here too (a no-op on words) so that metas can be found.
-                std::string word;
+                const std::string_view raw =
+                    std::string_view(value).substr(start, end - start - 1);
                 bool folded_ok = true;
-                lumbrake::utf8_case_fold(std::string_view(value).substr(start, end - start - 1),
-                                         word, folded_ok);
-                if (!folded_ok) word.assign(value, start, end - start - 1);
+                lumbrake::utf8_case_fold(raw, word, folded_ok);
+                if (!folded_ok) word.assign(raw);
                 const auto marker = static_cast<unsigned char>(value[end - 1]);
                 const std::int32_t slice =
                     static_cast<std::uint8_t>(marker - lumbrake::idx::slice_marker_base);
-                const std::string term = word_term(word);
+                // word_term(word), without a copy when the word is its own term.
+                const bool capital = !word.empty() && word[0] >= 'A' && word[0] <= 'Z';
                 ++position;
-                if (term.size() > max_term_length) {
+                if (word.size() + (capital ? 1 : 0) > max_term_length) {
                     ++skipped_;
                 } else {
-                    doc_.add_posting(term, position);
-                    add_term(slice_term(slice, word), 1);
+                    if (capital) {
+                        term.assign(1, 'W');
+                        term += word;
+                        doc_.add_posting(term, position);
+                    } else {
+                        doc_.add_posting(word, position);
+                    }
+                    if (slice != slice_) {
+                        slice_ = slice;
+                        slice_prefix_.assign(1, 'S');
+                        append_decimal(slice_prefix_, static_cast<std::size_t>(slice));
+                        slice_prefix_ += ':';
+                    }
+                    term.assign(slice_prefix_);
+                    term += word;
+                    add_term(term, 1);
                 }
             }
             start = end + 1;
@@ -506,6 +544,8 @@ private:
     const vault_settings& settings_;
     Xapian::Document doc_;
     std::uint32_t skipped_ = 0;
+    std::string word_, term_, slice_prefix_; // reused from token to token
+    std::int32_t slice_ = -1;                // the slice that slice_prefix_ names
 };
 
 } // namespace

@@ -125,7 +125,8 @@ public:
     // without BEGIN_DOC, fail. BEGIN_DOC inside a document drops the unfinished one.
     void begin_document();
     bool in_document() const { return pending_; }
-    bool add_text_field(const std::string& name, const std::string& value, bool stored,
+    // The value is kept until the shard makes terms of it: pass it moved where it can be.
+    bool add_text_field(const std::string& name, std::string value, bool stored,
                         bool indexed, bool tokenized);
     bool add_time_field(const std::string& name, std::int32_t value, bool stored, bool indexed,
                         bool tokenized);

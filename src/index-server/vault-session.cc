@@ -187,7 +187,7 @@ session::outcome session::serve_one(idx_channel& channel) {
             if (db_)
                 ok =
                     command == lumbrake::IDX_TEXT_FIELD
-                        ? db_->add_text_field(name, text, stored != 0, indexed != 0, tokenized != 0)
+                        ? db_->add_text_field(name, std::move(text), stored != 0, indexed != 0, tokenized != 0)
                         : db_->add_time_field(name, time, stored != 0, indexed != 0,
                                               tokenized != 0);
         } catch (const Xapian::Error& e) {

@@ -230,6 +230,9 @@ namespace {
 struct fold_index {
     std::unique_ptr<std::uint16_t[]> bmp{new std::uint16_t[0x10000]()};
     std::size_t first_above_bmp = 0; // entries from here on are above U+FFFF, sorted
+    // ASCII bytes whose fold is one ASCII byte, that byte (the byte itself without an entry);
+    // -1 for any other (none in Unicode's folding, but then the general path decides).
+    std::int16_t ascii[0x80];
 
     fold_index() {
         const std::size_t n = unicode_data::fold_table_size;
@@ -240,6 +243,15 @@ struct fold_index {
                 bmp[s] = static_cast<std::uint16_t>(i + 1);
             else if (first_above_bmp == n)
                 first_above_bmp = i;
+        }
+        for (unsigned c = 0; c < 0x80; ++c) {
+            ascii[c] = static_cast<std::int16_t>(c);
+            if (const std::uint16_t e = bmp[c]) {
+                const case_fold_entry& f = unicode_data::fold_table[e - 1];
+                ascii[c] = f.count == 1 && f.targets[0] < 0x80
+                               ? static_cast<std::int16_t>(f.targets[0])
+                               : std::int16_t{-1};
+            }
         }
     }
 };
@@ -268,8 +280,16 @@ void utf8_case_fold(std::string_view text, std::string& out, bool& valid) {
     out.clear();
     out.reserve(text.size());
     valid = true;
+    const fold_index& ix = get_fold_index();
     std::size_t i = 0;
     while (i < text.size()) {
+        // Most text is ASCII: one table look-up a byte.
+        const auto b = static_cast<unsigned char>(text[i]);
+        if (b < 0x80 && ix.ascii[b] >= 0) {
+            out += static_cast<char>(ix.ascii[b]);
+            ++i;
+            continue;
+        }
         bool ok;
         code_point c = utf8_decode_at(text, i, ok);
         if (!ok) valid = false;

@@ -137,3 +137,22 @@ TEST(CaseFolding, BadBytesFoldAsReplacementAndClearValid) {
     EXPECT_EQ(out, "a\xEF\xBF\xBD"
                    "b");
 }
+
+TEST(CaseFolding, EveryAsciiByteFoldsAsTheTableSays) {
+    // ASCII takes a short path; it must agree with the table, alone and between other text.
+    for (unsigned c = 0; c < 0x80; ++c) {
+        std::string want(1, static_cast<char>(c));
+        if (const case_fold_entry* e = case_fold_lookup(c)) {
+            want.clear();
+            for (unsigned k = 0; k < e->count; ++k)
+                utf8_append(e->targets[k], want);
+        }
+        std::string out;
+        bool valid = false;
+        utf8_case_fold(std::string(1, static_cast<char>(c)), out, valid);
+        EXPECT_EQ(out, want) << c;
+        EXPECT_TRUE(valid);
+        utf8_case_fold("\xC3\x84" + std::string(1, static_cast<char>(c)) + "\xC3\x84", out, valid);
+        EXPECT_EQ(out, "\xC3\xA4" + want + "\xC3\xA4") << c;
+    }
+}
