@@ -98,12 +98,44 @@ def add_seeds_in_store(d, count):
         db.close()
 
 
+def tree_cpu(pid):
+    """CPU seconds (user + system) of a process and of every process below it, summed by
+    command name: where a crawl's CPU goes (the daemon, siftvault, the millhand workers)."""
+    tick = os.sysconf("SC_CLK_TCK")
+    stats = {}
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/stat" % entry) as f:
+                line = f.read()
+        except OSError:
+            continue
+        name = line[line.index("(") + 1:line.rindex(")")]
+        fields = line[line.rindex(")") + 2:].split()
+        stats[int(entry)] = (int(fields[1]), name, (int(fields[11]) + int(fields[12])) / tick)
+    wanted, found = {pid}, True
+    while found:
+        found = False
+        for p, (ppid, _, _) in stats.items():
+            if ppid in wanted and p not in wanted:
+                wanted.add(p)
+                found = True
+    cpu = {}
+    for p in wanted:
+        if p in stats:
+            _, name, seconds = stats[p]
+            cpu[name] = cpu.get(name, 0.0) + seconds
+    return cpu
+
+
 # Over this many extra seeds the source is written into the store (see add_seeds_in_store).
 SOAP_SEEDS_MAX = 150000
 
 
 def crawl(prefix, scratch, workers, port, pages, extra="", extra_seeds=0):
-    """(documents, seconds, peak KiB, pages/s of the real pages) of one crawl from the first
+    """(documents, seconds, peak KiB, pages/s of the real pages, CPU seconds of the daemon's
+    process tree during the crawl by command name) of one crawl from the first
     host's first page. The extra seeds name a host outside the include filter: each is taken
     from the queue and refused by the filter without a fetch, so they cost what reading the
     source costs. The fetch queue takes the archive's hosts in turn, so the real pages are
@@ -127,6 +159,7 @@ def crawl(prefix, scratch, workers, port, pages, extra="", extra_seeds=0):
             add_seeds_in_store(d, extra_seeds)
             d.start(timeout=300)
         start = time.time()
+        cpu_before = tree_cpu(d.proc.pid)
         d.soap("StartCrawl", i("arcid", arcid))
         deadline = start + max(600, pages + extra_seeds / 100)
         second = last = None
@@ -143,11 +176,13 @@ def crawl(prefix, scratch, workers, port, pages, extra="", extra_seeds=0):
         else:
             raise RuntimeError("the crawl did not end in time")
         end = time.time()
+        cpu = {name: spent - cpu_before.get(name, 0.0)
+               for name, spent in tree_cpu(d.proc.pid).items()}
         seconds = end - start
         docs = int(text(info, "Documents"))
         real = ((last[1] - second[1]) / (last[0] - second[0])
                 if second and last[0] > second[0] else 0.0)
-        return docs, seconds, daemon_peak_kib(d), real
+        return docs, seconds, daemon_peak_kib(d), real, cpu
     finally:
         d.stop(grace=300)
 
@@ -187,13 +222,18 @@ def main():
               flush=True)
         rates = {}
         for w in (int(x) for x in a.workers.split(",")):
-            docs, seconds, peak, real = crawl(os.path.abspath(a.prefix), scratch, w, port, a.pages,
+            docs, seconds, peak, real, cpu = crawl(os.path.abspath(a.prefix), scratch, w, port, a.pages,
                                         "".join(line + "\n" for line in a.config),
                                         a.extra_seeds)
             rates[w] = docs / seconds
             print("crawl WORKERS=%-3d  %6d pages %7.2f s %8.1f pages/s   x%.2f of omindex"
                   "   daemon peak %d MiB" % (w, docs, seconds, rates[w], rates[w] / om_rate,
                                              peak // 1024), flush=True)
+            if docs:
+                print("  CPU ms/page: " + ", ".join(
+                    "%s %.2f" % (name, cpu[name] * 1000 / docs)
+                    for name in sorted(cpu, key=cpu.get, reverse=True) if cpu[name] > 0) +
+                    "; all %.2f" % (sum(cpu.values()) * 1000 / docs), flush=True)
             if a.extra_seeds:
                 print("  with %d extra seeds: %.0f URLs/s through the loop, real pages after the"
                       " first %.1f pages/s" % (a.extra_seeds, (docs + a.extra_seeds) / seconds,
