@@ -220,12 +220,13 @@ def main():
         om_rate = a.pages / seconds
         print("omindex            %6d pages %7.2f s %8.1f pages/s" % (a.pages, seconds, om_rate),
               flush=True)
-        rates = {}
+        rates, steady = {}, {}
         for w in (int(x) for x in a.workers.split(",")):
             docs, seconds, peak, real, cpu = crawl(os.path.abspath(a.prefix), scratch, w, port, a.pages,
                                         "".join(line + "\n" for line in a.config),
                                         a.extra_seeds)
             rates[w] = docs / seconds
+            steady[w] = real
             print("crawl WORKERS=%-3d  %6d pages %7.2f s %8.1f pages/s   x%.2f of omindex"
                   "   daemon peak %d MiB" % (w, docs, seconds, rates[w], rates[w] / om_rate,
                                              peak // 1024), flush=True)
@@ -234,6 +235,11 @@ def main():
                     "%s %.2f" % (name, cpu[name] * 1000 / docs)
                     for name in sorted(cpu, key=cpu.get, reverse=True) if cpu[name] > 0) +
                     "; all %.2f" % (sum(cpu.values()) * 1000 / docs), flush=True)
+            if not a.extra_seeds:
+                # Without the start (workers, first fetch) and the end (the crawl's last idle
+                # pass): the pages stored from the second to the last.
+                print("  stored from the second page to the last: %.1f pages/s" % real,
+                      flush=True)
             if a.extra_seeds:
                 print("  with %d extra seeds: %.0f URLs/s through the loop, real pages after the"
                       " first %.1f pages/s" % (a.extra_seeds, (docs + a.extra_seeds) / seconds,
@@ -243,7 +249,9 @@ def main():
         base = min(rates)
         for w in sorted(rates):
             if w != base:
-                print("WORKERS=%d / WORKERS=%d: x%.2f" % (w, base, rates[w] / rates[base]))
+                print("WORKERS=%d / WORKERS=%d: x%.2f (second page to last: x%.2f)"
+                      % (w, base, rates[w] / rates[base],
+                         steady[w] / steady[base] if steady[base] else 0.0))
     finally:
         nginx.terminate()
         nginx.wait(10)
