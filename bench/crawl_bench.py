@@ -101,19 +101,7 @@ def add_seeds_in_store(d, count):
 def tree_cpu(pid):
     """CPU seconds (user + system) of a process and of every process below it, summed by
     command name: where a crawl's CPU goes (the daemon, siftvault, the millhand workers)."""
-    tick = os.sysconf("SC_CLK_TCK")
-    stats = {}
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open("/proc/%s/stat" % entry) as f:
-                line = f.read()
-        except OSError:
-            continue
-        name = line[line.index("(") + 1:line.rindex(")")]
-        fields = line[line.rindex(")") + 2:].split()
-        stats[int(entry)] = (int(fields[1]), name, (int(fields[11]) + int(fields[12])) / tick)
+    stats = tnlive.processes()
     wanted, found = {pid}, True
     while found:
         found = False

@@ -51,20 +51,8 @@ def ticks(pid):
 
 def children(daemon_pid, program):
     """The pids of the daemon's children running program."""
-    found = []
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open("/proc/%s/stat" % entry) as f:
-                stat = f.read()
-        except OSError:
-            continue
-        name = stat[stat.index("(") + 1:stat.rindex(")")]
-        ppid = int(stat.rsplit(")", 1)[1].split()[1])
-        if ppid == daemon_pid and name == program:
-            found.append(int(entry))
-    return sorted(found)
+    return sorted(pid for pid, (ppid, name, _) in tnlive.processes().items()
+                  if ppid == daemon_pid and name == program)
 
 
 def run(prefix, scratch, workers, pages, clients):
