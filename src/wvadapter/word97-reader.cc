@@ -616,17 +616,17 @@ bool document::special(const fkp_page& pg, std::uint32_t lim, std::uint16_t para
     check_chp_style(para_istd);
     run_props& r = const_cast<run_props&>(pg.runs[index_of(pg, lim) - 1]);
     if (!r.done) {
-        bool spec = false;
+        bool is_special = false;
         std::uint16_t istd = istd_nil;
         if (r.cb > 0)
             walk_chpx(r.grpprl, r.cb, [&](std::uint16_t sprm, const unsigned char* op) {
                 switch (sprm) {
                 case 0x0855:
-                    spec = op[0] & 1;
+                    is_special = op[0] & 1;
                     break;
                 case 0x6A03:
                 case 0x6A09:
-                    spec = true;
+                    is_special = true;
                     break;
                 case 0x4A30:
                     istd = rd16(op);
@@ -635,7 +635,7 @@ bool document::special(const fkp_page& pg, std::uint32_t lim, std::uint16_t para
                     break;
                 }
             });
-        r.special = spec;
+        r.special = is_special;
         r.char_istd = istd;
         r.done = true;
     }
@@ -807,7 +807,7 @@ void document::read(std::string& out) {
     const fkp_page* para_page = nullptr;
     const fkp_page* char_page = nullptr;
     std::uint16_t para_istd = 0;
-    bool spec = false;
+    bool is_special = false;
 
     for (std::size_t k = 0; k < npieces; ++k) {
         const piece& pc = pieces_[k];
@@ -886,10 +886,10 @@ void document::read(std::string& out) {
                 }
             }
             if (j == char_first) {
-                spec = special(*char_page, char_lim, para_istd);
+                is_special = special(*char_page, char_lim, para_istd);
                 char_open = true;
             }
-            if (spec) {
+            if (is_special) {
                 ev.special(i, pc.eight_bit ? text[c] : rd16(text + 2 * std::size_t(c)));
                 continue;
             }
