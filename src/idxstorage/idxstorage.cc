@@ -268,15 +268,20 @@ std::int32_t round_to_hour(std::int32_t seconds) {
     return seconds - seconds % 3600;
 }
 
-void remove_index_folder(const std::string& path) {
-    // The server keeps its shards one level down, each a flat folder of files, named by the
-    // folder's Xapian stub ("auto NAME" lines); other folders in it are not the index's.
-    std::ifstream stub(path + "/XAPIANDB");
+std::vector<std::string> index_shard_names(const std::string& folder) {
+    std::vector<std::string> names;
+    std::ifstream in(folder + "/" + index_stub_name);
     std::string line;
     const std::string prefix = "auto ";
-    while (std::getline(stub, line)) {
-        if (line.compare(0, prefix.size(), prefix) != 0) continue;
-        const std::string name = line.substr(prefix.size());
+    while (std::getline(in, line))
+        if (line.compare(0, prefix.size(), prefix) == 0) names.push_back(line.substr(prefix.size()));
+    return names;
+}
+
+void remove_index_folder(const std::string& path) {
+    // The server keeps its shards one level down, each a flat folder of files; other folders
+    // in it are not the index's, and a name that leaves the folder is not followed.
+    for (const std::string& name : index_shard_names(path)) {
         if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
             continue;
         remove_directory_files(path + "/" + name);

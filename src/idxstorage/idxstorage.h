@@ -309,6 +309,13 @@ private:
 // then removes the directory when it is empty. Nothing happens when it is not a directory.
 void remove_directory_files(const std::string& path);
 
+// The stub file of a sharded index folder: what Xapian opens for the folder, one line
+// "auto NAME" per shard folder.
+inline constexpr const char* index_stub_name = "XAPIANDB";
+// The shard folders the stub of an index folder names, in order, as written (empty when there
+// is no stub or it cannot be read).
+std::vector<std::string> index_shard_names(const std::string& folder);
+
 // The index server's folder: the files of each shard folder that its stub file XAPIANDB names,
 // then remove_directory_files of the folder itself.
 void remove_index_folder(const std::string& path);

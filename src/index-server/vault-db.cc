@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "idxstorage/idx-protocol.h"
+#include "idxstorage/idxstorage.h"
 #include "util/codecs.h"
 
 namespace siftvault {
@@ -168,7 +169,7 @@ struct vault_db::shard {
 
 namespace {
 
-const char* const stub_name = "XAPIANDB";
+const char* const stub_name = lumbrake::index_stub_name;
 
 std::string shard_name(std::size_t i) {
     return "shard" + std::to_string(i);
@@ -181,18 +182,6 @@ bool holds_one_database(const std::string& path) {
     for (const char* marker : {"iamglass", "iamchert", "iamhoney"})
         if (fs::exists(fs::path(path) / marker, ec)) return true;
     return false;
-}
-
-// The shard folders that a stub names, in order (empty when it cannot be read).
-std::vector<std::string> read_stub(const std::string& folder) {
-    std::vector<std::string> names;
-    std::ifstream in(folder + "/" + stub_name);
-    std::string line;
-    while (std::getline(in, line)) {
-        const std::string prefix = "auto ";
-        if (line.compare(0, prefix.size(), prefix) == 0) names.push_back(line.substr(prefix.size()));
-    }
-    return names;
 }
 
 // Writes the stub naming count shards, replacing any earlier one whole.
@@ -260,13 +249,13 @@ void vault_db::open() {
             legacy_ = true;
             paths.push_back(path_);
         } else {
-            std::vector<std::string> names = read_stub(path_);
+            std::vector<std::string> names = lumbrake::index_shard_names(path_);
             if (names.empty()) {
                 // A new index: the stub first, so the folder never looks like one database.
                 fs::create_directories(index, ec);
                 if (ec) throw Xapian::DatabaseCreateError("cannot create " + path_);
                 write_stub(path_, settings_.shards);
-                names = read_stub(path_);
+                names = lumbrake::index_shard_names(path_);
             }
             for (const std::string& n : names)
                 paths.push_back(path_ + "/" + n);
