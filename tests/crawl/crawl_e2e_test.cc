@@ -18,6 +18,7 @@
 #include "util/uri.h"
 #include "../support/http_client.h"
 #include "../support/ports.h"
+#include "../support/small_volume.h"
 
 #include <gtest/gtest.h>
 #include <wx/init.h>
@@ -1132,6 +1133,61 @@ TEST_F(CrawlTest, StopWithACarriedPickLeavesItQueuedForTheNextStart) {
                                   site.url("c.html") + "\n0 " + site.url("d.html") + "\n");
     EXPECT_FALSE(crawl_running(arc));
     EXPECT_EQ(indexed_documents(), 4u);
+}
+
+// A storing transaction whose COMMIT meets a full volume rolls back with the pick it carried
+// (a link it had just queued); the thread keeps that pick, takes it only once there is room,
+// and every page is still stored once and the crawl ends: the queue holds no host for a pick
+// that was lost.
+TEST_F(CrawlTest, CarriedPickOfAFailedCommitIsCrawledOnceThereIsRoom) {
+    tn_test::small_volume volume(root_ / "data", "size=24m");
+    if (!volume.mounted()) GTEST_SKIP() << "a tmpfs for DATADIR cannot be mounted here (needs root)";
+    const fs::path www = root_ / "www";
+    for (int i = 0; i < 4; ++i)
+        write_file(www / ("p" + std::to_string(i) + ".html"),
+                   page("page" + std::to_string(i),
+                        i < 3 ? std::vector<std::string>{"p" + std::to_string(i + 1) + ".html"}
+                              : std::vector<std::string>{}));
+    const int port = free_port();
+    python_server server(port,
+                         "-m http.server " + std::to_string(port) +
+                             " --bind 127.0.0.1 --directory '" + www.string() + "'",
+                         root_ / "access.log");
+    ASSERT_TRUE(can_connect(port));
+    const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
+    open({"MINFREEDISK=1"});
+    SourceConfiguration s;
+    s.IncludeFilters = {"^http://127\\.0\\.0\\.1"};
+    s.CheckRobotsTxt = false;
+    const int arc = add_archive(add_source(s));
+    process_thread& t = thread();
+    start_crawl(arc, {base + "p0.html"});
+    EXPECT_EQ(t.crawl_pass(), process_thread::pass_result::handled);
+
+    volume.fill();
+    try {
+        t.crawl_pass();
+        ADD_FAILURE() << "the page was stored on a full volume";
+    } catch (const sqlite_error& e) {
+        EXPECT_EQ(e.code(), SQLITE_FULL) << e.what();
+    }
+    // Still short of MINFREEDISK: the kept pick waits.
+    free_ = 0;
+    EXPECT_EQ(t.crawl_pass(), process_thread::pass_result::idle);
+    volume.make_room();
+    free_ = std::uint64_t{1} << 40;
+    EXPECT_EQ(crawl_until_idle(t), 3);
+    const std::string log = document_log();
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(count_of(log, "0 " + base + "p" + std::to_string(i) + ".html\n"), 1u) << log;
+    EXPECT_EQ(count_of(log, "\n"), 4u) << log;
+    EXPECT_FALSE(crawl_running(arc));
+    EXPECT_EQ(sql("select count(*) from fetchqueue"), "0\n");
+    EXPECT_EQ(indexed_documents(), 4u);
+    // Everything on the volume is closed before it goes.
+    threads_.clear();
+    storages_.close();
+    db_.reset();
 }
 
 } // namespace
