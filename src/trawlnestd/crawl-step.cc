@@ -233,6 +233,11 @@ struct process_thread::queued {
     bool robots_known = false, robots_allowed = true, robots_compiled = true;
     // A carried pick whose transaction committed: the checks before it need no repeating.
     bool checked = false;
+    // A stored document to process again ("guid:" URLs): its version and side values, read
+    // with the pick.
+    bool stored_found = false;
+    stored_version stored;
+    aux_values stored_aux;
 };
 
 void process_thread::queued_deleter::operator()(queued* q) const {
@@ -449,6 +454,11 @@ process_thread::picked process_thread::pick(sqlite3* db) {
         !services_.robots->needs_refresh(db, q->url, robots_url)) {
         q->robots_known = true;
         q->robots_allowed = services_.robots->allowed(db, q->url, q->robots_compiled);
+    }
+    if (scheme == "guid") {
+        const std::string& docid = q->uri.raw_path();
+        q->stored_found = services_.docs->load(db, docid, q->stored);
+        if (q->stored_found) services_.docs->load_aux(db, docid, q->stored_aux);
     }
     return q;
 }
@@ -766,21 +776,16 @@ process_thread::pass_result process_thread::crawl_pass() {
 
 process_thread::pass_result process_thread::reprocess_road(queued& q) {
     sqlite3* db = db_->get();
-    const std::string docid = URI(q.url, "http", true).raw_path();
-    stored_version v;
-    aux_values aux;
-    storage_transaction txn(db);
-    bool found = services_.docs->load(db, docid, v);
-    if (found) services_.docs->load_aux(db, docid, aux);
-    txn.commit();
-    bool carry = false;
-
-    if (found) {
+    const std::string& docid = q.uri.raw_path();
+    // Read by the pick, in its transaction.
+    stored_version& v = q.stored;
+    const aux_values& aux = q.stored_aux;
+    millhand::document_status st;
+    std::string new_fff;
+    std::uint32_t new_score = 0;
+    if (q.stored_found) {
         std::string sidemeta;
         if (auto it = aux.find("SideMeta"); it != aux.end()) sidemeta = it->second;
-        millhand::document_status st;
-        std::string new_fff;
-        std::uint32_t new_score = 0;
         std::string error;
         bool ok = call_worker(
             [&](millhand& w) {
@@ -812,8 +817,10 @@ process_thread::pass_result process_thread::reprocess_road(queued& q) {
             st = millhand::document_status{};
             st.status = STATUS_INTERNAL;
         }
-        carry = may_pick();
-        txn.begin();
+    }
+    const bool carry = may_pick();
+    storage_transaction txn(db);
+    if (q.stored_found) {
         if (st.status == STATUS_NONE) {
             // The stored version with the new processing; the core-changed flag stays.
             v.error = STATUS_NONE;
@@ -830,9 +837,6 @@ process_thread::pass_result process_thread::reprocess_road(queued& q) {
         }
         services_.logs->log_document(db, docid, static_cast<std::int32_t>(v.arcid), v.url,
                                      services_.now(), st.status);
-    } else {
-        carry = may_pick();
-        txn.begin();
     }
     services_.queue->remove(db, q.arcid, q.url);
     const bool ended = finish_archive_if_empty(q.arcid);
