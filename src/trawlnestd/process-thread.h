@@ -83,7 +83,7 @@ private:
     bool may_pick() const;
     // Inside the caller's storage transaction: hands out the next URL of the fetch queue and
     // reads what its pass needs under the lock (records, plug-ins to send, the site's stored
-    // robots rules). Null when no URL may be fetched now.
+    // robots rules, a stored document to process again). Null when no URL may be fetched now.
     picked pick(sqlite3* db);
     // At the end of a storing transaction, before its COMMIT: when `allowed` (may_pick() just
     // before the transaction began), picks the thread's next URL there, so that the next pass
