@@ -226,7 +226,23 @@ struct process_thread::queued {
     millhand::docfilter_id_list pipeline;
     millhand::plugin_map plugins;
     millhand::docfilter_map docfilters;
+    URI uri;
+    // The archive's or the source's record did not read whole (logged when the pass runs).
+    bool records_missing = false;
+    // The site's stored robots rules, when they were found without a fetch.
+    bool robots_known = false, robots_allowed = true, robots_compiled = true;
+    // A carried pick whose transaction committed: the checks before it need no repeating.
+    bool checked = false;
+    // A stored document to process again ("guid:" URLs): its version and side values, read
+    // with the pick.
+    bool stored_found = false;
+    stored_version stored;
+    aux_values stored_aux;
 };
+
+void process_thread::queued_deleter::operator()(queued* q) const {
+    delete q;
+}
 
 // The worker's answer, kept whole; reset to an empty one when the worker failed.
 struct process_thread::worker_reply : millhand_wire::process_reply {
@@ -379,74 +395,111 @@ void process_thread::notify_crawl_end(std::uint32_t arcid) {
                "Crawl-end notification " << *url << " failed: " << error);
 }
 
-process_thread::pass_result process_thread::crawl_pass() {
-    if (stop_) return pass_result::stopped;
-    if (!in_crawl_window(utc_hour(services_.now()), settings_.crawl_start, settings_.crawl_stop) ||
-        services_.free_bytes(settings_.datadir) < settings_.min_free_disk)
-        return pass_result::idle;
+bool process_thread::may_pick() const {
+    return !stop_ &&
+           in_crawl_window(utc_hour(services_.now()), settings_.crawl_start,
+                           settings_.crawl_stop) &&
+           services_.free_bytes(settings_.datadir) >= settings_.min_free_disk;
+}
 
-    sqlite3* db = db_->get();
-    queued q;
-    storage_transaction txn(db);
-    if (!services_.queue->next(db, q.arcid, q.url, q.priority)) {
-        txn.commit();
-        return pass_result::idle;
-    }
-    TN_LOG(LF_FETCHEDDOCS, LL_INFO, "Going to fetch " << q.url);
+process_thread::picked process_thread::pick(sqlite3* db) {
+    picked q(new queued);
+    if (!services_.queue->next(db, q->arcid, q->url, q->priority)) return nullptr;
 
     // Records are read and parsed once per change, not once per URL.
     std::uint32_t magic = 0;
     if (auto pipe = cfgstorage<RendererPluginPipe>::get_shared(db, ROOT_RENDERER_PIPE_ID, magic))
         for (std::int32_t id : pipe->DocFilterIDs)
-            q.pipeline.push_back(static_cast<std::uint32_t>(id));
+            q->pipeline.push_back(static_cast<std::uint32_t>(id));
     auto archive =
-        cfgstorage<ArchiveConfiguration>::get_shared(db, static_cast<int>(q.arcid), magic);
+        cfgstorage<ArchiveConfiguration>::get_shared(db, static_cast<int>(q->arcid), magic);
     const bool have_archive = archive != nullptr;
-    if (archive) q.archive = *archive;
+    if (archive) q->archive = *archive;
     // A source may hold a million seeds; the crawl does not use them, so they are neither
     // read into memory nor kept.
     std::shared_ptr<const SourceConfiguration> source;
-    if (have_archive) source = get_shared_source_without_seeds(db, q.archive.Source, magic);
+    if (have_archive) source = get_shared_source_without_seeds(db, q->archive.Source, magic);
     const bool have_source = source != nullptr;
-    if (source) q.source = *source;
+    if (source) q->source = *source;
     if (!have_archive || !have_source) {
-        TN_LOG(LF_WORKERSCHEDULING, LL_ERROR,
-               "Cannot read configuration for archive " << q.arcid << " or source "
-                                                        << (have_archive ? q.archive.Source : 0));
-        std::int32_t source_id = have_archive ? q.archive.Source : 0;
+        q->records_missing = true;
+        std::int32_t source_id = have_archive ? q->archive.Source : 0;
         // A record that did not read whole is not used half-filled.
-        if (!have_archive) q.archive = ArchiveConfiguration{};
-        q.source = SourceConfiguration{};
-        q.archive.Source = source_id;
+        if (!have_archive) q->archive = ArchiveConfiguration{};
+        q->source = SourceConfiguration{};
+        q->archive.Source = source_id;
     } else {
-        if (q.source.Type != AUTH_NONE) {
+        if (q->source.Type != AUTH_NONE) {
             AuthConfiguration auth;
-            if (cfgstorage<AuthConfiguration>::get(db, q.archive.Auth, auth, magic)) {
-                if (!source_to_xml(q.source, q.source_xml) || !auth_to_xml(auth, q.auth_xml)) {
-                    q.source_xml.clear();
-                    q.auth_xml.clear();
+            if (cfgstorage<AuthConfiguration>::get(db, q->archive.Auth, auth, magic)) {
+                if (!source_to_xml(q->source, q->source_xml) || !auth_to_xml(auth, q->auth_xml)) {
+                    q->source_xml.clear();
+                    q->auth_xml.clear();
                 }
             }
         }
-        for (std::int32_t id : q.source.RendererDocFilterIDs)
-            q.pipeline.push_back(static_cast<std::uint32_t>(id));
+        for (std::int32_t id : q->source.RendererDocFilterIDs)
+            q->pipeline.push_back(static_cast<std::uint32_t>(id));
     }
-    update_plugin_cache(q.archive.Source, q.pipeline, q.plugins, q.docfilters);
+    update_plugin_cache(q->archive.Source, q->pipeline, q->plugins, q->docfilters);
 
-    URI uri(q.url, "http", true);
-    const std::string& scheme = uri.scheme();
+    q->uri = URI(q->url, "http", true);
+    const std::string& scheme = q->uri.scheme();
     const bool crawled = scheme != "guid" && scheme != "google" && scheme != "msn";
-    // The site's stored rules are looked up in this transaction rather than in one of their
-    // own; only a robots.txt to fetch takes one (below). Logged there, once the URL filter
+    // The site's stored rules are looked up here rather than in a transaction of their own;
+    // only a robots.txt to fetch takes one (crawl_pass). Logged there, once the URL filter
     // passed the URL.
     std::string robots_url;
-    bool robots_known = false, robots_allowed = true, robots_compiled = true;
-    if (crawled && q.source.CheckRobotsTxt &&
-        !services_.robots->needs_refresh(db, q.url, robots_url)) {
-        robots_known = true;
-        robots_allowed = services_.robots->allowed(db, q.url, robots_compiled);
+    if (crawled && q->source.CheckRobotsTxt &&
+        !services_.robots->needs_refresh(db, q->url, robots_url)) {
+        q->robots_known = true;
+        q->robots_allowed = services_.robots->allowed(db, q->url, q->robots_compiled);
     }
-    txn.commit();
+    if (scheme == "guid") {
+        const std::string& docid = q->uri.raw_path();
+        q->stored_found = services_.docs->load(db, docid, q->stored);
+        if (q->stored_found) services_.docs->load_aux(db, docid, q->stored_aux);
+    }
+    return q;
+}
+
+void process_thread::carry_next_pick(sqlite3* db, bool allowed) {
+    // A stop that comes after the check leaves the pick carried and never fetched: it ends as
+    // a URL whose fetch the stop cut off does. Its row stays queued for the next start, and
+    // until then the queue holds its host as busy (a host-less URL as handed out).
+    if (allowed) carried_pick_ = pick(db);
+}
+
+void process_thread::carried_pick_committed() {
+    if (carried_pick_) carried_pick_->checked = true;
+}
+
+process_thread::pass_result process_thread::crawl_pass() {
+    if (stop_) return pass_result::stopped;
+    sqlite3* db = db_->get();
+    picked taken = std::move(carried_pick_);
+    // A carried pick passed the checks just before the storing transaction that made it; one
+    // whose transaction failed to commit (its rows and the queue's memory stay as they are) is
+    // kept, and checked again.
+    if (taken && !taken->checked && !may_pick()) {
+        carried_pick_ = std::move(taken);
+        return pass_result::idle;
+    }
+    if (!taken) {
+        if (!may_pick()) return pass_result::idle;
+        storage_transaction txn(db);
+        taken = pick(db);
+        txn.commit();
+        if (!taken) return pass_result::idle;
+    }
+    queued& q = *taken;
+    TN_LOG(LF_FETCHEDDOCS, LL_INFO, "Going to fetch " << q.url);
+    if (q.records_missing)
+        TN_LOG(LF_WORKERSCHEDULING, LL_ERROR,
+               "Cannot read configuration for archive " << q.arcid << " or source "
+                                                        << q.archive.Source);
+    const URI& uri = q.uri;
+    const std::string& scheme = uri.scheme();
 
     if (scheme == "guid") return reprocess_road(q);
     if (scheme == "google" || scheme == "msn") return websearch_road(q, scheme);
@@ -460,13 +513,14 @@ process_thread::pass_result process_thread::crawl_pass() {
     if (!filter.matches(q.url)) status = STATUS_BLOCKED;
 
     std::string error;
-    if (status == STATUS_NONE && q.source.CheckRobotsTxt && robots_known) {
-        if (!robots_allowed) status = STATUS_BLOCKED;
-        if (!robots_compiled)
+    if (status == STATUS_NONE && q.source.CheckRobotsTxt && q.robots_known) {
+        if (!q.robots_allowed) status = STATUS_BLOCKED;
+        if (!q.robots_compiled)
             TN_LOG(LF_WORKERPARSERS, LL_INFO,
                    "Error parsing robots.txt " << robotschecker::robots_url_of(uri));
     } else if (status == STATUS_NONE && q.source.CheckRobotsTxt) {
-        txn.begin();
+        std::string robots_url;
+        storage_transaction txn(db);
         if (services_.robots->needs_refresh(db, q.url, robots_url)) {
             txn.commit();
             worker_reply rr;
@@ -618,7 +672,7 @@ process_thread::pass_result process_thread::crawl_pass() {
     if (follow_links && r.outlinks.size() > LINK_BATCH) {
         links_queued = true;
         for (std::size_t from = 0; from < links.size() && !stop_; from += LINK_BATCH) {
-            txn.begin();
+            storage_transaction txn(db);
             std::int64_t start = 0, end = 0, docs = 0, errors = 0;
             const bool running =
                 services_.logs->last_crawl(db, arc, start, end, docs, errors) && end == 0;
@@ -645,7 +699,8 @@ process_thread::pass_result process_thread::crawl_pass() {
     // had not committed.
     bool send_to_index = false;
     std::vector<std::int32_t> index_views;
-    txn.begin();
+    const bool carry = may_pick();
+    storage_transaction txn(db);
     // The crawl's row is read once: nothing but this transaction changes it until its end.
     std::int64_t crawl_start = 0, crawl_end = 0, crawl_docs = 0, crawl_errors = 0;
     const bool running =
@@ -705,7 +760,11 @@ process_thread::pass_result process_thread::crawl_pass() {
     }
     services_.queue->remove(db, q.arcid, q.url);
     const bool ended = finish_archive_if_empty(q.arcid, running);
+    // Picked once this URL is out of the queue and the crawl's end was decided: the next pass
+    // finds the queue as a transaction of its own would.
+    carry_next_pick(db, carry);
     txn.commit();
+    carried_pick_committed();
     if (send_to_index) {
         services_.index->add_prepared(indexed, index_views);
         // The crawl's end flushed the index in its transaction, before this page came.
@@ -717,20 +776,16 @@ process_thread::pass_result process_thread::crawl_pass() {
 
 process_thread::pass_result process_thread::reprocess_road(queued& q) {
     sqlite3* db = db_->get();
-    const std::string docid = URI(q.url, "http", true).raw_path();
-    stored_version v;
-    aux_values aux;
-    storage_transaction txn(db);
-    bool found = services_.docs->load(db, docid, v);
-    if (found) services_.docs->load_aux(db, docid, aux);
-    txn.commit();
-
-    if (found) {
+    const std::string& docid = q.uri.raw_path();
+    // Read by the pick, in its transaction.
+    stored_version& v = q.stored;
+    const aux_values& aux = q.stored_aux;
+    millhand::document_status st;
+    std::string new_fff;
+    std::uint32_t new_score = 0;
+    if (q.stored_found) {
         std::string sidemeta;
         if (auto it = aux.find("SideMeta"); it != aux.end()) sidemeta = it->second;
-        millhand::document_status st;
-        std::string new_fff;
-        std::uint32_t new_score = 0;
         std::string error;
         bool ok = call_worker(
             [&](millhand& w) {
@@ -762,7 +817,10 @@ process_thread::pass_result process_thread::reprocess_road(queued& q) {
             st = millhand::document_status{};
             st.status = STATUS_INTERNAL;
         }
-        txn.begin();
+    }
+    const bool carry = may_pick();
+    storage_transaction txn(db);
+    if (q.stored_found) {
         if (st.status == STATUS_NONE) {
             // The stored version with the new processing; the core-changed flag stays.
             v.error = STATUS_NONE;
@@ -779,12 +837,12 @@ process_thread::pass_result process_thread::reprocess_road(queued& q) {
         }
         services_.logs->log_document(db, docid, static_cast<std::int32_t>(v.arcid), v.url,
                                      services_.now(), st.status);
-    } else {
-        txn.begin();
     }
     services_.queue->remove(db, q.arcid, q.url);
     const bool ended = finish_archive_if_empty(q.arcid);
+    carry_next_pick(db, carry);
     txn.commit();
+    carried_pick_committed();
     if (ended) notify_crawl_end(q.arcid);
     return pass_result::handled;
 }
@@ -821,6 +879,7 @@ process_thread::pass_result process_thread::websearch_road(const queued& q,
         links = outlinks_of(r.outlinks, canonical_of(q.url),
                             [](const FFF::linkscore_t& l) { return l.score; });
 
+    const bool carry = may_pick();
     storage_transaction txn(db);
     const std::int32_t arc = static_cast<std::int32_t>(q.arcid);
     std::int64_t start = 0, end = 0, docs = 0, errors = 0;
@@ -833,7 +892,9 @@ process_thread::pass_result process_thread::websearch_road(const queued& q,
     }
     services_.queue->remove(db, q.arcid, q.url);
     const bool ended = finish_archive_if_empty(q.arcid);
+    carry_next_pick(db, carry);
     txn.commit();
+    carried_pick_committed();
     if (ended) notify_crawl_end(q.arcid);
     return pass_result::handled;
 }

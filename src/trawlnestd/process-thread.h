@@ -57,7 +57,8 @@ public:
         idle,    // nothing to do (outside the window, no room, empty queue): the loop sleeps
         stopped  // a request failed while stopping: the loop ends
     };
-    // One pass of the crawl loop (crawl-step.cc).
+    // One pass of the crawl loop (crawl-step.cc). A pass takes the URL that the last one
+    // picked at the end of its storing transaction, or picks one in a transaction of its own.
     pass_result crawl_pass();
 
     std::int32_t job_start() const;
@@ -71,6 +72,25 @@ protected:
 private:
     struct queued;
     struct worker_reply;
+    // Owns a queued URL; queued is complete only in crawl-step.cc.
+    struct queued_deleter {
+        void operator()(queued* q) const;
+    };
+    using picked = std::unique_ptr<queued, queued_deleter>;
+
+    // The checks made before every pick: not stopping, inside the crawl window, room on the
+    // data volume.
+    bool may_pick() const;
+    // Inside the caller's storage transaction: hands out the next URL of the fetch queue and
+    // reads what its pass needs under the lock (records, plug-ins to send, the site's stored
+    // robots rules, a stored document to process again). Null when no URL may be fetched now.
+    picked pick(sqlite3* db);
+    // At the end of a storing transaction, before its COMMIT: when `allowed` (may_pick() just
+    // before the transaction began), picks the thread's next URL there, so that the next pass
+    // takes no storage transaction to pick it.
+    void carry_next_pick(sqlite3* db, bool allowed);
+    // After the storing transaction committed: its carried pick needs no further checks.
+    void carried_pick_committed();
     // A request to the worker, bracketed by the job clock. A worker found dead is replaced
     // first; a worker that dies during the request (not one the watchdog ended) is replaced
     // and the request made once more. The records a request carries (`carried`, may be null)
@@ -102,6 +122,8 @@ private:
     std::map<std::uint32_t, std::uint32_t> plugin_stamps_;
     std::map<std::uint32_t, std::uint32_t> docfilter_stamps_;
     crawl_settings settings_;
+    // The URL picked at the end of the last storing transaction, for the next pass.
+    picked carried_pick_;
 };
 
 // Copies the crawl's write-ahead log into the database once it holds enough pages, on a

@@ -18,6 +18,7 @@
 #include "util/uri.h"
 #include "../support/http_client.h"
 #include "../support/ports.h"
+#include "../support/small_volume.h"
 
 #include <gtest/gtest.h>
 #include <wx/init.h>
@@ -153,6 +154,18 @@ protected:
     // Opens everything with no extra configuration and adds an archive of the site's source
     // (crawling to `depth`); its id.
     int open_with_archive_of(const file_site& site, int depth);
+
+    // As a daemon's restart: the threads and storages closed and opened again over the same
+    // files, so the fetch queue's memory is rebuilt from its rows.
+    void reopen() {
+        threads_.clear();
+        storages_.index->flush();
+        storages_.close();
+        storage_transaction txn(*db_);
+        storages_.open(*db_, {.throttling = 0, .user_agent = "lumbrakebot"});
+        txn.commit();
+        storages_.fill(services_);
+    }
 
     process_thread& thread(std::int32_t timeout = 180) {
         threads_.push_back(std::make_unique<process_thread>(services_, timeout));
@@ -977,6 +990,204 @@ TEST_F(CrawlTest, LogInWithoutACookieIsNotCachedAndHeaderCaseDoesNotMatter) {
     std::string cached;
     EXPECT_TRUE(storages_.cookies->get(arc, 0, cached));
     EXPECT_EQ(cached, "session=late");
+}
+
+// Counts the storage transactions begun on a connection (the crawl threads' shared one).
+class transaction_counter {
+public:
+    explicit transaction_counter(sqlite3* db) : db_(db) {
+        sqlite3_trace_v2(db_, SQLITE_TRACE_STMT, &transaction_counter::traced, this);
+    }
+    ~transaction_counter() { sqlite3_trace_v2(db_, 0, nullptr, nullptr); }
+    int count() const { return begun_; }
+
+private:
+    static int traced(unsigned, void* self, void*, void* text) {
+        if (std::string_view(static_cast<const char*>(text)).starts_with("begin exclusive"))
+            ++static_cast<transaction_counter*>(self)->begun_;
+        return 0;
+    }
+    sqlite3* db_;
+    std::atomic<int> begun_{0};
+};
+
+// Each pass picks the next URL at the end of its storing transaction, so a page whose site's
+// robots rules are stored costs one storage transaction, and so does a stored document
+// processed again (its version is read with the pick).
+TEST_F(CrawlTest, EveryPageAfterTheFirstTakesOneStorageTransaction) {
+    const fs::path www = root_ / "www";
+    write_file(www / "robots.txt", "User-agent: *\nDisallow: /private/\n");
+    write_file(www / "index.html", page("home", {"p1.html"}));
+    write_file(www / "p1.html", page("one", {"p2.html", "index.html"}));
+    write_file(www / "p2.html", page("two", {"private/p3.html", "p4.html"}));
+    write_file(www / "private" / "p3.html", page("three", {}));
+    write_file(www / "p4.html", page("four", {}));
+    const int port = free_port();
+    python_server server(port,
+                         "-m http.server " + std::to_string(port) +
+                             " --bind 127.0.0.1 --directory '" + www.string() + "'",
+                         root_ / "access.log");
+    ASSERT_TRUE(can_connect(port));
+    const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
+    open();
+    SourceConfiguration s;
+    s.IncludeFilters = {"^http://127\\.0\\.0\\.1"};
+    s.CheckRobotsTxt = true;
+    const int arc = add_archive(add_source(s));
+    process_thread& t = thread();
+    start_crawl(arc, {base + "index.html"});
+
+    transaction_counter counter(t.db());
+    std::vector<int> per_pass;
+    process_thread::pass_result result{};
+    do {
+        const int before = counter.count();
+        result = t.crawl_pass();
+        per_pass.push_back(counter.count() - before);
+    } while (result == process_thread::pass_result::handled && per_pass.size() < 20);
+    // The first page: its pick, the robots.txt fetch (look-up, then the rules stored) and its
+    // store. The last pass finds nothing (its pick, then idle).
+    EXPECT_EQ(per_pass, (std::vector<int>{4, 1, 1, 1, 1, 1}));
+    EXPECT_EQ(document_log(), "0 " + base + "index.html\n0 " + base + "p1.html\n0 " + base +
+                                  "p2.html\n6 " + base + "private/p3.html\n0 " + base +
+                                  "p4.html\n");
+    EXPECT_FALSE(crawl_running(arc));
+
+    const std::string guid = document_id(services_.platform_id, arc, base + "p1.html", false, 0);
+    const std::string other = document_id(services_.platform_id, arc, base + "p2.html", false, 0);
+    storage_transaction txn(db());
+    storages_.queue->push(db(), arc, "guid:" + guid, 0);
+    storages_.queue->push(db(), arc, "guid:" + other, 0);
+    txn.commit();
+    per_pass.clear();
+    do {
+        const int before = counter.count();
+        result = t.crawl_pass();
+        per_pass.push_back(counter.count() - before);
+    } while (result == process_thread::pass_result::handled && per_pass.size() < 20);
+    EXPECT_EQ(per_pass, (std::vector<int>{2, 1, 1}));
+    EXPECT_EQ(sql("select status, guid from documentlog order by rowid limit -1 offset 5"),
+              "0 " + guid + "\n0 " + other + "\n");
+}
+
+// A pick carried out of the transaction that ended one archive's crawl (its pages limit
+// reached) belongs to the other archive; the ended crawl is announced once and takes no
+// further page.
+TEST_F(CrawlTest, CarriedPickAcrossPagesLimitAndCrawlEnd) {
+    const fs::path www = root_ / "www";
+    fs::create_directories(www);
+    const fs::path access_log = root_ / "access.log";
+    const int port = free_port();
+    python_server server(port,
+                         "-m http.server " + std::to_string(port) +
+                             " --bind 127.0.0.1 --directory '" + www.string() + "'",
+                         access_log);
+    ASSERT_TRUE(can_connect(port));
+    open({"NOTIFYURL=http://127.0.0.1:" + std::to_string(port) + "/notify/%u"});
+    file_site site(root_ / "site");
+    const int src = add_source(site.source(0));
+    const int limited = add_archive(src, false, 2);
+    const int whole = add_archive(src);
+    process_thread& t = thread();
+    start_crawl(limited, {site.url("a.html")});
+    start_crawl(whole, {site.url("a.html")});
+    EXPECT_EQ(crawl_until_idle(t), 6);
+
+    // The archives take turns until the limited one stops at its two pages.
+    const std::string l = std::to_string(limited) + " 0 ", w = std::to_string(whole) + " 0 ";
+    EXPECT_EQ(sql("select arcid, status, url from documentlog order by rowid"),
+              l + site.url("a.html") + "\n" + w + site.url("a.html") + "\n" + l +
+                  site.url("b.html") + "\n" + w + site.url("b.html") + "\n" + w +
+                  site.url("c.html") + "\n" + w + site.url("d.html") + "\n");
+    EXPECT_FALSE(crawl_running(limited));
+    EXPECT_FALSE(crawl_running(whole));
+    EXPECT_EQ(sql("select count(*) from fetchqueue"), "0\n");
+    std::string requests;
+    for (int i = 0; i < 100; ++i) {
+        requests = read_file(access_log);
+        if (count_of(requests, "GET /notify/") == 2) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(count_of(requests, "GET /notify/" + std::to_string(limited) + " "), 1u) << requests;
+    EXPECT_EQ(count_of(requests, "GET /notify/" + std::to_string(whole) + " "), 1u) << requests;
+}
+
+// A stop leaves the URL picked for the next pass unfetched, as a fetch cut off by the stop
+// is: still queued, held by the queue until the daemon starts again, then crawled.
+TEST_F(CrawlTest, StopWithACarriedPickLeavesItQueuedForTheNextStart) {
+    file_site site(root_ / "site");
+    const int arc = open_with_archive_of(site, 0);
+    process_thread& t = thread();
+    start_crawl(arc, {site.url("a.html")});
+    EXPECT_EQ(t.crawl_pass(), process_thread::pass_result::handled);
+    t.stop();
+    EXPECT_EQ(t.crawl_pass(), process_thread::pass_result::stopped);
+    EXPECT_EQ(sql("select url from fetchqueue"), site.url("b.html") + "\n");
+    // Handed out to the stopped thread: no other thread of this run takes it.
+    EXPECT_EQ(thread().crawl_pass(), process_thread::pass_result::idle);
+    EXPECT_EQ(document_log(), "0 " + site.url("a.html") + "\n");
+
+    reopen();
+    EXPECT_EQ(crawl_until_idle(thread()), 3);
+    EXPECT_EQ(document_log(), "0 " + site.url("a.html") + "\n0 " + site.url("b.html") + "\n0 " +
+                                  site.url("c.html") + "\n0 " + site.url("d.html") + "\n");
+    EXPECT_FALSE(crawl_running(arc));
+    EXPECT_EQ(indexed_documents(), 4u);
+}
+
+// A storing transaction whose COMMIT meets a full volume rolls back with the pick it carried
+// (a link it had just queued); the thread keeps that pick, takes it only once there is room,
+// and every page is still stored once and the crawl ends: the queue holds no host for a pick
+// that was lost.
+TEST_F(CrawlTest, CarriedPickOfAFailedCommitIsCrawledOnceThereIsRoom) {
+    tn_test::small_volume volume(root_ / "data", "size=24m");
+    if (!volume.mounted()) GTEST_SKIP() << "a tmpfs for DATADIR cannot be mounted here (needs root)";
+    const fs::path www = root_ / "www";
+    for (int i = 0; i < 4; ++i)
+        write_file(www / ("p" + std::to_string(i) + ".html"),
+                   page("page" + std::to_string(i),
+                        i < 3 ? std::vector<std::string>{"p" + std::to_string(i + 1) + ".html"}
+                              : std::vector<std::string>{}));
+    const int port = free_port();
+    python_server server(port,
+                         "-m http.server " + std::to_string(port) +
+                             " --bind 127.0.0.1 --directory '" + www.string() + "'",
+                         root_ / "access.log");
+    ASSERT_TRUE(can_connect(port));
+    const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
+    open({"MINFREEDISK=1"});
+    SourceConfiguration s;
+    s.IncludeFilters = {"^http://127\\.0\\.0\\.1"};
+    s.CheckRobotsTxt = false;
+    const int arc = add_archive(add_source(s));
+    process_thread& t = thread();
+    start_crawl(arc, {base + "p0.html"});
+    EXPECT_EQ(t.crawl_pass(), process_thread::pass_result::handled);
+
+    volume.fill();
+    try {
+        t.crawl_pass();
+        ADD_FAILURE() << "the page was stored on a full volume";
+    } catch (const sqlite_error& e) {
+        EXPECT_EQ(e.code(), SQLITE_FULL) << e.what();
+    }
+    // Still short of MINFREEDISK: the kept pick waits.
+    free_ = 0;
+    EXPECT_EQ(t.crawl_pass(), process_thread::pass_result::idle);
+    volume.make_room();
+    free_ = std::uint64_t{1} << 40;
+    EXPECT_EQ(crawl_until_idle(t), 3);
+    const std::string log = document_log();
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(count_of(log, "0 " + base + "p" + std::to_string(i) + ".html\n"), 1u) << log;
+    EXPECT_EQ(count_of(log, "\n"), 4u) << log;
+    EXPECT_FALSE(crawl_running(arc));
+    EXPECT_EQ(sql("select count(*) from fetchqueue"), "0\n");
+    EXPECT_EQ(indexed_documents(), 4u);
+    // Everything on the volume is closed before it goes.
+    threads_.clear();
+    storages_.close();
+    db_.reset();
 }
 
 } // namespace

@@ -2,12 +2,11 @@
 // daemon, a damaged database, a full data volume.
 #include "../support/crawl_archive.h"
 #include "../support/live_daemon.h"
+#include "../support/small_volume.h"
 
 #include "client/soap-client-proxy.h"
 
 #include <gtest/gtest.h>
-
-#include <sys/mount.h>
 
 #include <chrono>
 #include <cstdio>
@@ -59,39 +58,7 @@ TEST(daemon_faults, IndexIsBroughtBackInStepAfterAKilledDaemon) {
     EXPECT_NE(d.log_text().find("rebuilding it from the store"), std::string::npos);
 }
 
-// A small tmpfs mounted on the daemon's DATADIR for the life of the object.
-class small_volume {
-public:
-    small_volume(const fs::path& where, const char* size) : where_(where) {
-        fs::create_directories(where);
-        mounted_ = ::mount("tmpfs", where.c_str(), "tmpfs", 0, size) == 0;
-    }
-    ~small_volume() {
-        if (mounted_) ::umount2(where_.c_str(), MNT_DETACH);
-    }
-    bool mounted() const { return mounted_; }
-    // Takes every free byte with a file of its own.
-    void fill() {
-        FILE* f = std::fopen((where_ / "filler").c_str(), "wb");
-        std::string block(65536, 'x');
-        while (f && std::fwrite(block.data(), 1, block.size(), f) == block.size()) {
-        }
-        if (f) std::fclose(f);
-        // Whatever a smaller write still finds.
-        f = std::fopen((where_ / "filler2").c_str(), "wb");
-        while (f && std::fwrite("x", 1, 1, f) == 1 && std::fflush(f) == 0) {
-        }
-        if (f) std::fclose(f);
-    }
-    void make_room() {
-        fs::remove(where_ / "filler");
-        fs::remove(where_ / "filler2");
-    }
-
-private:
-    fs::path where_;
-    bool mounted_ = false;
-};
+using tn_test::small_volume;
 
 TEST(daemon_faults, FullDataVolumeFailsRequestsButNotTheDaemon) {
     const fs::path root = scratch("full");
