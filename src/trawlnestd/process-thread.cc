@@ -14,9 +14,11 @@ namespace {
 
 // What SQLite's automatic checkpoint would wait for: WAL pages since the last checkpoint.
 constexpr int checkpoint_pages = 1000;
-// A log this long has not started again since the last checkpoints: the next one ends with the
-// writers held (below).
+// A log this long has not started again since the last checkpoints: the next one goes on to
+// its end (below).
 constexpr int restart_pages = checkpoint_pages + checkpoint_pages / 2;
+// What is left for the last copy, made with the writers held.
+constexpr int tail_pages = 64;
 
 // The connection of the crawling threads alive now, opened by the first of them and closed
 // with the last, and the one their checkpoints run on.
@@ -65,14 +67,19 @@ void checkpoint_crawl_log() {
     shared->log_pages = 0;
     sqlite3* db = shared->checkpoints.get();
     // PASSIVE: copies what no reader still needs, beside the writers, without waiting.
-    int rc = sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    int in_log = 0, copied = 0;
+    int rc = sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, &in_log, &copied);
     // The log starts again from its beginning only when a writer begins while every frame is
     // copied. Crawl threads that never pause commit while each checkpoint runs, so a log that
-    // kept growing gets copied once more (what came during the copy above), then its last
-    // frames with the writers held: a millisecond or two, once every 1,500 pages of log or so.
+    // kept growing is copied again (what came during the copy before) until little is left,
+    // and that little with the writers held.
     if (rc == SQLITE_OK && log_pages >= restart_pages) {
-        rc = sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
-        if (rc == SQLITE_OK) {
+        for (int pass = 0; rc == SQLITE_OK && pass < 4 && shared->log_pages - copied > tail_pages;
+             ++pass)
+            rc = sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, &in_log,
+                                           &copied);
+        // The commits since the first copy set the log's size again (none: nothing is left).
+        if (rc == SQLITE_OK && shared->log_pages > copied) {
             storage_quiet writers_held;
             rc = sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr,
                                            nullptr);
