@@ -100,6 +100,25 @@ void fetchqueue::batch::push(const key& url, std::uint32_t priority) {
         sqlite_fatal(db_, __FILE__, __LINE__);
     queue_.add_host(queue_.archive(arcid_), url.host);
     if (queue_.archives_.size() == 1) queue_.archive_cursor_ = queue_.archives_.begin();
+    if (rc == SQLITE_DONE) queue_.note_queued();
+}
+
+void fetchqueue::note_queued() {
+    {
+        std::lock_guard<std::mutex> lock(queued_mutex_);
+        ++queued_;
+    }
+    queued_cv_.notify_one();
+}
+
+std::uint64_t fetchqueue::queued_count() const {
+    std::lock_guard<std::mutex> lock(queued_mutex_);
+    return queued_;
+}
+
+bool fetchqueue::wait_queued(std::uint64_t seen, std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(queued_mutex_);
+    return queued_cv_.wait_for(lock, timeout, [&] { return queued_ > seen; });
 }
 
 void fetchqueue::push(sqlite3* db, std::uint32_t arcid, const std::string& url,

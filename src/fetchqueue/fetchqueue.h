@@ -12,9 +12,12 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 
@@ -71,6 +74,14 @@ public:
 
     std::int32_t delay() const { return delay_; }
 
+    // Crawl threads with nothing to do wait here for a URL to be queued (the seeds of a crawl
+    // that starts, a page's links, documents to process again) instead of sleeping out their
+    // pause. The number of URLs queued so far: read before a pick that may find nothing.
+    std::uint64_t queued_count() const;
+    // Waits until more than `seen` URLs were queued or the time is out; true when they were.
+    // Each URL queued wakes one waiting thread (it picks once the queueing transaction ended).
+    bool wait_queued(std::uint64_t seen, std::chrono::milliseconds timeout);
+
     // The delay of the setting Throttling: its value when it is not empty and either starts
     // with a decimal number above 0 or is exactly "0"; 20 otherwise.
     static std::int32_t delay_from_setting(bool present, const std::string& value);
@@ -94,8 +105,14 @@ private:
     bool may_fetch(host_entry& host, const std::string& name, std::int64_t now) const;
     std::int64_t now() const;
 
+    void note_queued();
+
     archive_map archives_;
     archive_map::iterator archive_cursor_;
+    // The waiting threads' own lock: they wait outside the storage mutex.
+    mutable std::mutex queued_mutex_;
+    std::condition_variable queued_cv_;
+    std::uint64_t queued_ = 0;
     std::int32_t delay_;
     clock_fn clock_;
 };

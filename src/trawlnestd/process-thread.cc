@@ -1,5 +1,6 @@
 #include "trawlnestd/process-thread.h"
 
+#include "fetchqueue/fetchqueue.h"
 #include "trawlnestd/cfgstorage.h"
 #include "util/log.h"
 #include "util/sqlite_txn.h"
@@ -13,6 +14,11 @@ namespace {
 
 // What SQLite's automatic checkpoint would wait for: WAL pages since the last checkpoint.
 constexpr int checkpoint_pages = 1000;
+// A log this long has not started again since the last checkpoints: the next one goes on to
+// its end (below).
+constexpr int restart_pages = checkpoint_pages + checkpoint_pages / 2;
+// What is left for the last copy, made with the writers held.
+constexpr int tail_pages = 64;
 
 // The connection of the crawling threads alive now, opened by the first of them and closed
 // with the last, and the one their checkpoints run on.
@@ -56,15 +62,32 @@ void checkpoint_crawl_log() {
     if (!shared || shared->log_pages < checkpoint_pages) return;
     std::unique_lock<std::mutex> mine(shared->checkpointing, std::try_to_lock);
     if (!mine || shared->log_pages < checkpoint_pages) return;
+    const int log_pages = shared->log_pages;
     // Asked again by the next commit's size: a log the checkpoint emptied starts again small.
     shared->log_pages = 0;
+    sqlite3* db = shared->checkpoints.get();
     // PASSIVE: copies what no reader still needs, beside the writers, without waiting.
-    int rc = sqlite3_wal_checkpoint_v2(shared->checkpoints.get(), nullptr,
-                                       SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    int in_log = 0, copied = 0;
+    int rc = sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, &in_log, &copied);
+    // The log starts again from its beginning only when a writer begins while every frame is
+    // copied. Crawl threads that never pause commit while each checkpoint runs, so a log that
+    // kept growing is copied again (what came during the copy before) until little is left,
+    // and that little with the writers held.
+    if (rc == SQLITE_OK && log_pages >= restart_pages) {
+        for (int pass = 0; rc == SQLITE_OK && pass < 4 && shared->log_pages - copied > tail_pages;
+             ++pass)
+            rc = sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, &in_log,
+                                           &copied);
+        // The commits since the first copy set the log's size again (none: nothing is left).
+        if (rc == SQLITE_OK && shared->log_pages > copied) {
+            storage_quiet writers_held;
+            rc = sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr,
+                                           nullptr);
+        }
+    }
     if (rc != SQLITE_OK && rc != SQLITE_BUSY)
         TN_LOG(LF_WORKERSCHEDULING, LL_ERROR,
-               "Checkpoint of the write-ahead log failed: " << sqlite3_errmsg(
-                   shared->checkpoints.get()));
+               "Checkpoint of the write-ahead log failed: " << sqlite3_errmsg(db));
 }
 
 process_thread::process_thread(const crawl_services& services, std::int32_t timeout)
@@ -186,6 +209,8 @@ wxThread::ExitCode process_thread::Entry() {
             TN_LOG(LF_WORKERSCHEDULING, LL_ERROR, "Disk space is back; crawling resumes");
         }
         pass_result r = pass_result::idle;
+        // URLs queued from here on end the idle pause below.
+        const std::uint64_t queued = services_.queue->queued_count();
         try {
             r = crawl_pass();
         } catch (const sqlite_error& e) {
@@ -201,9 +226,9 @@ wxThread::ExitCode process_thread::Entry() {
         if (r == pass_result::stopped) break;
         checkpoint_crawl_log();
         if (r == pass_result::idle) {
-            // Sleeps a second, in steps, so that a stop is seen soon.
+            // Waits a second, in steps so that a stop is seen soon, or until a URL is queued.
             for (int i = 0; i < 10 && !stop_; ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                if (services_.queue->wait_queued(queued, std::chrono::milliseconds(100))) break;
         }
     }
     check_timeout(true);

@@ -150,6 +150,15 @@ void wait_for_storage_writers() {
     std::lock_guard<std::mutex> passed(storage_mutex());
 }
 
+storage_quiet::storage_quiet() {
+    storage_mutex().lock();
+    holds_storage_mutex = true;
+}
+
+storage_quiet::~storage_quiet() {
+    release_storage_mutex();
+}
+
 storage_snapshot::storage_snapshot(sqlite3* db) : db_(db) {
     if (!sqlite3_get_autocommit(db_)) return;
     if (exec_waiting(db_, "begin deferred transaction") != SQLITE_OK)

@@ -68,6 +68,17 @@ private:
 // only inside their storage transaction.
 void wait_for_storage_writers();
 
+// Holds the storage mutex without a transaction, for work on the database file as a whole that
+// must not run beside a writer (the end of a checkpoint, after which the write-ahead log can
+// start again from its beginning). Never on a thread inside a storage transaction.
+class storage_quiet {
+public:
+    storage_quiet();
+    ~storage_quiet();
+    storage_quiet(const storage_quiet&) = delete;
+    storage_quiet& operator=(const storage_quiet&) = delete;
+};
+
 // A consistent read of the calling thread's connection without the storage mutex: a deferred
 // transaction whose snapshot is taken by its first read (with the database in WAL mode, writers
 // go on meanwhile and readers run side by side). Only reads may run in it. Ended (rolled back:

@@ -15,6 +15,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace lumbrake;
@@ -296,6 +297,27 @@ TEST(FetchQueue, NothingQueuedAnswersFalseAtOnce) {
     EXPECT_EQ(arcid, 42u);
     EXPECT_EQ(url, "kept");
     EXPECT_TRUE(f.q->empty(f.db, 1));
+}
+
+// An idle crawl thread waits for a URL to be queued: a new URL wakes it, one already queued
+// does not, and a URL queued before the wait began is not missed.
+TEST(FetchQueue, AQueuedUrlEndsTheWaitOfAnIdleThread) {
+    using std::chrono::milliseconds;
+    queue_fixture f("wake", 0);
+    std::uint64_t seen = f.q->queued_count();
+    EXPECT_FALSE(f.q->wait_queued(seen, milliseconds(20)));
+    f.push(1, "http://a/x");
+    EXPECT_TRUE(f.q->wait_queued(seen, milliseconds(0)));
+    seen = f.q->queued_count();
+    f.push(1, "http://a/x"); // already queued
+    EXPECT_FALSE(f.q->wait_queued(seen, milliseconds(20)));
+
+    bool woken = false;
+    std::thread idle([&] { woken = f.q->wait_queued(seen, std::chrono::seconds(60)); });
+    std::this_thread::sleep_for(milliseconds(20));
+    f.push(2, "http://a/x");
+    idle.join();
+    EXPECT_TRUE(woken);
 }
 
 TEST(FetchQueue, ARestartHandsOutUnfinishedUrlsAgain) {
