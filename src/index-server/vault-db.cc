@@ -706,7 +706,11 @@ struct vault_db::commit_round {
             ++shared->commits;
         }
         if (readers_out.owns_lock()) readers_out.unlock();
-        if (finished) finished(failed);
+        try {
+            if (finished) finished(failed);
+        } catch (...) {
+            // Nothing to tell it to; the other shards must not wait for ever.
+        }
         lock.lock();
         over = true;
         moved.notify_all();
