@@ -69,6 +69,10 @@ enum idx_command : std::int32_t {
 };
 constexpr std::int32_t idx_command_count = 18;
 
+// SO_RCVBUF and SO_SNDBUF of the writer's connection, on both sides: the daemon leaves the
+// replies of added documents unread up to a bound (idxstorage.h), which must fit in them.
+inline constexpr int idx_writer_socket_buffer = 256 * 1024;
+
 // Ops of a query item. AND, OR and NEAR combine the preceding `value` (decimal) items; NOT
 // applies to the one item before it and carries an empty value.
 enum idx_term_op : std::int32_t {

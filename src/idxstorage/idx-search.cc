@@ -317,6 +317,13 @@ std::unique_ptr<search_connection> idxstorage::borrow_reader() {
         std::lock_guard<std::mutex> pool(pool_mutex_);
         if (pool_refused_) return nullptr;
     }
+    note_flush_reply();
+    if (uncommitted_ && flush_behind_reply_) {
+        // A FLUSH is on its way with nothing sent after it: a search on the writer's connection
+        // would wait for its reply anyway; read it, and on success take a search connection.
+        if (!connection_->drain_replies()) return nullptr; // the search restarts the server
+        note_flush_reply();
+    }
     if (uncommitted_) {
         // A reader would miss what was sent since the last commit. Once the changes have
         // stopped for a while (a bulk load or crawl that ended), commit them, so that the

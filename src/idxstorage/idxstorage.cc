@@ -55,6 +55,13 @@ void index_connection::child_environment(std::map<std::string, std::string>& env
 
 bool index_connection::start_index_server(std::string& error) {
     const bool ok = start(error);
+    if (ok && socket() >= 0) {
+        // Replies left unread must fit (max_unread_add_replies); a failure leaves the default,
+        // which holds them too, with less room.
+        const int size = idx_writer_socket_buffer;
+        ::setsockopt(socket(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+        ::setsockopt(socket(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    }
     relink();
     return ok;
 }
@@ -62,6 +69,9 @@ bool index_connection::start_index_server(std::string& error) {
 void index_link::relink() {
     broken_ = false;
     unread_replies_ = 0;
+    skipped_read_ = 0;
+    kept_number_.reset();
+    kept_value_.reset();
     channel_.reset(link_socket());
 }
 
@@ -149,19 +159,33 @@ bool index_link::flush_sends() {
 bool index_link::drain_replies(std::int32_t keep) {
     idx_buffered_channel* ch = channel();
     if (!ch) return false;
-    std::int32_t ignored = 0;
+    std::int32_t value = 0;
     for (; unread_replies_ > keep; --unread_replies_) {
-        if (!ch->read_int(ignored)) {
+        if (!ch->read_int(value)) {
             unread_replies_ = 0;
             broken_ = true;
             return false;
         }
+        if (kept_number_ && *kept_number_ == skipped_read_) kept_value_ = value;
+        ++skipped_read_;
     }
     return true;
 }
 
-void index_link::leave_replies(std::int32_t count) {
+std::uint64_t index_link::leave_replies(std::int32_t count) {
+    const std::uint64_t first = skipped_read_ + static_cast<std::uint64_t>(unread_replies_);
     unread_replies_ += count;
+    return first;
+}
+
+void index_link::keep_reply(std::uint64_t number) {
+    kept_number_ = number;
+    kept_value_.reset();
+}
+
+std::optional<std::int32_t> index_link::kept_reply(std::uint64_t number) const {
+    if (!kept_number_ || *kept_number_ != number) return std::nullopt;
+    return kept_value_;
 }
 
 std::int32_t index_link::recv_int() {
@@ -318,6 +342,7 @@ void idxstorage::start() {
     add_counter_ = 0;
     delete_counter_ = 0;
     uncommitted_ = false;
+    flush_behind_reply_.reset();
     {
         std::lock_guard<std::mutex> pool(pool_mutex_);
         pool_refused_ = false;
@@ -354,12 +379,42 @@ std::size_t idxstorage::search_connections() const {
 
 void idxstorage::changed() {
     uncommitted_ = true;
+    // A FLUSH still unanswered no longer covers everything sent.
+    flush_behind_reply_.reset();
     last_change_ = std::chrono::steady_clock::now();
 }
 
 void idxstorage::commit_reply(std::int32_t reply) {
     // Only a commit that the server confirmed makes the index what a reader sees.
-    if (reply == 0) uncommitted_ = false;
+    if (reply == 0) {
+        uncommitted_ = false;
+        flush_behind_reply_.reset();
+    }
+}
+
+void idxstorage::flush_behind() {
+    if (!connection_) return;
+    index_connection& c = *connection_;
+    if (c.send_int(IDX_FLUSH) && c.flush_sends()) {
+        const std::uint64_t number = c.leave_replies(1);
+        c.keep_reply(number);
+        flush_behind_reply_ = number;
+    }
+    restart_if_lost();
+}
+
+void idxstorage::note_flush_reply() {
+    if (!flush_behind_reply_ || !connection_) return;
+    const std::optional<std::int32_t> reply = connection_->kept_reply(*flush_behind_reply_);
+    if (!reply) return;
+    flush_behind_reply_.reset();
+    if (*reply == 0) uncommitted_ = false;
+}
+
+bool idxstorage::committed() {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    note_flush_reply();
+    return !uncommitted_;
 }
 
 bool idxstorage::restart_if_lost() {
@@ -396,7 +451,7 @@ void idxstorage::reset() {
 
 void idxstorage::count_add() {
     if (++add_counter_ >= flush_every) {
-        flush();
+        flush_behind();
         add_counter_ = 0;
         delete_counter_ = 0;
     }
@@ -404,7 +459,7 @@ void idxstorage::count_add() {
 
 void idxstorage::count_delete() {
     if (++delete_counter_ >= flush_every) {
-        flush();
+        flush_behind();
         add_counter_ = 0;
         delete_counter_ = 0;
     }

@@ -76,8 +76,14 @@ public:
     bool send_window_request(const index_window_request& request);
     bool recv_window(const index_window_request& request, index_window& window);
 
-    // Replies that the next read skips first: requests whose answers nobody waits for.
-    void leave_replies(std::int32_t count);
+    // Replies that the next read skips first: requests whose answers nobody waits for. The
+    // number of the first of them among all replies ever skipped on this connection.
+    std::uint64_t leave_replies(std::int32_t count);
+    // Keeps the value of the skipped reply of that number when it is read (one at a time: a
+    // later call replaces an earlier one).
+    void keep_reply(std::uint64_t number);
+    // The kept reply's value once it has been read; empty before, or for another number.
+    std::optional<std::int32_t> kept_reply(std::uint64_t number) const;
     // Reads the skipped replies now, all of them or until at most `keep` are left unread;
     // false (and broken) when they cannot be read.
     bool drain_replies(std::int32_t keep = 0);
@@ -108,6 +114,9 @@ protected:
 private:
     bool broken_ = false;
     std::int32_t unread_replies_ = 0;
+    std::uint64_t skipped_read_ = 0; // skipped replies read since the connection began
+    std::optional<std::uint64_t> kept_number_;
+    std::optional<std::int32_t> kept_value_;
     idx_buffered_channel channel_{-1};
 };
 
@@ -195,12 +204,18 @@ inline constexpr std::int32_t max_result_window = 1000;
 // The add and delete counters flush (commit) the index when they reach this. A commit costs
 // the index server far more than a document, so it comes seldom: between commits the
 // scheduler's FlushLatency flush bounds the time, and what a killed server or daemon had not
-// committed is rebuilt from the document store (restart_if_lost, the index.open marker).
+// committed is rebuilt from the document store (restart_if_lost, the index.open marker). The
+// counters' FLUSH is not waited for: its reply is read in turn with the adds' replies.
 inline constexpr std::int32_t flush_every = 1000;
-// The most replies of added documents left unread (about a dozen per document): the index
-// server works on the next documents while the crawl goes on, yet its replies (4 bytes each)
-// never fill the socket, and a search waits behind a few documents only.
-inline constexpr std::int32_t max_unread_add_replies = 256;
+// The most replies of added documents (and of a FLUSH among them) left unread, about 13 per
+// document: the index server works on the next documents while the crawl goes on, and goes on
+// taking them while its shards commit (25-170 ms at 1,000-1,500 documents/s: up to about 250
+// documents, 3,300 replies); then the crawl waits here. The replies are 4 bytes each: 32 KiB
+// left unread at most, well inside the writer's connection's buffers (idx_writer_socket_buffer
+// each way), so the server's replies never block it while the daemon is sending.
+inline constexpr std::int32_t max_unread_add_replies = 8192;
+static_assert(std::int64_t{max_unread_add_replies} * 4 * 4 <= idx_writer_socket_buffer,
+              "unread replies must fit the writer's socket buffers with room to spare");
 // A search finding changes uncommitted for this long with none sent since commits them, so
 // that it and the searches after it can take the search connections; at most once per
 // quiet_commit_interval, so that a slow crawl (a page now and then, searches between) does
@@ -256,8 +271,9 @@ public:
     // The running connection (null only between a failed allocation and the next start).
     index_connection* connection() { return connection_.get(); }
     // True while every change sent to the server is committed: searches may then take a
-    // search connection, which sees the index as last committed.
-    bool committed() const { return !uncommitted_; }
+    // search connection, which sees the index as last committed. A FLUSH sent without waiting
+    // counts once its reply 0 has been read, and only when nothing changed after it.
+    bool committed();
     // Search connections open now, and the most that are kept (about one per core).
     std::size_t search_connections() const;
     std::size_t max_search_connections() const { return pool_limit_; }
@@ -275,6 +291,10 @@ private:
     // A change goes out on the writer's connection; a commit that succeeded.
     void changed();
     void commit_reply(std::int32_t reply);
+    // FLUSH without waiting: the crawl goes on while the server commits.
+    void flush_behind();
+    // The reply of that FLUSH, once read: with nothing changed since, all is committed.
+    void note_flush_reply();
     void start();
     void stop();
     void count_add();
@@ -290,6 +310,8 @@ private:
     std::atomic<bool> needs_rebuild_ = false;
     // Under the index lock: changes sent since the last commit, and when the last one went.
     bool uncommitted_ = false;
+    // The skipped reply of a FLUSH sent without waiting, while nothing changed after it.
+    std::optional<std::uint64_t> flush_behind_reply_;
     std::chrono::steady_clock::time_point last_change_{};
     std::optional<std::chrono::steady_clock::time_point> last_quiet_commit_;
 

@@ -630,18 +630,125 @@ Xapian::Database& vault_db::database() {
     return combined_;
 }
 
-void vault_db::flush() {
-    sync();
+namespace {
+
+std::string failure_text(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const Xapian::Error& e) {
+        return e.get_description();
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "unknown failure";
+    }
+}
+
+} // namespace
+
+// One commit of every shard. Each shard's thread runs `meet` when it reaches the commit in its
+// queue; the last one to arrive leads the round.
+struct vault_db::commit_round {
+    std::size_t shards = 0;
+    bool exclusive = false; // shut the readers out while the shards commit
+    vault_shared* shared = nullptr;
+    std::atomic<bool>* changed = nullptr;
+    std::function<void(std::exception_ptr)> finished;
+
+    std::mutex mutex;
+    std::condition_variable moved;
+    std::size_t arrived = 0, committed = 0;
+    bool go = false, over = false;
+    std::exception_ptr failure;
+
+    void commit(Xapian::WritableDatabase& db) {
+        try {
+            db.commit();
+        } catch (...) {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (!failure) failure = std::current_exception();
+        }
+    }
+
+    void meet(Xapian::WritableDatabase& db) {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (++arrived < shards) {
+            moved.wait(lock, [this] { return go; });
+            lock.unlock();
+            commit(db);
+            lock.lock();
+            ++committed;
+            moved.notify_all();
+            // The round is over before this shard takes its next work, so whoever waits for
+            // the shards to be idle finds the commit done, counted and answered.
+            moved.wait(lock, [this] { return over; });
+            return;
+        }
+        // Every shard is through the work handed to it before the commit. A shared mutex is
+        // unlocked by the thread that locked it: this one, once all have committed.
+        lock.unlock();
+        std::unique_lock<std::shared_mutex> readers_out;
+        if (exclusive) readers_out = std::unique_lock<std::shared_mutex>(shared->switching);
+        lock.lock();
+        go = true;
+        moved.notify_all();
+        lock.unlock();
+        commit(db);
+        lock.lock();
+        ++committed;
+        moved.wait(lock, [this] { return committed == shards; });
+        const std::exception_ptr failed = failure;
+        lock.unlock();
+        if (failed) {
+            // Some shards may have committed: the next commit shuts the readers out again.
+            changed->store(true);
+        } else if (shared) {
+            ++shared->commits;
+        }
+        if (readers_out.owns_lock()) readers_out.unlock();
+        try {
+            if (finished) finished(failed);
+        } catch (...) {
+            // Nothing to tell it to; the other shards must not wait for ever.
+        }
+        lock.lock();
+        over = true;
+        moved.notify_all();
+    }
+};
+
+void vault_db::submit_commit(std::function<void(std::exception_ptr failure)> finished) {
+    auto round = std::make_shared<commit_round>();
+    round->shards = shards_.size();
+    round->shared = shared_;
+    round->changed = &changed_;
     // A reader opens the shards at its query's start: none may open them between one shard's
-    // commit and another's.
-    // Taken only when there is something to commit: a FLUSH of an unchanged index must not wait
-    // behind a steady stream of searches (the lock prefers its readers).
-    std::unique_lock<std::shared_mutex> committing;
-    if (shared_ && shards_.size() > 1 && changed_)
-        committing = std::unique_lock<std::shared_mutex>(shared_->switching);
-    run_everywhere([](Xapian::WritableDatabase& db, std::size_t) { db.commit(); });
-    changed_ = false;
-    if (shared_) ++shared_->commits;
+    // commit and another's. Only when there is something to commit: a FLUSH of an unchanged
+    // index must not wait behind a steady stream of searches (the lock prefers its readers).
+    const bool changed = changed_.exchange(false);
+    round->exclusive = shared_ && shards_.size() > 1 && changed;
+    round->finished = std::move(finished);
+    for (std::size_t i = 0; i < shards_.size(); ++i)
+        post(i, [round](Xapian::WritableDatabase& db) { round->meet(db); });
+}
+
+void vault_db::submit_flush(done_fn done) {
+    submit_commit([done = std::move(done)](std::exception_ptr failure) {
+        if (!done) return;
+        if (failure)
+            done(false, failure_text(failure));
+        else
+            done(true, std::string());
+    });
+}
+
+void vault_db::flush() {
+    std::promise<std::exception_ptr> result;
+    std::future<std::exception_ptr> failure = result.get_future();
+    submit_commit([&result](std::exception_ptr f) { result.set_value(f); });
+    const std::exception_ptr f = failure.get();
+    sync();
+    if (f) std::rethrow_exception(f);
 }
 
 void vault_db::optimize() {

@@ -22,6 +22,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <map>
@@ -104,8 +105,9 @@ inline constexpr std::uint32_t default_shards = 4;
 // folder that holds one Xapian database is an index of one shard and stays so.
 //
 // Only the thread that owns the store (the writer's session) calls it. Work handed to a shard
-// runs in the order handed; sync() waits until every shard has done its work, and everything
-// that reads the store as a whole (database(), flush, optimize, delete_term) does that first.
+// runs in the order handed; sync() waits until every shard has done its work (a commit handed
+// to them included), and everything that reads the store as a whole (database(), flush,
+// optimize, delete_term) does that first.
 class vault_db : public vault_view {
 public:
     // The on-disk index at path (created when missing, with settings.shards shards, or
@@ -145,7 +147,13 @@ public:
     std::uint32_t delete_term(const std::string& field, const std::string& value);
     // Waits until every shard has done the work handed to it.
     void sync();
-    // Commits every shard (side by side); readers see all of it or none of it.
+    // Commits every shard after the work handed to it before, and returns at once; work handed
+    // in later waits behind the commit. The shards meet first: once all are through their
+    // earlier work, the last to arrive shuts the readers out (vault_shared::switching), all
+    // commit side by side, and it lets the readers in again, so readers see all of it or none
+    // of it. done runs on that shard's thread once every shard committed (ok) or one failed.
+    void submit_flush(done_fn done);
+    // The same, waited for; throws the first shard's failure.
     void flush();
     // Commits, then compacts the shards into a fresh folder and switches to it.
     void optimize();
@@ -175,6 +183,7 @@ public:
 
 private:
     struct shard;
+    struct commit_round;
     using task = std::function<void(Xapian::WritableDatabase&)>;
 
     void open();
@@ -185,6 +194,8 @@ private:
     // rethrows the first failure.
     void run_everywhere(const std::function<void(Xapian::WritableDatabase&, std::size_t)>& work);
     Xapian::valueno slot_for(const std::string& field);
+    // Hands a commit to every shard; finished runs once all committed or one failed (null).
+    void submit_commit(std::function<void(std::exception_ptr failure)> finished);
 
     std::string path_;
     vault_settings settings_;
@@ -192,7 +203,9 @@ private:
     std::vector<std::unique_ptr<shard>> shards_;
     Xapian::Database combined_;
     Xapian::docid last_docid_ = 0;
-    bool changed_ = false; // work handed to the shards since their last commit
+    // Work handed to the shards since their last commit was handed (set again when a commit
+    // fails, so the next one shuts the readers out again).
+    std::atomic<bool> changed_{false};
     std::map<std::string, Xapian::valueno> slots_;
     bool pending_ = false;
     std::vector<raw_field> fields_;

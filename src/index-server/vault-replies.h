@@ -1,6 +1,6 @@
 // Replies in request order while their work finishes out of order: the writer's session answers
 // most requests at once but an added document or a removal only when its shard has written it,
-// and the session reads on meanwhile.
+// and a FLUSH when the shards committed, and the session reads on meanwhile.
 #pragma once
 
 #include <condition_variable>

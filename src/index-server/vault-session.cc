@@ -141,13 +141,19 @@ session::outcome session::serve_one(idx_channel& channel) {
         return outcome::quit;
 
     case lumbrake::IDX_FLUSH:
+        // The shards commit after the work handed to them before; the reply waits in its place
+        // until all have, and the session reads on meanwhile.
+        if (db_) {
+            db_->submit_flush(deferred_reply(channel));
+            return replies_for(channel).failed() ? outcome::end : outcome::next;
+        }
+        return reply(channel, -1) ? outcome::next : outcome::end;
+
     case lumbrake::IDX_OPTIMIZE: {
         std::int32_t result = 0;
         try {
             if (!db_) {
                 result = -1;
-            } else if (command == lumbrake::IDX_FLUSH) {
-                db_->flush();
             } else {
                 engine_.end_query(); // the store is reopened below
                 db_->optimize();

@@ -177,6 +177,36 @@ TEST_F(SearchPool, QuietChangesAreCommittedForTheSearchConnections) {
     EXPECT_FALSE(index_->committed());
 }
 
+// The counters' FLUSH is not waited for: its reply is read in turn with the adds' replies, and
+// the index counts as committed only once that reply is read and nothing changed after it.
+TEST_F(SearchPool, CountersCommitWithoutWaitingAndCountOnlyTheirReply) {
+    for (int i = 0; i < flush_every; ++i)
+        add("f" + std::to_string(i), {"first", "f" + std::to_string(i)});
+    EXPECT_EQ(index_->add_counter(), 0);
+    EXPECT_GE(index_->connection()->unread_replies(), 1) << "the FLUSH was waited for";
+    EXPECT_FALSE(index_->committed()) << "before its reply was read";
+    // A search reads it (it would wait for it on the writer's connection anyway) and then runs
+    // on a search connection.
+    EXPECT_EQ(search("f17"), 1);
+    EXPECT_TRUE(index_->committed());
+    EXPECT_GE(index_->search_connections(), 1u);
+
+    // Again, with one more document sent behind the FLUSH: that FLUSH's reply 0 is read, yet
+    // the document is not committed.
+    add("s0", {"second"});
+    EXPECT_FALSE(index_->committed());
+    for (int i = 1; i < flush_every; ++i)
+        add("s" + std::to_string(i), {"second"});
+    add("late", {"late"});
+    ASSERT_TRUE(index_->connection()->drain_replies());
+    EXPECT_FALSE(index_->committed());
+    EXPECT_EQ(search("late"), 1); // over the writer's connection
+    EXPECT_FALSE(index_->committed());
+    index_->flush();
+    EXPECT_TRUE(index_->committed());
+    EXPECT_EQ(search("second"), flush_every);
+}
+
 TEST_F(SearchPool, OptimizeAndResetAreFollowedByTheSearchConnections) {
     for (int i = 0; i < 20; ++i)
         add("o" + std::to_string(i), {"before"});

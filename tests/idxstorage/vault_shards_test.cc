@@ -1,12 +1,20 @@
 // The index server's store in shards, on disk: numbering and routing, hits against one database
 // fed the same documents, replies in request order, removals, an old one-database folder,
-// OPTIMIZE and readers. Folders are read back with Xapian itself.
+// OPTIMIZE and readers, and commits that run while the session reads on. Folders are read back
+// with Xapian itself.
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <xapian.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -450,4 +458,212 @@ TEST(ShardedStore, OptimizeKeepsNumbersAndReadersFollow) {
     EXPECT_EQ(guid_of(reader.database().get_document(11)), "g11");
     EXPECT_EQ(reader.slot_of("guid"), 0u);
     reader.end_read();
+}
+
+// ---- commits handed to the shards ----
+
+namespace {
+
+// A writer's session on one end of a socket pair, served on a thread of its own through the
+// server's own channel, as siftvault serves the daemon.
+class served_session {
+public:
+    explicit served_session(vault_db& db) {
+        EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets_), 0);
+        thread_ = std::thread([this, &db] {
+            auto engine = make_query_engine();
+            session s(db, *engine);
+            vault_channel channel(sockets_[1]);
+            s.serve(channel);
+            channel.flush();
+            ::shutdown(sockets_[1], SHUT_WR);
+        });
+    }
+    ~served_session() {
+        ::shutdown(sockets_[0], SHUT_WR);
+        if (thread_.joinable()) thread_.join();
+        ::close(sockets_[0]);
+        ::close(sockets_[1]);
+    }
+    int client() const { return sockets_[0]; }
+
+    // Sends on a thread; the future is ready once every byte was taken.
+    std::future<bool> send_async(std::string bytes) {
+        return std::async(std::launch::async, [this, bytes = std::move(bytes)] {
+            return send_all(sockets_[0], bytes.data(), bytes.size()) ==
+                   static_cast<long>(bytes.size());
+        });
+    }
+    // The next reply, or -99 when none comes within 20 s.
+    std::int32_t read_reply() {
+        std::int32_t v = -99;
+        if (!reply_waiting(std::chrono::seconds(20))) {
+            ADD_FAILURE() << "no reply";
+            return v;
+        }
+        idx_socket_channel in(sockets_[0]);
+        EXPECT_TRUE(in.read_int(v));
+        return v;
+    }
+    // True when a reply byte arrives within the time.
+    bool reply_waiting(std::chrono::milliseconds within) {
+        pollfd p{sockets_[0], POLLIN, 0};
+        return ::poll(&p, 1, static_cast<int>(within.count())) > 0;
+    }
+
+private:
+    int sockets_[2] = {-1, -1};
+    std::thread thread_;
+};
+
+// A document whose word stream carries `size` bytes.
+doc_spec bulky_document(int n, std::size_t size) {
+    doc_spec d{"b" + std::to_string(n), "1", 0, {}};
+    while (d.words.size() * 8 < size)
+        d.words.push_back("w" + std::to_string(d.words.size() % 500));
+    return d;
+}
+
+std::size_t doccount_now(vault_reader& reader) {
+    reader.begin_read();
+    const std::size_t n = reader.database().get_doccount();
+    reader.end_read();
+    return n;
+}
+
+} // namespace
+
+// While the shards commit (here held back by a reader in the middle of a query), the session
+// reads on: megabytes of documents sent after the FLUSH are taken, no reply goes out past the
+// FLUSH's place, and once the commit is through its 0 comes first and the later documents'
+// replies behind it; readers then see exactly the documents before the FLUSH.
+TEST(ShardCommit, FlushIsAnsweredInItsPlaceWhileTheSessionReadsOn) {
+    const fs::path dir = scratch("flush-order");
+    const std::string path = (dir / "index").string();
+    vault_shared shared;
+    vault_db db(path, with_shards(4));
+    db.share(shared);
+    vault_reader reader(path, shared);
+    served_session server(db);
+
+    idx_memory_channel before(nullptr, 0);
+    for (int i = 1; i <= 8; ++i)
+        write_document(before, {"g" + std::to_string(i), "1", 0, {"early"}});
+    before.write_int(IDX_FLUSH);
+    idx_memory_channel after(nullptr, 0);
+    constexpr int later = 300;
+    for (int i = 0; i < later; ++i)
+        write_document(after, bulky_document(i, 12 * 1024)); // 3.6 MB, far above the buffers
+
+    reader.begin_read(); // a query runs: the commit waits for its end
+    struct query_end {
+        vault_reader& reader;
+        ~query_end() { reader.end_read(); } // also when an assertion leaves early
+    } ends{reader};
+    ASSERT_TRUE(server.send_async(before.output()).get());
+    for (int i = 0; i < 8 * replies_per_document; ++i)
+        ASSERT_EQ(server.read_reply(), 0) << i;
+    std::future<bool> sent = server.send_async(after.output());
+    const bool taken = sent.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    EXPECT_TRUE(taken) << "the session stopped reading while the shards waited to commit";
+    EXPECT_FALSE(server.reply_waiting(std::chrono::milliseconds(200)))
+        << "a reply went out before the FLUSH's";
+    reader.end_read();
+    ASSERT_TRUE(sent.get());
+
+    EXPECT_EQ(server.read_reply(), 0) << "FLUSH";
+    for (int i = 0; i < later * replies_per_document; ++i)
+        ASSERT_EQ(server.read_reply(), 0) << i;
+    EXPECT_EQ(doccount_now(reader), 8u);
+    EXPECT_EQ(vault_reader(path, shared).database().get_doccount(), 8u);
+}
+
+// Readers opened or reopened while commits run see each commit whole: rounds of 7 documents
+// (spread unevenly over the 4 shards) are committed without waiting while readers count.
+TEST(ShardCommit, ReadersSeeAllOfACommitOrNoneOfIt) {
+    const fs::path dir = scratch("whole-commits");
+    const std::string path = (dir / "index").string();
+    vault_shared shared;
+    vault_db db(path, with_shards(4));
+    db.share(shared);
+    db.flush(); // the shards exist on disk for the readers
+
+    constexpr int per_round = 7, rounds = 80;
+    std::atomic<bool> done{false};
+    std::atomic<int> torn{0}, counted{0};
+    auto check = [&](std::size_t n) {
+        ++counted;
+        if (n % per_round != 0) ++torn;
+    };
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 4; ++t) {
+        readers.emplace_back([&, t] {
+            std::optional<vault_reader> kept;
+            while (!done) {
+                try {
+                    if (t % 2 == 0) { // a fresh reader each time
+                        vault_reader r(path, shared);
+                        check(r.database().get_doccount());
+                    } else { // one reader, reopened at each commit
+                        if (!kept) kept.emplace(path, shared);
+                        check(doccount_now(*kept));
+                    }
+                } catch (const Xapian::DatabaseModifiedError&) {
+                    kept.reset();
+                }
+            }
+        });
+    }
+    for (int r = 0; r < rounds; ++r) {
+        for (int i = 0; i < per_round; ++i) {
+            db.begin_document();
+            db.add_text_field("guid", "r" + std::to_string(r) + "-" + std::to_string(i), true,
+                              true, false);
+            ASSERT_TRUE(db.submit_document(nullptr));
+        }
+        db.submit_flush(nullptr);
+    }
+    db.flush();
+    done = true;
+    for (std::thread& t : readers)
+        t.join();
+    EXPECT_EQ(torn.load(), 0) << "of " << counted.load() << " counts";
+    EXPECT_GT(counted.load(), rounds);
+    EXPECT_EQ(vault_reader(path, shared).database().get_doccount(),
+              static_cast<Xapian::doccount>(per_round * rounds));
+}
+
+// A commit that fails on one shard answers -1 in the FLUSH's place; the replies around it keep
+// theirs, and the session goes on.
+TEST(ShardCommit, AFailedCommitAnswersMinusOneInItsPlace) {
+    const fs::path dir = scratch("commit-failure");
+    const std::string path = (dir / "index").string();
+    vault_db db(path, with_shards(2));
+    for (const char* guid : {"g1", "g2"}) {
+        db.begin_document();
+        db.add_text_field("guid", guid, true, true, false);
+        ASSERT_TRUE(db.end_document());
+    }
+    // Shard 1's folder goes away under it: its document cannot be committed.
+    fs::remove_all(dir / "index" / "shard1");
+    idx_memory_channel in(nullptr, 0);
+    in.write_int(IDX_BEGIN_DOC);
+    in.write_int(IDX_FLUSH);
+    in.write_int(IDX_BEGIN_DOC); // document 3 goes to shard 0
+    in.write_int(IDX_TEXT_FIELD);
+    in.write_string("guid");
+    in.write_string("g3");
+    in.write_int(1), in.write_int(1), in.write_int(0);
+    in.write_int(IDX_END_DOC);
+    auto engine = make_query_engine();
+    session sess(db, *engine);
+    idx_memory_channel stream(in.output().data(), in.output().size());
+    EXPECT_EQ(sess.serve(stream), session::outcome::end);
+    reply_reader r(stream.output());
+    EXPECT_EQ(r.next(), 0) << "BEGIN_DOC";
+    EXPECT_EQ(r.next(), -1) << "FLUSH";
+    for (const char* what : {"BEGIN_DOC", "TEXT_FIELD", "END_DOC"})
+        EXPECT_EQ(r.next(), 0) << what;
+    EXPECT_EQ(r.in.remaining(), 0u);
+    EXPECT_FALSE(sess.last_error().empty());
 }
