@@ -403,6 +403,18 @@ void idxstorage::flush_behind() {
     restart_if_lost();
 }
 
+void idxstorage::flush_without_waiting() {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    note_flush_reply();
+    if (!connection_ || !uncommitted_ || flush_behind_reply_) return;
+    // Its reply joins the unread ones within their bound, as an added document's do.
+    if (!connection_->drain_replies(max_unread_add_replies - 1)) {
+        restart_if_lost();
+        return;
+    }
+    flush_behind();
+}
+
 void idxstorage::note_flush_reply() {
     if (!flush_behind_reply_ || !connection_) return;
     const std::optional<std::int32_t> reply = connection_->kept_reply(*flush_behind_reply_);

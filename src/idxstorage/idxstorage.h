@@ -270,6 +270,10 @@ public:
 
     // The running connection (null only between a failed allocation and the next start).
     index_connection* connection() { return connection_.get(); }
+    // A commit asked for without waiting for it (the scheduler's FlushLatency flush): the
+    // crawl threads, which add under the same lock, do not stall behind it. Sends nothing when
+    // every change is committed or a FLUSH sent after the last change is still unanswered.
+    void flush_without_waiting();
     // True while every change sent to the server is committed: searches may then take a
     // search connection, which sees the index as last committed. A FLUSH sent without waiting
     // counts once its reply 0 has been read, and only when nothing changed after it.

@@ -119,8 +119,9 @@ void scheduler_thread::tick() {
             hourly_pass(now);
         } else if (now - last_flush_ >= flush_latency_) {
             // Pages reach the index after their storing transaction, so the commit needs the
-            // index lock only; the crawl threads go on storing meanwhile.
-            services_.index->flush();
+            // index lock only, and only to send it: the crawl threads go on storing and adding
+            // while the index server commits.
+            services_.index->flush_without_waiting();
             last_flush_ = now;
         }
     }

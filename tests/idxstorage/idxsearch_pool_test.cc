@@ -207,6 +207,25 @@ TEST_F(SearchPool, CountersCommitWithoutWaitingAndCountOnlyTheirReply) {
     EXPECT_EQ(search("second"), flush_every);
 }
 
+// The scheduler's periodic commit is sent without waiting; asked again before its reply was
+// read and with nothing changed, it sends no second FLUSH; with every change committed, none.
+TEST_F(SearchPool, PeriodicCommitIsSentWithoutWaiting) {
+    index_->flush_without_waiting();
+    EXPECT_EQ(index_->connection()->unread_replies(), 0) << "nothing to commit";
+    add("p", {"periodic"});
+    ASSERT_TRUE(index_->connection()->drain_replies());
+    index_->flush_without_waiting();
+    EXPECT_EQ(index_->connection()->unread_replies(), 1);
+    index_->flush_without_waiting();
+    EXPECT_EQ(index_->connection()->unread_replies(), 1) << "a second FLUSH for the same change";
+    EXPECT_FALSE(index_->committed()) << "before its reply was read";
+    ASSERT_TRUE(index_->connection()->drain_replies());
+    EXPECT_TRUE(index_->committed());
+    EXPECT_EQ(search("periodic"), 1);
+    index_->flush_without_waiting();
+    EXPECT_EQ(index_->connection()->unread_replies(), 0);
+}
+
 TEST_F(SearchPool, OptimizeAndResetAreFollowedByTheSearchConnections) {
     for (int i = 0; i < 20; ++i)
         add("o" + std::to_string(i), {"before"});
