@@ -47,6 +47,10 @@ std::optional<std::string> inflate_prefix(const void* data, std::size_t size,
     return out;
 }
 
+// The most sites whose compiled rules are kept; past it the set starts again empty (a crawl
+// of more sites than this compiles as it did without the set, not worse).
+constexpr std::size_t max_kept_rules = 1024;
+
 } // namespace
 
 robotschecker::robotschecker(sqlite3* db, std::string robot_name, clock_fn clock)
@@ -80,7 +84,7 @@ bool robotschecker::needs_refresh(sqlite3* db, const std::string& url,
     if (!uri.record().robots) return false;
     robots_url = robots_url_of(uri);
 
-    statement q(db, "select timestamp from robotscache where url=?");
+    statement q(db, "select timestamp from robotscache where url=?", keep_prepared);
     q.bind(1, robots_url);
     std::int64_t stored = q.step() == SQLITE_ROW ? sqlite3_column_int64(q.handle(), 0) : 0;
     std::int64_t t = now();
@@ -115,28 +119,14 @@ bool robotschecker::allowed(sqlite3* db, const std::string& url, bool& compiled)
         return true;
     }
 
-    std::string text;
     const std::string robots_url = robots_url_of(uri);
     bool damaged = false;
+    std::shared_ptr<const robotstxt> rules;
     {
-        statement q(db, "select content, contentlen from robotscache where url=?");
+        statement q(db, "select content, contentlen from robotscache where url=?", keep_prepared);
         q.bind(1, robots_url);
-        if (q.step() == SQLITE_ROW) {
-            std::int64_t total = sqlite3_column_int64(q.handle(), 1);
-            std::optional<std::string> inflated;
-            if (total >= 0 && total <= std::numeric_limits<std::uint32_t>::max()) {
-                const void* blob = sqlite3_column_blob(q.handle(), 0);
-                int blob_size = sqlite3_column_bytes(q.handle(), 0);
-                std::size_t want =
-                    static_cast<std::size_t>(std::min<std::int64_t>(total, robotstxt::max_text));
-                inflated = inflate_prefix(blob, static_cast<std::size_t>(blob_size),
-                                          static_cast<std::uint64_t>(total), want);
-            }
-            if (inflated)
-                text = std::move(*inflated);
-            else
-                damaged = true;
-        }
+        if (q.step() == SQLITE_ROW)
+            rules = rules_of(robots_url, q.blob(0), q.bytes(0), q.integer(1), damaged);
     }
     if (damaged) {
         // Only a cached copy: dropped, the next visit of the site fetches it again.
@@ -147,10 +137,44 @@ bool robotschecker::allowed(sqlite3* db, const std::string& url, bool& compiled)
         del.step();
     }
 
-    robotstxt rules(text, robot_name_);
-    compiled = rules.compiled();
+    if (!rules) rules = no_rules();
+    compiled = rules->compiled();
     if (!compiled) return true;
-    return !rules.matches(uri.path());
+    return !rules->matches(uri.path());
+}
+
+std::shared_ptr<const robotstxt> robotschecker::rules_of(const std::string& robots_url,
+                                                         const void* packed,
+                                                         std::size_t packed_size,
+                                                         std::int64_t total, bool& damaged) const {
+    const std::string_view stored(static_cast<const char*>(packed), packed ? packed_size : 0);
+    {
+        std::lock_guard<std::mutex> lock(rules_mutex_);
+        auto it = rules_.find(robots_url);
+        if (it != rules_.end() && it->second.total == total && it->second.packed == stored)
+            return it->second.rules;
+    }
+    std::optional<std::string> inflated;
+    if (total >= 0 && total <= std::numeric_limits<std::uint32_t>::max()) {
+        std::size_t want =
+            static_cast<std::size_t>(std::min<std::int64_t>(total, robotstxt::max_text));
+        inflated = inflate_prefix(packed, packed_size, static_cast<std::uint64_t>(total), want);
+    }
+    if (!inflated) {
+        damaged = true;
+        return nullptr;
+    }
+    auto rules = std::make_shared<const robotstxt>(*inflated, robot_name_);
+    std::lock_guard<std::mutex> lock(rules_mutex_);
+    if (rules_.size() >= max_kept_rules) rules_.clear();
+    rules_[robots_url] = compiled_rules{std::string(stored), total, rules};
+    return rules;
+}
+
+std::shared_ptr<const robotstxt> robotschecker::no_rules() const {
+    std::lock_guard<std::mutex> lock(rules_mutex_);
+    if (!no_rules_) no_rules_ = std::make_shared<const robotstxt>(std::string_view(), robot_name_);
+    return no_rules_;
 }
 
 void robotschecker::clear(sqlite3* db) const {

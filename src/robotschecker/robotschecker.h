@@ -8,11 +8,15 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 
 namespace lumbrake {
 
 class URI;
+class robotstxt;
 
 class robotschecker {
 public:
@@ -48,9 +52,26 @@ public:
 
 private:
     std::int64_t now() const;
+    // The rules of a stored row: compiled once per stored text and site, not on every test
+    // of a URL. Keyed by the stored bytes themselves, so a row that changed in any way (a
+    // refresh, another process's write) is compiled anew at once.
+    std::shared_ptr<const robotstxt> rules_of(const std::string& robots_url, const void* packed,
+                                              std::size_t packed_size, std::int64_t total,
+                                              bool& damaged) const;
+    // The rules of a site without a stored text.
+    std::shared_ptr<const robotstxt> no_rules() const;
 
     std::string robot_name_;
     clock_fn clock_;
+
+    struct compiled_rules {
+        std::string packed;     // the stored zlib stream
+        std::int64_t total = 0; // and its stored length
+        std::shared_ptr<const robotstxt> rules;
+    };
+    mutable std::mutex rules_mutex_;
+    mutable std::unordered_map<std::string, compiled_rules> rules_;
+    mutable std::shared_ptr<const robotstxt> no_rules_;
 };
 
 } // namespace lumbrake

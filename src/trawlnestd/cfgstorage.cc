@@ -1,5 +1,6 @@
 #include "trawlnestd/cfgstorage.h"
 
+#include "util/sqlite_stmt.h"
 #include "util/sqlite_txn.h"
 
 #include <zlib.h>
@@ -137,13 +138,15 @@ void cache_put(const std::string& key, int id, std::uint64_t generation,
     c.records[{key, id}] = {std::move(record), magic};
 }
 
-std::shared_ptr<const void> cache_find(const std::string& key, int id, std::uint32_t& magic) {
+bool cache_find(const std::string& key, int id, std::shared_ptr<const void>& record,
+                std::uint32_t& magic) {
     record_cache& c = cache();
     std::lock_guard<std::mutex> lock(c.mutex);
     auto it = c.records.find({key, id});
-    if (it == c.records.end()) return nullptr;
-    magic = it->second.second;
-    return it->second.first;
+    if (it == c.records.end()) return false;
+    record = it->second.first;
+    if (record) magic = it->second.second;
+    return true;
 }
 
 void ensure(sqlite3* db, const char* key) {
@@ -161,14 +164,13 @@ void ensure(sqlite3* db, const char* key) {
 }
 
 bool fetch(sqlite3* db, const char* key, int id, std::string& text) {
-    sql_text sql = build(db, "select cfg from cfgstorage where key='%q' and id=%d", key, id);
-    stmt_ptr s = prepare(db, sql.get());
-    int rc = sqlite3_step(s.get());
-    if (rc == SQLITE_DONE) return false;
-    if (rc != SQLITE_ROW) sqlite_fatal(db, __FILE__, __LINE__);
-    const auto* bytes = static_cast<const char*>(sqlite3_column_blob(s.get(), 0));
-    int length = sqlite3_column_bytes(s.get(), 0);
-    text.assign(bytes ? bytes : "", bytes ? static_cast<std::size_t>(length) : 0);
+    // Every crawled page's pick reads records: the statement stays prepared, the key and id
+    // bound (the same text and number comparison the quoted form made).
+    sqlite_statement s(db, "select cfg from cfgstorage where key=? and id=?", keep_prepared);
+    s.bind(1, std::string_view(key)).bind(2, std::int64_t{id});
+    if (!s.next()) return false;
+    const auto* bytes = static_cast<const char*>(s.blob(0));
+    text.assign(bytes ? bytes : "", bytes ? s.bytes(0) : 0);
     return true;
 }
 
@@ -176,12 +178,10 @@ bool fetch_pieces(sqlite3* db, const char* key, int id,
                   const std::function<void(std::string_view)>& piece, std::uint32_t& magic) {
     sqlite3_int64 rowid = 0;
     {
-        sql_text sql = build(db, "select rowid from cfgstorage where key='%q' and id=%d", key, id);
-        stmt_ptr s = prepare(db, sql.get());
-        int rc = sqlite3_step(s.get());
-        if (rc == SQLITE_DONE) return false;
-        if (rc != SQLITE_ROW) sqlite_fatal(db, __FILE__, __LINE__);
-        rowid = sqlite3_column_int64(s.get(), 0);
+        sqlite_statement s(db, "select rowid from cfgstorage where key=? and id=?", keep_prepared);
+        s.bind(1, std::string_view(key)).bind(2, std::int64_t{id});
+        if (!s.next()) return false;
+        rowid = s.integer(0);
     }
     sqlite3_blob* blob = nullptr;
     if (sqlite3_blob_open(db, "main", "cfgstorage", "cfg", rowid, 0, &blob) != SQLITE_OK) {
@@ -284,12 +284,16 @@ std::shared_ptr<const SourceConfiguration> get_shared_source_without_seeds(sqlit
                                                                            std::uint32_t& magic) {
     const std::string cache_key =
         std::string(cfg_record_traits<SourceConfiguration>::key) + "/without seeds";
-    if (auto hit = cfgstore_detail::cache_find(cache_key, id, magic))
+    std::shared_ptr<const void> hit;
+    if (cfgstore_detail::cache_find(cache_key, id, hit, magic))
         return std::static_pointer_cast<const SourceConfiguration>(hit);
     const std::uint64_t generation = cfgstore_detail::generation();
     auto record = std::make_shared<SourceConfiguration>();
     std::uint32_t stamp = 0;
-    if (!get_source_streamed(db, id, *record, stamp, [](const std::string&) {})) return nullptr;
+    if (!get_source_streamed(db, id, *record, stamp, [](const std::string&) {})) {
+        cfgstore_detail::cache_put(cache_key, id, generation, nullptr, 0);
+        return nullptr;
+    }
     magic = stamp;
     cfgstore_detail::cache_put(cache_key, id, generation, record, stamp);
     return record;

@@ -107,10 +107,15 @@ bool erase(sqlite3* db, const char* key, int id);
 // connection's transaction ends, whichever way.
 void written(sqlite3* db);
 std::uint64_t generation();
-// A record parsed in `generation`; kept only while no write came since.
+// A record parsed in `generation`, or null for one that get answered false for then (a pick
+// reads records that are often missing, such as the renderer pipe); kept only while no write
+// came since.
 void cache_put(const std::string& key, int id, std::uint64_t generation,
                std::shared_ptr<const void> record, std::uint32_t magic);
-std::shared_ptr<const void> cache_find(const std::string& key, int id, std::uint32_t& magic);
+// True when the cache holds an answer: `record` (null: none to read) and, for a record, its
+// stamp in `magic`.
+bool cache_find(const std::string& key, int id, std::shared_ptr<const void>& record,
+                std::uint32_t& magic);
 } // namespace cfgstore_detail
 
 template <class T> class cfgstorage {
@@ -132,18 +137,23 @@ public:
     }
 
     // As get, parsed once and shared until the next write (see above); null when get would
-    // answer false. `shape`, when given, trims the record before it is kept, for a reader
-    // that uses only some fields (each shape is kept apart, under its `shape_name`).
+    // answer false (that answer is kept the same way). `shape`, when given, trims the record before
+    // it is kept, for a reader that uses only some fields (each shape is kept apart, under its
+    // `shape_name`).
     static std::shared_ptr<const T> get_shared(sqlite3* db, int id, std::uint32_t& magic,
                                                const char* shape_name = "",
                                                void (*shape)(T&) = nullptr) {
         const std::string cache_key = std::string(traits::key) + "/" + shape_name;
-        if (auto hit = cfgstore_detail::cache_find(cache_key, id, magic))
+        std::shared_ptr<const void> hit;
+        if (cfgstore_detail::cache_find(cache_key, id, hit, magic))
             return std::static_pointer_cast<const T>(hit);
         const std::uint64_t generation = cfgstore_detail::generation();
         auto record = std::make_shared<T>();
         std::uint32_t stamp = 0;
-        if (!get(db, id, *record, stamp)) return nullptr;
+        if (!get(db, id, *record, stamp)) {
+            cfgstore_detail::cache_put(cache_key, id, generation, nullptr, 0);
+            return nullptr;
+        }
         if (shape) shape(*record);
         magic = stamp;
         cfgstore_detail::cache_put(cache_key, id, generation, record, stamp);

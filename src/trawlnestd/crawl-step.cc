@@ -504,7 +504,8 @@ process_thread::pass_result process_thread::crawl_pass() {
     if (scheme == "guid") return reprocess_road(q);
     if (scheme == "google" || scheme == "msn") return websearch_road(q, scheme);
 
-    url_filter filter(q.source);
+    const std::shared_ptr<const url_filter> filter_kept = url_filter::for_source(q.source);
+    const url_filter& filter = *filter_kept;
     const std::int64_t fetch_time = services_.now();
     const std::string docid =
         document_id(services_.platform_id, q.arcid, q.url, q.archive.Historicize, fetch_time);
@@ -850,7 +851,8 @@ process_thread::pass_result process_thread::reprocess_road(queued& q) {
 process_thread::pass_result process_thread::websearch_road(const queued& q,
                                                            const std::string& scheme) {
     sqlite3* db = db_->get();
-    url_filter filter(q.source);
+    const std::shared_ptr<const url_filter> filter_kept = url_filter::for_source(q.source);
+    const url_filter& filter = *filter_kept;
     worker_reply r;
     std::string error;
     bool ok = call_worker(

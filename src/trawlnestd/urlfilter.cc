@@ -2,6 +2,8 @@
 
 #include "api/api-types.h"
 
+#include <deque>
+
 namespace lumbrake {
 
 url_filter::url_filter(const SourceConfiguration& source) {
@@ -10,6 +12,23 @@ url_filter::url_filter(const SourceConfiguration& source) {
 }
 
 url_filter::~url_filter() = default;
+
+std::shared_ptr<const url_filter> url_filter::for_source(const SourceConfiguration& source) {
+    struct entry {
+        std::vector<std::string> include, exclude;
+        std::shared_ptr<const url_filter> filter;
+    };
+    // A crawl thread works on few sources at a time; past this many the oldest goes.
+    constexpr std::size_t max_entries = 16;
+    thread_local std::deque<entry> kept;
+    for (const entry& e : kept)
+        if (e.include == source.IncludeFilters && e.exclude == source.ExcludeFilters)
+            return e.filter;
+    if (kept.size() >= max_entries) kept.pop_front();
+    auto filter = std::make_shared<const url_filter>(source);
+    kept.push_back(entry{source.IncludeFilters, source.ExcludeFilters, filter});
+    return filter;
+}
 
 void url_filter::compile_all(const std::vector<std::string>& patterns, pattern_list& out) {
     for (const std::string& p : patterns) {

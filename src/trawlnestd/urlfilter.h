@@ -26,6 +26,12 @@ public:
     // include patterns accepts nothing).
     bool matches(const std::string& url) const;
 
+    // The filter of the source's patterns, compiled once and reused by the calling thread for
+    // as long as its sources' patterns stay the same: looked up by the pattern lists
+    // themselves, so a source whose patterns changed gets a filter of its new ones at once.
+    // Per thread, because the regex library serialises matches of one compiled expression.
+    static std::shared_ptr<const url_filter> for_source(const SourceConfiguration& source);
+
 private:
     struct compiled {
         regex_t re{};

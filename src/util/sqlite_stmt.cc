@@ -96,6 +96,7 @@ sqlite_stmt_detail::kept_slot* sqlite_stmt_detail::borrow(sqlite3* db, std::stri
                                 SQLITE_PREPARE_PERSISTENT, &st, nullptr);
     if (rc != SQLITE_OK) {
         sqlite3_finalize(st);
+        if (!file) return nullptr;
         sqlite_fatal(db, file, static_cast<unsigned long>(line));
     }
     auto slot = std::make_unique<kept_slot>();

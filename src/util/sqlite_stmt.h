@@ -54,6 +54,8 @@ struct kept_slot {
 };
 // The connection's kept statement for `sql`, prepared on first use and marked busy; null when
 // the connection keeps none, the statement is busy or the connection keeps its most already.
+// A text that fails to prepare is fatal (sqlite_fatal with `file` and `line`), or with a null
+// `file` only not kept: the caller then runs it its own way and meets the failure there.
 kept_slot* borrow(sqlite3* db, std::string_view sql, const char* file, int line);
 } // namespace sqlite_stmt_detail
 

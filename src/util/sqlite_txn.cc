@@ -1,6 +1,7 @@
 #include "util/sqlite_txn.h"
 
 #include "util/log.h"
+#include "util/sqlite_stmt.h"
 
 #include <algorithm>
 #include <chrono>
@@ -40,15 +41,28 @@ bool storage_failure(int code) {
 }
 
 // Executes `sql`, sleeping a random 0..2^min(n,8)-1 ms before retry n while the database is
-// busy; there is no limit on the number of retries.
+// busy; there is no limit on the number of retries. On a connection that keeps statements the
+// statement stays prepared there (every crawled page begins and commits at least once, and
+// parsing the text again each time cost more than running it); the result, the connection's
+// error code and message are those sqlite3_exec leaves.
 int exec_waiting(sqlite3* db, const char* sql) {
     thread_local std::minstd_rand rng{std::random_device{}()};
-    int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+    // Not fatal here: a text that fails to prepare fails in sqlite3_exec, on the paths below.
+    sqlite_stmt_detail::kept_slot* slot = sqlite_stmt_detail::borrow(db, sql, nullptr, 0);
+    auto run = [db, sql, slot] {
+        if (!slot) return sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+        sqlite3_step(slot->st);
+        // The step's result, an error with its message moved onto the connection, as
+        // sqlite3_exec's finalize does; the statement is ready to run again.
+        return sqlite3_reset(slot->st);
+    };
+    int rc = run();
     for (unsigned n = 0; rc == SQLITE_BUSY; ++n) {
         unsigned span = 1u << std::min(n, 8u);
         std::this_thread::sleep_for(std::chrono::milliseconds(rng() % span));
-        rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+        rc = run();
     }
+    if (slot) slot->busy.store(false, std::memory_order_release);
     return rc;
 }
 

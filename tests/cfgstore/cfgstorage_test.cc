@@ -325,6 +325,34 @@ TEST_F(CfgStorage, SharedRecordsFollowEveryWrite) {
 
     ASSERT_TRUE(store::remove(db(), id));
     EXPECT_EQ(name_of(), "<none>");
+
+    // A missing record is an answer kept as well, and followed the same way: written by
+    // another connection, written and rolled back, written by this one.
+    EXPECT_EQ(name_of(), "<none>");
+    {
+        db_connection other(*cfg_);
+        storage_transaction txn(other.get());
+        a.Name = "f";
+        ASSERT_TRUE(store::set(other.get(), id, a, magic));
+        txn.commit();
+    }
+    EXPECT_EQ(name_of(), "f");
+    ASSERT_TRUE(store::remove(db(), id));
+    EXPECT_EQ(name_of(), "<none>");
+    {
+        storage_transaction txn(db());
+        a.Name = "g";
+        std::uint32_t m = magic;
+        ASSERT_TRUE(store::set(db(), id, a, m));
+        EXPECT_EQ(name_of(), "g");
+        txn.rollback();
+    }
+    EXPECT_EQ(name_of(), "<none>");
+    EXPECT_EQ(get_shared_source_without_seeds(db(), id, stamp), nullptr);
+    a.Name = "h";
+    ASSERT_TRUE(store::set(db(), id, a, magic));
+    EXPECT_EQ(name_of(), "h");
+    EXPECT_EQ(get_shared_source_without_seeds(db(), id, stamp)->Name, "h");
 }
 
 // A source read a block at a time answers as get: the record, its seeds in order, the stamp,

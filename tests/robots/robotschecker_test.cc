@@ -3,11 +3,13 @@
 
 #include "linux-platform/eventlog.h"
 #include "robots_test_util.h"
+#include "util/sqlite_stmt.h"
 
 #include <zlib.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 using namespace lumbrake;
@@ -228,4 +230,65 @@ TEST(RobotsCache, DamagedRowsAreDroppedAndRefetched) {
         std::string robots_url;
         EXPECT_TRUE(f.checker.needs_refresh(f.db(), "http://h/x", robots_url)) << c.name;
     }
+}
+
+// The compiled rules of a site are reused while its stored row stays the same; any change of
+// the row is seen by the next test of a URL: a store, a row rewritten by another program with
+// a text of the same length, a row gone, a row damaged. On a connection that keeps its
+// statements prepared, as the daemon's do.
+TEST(RobotsCache, CompiledRulesFollowTheStoredRow) {
+    if (!robots_test::have_program("python3")) GTEST_SKIP() << "python3 missing";
+    checker_fixture f("follow");
+    keep_statements(f.db());
+    const std::string script_path = testing::TempDir() + "rewrite_robotscache.py";
+    {
+        FILE* s = std::fopen(script_path.c_str(), "w");
+        ASSERT_NE(s, nullptr);
+        std::fputs("import sqlite3, zlib, sys\n"
+                   "db = sqlite3.connect(sys.argv[1])\n"
+                   "t = sys.argv[2].encode().replace(b'|', b'\\n')\n"
+                   "db.execute('update robotscache set content=?, contentlen=?', "
+                   "(zlib.compress(t), len(t)))\n"
+                   "db.commit()\n",
+                   s);
+        std::fclose(s);
+    }
+    const std::string x = "User-agent: *\nDisallow: /x\n";
+    const std::string y = "User-agent: *\nDisallow: /y\n";
+    struct step {
+        const char* what;
+        std::function<void()> change;
+        bool x_allowed, y_allowed;
+    } steps[] = {
+        {"stored /x", [&] { f.checker.store(f.db(), "http://h/robots.txt", x); }, false, true},
+        {"the same row again", [] {}, false, true},
+        {"stored /y", [&] { f.checker.store(f.db(), "http://h/robots.txt", y); }, true, false},
+        {"rewritten by another program, same length",
+         [&] {
+             robots_test::run("python3 '" + script_path + "' '" + f.store_db.path +
+                              "' 'User-agent: *|Disallow: /x|'");
+         },
+         false, true},
+        {"stored /y for another robot's group",
+         [&] {
+             f.checker.store(f.db(), "http://h/robots.txt", "User-agent: otherbot\nDisallow: /x\n");
+         },
+         true, true},
+        {"stored /x again", [&] { f.checker.store(f.db(), "http://h/robots.txt", x); }, false,
+         true},
+        {"row deleted", [&] { f.store_db.exec("delete from robotscache"); }, true, true},
+        {"stored /y once more", [&] { f.checker.store(f.db(), "http://h/robots.txt", y); }, true,
+         false},
+        {"row damaged", [&] { f.store_db.exec("update robotscache set contentlen = 100"); }, true,
+         true},
+    };
+    for (const auto& s : steps) {
+        s.change();
+        EXPECT_EQ(f.allowed("http://h/x"), s.x_allowed) << s.what;
+        EXPECT_EQ(f.allowed("http://h/y/z"), s.y_allowed) << s.what;
+        // Another site's rules are not this one's.
+        EXPECT_TRUE(f.allowed("http://other/x")) << s.what;
+    }
+    EXPECT_EQ(f.store_db.scalar("select count(*) from robotscache"), 0);
+    drop_kept_statements(f.db());
 }

@@ -24,8 +24,8 @@ struct filter_case {
     bool expected;
 };
 
-TEST(UrlFilter, Decisions) {
-    const filter_case cases[] = {
+std::vector<filter_case> decision_cases() {
+    return {
         {"no include patterns accept nothing, not even a seed", {}, {}, "http://a.example/", false},
         {"no include, exclude does not matter", {}, {"zzz"}, "http://a.example/", false},
         {"include matches", {"^http://a\\.example/"}, {}, "http://a.example/x.html", true},
@@ -63,10 +63,42 @@ TEST(UrlFilter, Decisions) {
          "https://abba.ex/",
          true},
     };
-    for (const auto& c : cases) {
+}
+
+TEST(UrlFilter, Decisions) {
+    for (const auto& c : decision_cases()) {
         url_filter f(source(c.include, c.exclude));
         EXPECT_EQ(f.matches(c.url), c.expected) << c.what << ": " << c.url;
     }
+}
+
+// Filters kept per thread answer as a filter compiled for the call: the decision table run
+// through them twice (its cases change the patterns from one to the next) with more sources
+// between than a thread keeps, the lists swapped, and a source's patterns changed in place.
+TEST(UrlFilter, KeptFiltersFollowThePatterns) {
+    for (int round = 0; round < 2; ++round) {
+        for (const auto& c : decision_cases())
+            EXPECT_EQ(url_filter::for_source(source(c.include, c.exclude))->matches(c.url),
+                      c.expected)
+                << c.what << ": " << c.url << " (round " << round << ")";
+        // More sources than a thread keeps, each its own host only.
+        for (int k = 0; k < 40; ++k) {
+            auto f = url_filter::for_source(source({"^http://h" + std::to_string(k) + "/"}, {}));
+            EXPECT_TRUE(f->matches("http://h" + std::to_string(k) + "/")) << k;
+            EXPECT_FALSE(f->matches("http://h" + std::to_string(k + 1) + "/")) << k;
+        }
+    }
+    EXPECT_TRUE(url_filter::for_source(source({"a"}, {"b"}))->matches("http://a/"));
+    EXPECT_FALSE(url_filter::for_source(source({"b"}, {"a"}))->matches("http://a/"));
+    SourceConfiguration s = source({"^http://h/"}, {});
+    EXPECT_TRUE(url_filter::for_source(s)->matches("http://h/private"));
+    s.ExcludeFilters.push_back("private");
+    EXPECT_FALSE(url_filter::for_source(s)->matches("http://h/private"));
+    s.IncludeFilters[0] = "^http://g/";
+    EXPECT_FALSE(url_filter::for_source(s)->matches("http://h/public"));
+    EXPECT_TRUE(url_filter::for_source(s)->matches("http://g/public"));
+    s.ExcludeFilters.clear();
+    EXPECT_TRUE(url_filter::for_source(s)->matches("http://g/private"));
 }
 
 // A URL with an embedded NUL is searched to its end, so the part after the NUL cannot hide
