@@ -174,27 +174,26 @@ void recv_string(int sock, std::string& value) {
 // ---- receive_buffer ----
 
 ssize_t receive_buffer::fill(int sock) {
-    in_.resize(block);
-    pos_ = 0;
+    if (!data_) data_ = std::make_unique_for_overwrite<char[]>(block);
+    pos_ = end_ = 0;
     ssize_t r;
     do {
         errno = 0;
-        r = ::recv(sock, in_.data(), in_.size(), 0);
+        r = ::recv(sock, data_.get(), block, 0);
     } while (r < 0 && errno == EINTR);
-    in_.resize(r > 0 ? static_cast<std::size_t>(r) : 0);
+    if (r > 0) end_ = static_cast<std::size_t>(r);
     return r;
 }
 
 std::size_t receive_buffer::take(void* data, std::size_t count) {
-    const std::size_t n = std::min(count, in_.size() - pos_);
-    if (n > 0) std::memcpy(data, in_.data() + pos_, n);
+    const std::size_t n = std::min(count, end_ - pos_);
+    if (n > 0) std::memcpy(data, data_.get() + pos_, n);
     pos_ += n;
     return n;
 }
 
 void receive_buffer::clear() {
-    in_.clear();
-    pos_ = 0;
+    pos_ = end_ = 0;
 }
 
 // ---- server_helper ----

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <sys/types.h>
@@ -66,8 +67,8 @@ class receive_buffer {
 public:
     static constexpr std::size_t block = 64 * 1024;
 
-    bool empty() const { return pos_ == in_.size(); }
-    std::size_t size() const { return in_.size() - pos_; }
+    bool empty() const { return pos_ == end_; }
+    std::size_t size() const { return end_ - pos_; }
     // One recv of up to a block into an empty buffer (waits for bytes; EINTR retried): the
     // count received, 0 when the peer closed, -1 on failure (errno kept). Only a count above 0
     // leaves anything here.
@@ -77,8 +78,10 @@ public:
     void clear();
 
 private:
-    std::string in_;
+    // Allocated at the first fill and kept, never cleared byte by byte.
+    std::unique_ptr<char[]> data_;
     std::size_t pos_ = 0;
+    std::size_t end_ = 0;
 };
 
 // One connected socket (-1 for none), closed on destruction. Reads are served from the
