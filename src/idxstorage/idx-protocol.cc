@@ -106,33 +106,6 @@ bool idx_buffered_channel::flush() {
     return ok;
 }
 
-bool idx_receive_buffer::fill(int sock) {
-    in_.resize(64 * 1024);
-    pos_ = 0;
-    ssize_t r;
-    do {
-        r = ::recv(sock, in_.data(), in_.size(), 0);
-    } while (r < 0 && errno == EINTR);
-    if (r <= 0) {
-        in_.clear();
-        return false;
-    }
-    in_.resize(static_cast<std::size_t>(r));
-    return true;
-}
-
-std::size_t idx_receive_buffer::take(void* data, std::size_t count) {
-    const std::size_t n = std::min(count, in_.size() - pos_);
-    std::memcpy(data, in_.data() + pos_, n);
-    pos_ += n;
-    return n;
-}
-
-void idx_receive_buffer::clear() {
-    in_.clear();
-    pos_ = 0;
-}
-
 bool idx_buffered_channel::read_bytes(void* data, std::size_t count) {
     if (failed_) return false;
     char* to = static_cast<char*>(data);
@@ -141,7 +114,7 @@ bool idx_buffered_channel::read_bytes(void* data, std::size_t count) {
             // The peer answers only what it has received; what is already here needs no
             // answer, so replies to requests that arrived together leave together.
             if (!flush()) return false;
-            if (!in_.fill(sock_)) {
+            if (in_.fill(sock_) <= 0) {
                 failed_ = true;
                 return false;
             }

@@ -7,6 +7,8 @@
 // beyond that, so one unread or extra field desynchronises the stream for good.
 #pragma once
 
+#include "ipc/socket_ipc.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -160,22 +162,6 @@ private:
 // received (a request and its fields leave together, a server's replies to requests that
 // arrived together likewise) or on flush(); reads are served from blocks received as they
 // come.
-// What a socket has delivered and a reader has not yet taken, received 64 KiB at a time.
-class idx_receive_buffer {
-public:
-    bool empty() const { return pos_ == in_.size(); }
-    // One receive (waits for bytes); false when the stream ended or failed, which drops the
-    // buffer.
-    bool fill(int sock);
-    // Copies up to count bytes of what is here; the number copied.
-    std::size_t take(void* data, std::size_t count);
-    void clear();
-
-private:
-    std::string in_;
-    std::size_t pos_ = 0;
-};
-
 class idx_buffered_channel : public idx_channel {
 public:
     explicit idx_buffered_channel(int sock) : sock_(sock) {}
@@ -192,7 +178,7 @@ private:
     int sock_;
     bool failed_ = false;
     std::string out_;
-    idx_receive_buffer in_;
+    socket_ipc::receive_buffer in_;
 };
 
 // Reads from a byte range it does not own; collects what is written.

@@ -93,7 +93,7 @@ bool vault_channel::read_bytes(void* data, std::size_t count) {
                 send_collected();
                 waiting_ = true;
             }
-            const bool got = in_.fill(sock_);
+            const bool got = in_.fill(sock_) > 0;
             {
                 std::lock_guard<std::mutex> lock(out_mutex_);
                 waiting_ = false;

@@ -73,7 +73,7 @@ private:
     std::string out_;
     bool waiting_ = false;
     bool out_failed_ = false;
-    lumbrake::idx_receive_buffer in_;
+    socket_ipc::receive_buffer in_;
     bool in_failed_ = false;
 };
 

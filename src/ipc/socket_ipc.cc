@@ -8,6 +8,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -57,6 +58,16 @@ template <typename T> T get_le(const unsigned char* in) {
     for (std::size_t i = 0; i < sizeof(T); ++i)
         value = static_cast<T>(value | (static_cast<T>(in[i]) << (8 * i)));
     return value;
+}
+
+// Long strings are received in pieces of this size.
+constexpr std::size_t string_chunk = 1u << 20;
+
+void check_string_length(std::uint32_t n) {
+    if (n > max_string_length)
+        throw socket_error("recv", 0,
+                           "Refusing a string of " + std::to_string(n) + " bytes (at most " +
+                               std::to_string(max_string_length) + ")");
 }
 
 } // namespace
@@ -142,10 +153,7 @@ void recv_string(int sock, std::string& value) {
     const auto length = static_cast<std::int32_t>(recv_u32(sock));
     if (length <= 0) return;
     const auto n = static_cast<std::uint32_t>(length);
-    if (n > max_string_length)
-        throw socket_error("recv", 0,
-                           "Refusing a string of " + std::to_string(n) + " bytes (at most " +
-                               std::to_string(max_string_length) + ")");
+    check_string_length(n);
     if (n <= 4096) {
         char local[4096];
         recv_exact(sock, local, n);
@@ -153,15 +161,39 @@ void recv_string(int sock, std::string& value) {
         return;
     }
     // Grown as the bytes arrive, so a peer that announces much and sends little costs little.
-    constexpr std::size_t chunk = 1u << 20;
-    value.reserve(std::min<std::size_t>(n, chunk));
+    value.reserve(std::min<std::size_t>(n, string_chunk));
     std::size_t got = 0;
     while (got < n) {
-        std::size_t part = std::min<std::size_t>(n - got, chunk);
+        std::size_t part = std::min<std::size_t>(n - got, string_chunk);
         value.resize(got + part);
         recv_exact(sock, value.data() + got, part);
         got += part;
     }
+}
+
+// ---- receive_buffer ----
+
+ssize_t receive_buffer::fill(int sock) {
+    if (!data_) data_ = std::make_unique_for_overwrite<char[]>(block);
+    pos_ = end_ = 0;
+    ssize_t r;
+    do {
+        errno = 0;
+        r = ::recv(sock, data_.get(), block, 0);
+    } while (r < 0 && errno == EINTR);
+    if (r > 0) end_ = static_cast<std::size_t>(r);
+    return r;
+}
+
+std::size_t receive_buffer::take(void* data, std::size_t count) {
+    const std::size_t n = std::min(count, end_ - pos_);
+    if (n > 0) std::memcpy(data, data_.get() + pos_, n);
+    pos_ += n;
+    return n;
+}
+
+void receive_buffer::clear() {
+    pos_ = end_ = 0;
 }
 
 // ---- server_helper ----
@@ -171,10 +203,52 @@ server_helper::~server_helper() {
 }
 
 void server_helper::close_connection() {
+    in_.clear();
     if (sock_ >= 0) {
         ::close(sock_);
         sock_ = -1;
     }
+}
+
+void server_helper::set_socket(int connected) {
+    in_.clear();
+    sock_ = connected;
+}
+
+void server_helper::recv_exact(void* buffer, std::size_t n) {
+    if (n == 0) return;
+    char* p = static_cast<char*>(buffer);
+    std::size_t received = in_.take(p, n);
+    while (received < n) {
+        ssize_t r;
+        if (n - received >= receive_buffer::block) {
+            // A large piece goes straight to its place, not through the buffer.
+            do {
+                errno = 0;
+                r = ::recv(sock_, p + received, n - received, 0);
+            } while (r < 0 && errno == EINTR);
+            if (r > 0) {
+                received += static_cast<std::size_t>(r);
+                continue;
+            }
+        } else {
+            r = in_.fill(sock_);
+            if (r > 0) {
+                received += in_.take(p + received, n - received);
+                continue;
+            }
+        }
+        const int e = errno;
+        in_.clear();
+        throw transfer_error("safe_recv", e, sock_, r, received, n);
+    }
+    TN_LOG(lumbrake::LF_IPCSOCK, lumbrake::LL_BORING,
+           "Received " << received << "/" << n << " bytes");
+}
+
+bool server_helper::peer_closed() {
+    if (!in_.empty()) return false;
+    return in_.fill(sock_) == 0;
 }
 
 server_helper& server_helper::operator<<(std::uint8_t value) {
@@ -193,16 +267,49 @@ server_helper& server_helper::operator<<(const std::string& value) {
     send_string(sock_, value);
     return *this;
 }
+server_helper& server_helper::operator>>(std::uint8_t& value) {
+    unsigned char b[1];
+    recv_exact(b, sizeof b);
+    value = b[0];
+    return *this;
+}
 server_helper& server_helper::operator>>(std::uint16_t& value) {
-    value = recv_u16(sock_);
+    unsigned char b[2];
+    recv_exact(b, sizeof b);
+    value = get_le<std::uint16_t>(b);
     return *this;
 }
 server_helper& server_helper::operator>>(std::uint32_t& value) {
-    value = recv_u32(sock_);
+    unsigned char b[4];
+    recv_exact(b, sizeof b);
+    value = get_le<std::uint32_t>(b);
     return *this;
 }
 server_helper& server_helper::operator>>(std::string& value) {
-    recv_string(sock_, value);
+    value.clear();
+    std::uint32_t count = 0;
+    *this >> count;
+    const auto length = static_cast<std::int32_t>(count);
+    if (length <= 0) return *this;
+    const auto n = static_cast<std::uint32_t>(length);
+    check_string_length(n);
+    if (n <= in_.size()) {
+        // The usual case: the whole string is here.
+        value.resize(n);
+        recv_exact(value.data(), n);
+        return *this;
+    }
+    // Grown as the bytes arrive, in the pieces recv_string reads (its error counts too), so a
+    // peer that announces much and sends little costs little.
+    const std::size_t piece = n <= 4096 ? n : string_chunk;
+    value.reserve(std::min<std::size_t>(n, piece));
+    std::size_t got = 0;
+    while (got < n) {
+        const std::size_t part = std::min<std::size_t>(n - got, piece);
+        value.resize(got + part);
+        recv_exact(value.data() + got, part);
+        got += part;
+    }
     return *this;
 }
 
@@ -282,7 +389,7 @@ bool server_proxy::start(std::string& error) {
         if (ready > 0) {
             int s = ::accept4(listen_sock_, nullptr, nullptr, SOCK_CLOEXEC);
             if (s >= 0) {
-                sock_ = s;
+                set_socket(s);
                 return true;
             }
             if (errno == EINTR || errno == ECONNABORTED || errno == EAGAIN) continue;

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <sys/types.h>
@@ -59,7 +60,33 @@ std::uint32_t recv_u32(int sock);
 // Clears the target first; a length of 0 or below (read as signed) gives the empty string.
 void recv_string(int sock, std::string& value);
 
-// One connected socket (-1 for none), closed on destruction.
+// What a connection has delivered and its reader has not yet taken. Received a block at a time
+// (one recv for many small fields); it belongs to the connection, so bytes that arrive behind
+// the message being read wait here for the next one.
+class receive_buffer {
+public:
+    static constexpr std::size_t block = 64 * 1024;
+
+    bool empty() const { return pos_ == end_; }
+    std::size_t size() const { return end_ - pos_; }
+    // One recv of up to a block into an empty buffer (waits for bytes; EINTR retried): the
+    // count received, 0 when the peer closed, -1 on failure (errno kept). Only a count above 0
+    // leaves anything here.
+    ssize_t fill(int sock);
+    // Copies up to count bytes of what is here; the number copied.
+    std::size_t take(void* data, std::size_t count);
+    void clear();
+
+private:
+    // Allocated at the first fill and kept, never cleared byte by byte.
+    std::unique_ptr<char[]> data_;
+    std::size_t pos_ = 0;
+    std::size_t end_ = 0;
+};
+
+// One connected socket (-1 for none), closed on destruction. Reads are served from the
+// connection's receive_buffer with safe_recv's rules and messages: each value is read whole or
+// throws, and a wait lasts until bytes come or the peer ends.
 class server_helper {
 public:
     server_helper() = default;
@@ -74,14 +101,31 @@ public:
     server_helper& operator<<(std::uint16_t value);
     server_helper& operator<<(std::uint32_t value);
     server_helper& operator<<(const std::string& value);
+    server_helper& operator>>(std::uint8_t& value);
     server_helper& operator>>(std::uint16_t& value);
     server_helper& operator>>(std::uint32_t& value);
     server_helper& operator>>(std::string& value);
 
+    // Waits for the next message's first bytes: true when the peer closed the connection
+    // cleanly before sending any, false when bytes are here or the wait failed (the next read
+    // then reports it).
+    bool peer_closed();
+    // Bytes received and not yet read.
+    std::size_t buffered() const { return in_.size(); }
+
 protected:
     void close_connection();
+    // A new connection starts with nothing received.
+    void set_socket(int connected);
 
     int sock_ = -1;
+
+private:
+    // n bytes, whole, as safe_recv would read them (its error text, counting this value's
+    // bytes).
+    void recv_exact(void* buffer, std::size_t n);
+
+    receive_buffer in_;
 };
 
 // The child's side: connects to the daemon's listener at 127.0.0.1:port, with Nagle off (every

@@ -260,8 +260,7 @@ void wire_in::link(FFF::linkscore_t& value) {
 
 std::uint8_t socket_in::u8() {
     std::uint8_t b = 0;
-    const std::size_t got = socket_ipc::safe_recv(helper_.socket(), &b, 1);
-    if (got != 1) throw short_transfer(1, got, false);
+    helper_ >> b;
     return b;
 }
 

@@ -35,20 +35,11 @@ bool parse_port(const char* text, int& port) {
     return true;
 }
 
-// True when the daemon closed the connection between two requests.
-bool peer_closed(int fd) {
-    char c;
-    ssize_t r;
-    do {
-        r = ::recv(fd, &c, 1, MSG_PEEK);
-    } while (r < 0 && errno == EINTR);
-    return r == 0;
-}
-
 int serve(int fd, millhand_service& service) {
     socket_ipc::server_helper connection(fd);
     for (;;) {
-        if (peer_closed(fd)) {
+        // The wait for the next request also receives its first block.
+        if (connection.peer_closed()) {
             TN_LOG(LF_WORKER, LL_DEBUG, "millhand: the daemon closed the connection");
             return 0;
         }

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -144,6 +145,17 @@ TEST(SocketFraming, ErrorsCarryTheOperationAndErrno) {
          "recv", 0},
         {"not a socket", [](socket_pair&) { char c; (void)safe_recv(-1, &c, 1); }, "safe_recv",
          EBADF},
+        {"not a socket, read buffered",
+         [](socket_pair&) { server_helper none; std::uint32_t u; none >> u; }, "safe_recv",
+         EBADF},
+        {"peer closed mid-read, read buffered",
+         [](socket_pair& p) {
+             server_helper in(::dup(p.a));
+             p.close_b();
+             std::uint16_t h;
+             in >> h;
+         },
+         "safe_recv", 0},
     };
     for (row& r : rows) {
         socket_pair p;
@@ -153,6 +165,177 @@ TEST(SocketFraming, ErrorsCarryTheOperationAndErrno) {
         } catch (const socket_error& e) {
             EXPECT_EQ(e.operation(), r.operation) << r.name;
             EXPECT_EQ(e.error_number(), r.error_number) << r.name;
+        }
+    }
+}
+
+// ---- A connection's buffered reads ----
+
+// The reading end of a socketpair held by a server_helper (which reads through its receive
+// buffer); the other end written by a peer thread as a case says.
+struct buffered_pair {
+    int peer = -1;
+    std::unique_ptr<server_helper> reader;
+    buffered_pair() {
+        int sv[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM, 0, sv) == 0) {
+            reader = std::make_unique<server_helper>(sv[0]);
+            peer = sv[1];
+        }
+    }
+    ~buffered_pair() { close_peer(); }
+    void close_peer() {
+        if (peer >= 0) ::close(peer);
+        peer = -1;
+    }
+    void send(const std::string& bytes) const {
+        ASSERT_EQ(::write(peer, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+};
+
+std::string le32(std::uint32_t v) {
+    return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+            static_cast<char>(v >> 24)};
+}
+std::string str(const std::string& v) {
+    return le32(static_cast<std::uint32_t>(v.size())) + v;
+}
+
+// Every kind of value, a string longer than the receive block among them.
+struct sample_message {
+    std::string big;
+    std::string bytes;
+    sample_message() : big(70000, '\0') {
+        for (std::size_t i = 0; i < big.size(); ++i)
+            big[i] = static_cast<char>(i * 7);
+        bytes = std::string("\xfe\x01\x02", 3) + le32(0x04030201) + str("") + str("abc") +
+                str(big) + le32(0xffffffffu) /* negative count: empty */ + le32(77);
+    }
+    void read_and_check(server_helper& in) const {
+        std::uint8_t b = 0;
+        std::uint16_t h = 0;
+        std::uint32_t u = 0, tail = 0;
+        std::string empty = "stale", abc, got_big, negative = "stale";
+        in >> b >> h >> u >> empty >> abc >> got_big >> negative >> tail;
+        EXPECT_EQ(b, 0xfe);
+        EXPECT_EQ(h, 0x0201);
+        EXPECT_EQ(u, 0x04030201u);
+        EXPECT_EQ(empty, "");
+        EXPECT_EQ(abc, "abc");
+        EXPECT_TRUE(got_big == big) << got_big.size();
+        EXPECT_EQ(negative, "");
+        EXPECT_EQ(tail, 77u);
+    }
+};
+
+// Reads served from blocks received whole must give what one recv per value gave: the same
+// values however the bytes are cut, nothing lost behind a message, and the same error, with
+// the counts of the value being read, when the peer ends inside one.
+TEST(BufferedReads, SplitJoinedCutAndStalledStreams) {
+    const sample_message m;
+    struct row {
+        const char* name;
+        std::function<void(buffered_pair&)> peer;      // runs on its own thread
+        std::function<void(server_helper&)> read;       // on the test's thread
+        std::string error_counts;                       // " last/got/n): " or "" for success
+    } rows[] = {
+        {"a byte per send",
+         [&](buffered_pair& p) {
+             for (char c : m.bytes)
+                 p.send(std::string(1, c));
+         },
+         [&](server_helper& in) { m.read_and_check(in); }, ""},
+        {"two messages in one send, then the end",
+         [&](buffered_pair& p) {
+             p.send(m.bytes + m.bytes);
+             p.close_peer();
+         },
+         [&](server_helper& in) {
+             EXPECT_FALSE(in.peer_closed());
+             m.read_and_check(in);
+             EXPECT_FALSE(in.peer_closed()); // the second message is here, not lost
+             m.read_and_check(in);
+             EXPECT_EQ(in.buffered(), 0u);
+             EXPECT_TRUE(in.peer_closed());
+         },
+         ""},
+        {"closed inside an integer, after values of the same block",
+         [&](buffered_pair& p) {
+             p.send(le32(5) + str("abc") + "\x01\x02");
+             p.close_peer();
+         },
+         [&](server_helper& in) {
+             std::uint32_t u = 0;
+             std::string s;
+             in >> u >> s;
+             EXPECT_EQ(s, "abc");
+             EXPECT_FALSE(in.peer_closed());
+             in >> u;
+         },
+         " 0/2/4): "},
+        {"closed inside a short string",
+         [&](buffered_pair& p) {
+             p.send(le32(5000) + std::string(1000, 'x'));
+             p.close_peer();
+         },
+         [&](server_helper& in) {
+             std::string s;
+             in >> s;
+         },
+         " 0/1000/5000): "},
+        {"closed inside a long string: counted in its 1 MiB piece",
+         [&](buffered_pair& p) {
+             p.send(le32(3u << 20));
+             const std::string part(64 * 1024, 'y');
+             for (int i = 0; i < 24; ++i) // 1.5 MiB
+                 p.send(part);
+             p.close_peer();
+         },
+         [&](server_helper& in) {
+             std::string s;
+             in >> s;
+         },
+         " 0/524288/1048576): "},
+        {"stalls inside a value, then the rest comes",
+         [&](buffered_pair& p) {
+             p.send("\x09");
+             std::this_thread::sleep_for(std::chrono::milliseconds(100));
+             p.send(std::string("\0\0\0", 3) + "123456789");
+         },
+         [&](server_helper& in) {
+             std::string s;
+             in >> s;
+             EXPECT_EQ(s, "123456789");
+         },
+         ""},
+        {"stalls inside a value until the watchdog ends it",
+         [&](buffered_pair& p) {
+             p.send(std::string("\x01\x02\x03", 3));
+             std::this_thread::sleep_for(std::chrono::milliseconds(100));
+             ::shutdown(p.peer, SHUT_RDWR); // what killing the peer does to the stream
+         },
+         [&](server_helper& in) {
+             std::uint16_t h = 0;
+             std::uint32_t u = 0;
+             in >> h >> u;
+         },
+         " 0/1/4): "},
+    };
+    for (row& r : rows) {
+        buffered_pair p;
+        ASSERT_TRUE(p.reader) << r.name;
+        // The peer ends after its part, so a reader that lost bytes fails instead of waiting.
+        std::thread peer([&] {
+            r.peer(p);
+            p.close_peer();
+        });
+        const std::string text = thrown_text([&] { r.read(*p.reader); });
+        peer.join();
+        if (r.error_counts.empty()) {
+            EXPECT_EQ(text, "(nothing thrown)") << r.name;
+        } else {
+            const std::string head = "safe_recv error (0 " + std::to_string(p.reader->socket());
+            EXPECT_EQ(text.rfind(head + r.error_counts, 0), 0u) << r.name << ": " << text;
         }
     }
 }

@@ -474,5 +474,48 @@ TEST(MillhandWire, OverASocketWithTraces) {
     EXPECT_EQ(text.rfind("safe_recv error (", 0), 0u) << text;
 }
 
+// The connection's receive buffer holds what came behind a message: requests or replies that
+// arrive in one block are each read whole and in turn, and the end after them is still seen.
+TEST(MillhandWire, MessagesArrivingTogetherAreReadInTurn) {
+    int sv[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
+    socket_ipc::server_helper reader(sv[0]);
+
+    request process;
+    process.id = PROCESS;
+    process.process = sample_process();
+    request quit;
+    wire_out requests;
+    write_request(requests, process);
+    write_request(requests, quit);
+    write_request(requests, process);
+    reply processed = sample_processed();
+    reply empty;
+    empty.id = REPROCESSED;
+    wire_out replies;
+    write_reply(replies, processed);
+    write_reply(replies, empty);
+    const std::string both = requests.bytes() + replies.bytes();
+    ASSERT_EQ(::write(sv[1], both.data(), both.size()), static_cast<ssize_t>(both.size()));
+    ::close(sv[1]);
+
+    EXPECT_FALSE(reader.peer_closed());
+    request r1, r2, r3;
+    receive_request(reader, r1);
+    receive_request(reader, r2);
+    receive_request(reader, r3);
+    EXPECT_EQ(r1.id, PROCESS);
+    EXPECT_EQ(r1.process.text_exclusion_end, process.process.text_exclusion_end);
+    EXPECT_EQ(r2.id, QUIT);
+    EXPECT_EQ(r3.process.docfilters.at(3).record.Config, "origin=root");
+    reply a, b;
+    receive_reply(reader, a);
+    receive_reply(reader, b);
+    EXPECT_EQ(a.processed.content, "body");
+    EXPECT_EQ(b.id, REPROCESSED);
+    EXPECT_EQ(reader.buffered(), 0u);
+    EXPECT_TRUE(reader.peer_closed());
+}
+
 } // namespace
 } // namespace lumbrake::millhand_wire

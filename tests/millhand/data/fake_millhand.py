@@ -7,6 +7,7 @@ wrong  answers PROCESS with REPROCESSED and REPROCESS with PROCESSED
 badid  answers with the reply id 7
 cut    sends the start of a reply, then closes the connection
 hang   reads the request and never answers
+stall  sends the start of a reply and never the rest
 """
 import os
 import socket
@@ -140,6 +141,10 @@ def main():
             answer = reprocessed(req) if rid == 1 else processed(req)
         else:
             answer = processed(req) if rid == 1 else reprocessed(req)
+        if mode == "stall":
+            sock.sendall(answer[:9])
+            time.sleep(120)
+            return 0
         if mode == "cut":
             sock.sendall(answer[:9])
             sock.close()
