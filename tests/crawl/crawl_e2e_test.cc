@@ -98,6 +98,12 @@ private:
     int pid_ = 0;
 };
 
+// Python's http.server over the folder `www` on 127.0.0.1:`port`.
+std::string file_server_args(int port, const fs::path& www) {
+    return "-m http.server " + std::to_string(port) + " --bind 127.0.0.1 --directory '" +
+           www.string() + "'";
+}
+
 struct file_site;
 
 // A scratch daemon: DEPLOYDIR with the real worker and index server, DATADIR as the current
@@ -535,10 +541,7 @@ TEST_F(CrawlTest, HttpSiteHonoursRobotsAndNotifiesOnce) {
     write_file(www / "dir" / "inner.html", page("inner", {}));
     const fs::path access_log = root_ / "access.log";
     const int port = free_port();
-    python_server server(port,
-                         "-m http.server " + std::to_string(port) +
-                             " --bind 127.0.0.1 --directory '" + www.string() + "'",
-                         access_log);
+    python_server server(port, file_server_args(port, www), access_log);
     ASSERT_TRUE(can_connect(port));
     const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
     open({"NOTIFYURL=" + base + "notify/%u"});
@@ -1023,10 +1026,7 @@ TEST_F(CrawlTest, EveryPageAfterTheFirstTakesOneStorageTransaction) {
     write_file(www / "private" / "p3.html", page("three", {}));
     write_file(www / "p4.html", page("four", {}));
     const int port = free_port();
-    python_server server(port,
-                         "-m http.server " + std::to_string(port) +
-                             " --bind 127.0.0.1 --directory '" + www.string() + "'",
-                         root_ / "access.log");
+    python_server server(port, file_server_args(port, www), root_ / "access.log");
     ASSERT_TRUE(can_connect(port));
     const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
     open();
@@ -1078,10 +1078,7 @@ TEST_F(CrawlTest, CarriedPickAcrossPagesLimitAndCrawlEnd) {
     fs::create_directories(www);
     const fs::path access_log = root_ / "access.log";
     const int port = free_port();
-    python_server server(port,
-                         "-m http.server " + std::to_string(port) +
-                             " --bind 127.0.0.1 --directory '" + www.string() + "'",
-                         access_log);
+    python_server server(port, file_server_args(port, www), access_log);
     ASSERT_TRUE(can_connect(port));
     open({"NOTIFYURL=http://127.0.0.1:" + std::to_string(port) + "/notify/%u"});
     file_site site(root_ / "site");
@@ -1149,10 +1146,7 @@ TEST_F(CrawlTest, CarriedPickOfAFailedCommitIsCrawledOnceThereIsRoom) {
                         i < 3 ? std::vector<std::string>{"p" + std::to_string(i + 1) + ".html"}
                               : std::vector<std::string>{}));
     const int port = free_port();
-    python_server server(port,
-                         "-m http.server " + std::to_string(port) +
-                             " --bind 127.0.0.1 --directory '" + www.string() + "'",
-                         root_ / "access.log");
+    python_server server(port, file_server_args(port, www), root_ / "access.log");
     ASSERT_TRUE(can_connect(port));
     const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/";
     open({"MINFREEDISK=1"});
