@@ -106,6 +106,12 @@ bool idx_buffered_channel::flush() {
     return ok;
 }
 
+void size_writer_socket(int sock) {
+    const int size = idx_writer_socket_buffer;
+    ::setsockopt(sock, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    ::setsockopt(sock, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+}
+
 bool idx_buffered_channel::read_bytes(void* data, std::size_t count) {
     if (failed_) return false;
     char* to = static_cast<char*>(data);

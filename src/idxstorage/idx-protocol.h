@@ -74,6 +74,9 @@ constexpr std::int32_t idx_command_count = 18;
 // SO_RCVBUF and SO_SNDBUF of the writer's connection, on both sides: the daemon leaves the
 // replies of added documents unread up to a bound (idxstorage.h), which must fit in them.
 inline constexpr int idx_writer_socket_buffer = 256 * 1024;
+// Sizes both buffers of a writer's connection so; a failure leaves the system's default,
+// which holds the unread replies too, with less room.
+void size_writer_socket(int sock);
 
 // Ops of a query item. AND, OR and NEAR combine the preceding `value` (decimal) items; NOT
 // applies to the one item before it and carries an empty value.

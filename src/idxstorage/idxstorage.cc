@@ -55,13 +55,8 @@ void index_connection::child_environment(std::map<std::string, std::string>& env
 
 bool index_connection::start_index_server(std::string& error) {
     const bool ok = start(error);
-    if (ok && socket() >= 0) {
-        // Replies left unread must fit (max_unread_add_replies); a failure leaves the default,
-        // which holds them too, with less room.
-        const int size = idx_writer_socket_buffer;
-        ::setsockopt(socket(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-        ::setsockopt(socket(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
-    }
+    // Replies left unread must fit (max_unread_add_replies).
+    if (ok && socket() >= 0) size_writer_socket(socket());
     relink();
     return ok;
 }

@@ -139,12 +139,8 @@ int main(int argc, char** argv) {
         note(error);
         return 1;
     }
-    {
-        // The daemon leaves replies unread up to a bound that these buffers hold.
-        const int size = lumbrake::idx_writer_socket_buffer;
-        ::setsockopt(sock, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
-        ::setsockopt(sock, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-    }
+    // The daemon leaves replies unread up to a bound that these buffers hold.
+    lumbrake::size_writer_socket(sock);
 
     try {
         siftvault::vault_shared shared;

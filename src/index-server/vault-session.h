@@ -60,9 +60,8 @@ public:
 
     // The writer's session: every command. An added document and a removal are answered when
     // their shard has written them, a FLUSH when every shard committed, in request order, while
-    // the session reads on; the channel
-    // must take those writes from a shard's thread while the session reads (vault_channel, or
-    // a memory channel).
+    // the session reads on; the channel must take those writes from a shard's thread while the
+    // session reads (vault_channel, or a memory channel).
     session(vault_db& db, query_engine& engine, const lumbrake::idx_limits& limits = {});
     // A search connection's session: searches over the reader; the commands that change the
     // store answer -1 (their fields are read, so the stream stays in step).
