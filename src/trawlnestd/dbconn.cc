@@ -6,6 +6,7 @@
 #include "util/md5.h"
 #include "util/sqlite_stmt.h"
 #include "util/sqlite_txn.h"
+#include "util/sqlite_walbatch.h"
 
 #include <cstdlib>
 #include <string>
@@ -64,7 +65,9 @@ int sync_level(const config& cfg) {
 
 sqlite3* open_db(const config& cfg) {
     sqlite3* db = nullptr;
-    int rc = sqlite3_open("trawlnest.db", &db);
+    // The log's frames of a transaction are written together (util/sqlite_walbatch.h).
+    int rc = sqlite3_open_v2("trawlnest.db", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                             wal_batching_vfs());
     if (rc != SQLITE_OK) open_failed(rc, __FILE__, __LINE__);
     // Write-ahead logging lets readers (searches, the portal, configuration reads) work beside
     // the one writer; a failure to switch (another process holds the file) keeps the rollback
