@@ -16,6 +16,7 @@ Needs: nginx, and omindex from the Debian package xapian-omega
   cmake --install build --prefix build/bench-prefix
 
 usage: crawl_bench.py PREFIX [--pages N] [--hosts N] [--workers 1,4,8] [--scratch DIR]
+                      [--rounds N]
 """
 
 import argparse
@@ -25,6 +26,7 @@ import random
 import re
 import shutil
 import sqlite3
+import statistics
 import subprocess
 import sys
 import time
@@ -195,6 +197,9 @@ def main():
                     help="seeds outside the include filter added to the source")
     ap.add_argument("--config", action="append", default=[],
                     help="a KEY=VALUE line added to the daemon's configuration")
+    ap.add_argument("--rounds", type=int, default=1,
+                    help="runs of omindex and every WORKERS value, in turn; the ratios are "
+                         "then those of the medians (one run moves with the machine's load)")
     a = ap.parse_args()
     scratch = os.path.abspath(a.scratch or os.path.join(a.prefix, "..", "crawl-bench"))
     shutil.rmtree(scratch, ignore_errors=True)
@@ -204,42 +209,54 @@ def main():
     make_site(site, a.pages, a.hosts, port)
     nginx = start_nginx(site, os.path.join(scratch, "nginx"), a.hosts, port)
     try:
-        seconds = omindex(site, scratch)
-        om_rate = a.pages / seconds
-        print("omindex            %6d pages %7.2f s %8.1f pages/s" % (a.pages, seconds, om_rate),
-              flush=True)
-        rates, steady = {}, {}
-        for w in (int(x) for x in a.workers.split(",")):
-            docs, seconds, peak, real, cpu = crawl(os.path.abspath(a.prefix), scratch, w, port, a.pages,
-                                        "".join(line + "\n" for line in a.config),
-                                        a.extra_seeds)
-            rates[w] = docs / seconds
-            steady[w] = real
-            print("crawl WORKERS=%-3d  %6d pages %7.2f s %8.1f pages/s   x%.2f of omindex"
-                  "   daemon peak %d MiB" % (w, docs, seconds, rates[w], rates[w] / om_rate,
-                                             peak // 1024), flush=True)
-            if docs:
-                print("  CPU ms/page: " + ", ".join(
-                    "%s %.2f" % (name, cpu[name] * 1000 / docs)
-                    for name in sorted(cpu, key=cpu.get, reverse=True) if cpu[name] > 0) +
-                    "; all %.2f" % (sum(cpu.values()) * 1000 / docs), flush=True)
-            if not a.extra_seeds:
-                # Without the start (workers, first fetch) and the end (the crawl's last idle
-                # pass): the pages stored from the second to the last.
-                print("  stored from the second page to the last: %.1f pages/s" % real,
-                      flush=True)
-            if a.extra_seeds:
-                print("  with %d extra seeds: %.0f URLs/s through the loop, real pages after the"
-                      " first %.1f pages/s" % (a.extra_seeds, (docs + a.extra_seeds) / seconds,
-                                               real), flush=True)
-            if docs < a.pages:
-                print("  (only %d of %d pages stored)" % (docs, a.pages))
+        om_rates, rates, steady = [], {}, {}
+        for _ in range(max(1, a.rounds)):
+            seconds = omindex(site, scratch)
+            om_rate = a.pages / seconds
+            om_rates.append(om_rate)
+            print("omindex            %6d pages %7.2f s %8.1f pages/s" % (a.pages, seconds, om_rate),
+                  flush=True)
+            for w in (int(x) for x in a.workers.split(",")):
+                docs, seconds, peak, real, cpu = crawl(os.path.abspath(a.prefix), scratch, w, port,
+                                                       a.pages,
+                                                       "".join(line + "\n" for line in a.config),
+                                                       a.extra_seeds)
+                rate = docs / seconds
+                rates.setdefault(w, []).append(rate)
+                steady.setdefault(w, []).append(real)
+                print("crawl WORKERS=%-3d  %6d pages %7.2f s %8.1f pages/s   x%.2f of omindex"
+                      "   daemon peak %d MiB" % (w, docs, seconds, rate, rate / om_rate,
+                                                 peak // 1024), flush=True)
+                if docs:
+                    print("  CPU ms/page: " + ", ".join(
+                        "%s %.2f" % (name, cpu[name] * 1000 / docs)
+                        for name in sorted(cpu, key=cpu.get, reverse=True) if cpu[name] > 0) +
+                        "; all %.2f" % (sum(cpu.values()) * 1000 / docs), flush=True)
+                if not a.extra_seeds:
+                    # Without the start (workers, first fetch) and the end (the crawl's last
+                    # idle pass): the pages stored from the second to the last.
+                    print("  stored from the second page to the last: %.1f pages/s" % real,
+                          flush=True)
+                if a.extra_seeds:
+                    print("  with %d extra seeds: %.0f URLs/s through the loop, real pages after"
+                          " the first %.1f pages/s" % (a.extra_seeds,
+                                                       (docs + a.extra_seeds) / seconds, real),
+                          flush=True)
+                if docs < a.pages:
+                    print("  (only %d of %d pages stored)" % (docs, a.pages))
+        median = statistics.median
+        if len(om_rates) > 1:
+            print("medians of %d rounds: omindex %.1f pages/s, " % (len(om_rates), median(om_rates)) +
+                  ", ".join("WORKERS=%d %.1f (x%.2f of omindex)" % (w, median(r), median(r) /
+                                                                   median(om_rates))
+                            for w, r in sorted(rates.items())), flush=True)
         base = min(rates)
         for w in sorted(rates):
             if w != base:
+                s_base = median(steady[base])
                 print("WORKERS=%d / WORKERS=%d: x%.2f (second page to last: x%.2f)"
-                      % (w, base, rates[w] / rates[base],
-                         steady[w] / steady[base] if steady[base] else 0.0))
+                      % (w, base, median(rates[w]) / median(rates[base]),
+                         median(steady[w]) / s_base if s_base else 0.0))
     finally:
         nginx.terminate()
         nginx.wait(10)
