@@ -49,6 +49,15 @@ const sqlite3_io_methods& real_io(batch_file* f) { return *f->real->pMethods; }
 // mutex, and the barrier takes this one before a file's, so the two never wait on each other.
 std::mutex registry_mutex;
 std::vector<batch_file*> open_logs;
+// Logs holding gathered bytes. Every read transaction of every connection passes a barrier; with
+// none gathered (nearly always: a commit writes its frames at once) it takes no lock.
+std::atomic<int> logs_pending{0};
+
+void set_pending(batch_file* f, bool pending) {
+    if (f->pending.load(std::memory_order_relaxed) == pending) return;
+    f->pending.store(pending, std::memory_order_relaxed);
+    logs_pending.fetch_add(pending ? 1 : -1, std::memory_order_release);
+}
 
 int flush_locked(batch_file* f) {
     int rc = SQLITE_OK;
@@ -59,7 +68,7 @@ int flush_locked(batch_file* f) {
     }
     f->gathered.clear();
     if (f->gathered.capacity() > 4 * max_gathered) f->gathered.shrink_to_fit();
-    f->pending.store(false, std::memory_order_relaxed);
+    set_pending(f, false);
     return rc;
 }
 
@@ -93,7 +102,7 @@ int wal_write(batch_file* f, const void* data, int n, sqlite3_int64 off) {
     }
     if (f->gathered.empty()) {
         f->gathered_at = off;
-        f->pending.store(true, std::memory_order_relaxed);
+        set_pending(f, true);
     }
     f->gathered.append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(n));
 
@@ -118,7 +127,8 @@ int x_close(sqlite3_file* file) {
     if (f->wal) {
         {
             std::lock_guard<std::mutex> lock(registry_mutex);
-            open_logs.erase(std::find(open_logs.begin(), open_logs.end(), f));
+            auto it = std::find(open_logs.begin(), open_logs.end(), f);
+            if (it != open_logs.end()) open_logs.erase(it);
         }
         rc = flush_before(f);
     }
@@ -192,6 +202,7 @@ int x_shm_lock(sqlite3_file* file, int offset, int n, int flags) {
 // way of writing frames that the commit test above does not know).
 void x_shm_barrier(sqlite3_file* file) {
     real_io(self(file)).xShmBarrier(self(file)->real);
+    if (logs_pending.load(std::memory_order_acquire) == 0) return;
     std::lock_guard<std::mutex> lock(registry_mutex);
     for (batch_file* log : open_logs) {
         if (!log->pending.load(std::memory_order_relaxed)) continue;
