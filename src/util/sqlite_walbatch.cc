@@ -17,6 +17,7 @@ namespace {
 constexpr int frame_header_size = 24;
 // A large transaction (a source record of a million seeds) is written in parts of this size.
 constexpr std::size_t max_gathered = std::size_t{1} << 20;
+constexpr std::size_t kept_capacity = 256 * 1024;
 // The default VFS writes at most 128 KiB - 1 bytes a call (it masks the length).
 constexpr std::size_t max_write = 120 * 1024;
 
@@ -67,7 +68,9 @@ int flush_locked(batch_file* f) {
                                f->gathered_at + static_cast<sqlite3_int64>(done));
     }
     f->gathered.clear();
-    if (f->gathered.capacity() > 4 * max_gathered) f->gathered.shrink_to_fit();
+    // A crawl page's COMMIT gathers well under this; what a large transaction took is given
+    // back, so that idle connections do not keep a megabyte each.
+    if (f->gathered.capacity() > kept_capacity) f->gathered.shrink_to_fit();
     set_pending(f, false);
     return rc;
 }
