@@ -63,6 +63,20 @@ template <typename T> T get_le(const unsigned char* in) {
 // Long strings are received in pieces of this size.
 constexpr std::size_t string_chunk = 1u << 20;
 
+// Reads a string of n bytes in pieces of `piece`, grown as the bytes arrive, so a peer that
+// announces much and sends little costs little; `recv` reads one piece whole or throws.
+template <typename Recv>
+void recv_in_pieces(std::string& value, std::size_t n, std::size_t piece, Recv recv) {
+    value.reserve(std::min(n, piece));
+    std::size_t got = 0;
+    while (got < n) {
+        const std::size_t part = std::min(n - got, piece);
+        value.resize(got + part);
+        recv(value.data() + got, part);
+        got += part;
+    }
+}
+
 void check_string_length(std::uint32_t n) {
     if (n > max_string_length)
         throw socket_error("recv", 0,
@@ -129,9 +143,8 @@ void send_u32(int sock, std::uint32_t value) {
 
 void send_string(int sock, const std::string& value) {
     if (value.size() > 0x7fffffffu)
-        throw socket_error("send", 0,
-                           "String of " + std::to_string(value.size()) +
-                               " bytes is too long to send");
+        throw socket_error(
+            "send", 0, "String of " + std::to_string(value.size()) + " bytes is too long to send");
     send_u32(sock, static_cast<std::uint32_t>(value.size()));
     if (!value.empty()) send_exact(sock, value.data(), value.size());
 }
@@ -160,15 +173,8 @@ void recv_string(int sock, std::string& value) {
         value.assign(local, n);
         return;
     }
-    // Grown as the bytes arrive, so a peer that announces much and sends little costs little.
-    value.reserve(std::min<std::size_t>(n, string_chunk));
-    std::size_t got = 0;
-    while (got < n) {
-        std::size_t part = std::min<std::size_t>(n - got, string_chunk);
-        value.resize(got + part);
-        recv_exact(sock, value.data() + got, part);
-        got += part;
-    }
+    recv_in_pieces(value, n, string_chunk,
+                   [sock](char* to, std::size_t part) { recv_exact(sock, to, part); });
 }
 
 // ---- receive_buffer ----
@@ -293,23 +299,10 @@ server_helper& server_helper::operator>>(std::string& value) {
     if (length <= 0) return *this;
     const auto n = static_cast<std::uint32_t>(length);
     check_string_length(n);
-    if (n <= in_.size()) {
-        // The usual case: the whole string is here.
-        value.resize(n);
-        recv_exact(value.data(), n);
-        return *this;
-    }
-    // Grown as the bytes arrive, in the pieces recv_string reads (its error counts too), so a
-    // peer that announces much and sends little costs little.
-    const std::size_t piece = n <= 4096 ? n : string_chunk;
-    value.reserve(std::min<std::size_t>(n, piece));
-    std::size_t got = 0;
-    while (got < n) {
-        const std::size_t part = std::min<std::size_t>(n - got, piece);
-        value.resize(got + part);
-        recv_exact(value.data() + got, part);
-        got += part;
-    }
+    // In the pieces recv_string reads (its error counts too); a string that is here already is
+    // one piece.
+    recv_in_pieces(value, n, n <= 4096 ? n : string_chunk,
+                   [this](char* to, std::size_t part) { recv_exact(to, part); });
     return *this;
 }
 

@@ -282,21 +282,11 @@ bool get_source_streamed(sqlite3* db, int id, SourceConfiguration& source, std::
 
 std::shared_ptr<const SourceConfiguration> get_shared_source_without_seeds(sqlite3* db, int id,
                                                                            std::uint32_t& magic) {
-    const std::string cache_key =
-        std::string(cfg_record_traits<SourceConfiguration>::key) + "/without seeds";
-    std::shared_ptr<const void> hit;
-    if (cfgstore_detail::cache_find(cache_key, id, hit, magic))
-        return std::static_pointer_cast<const SourceConfiguration>(hit);
-    const std::uint64_t generation = cfgstore_detail::generation();
-    auto record = std::make_shared<SourceConfiguration>();
-    std::uint32_t stamp = 0;
-    if (!get_source_streamed(db, id, *record, stamp, [](const std::string&) {})) {
-        cfgstore_detail::cache_put(cache_key, id, generation, nullptr, 0);
-        return nullptr;
-    }
-    magic = stamp;
-    cfgstore_detail::cache_put(cache_key, id, generation, record, stamp);
-    return record;
+    return cfgstore_detail::shared_record<SourceConfiguration>(
+        std::string(cfg_record_traits<SourceConfiguration>::key) + "/without seeds", id, magic,
+        [db, id](SourceConfiguration& record, std::uint32_t& stamp) {
+            return get_source_streamed(db, id, record, stamp, [](const std::string&) {});
+        });
 }
 
 } // namespace lumbrake

@@ -116,6 +116,25 @@ void cache_put(const std::string& key, int id, std::uint64_t generation,
 // stamp in `magic`.
 bool cache_find(const std::string& key, int id, std::shared_ptr<const void>& record,
                 std::uint32_t& magic);
+
+// The cache's answer for `cache_key` and `id`, or what `read(record, stamp)` gives (false: no
+// record), kept as the answer of the generation before the read.
+template <class T, class Read>
+std::shared_ptr<const T> shared_record(const std::string& cache_key, int id, std::uint32_t& magic,
+                                       Read read) {
+    std::shared_ptr<const void> hit;
+    if (cache_find(cache_key, id, hit, magic)) return std::static_pointer_cast<const T>(hit);
+    const std::uint64_t before = generation();
+    auto record = std::make_shared<T>();
+    std::uint32_t stamp = 0;
+    if (!read(*record, stamp)) {
+        cache_put(cache_key, id, before, nullptr, 0);
+        return nullptr;
+    }
+    magic = stamp;
+    cache_put(cache_key, id, before, record, stamp);
+    return record;
+}
 } // namespace cfgstore_detail
 
 template <class T> class cfgstorage {
@@ -137,27 +156,19 @@ public:
     }
 
     // As get, parsed once and shared until the next write (see above); null when get would
-    // answer false (that answer is kept the same way). `shape`, when given, trims the record before
-    // it is kept, for a reader that uses only some fields (each shape is kept apart, under its
-    // `shape_name`).
+    // answer false (that answer is kept the same way). `shape`, when given, trims the record
+    // before it is kept, for a reader that uses only some fields (each shape is kept apart, under
+    // its `shape_name`).
     static std::shared_ptr<const T> get_shared(sqlite3* db, int id, std::uint32_t& magic,
                                                const char* shape_name = "",
                                                void (*shape)(T&) = nullptr) {
-        const std::string cache_key = std::string(traits::key) + "/" + shape_name;
-        std::shared_ptr<const void> hit;
-        if (cfgstore_detail::cache_find(cache_key, id, hit, magic))
-            return std::static_pointer_cast<const T>(hit);
-        const std::uint64_t generation = cfgstore_detail::generation();
-        auto record = std::make_shared<T>();
-        std::uint32_t stamp = 0;
-        if (!get(db, id, *record, stamp)) {
-            cfgstore_detail::cache_put(cache_key, id, generation, nullptr, 0);
-            return nullptr;
-        }
-        if (shape) shape(*record);
-        magic = stamp;
-        cfgstore_detail::cache_put(cache_key, id, generation, record, stamp);
-        return record;
+        return cfgstore_detail::shared_record<T>(std::string(traits::key) + "/" + shape_name, id,
+                                                 magic,
+                                                 [db, id, shape](T& record, std::uint32_t& stamp) {
+                                                     if (!get(db, id, record, stamp)) return false;
+                                                     if (shape) shape(record);
+                                                     return true;
+                                                 });
     }
 
     // All ids of the type in ascending order.

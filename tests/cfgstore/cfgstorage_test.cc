@@ -274,6 +274,14 @@ TEST_F(CfgStorage, SharedRecordsFollowEveryWrite) {
         auto r = store::get_shared(db(), id, stamp);
         return r ? r->Name : std::string("<none>");
     };
+    // A write of another connection, committed.
+    auto set_elsewhere = [&](const char* name) {
+        db_connection other(*cfg_);
+        storage_transaction txn(other.get());
+        a.Name = name;
+        ASSERT_TRUE(store::set(other.get(), id, a, magic));
+        txn.commit();
+    };
 
     auto first = store::get_shared(db(), id, stamp);
     ASSERT_TRUE(first);
@@ -302,14 +310,7 @@ TEST_F(CfgStorage, SharedRecordsFollowEveryWrite) {
     }
     EXPECT_EQ(name_of(), "b");
 
-    // A write of another connection, committed.
-    {
-        db_connection other(*cfg_);
-        storage_transaction txn(other.get());
-        a.Name = "d";
-        ASSERT_TRUE(store::set(other.get(), id, a, magic));
-        txn.commit();
-    }
+    set_elsewhere("d");
     EXPECT_EQ(name_of(), "d");
     EXPECT_EQ(store::get_shared(db(), id, stamp, "seedless", seedless)->Name, "d");
 
@@ -329,13 +330,7 @@ TEST_F(CfgStorage, SharedRecordsFollowEveryWrite) {
     // A missing record is an answer kept as well, and followed the same way: written by
     // another connection, written and rolled back, written by this one.
     EXPECT_EQ(name_of(), "<none>");
-    {
-        db_connection other(*cfg_);
-        storage_transaction txn(other.get());
-        a.Name = "f";
-        ASSERT_TRUE(store::set(other.get(), id, a, magic));
-        txn.commit();
-    }
+    set_elsewhere("f");
     EXPECT_EQ(name_of(), "f");
     ASSERT_TRUE(store::remove(db(), id));
     EXPECT_EQ(name_of(), "<none>");

@@ -135,19 +135,38 @@ TEST(SocketFraming, ErrorsCarryTheOperationAndErrno) {
         const char* operation;
         int error_number;
     } rows[] = {
-        {"peer closed mid-read", [](socket_pair& p) { p.close_b(); (void)recv_u16(p.a); },
+        {"peer closed mid-read",
+         [](socket_pair& p) {
+             p.close_b();
+             (void)recv_u16(p.a);
+         },
          "safe_recv", 0},
         {"peer gone before a send",
-         [](socket_pair& p) { p.close_b(); send_string(p.a, std::string(100000, 'x')); },
+         [](socket_pair& p) {
+             p.close_b();
+             send_string(p.a, std::string(100000, 'x'));
+         },
          "safe_send", EPIPE},
         {"string beyond the limit",
-         [](socket_pair& p) { p.write_b(std::string("\xff\xff\xff\x7f", 4)); std::string s; recv_string(p.a, s); },
+         [](socket_pair& p) {
+             p.write_b(std::string("\xff\xff\xff\x7f", 4));
+             std::string s;
+             recv_string(p.a, s);
+         },
          "recv", 0},
-        {"not a socket", [](socket_pair&) { char c; (void)safe_recv(-1, &c, 1); }, "safe_recv",
-         EBADF},
+        {"not a socket",
+         [](socket_pair&) {
+             char c;
+             (void)safe_recv(-1, &c, 1);
+         },
+         "safe_recv", EBADF},
         {"not a socket, read buffered",
-         [](socket_pair&) { server_helper none; std::uint32_t u; none >> u; }, "safe_recv",
-         EBADF},
+         [](socket_pair&) {
+             server_helper none;
+             std::uint32_t u;
+             none >> u;
+         },
+         "safe_recv", EBADF},
         {"peer closed mid-read, read buffered",
          [](socket_pair& p) {
              server_helper in(::dup(p.a));
@@ -233,11 +252,15 @@ struct sample_message {
 // the counts of the value being read, when the peer ends inside one.
 TEST(BufferedReads, SplitJoinedCutAndStalledStreams) {
     const sample_message m;
+    auto read_string = [](server_helper& in) {
+        std::string s;
+        in >> s;
+    };
     struct row {
         const char* name;
-        std::function<void(buffered_pair&)> peer;      // runs on its own thread
-        std::function<void(server_helper&)> read;       // on the test's thread
-        std::string error_counts;                       // " last/got/n): " or "" for success
+        std::function<void(buffered_pair&)> peer; // runs on its own thread
+        std::function<void(server_helper&)> read; // on the test's thread
+        std::string error_counts;                 // " last/got/n): " or "" for success
     } rows[] = {
         {"a byte per send",
          [&](buffered_pair& p) {
@@ -278,11 +301,7 @@ TEST(BufferedReads, SplitJoinedCutAndStalledStreams) {
              p.send(le32(5000) + std::string(1000, 'x'));
              p.close_peer();
          },
-         [&](server_helper& in) {
-             std::string s;
-             in >> s;
-         },
-         " 0/1000/5000): "},
+         read_string, " 0/1000/5000): "},
         {"closed inside a long string: counted in its 1 MiB piece",
          [&](buffered_pair& p) {
              p.send(le32(3u << 20));
@@ -291,11 +310,7 @@ TEST(BufferedReads, SplitJoinedCutAndStalledStreams) {
                  p.send(part);
              p.close_peer();
          },
-         [&](server_helper& in) {
-             std::string s;
-             in >> s;
-         },
-         " 0/524288/1048576): "},
+         read_string, " 0/524288/1048576): "},
         {"stalls inside a value, then the rest comes",
          [&](buffered_pair& p) {
              p.send("\x09");
