@@ -282,6 +282,15 @@ TEST_F(CfgStorage, SharedRecordsFollowEveryWrite) {
         ASSERT_TRUE(store::set(other.get(), id, a, magic));
         txn.commit();
     };
+    // Read inside the transaction, gone after it.
+    auto write_rolled_back = [&](const char* name) {
+        storage_transaction txn(db());
+        a.Name = name;
+        std::uint32_t m = magic;
+        ASSERT_TRUE(store::set(db(), id, a, m));
+        EXPECT_EQ(name_of(), name);
+        txn.rollback();
+    };
 
     auto first = store::get_shared(db(), id, stamp);
     ASSERT_TRUE(first);
@@ -299,15 +308,8 @@ TEST_F(CfgStorage, SharedRecordsFollowEveryWrite) {
     EXPECT_EQ(name_of(), "b");
     EXPECT_EQ(stamp, magic);
 
-    // A write rolled back: read inside the transaction, gone after it.
-    {
-        storage_transaction txn(db());
-        a.Name = "c";
-        std::uint32_t m = magic;
-        ASSERT_TRUE(store::set(db(), id, a, m));
-        EXPECT_EQ(name_of(), "c");
-        txn.rollback();
-    }
+    // A write rolled back.
+    write_rolled_back("c");
     EXPECT_EQ(name_of(), "b");
 
     set_elsewhere("d");
@@ -334,14 +336,7 @@ TEST_F(CfgStorage, SharedRecordsFollowEveryWrite) {
     EXPECT_EQ(name_of(), "f");
     ASSERT_TRUE(store::remove(db(), id));
     EXPECT_EQ(name_of(), "<none>");
-    {
-        storage_transaction txn(db());
-        a.Name = "g";
-        std::uint32_t m = magic;
-        ASSERT_TRUE(store::set(db(), id, a, m));
-        EXPECT_EQ(name_of(), "g");
-        txn.rollback();
-    }
+    write_rolled_back("g");
     EXPECT_EQ(name_of(), "<none>");
     EXPECT_EQ(get_shared_source_without_seeds(db(), id, stamp), nullptr);
     a.Name = "h";
@@ -407,7 +402,9 @@ TEST_F(CfgStorage, SourceReadABlockAtATimeAnswersAsGet) {
         EXPECT_FALSE(ok_a);
         EXPECT_FALSE(ok_b);
         EXPECT_EQ(mb, ma);
-        if (!row.sql_value) EXPECT_EQ(b, source_named("a"));
+        if (!row.sql_value) {
+            EXPECT_EQ(b, source_named("a"));
+        }
         EXPECT_EQ(handed.size(), std::string(row.what) == "damaged" ? 1u : 0u);
         EXPECT_EQ(get_shared_source_without_seeds(db(), bad_id, mb), nullptr);
     }
