@@ -43,8 +43,12 @@ struct batch_file {
     std::atomic<bool> pending{false};
 };
 
-batch_file* self(sqlite3_file* f) { return reinterpret_cast<batch_file*>(f); }
-const sqlite3_io_methods& real_io(batch_file* f) { return *f->real->pMethods; }
+batch_file* self(sqlite3_file* f) {
+    return reinterpret_cast<batch_file*>(f);
+}
+const sqlite3_io_methods& real_io(batch_file* f) {
+    return *f->real->pMethods;
+}
 
 // Every open log, for the barrier; files are added and removed here without holding their own
 // mutex, and the barrier takes this one before a file's, so the two never wait on each other.
@@ -172,7 +176,9 @@ int x_file_size(sqlite3_file* file, sqlite3_int64* size) {
     return real_io(f).xFileSize(f->real, size);
 }
 
-int x_lock(sqlite3_file* file, int level) { return real_io(self(file)).xLock(self(file)->real, level); }
+int x_lock(sqlite3_file* file, int level) {
+    return real_io(self(file)).xLock(self(file)->real, level);
+}
 int x_unlock(sqlite3_file* file, int level) {
     return real_io(self(file)).xUnlock(self(file)->real, level);
 }
@@ -188,7 +194,9 @@ int x_file_control(sqlite3_file* file, int op, void* arg) {
     return real_io(f).xFileControl(f->real, op, arg);
 }
 
-int x_sector_size(sqlite3_file* file) { return real_io(self(file)).xSectorSize(self(file)->real); }
+int x_sector_size(sqlite3_file* file) {
+    return real_io(self(file)).xSectorSize(self(file)->real);
+}
 int x_device_characteristics(sqlite3_file* file) {
     return real_io(self(file)).xDeviceCharacteristics(self(file)->real);
 }
@@ -196,7 +204,24 @@ int x_device_characteristics(sqlite3_file* file) {
 int x_shm_map(sqlite3_file* file, int page, int size, int extend, void volatile** out) {
     return real_io(self(file)).xShmMap(self(file)->real, page, size, extend, out);
 }
+
+// Writes what any log holds; a failure is reported by that log's next write or sync.
+void flush_pending_logs() {
+    if (logs_pending.load(std::memory_order_acquire) == 0) return;
+    std::lock_guard<std::mutex> lock(registry_mutex);
+    for (batch_file* log : open_logs) {
+        if (!log->pending.load(std::memory_order_relaxed)) continue;
+        std::lock_guard<std::mutex> log_lock(log->m);
+        if (int rc = flush_locked(log); rc != SQLITE_OK) log->deferred = rc;
+    }
+}
+
+// A transaction rolled back after spilling frames leaves them gathered; they go to the log
+// before its lock is given up, as SQLite's own VFS had written them already. Another process
+// that takes the log next appends where they lie, and writing them later would overwrite its
+// commit.
 int x_shm_lock(sqlite3_file* file, int offset, int n, int flags) {
+    if (flags & SQLITE_SHM_UNLOCK) flush_pending_logs();
     return real_io(self(file)).xShmLock(self(file)->real, offset, n, flags);
 }
 
@@ -205,13 +230,7 @@ int x_shm_lock(sqlite3_file* file, int offset, int n, int flags) {
 // way of writing frames that the commit test above does not know).
 void x_shm_barrier(sqlite3_file* file) {
     real_io(self(file)).xShmBarrier(self(file)->real);
-    if (logs_pending.load(std::memory_order_acquire) == 0) return;
-    std::lock_guard<std::mutex> lock(registry_mutex);
-    for (batch_file* log : open_logs) {
-        if (!log->pending.load(std::memory_order_relaxed)) continue;
-        std::lock_guard<std::mutex> log_lock(log->m);
-        if (int rc = flush_locked(log); rc != SQLITE_OK) log->deferred = rc;
-    }
+    flush_pending_logs();
 }
 
 int x_shm_unmap(sqlite3_file* file, int delete_flag) {

@@ -119,8 +119,8 @@ const shape shapes[] = {
     {"a transaction that spills its cache and writes pages twice",
      "pragma cache_size=8",
      {"begin", rows(1, 400, 900), "update t set v = " + filler("id", 700) + " where id % 3 = 0",
-      "update t set v = " + filler("id", 500) + " where id % 5 = 0", "commit", "begin", rows(401, 3, 50),
-      "commit"}},
+      "update t set v = " + filler("id", 500) + " where id % 5 = 0", "commit", "begin",
+      rows(401, 3, 50), "commit"}},
     {"rollbacks between commits",
      "",
      {"begin", rows(1, 50, 300), "commit", "begin", rows(51, 80, 300), "rollback", "begin",
@@ -129,7 +129,8 @@ const shape shapes[] = {
      "",
      {"begin", rows(1, 60, 2000), "commit", "checkpoint", "begin", rows(61, 5, 100), "commit",
       "checkpoint", "begin", "update t set v = " + filler("id", 50) + " where id > 30", "commit"}},
-    {"synchronous full", "pragma synchronous=FULL",
+    {"synchronous full",
+     "pragma synchronous=FULL",
      {"begin", rows(1, 30, 1000), "commit", "begin", rows(31, 2, 10), "commit"}},
 };
 
@@ -227,7 +228,8 @@ TEST(WalBatch, ReadersOnPlainConnectionsSeeOnlyWholeCommits) {
     for (int n = 0; n < 500 || (reads < 200 && n < 50000 && !failed); ++n) {
         const int a = 1 + n % 200, b = 1 + (n * 7 + 3) % 200;
         must(writer, "begin");
-        must(writer, "update t set x = x - 1, v = randomblob(1500) where id = " + std::to_string(a));
+        must(writer,
+             "update t set x = x - 1, v = randomblob(1500) where id = " + std::to_string(a));
         must(writer, "update t set x = x + 1 where id = " + std::to_string(b));
         must(writer, "insert into t values(" + std::to_string(1000 + n) + ", 0, randomblob(1500))");
         must(writer, "commit");
@@ -239,6 +241,39 @@ TEST(WalBatch, ReadersOnPlainConnectionsSeeOnlyWholeCommits) {
     for (const std::string& f : faults)
         EXPECT_EQ(f, "");
     EXPECT_GE(reads.load(), 200);
+}
+
+// A transaction that spilled frames into the log and was rolled back: another writer (a plain
+// connection here, as another process would be) appends its commit where those frames were, so
+// nothing of the rolled-back transaction may reach the file after the log is given up.
+TEST(WalBatch, ARolledBackSpillIsWrittenBeforeAnotherWriterTakesTheLog) {
+    const fs::path dir = scratch("rollback");
+    const fs::path file = dir / "t.db";
+    sqlite3* batched = open(file, lumbrake::wal_batching_vfs());
+    must(batched, "pragma journal_mode=WAL");
+    must(batched, "pragma synchronous=NORMAL");
+    must(batched, "create table t(id integer primary key, v blob)");
+    must(batched, rows(1, 200, 900));
+    sqlite3* other = open(file, nullptr);
+    // The pages in the database file, so that the update reads none of them from the log
+    // (a read of the log writes what is gathered).
+    must(other, "pragma wal_checkpoint(TRUNCATE)");
+    must(batched, "pragma cache_size=8");
+    must(batched, "begin");
+    must(batched, "update t set v = " + filler("id", 800));
+    must(batched, "rollback");
+
+    must(other, rows(1000, 20, 500));
+    const std::string want = contents(other);
+    EXPECT_NE(want.find("220 rows"), std::string::npos) << want;
+    // The batching connection reads again: whatever it still held would go to the log now.
+    EXPECT_EQ(contents(batched), want);
+    sqlite3_close(other);
+    sqlite3_close(batched);
+
+    sqlite3* after = open(file, nullptr);
+    EXPECT_EQ(contents(after), want);
+    sqlite3_close(after);
 }
 
 TEST(WalBatch, AFullVolumeFailsTheCommitAndKeepsWhatWasCommitted) {
