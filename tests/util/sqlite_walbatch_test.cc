@@ -47,6 +47,14 @@ void must(sqlite3* db, const std::string& sql) {
     ASSERT_EQ(exec(db, sql), SQLITE_OK) << sql << ": " << sqlite3_errmsg(db);
 }
 
+// Through the batching VFS, in WAL mode, syncing at no COMMIT as the daemon's connections.
+sqlite3* open_batched(const fs::path& file) {
+    sqlite3* db = open(file, lumbrake::wal_batching_vfs());
+    must(db, "pragma journal_mode=WAL");
+    must(db, "pragma synchronous=NORMAL");
+    return db;
+}
+
 std::string text_of(sqlite3* db, const std::string& sql) {
     sqlite3_stmt* st = nullptr;
     std::string out;
@@ -188,9 +196,7 @@ TEST(WalBatch, LeavesWhatTheDefaultVfsLeavesAlsoAfterAKill) {
 TEST(WalBatch, ReadersOnPlainConnectionsSeeOnlyWholeCommits) {
     const fs::path dir = scratch("readers");
     const fs::path file = dir / "t.db";
-    sqlite3* writer = open(file, lumbrake::wal_batching_vfs());
-    must(writer, "pragma journal_mode=WAL");
-    must(writer, "pragma synchronous=NORMAL");
+    sqlite3* writer = open_batched(file);
     must(writer, "create table t(id integer primary key, x integer, v blob)");
     must(writer, "with recursive s(n) as (select 1 union all select n + 1 from s where n < 200) "
                  "insert into t select n, 100, randomblob(1500) from s");
@@ -249,9 +255,7 @@ TEST(WalBatch, ReadersOnPlainConnectionsSeeOnlyWholeCommits) {
 TEST(WalBatch, ARolledBackSpillIsWrittenBeforeAnotherWriterTakesTheLog) {
     const fs::path dir = scratch("rollback");
     const fs::path file = dir / "t.db";
-    sqlite3* batched = open(file, lumbrake::wal_batching_vfs());
-    must(batched, "pragma journal_mode=WAL");
-    must(batched, "pragma synchronous=NORMAL");
+    sqlite3* batched = open_batched(file);
     must(batched, "create table t(id integer primary key, v blob)");
     must(batched, rows(1, 200, 900));
     sqlite3* other = open(file, nullptr);
@@ -281,9 +285,7 @@ TEST(WalBatch, AFullVolumeFailsTheCommitAndKeepsWhatWasCommitted) {
     tn_test::small_volume volume(dir, "size=4m");
     if (!volume.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
     const fs::path file = dir / "t.db";
-    sqlite3* db = open(file, lumbrake::wal_batching_vfs());
-    must(db, "pragma journal_mode=WAL");
-    must(db, "pragma synchronous=NORMAL");
+    sqlite3* db = open_batched(file);
     must(db, "create table t(id integer primary key, v blob)");
     must(db, rows(1, 20, 1000));
     const std::string before = contents(db);
